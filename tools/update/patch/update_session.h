@@ -1,0 +1,49 @@
+// The updater's one session object: the game directory, the versions the
+// patch moves between, and the whole update run (extract, install, record).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "progress.h"
+
+constexpr size_t UPDATE_PATH_SIZE = 260;
+
+class UpdateSession {
+ public:
+  UpdateSession();
+  ~UpdateSession();
+  UpdateSession(const UpdateSession&) = delete;
+  UpdateSession& operator=(const UpdateSession&) = delete;
+
+  // Start-up checks and the game directory.
+  int IsAnotherInstanceRunning();
+  int ReadInstallPath();
+  int IsGameDirValid();
+  int FormatWindowTitle(char (&title)[UPDATE_PATH_SIZE]);
+  int SetGameDir(const char* path);
+  char* GetGameDir();
+  static int SetProgressCallback(ProgressCallback callback, uint32_t userValue);
+
+  // One update run from the program's own file.
+  int ApplyPatch(bool& versionOk);
+  int CheckVersion(const char* installedVersion);
+
+  // Installation of one extracted entry.
+  int InstallEntry(const char* extractedPath, const char* entryName, uint32_t ordinal,
+                   uint32_t entryCount);
+  int RunLauncher(const char* packagePath, const char* gameDirectory);
+
+  // The installed version and the updater's MD5 after a successful run.
+  void WriteVersionRecord();
+
+  char gameDir[UPDATE_PATH_SIZE];
+  std::string baseVersion;
+  std::string targetVersion;
+  bool autoMode;
+};
+
+// Creates every missing directory on the way to the file at `path`.
+void CreateParentDirs(const char* path);
+
+extern UpdateSession g_UpdateSession;
