@@ -1,0 +1,7 @@
+#include "globals.h"
+
+HINSTANCE g_hInstance = nullptr;
+HWND g_hMainDlg = nullptr;
+HANDLE g_hWorkerThread = nullptr;
+HANDLE g_hStopEvent = nullptr;
+std::atomic<bool> g_bUpdating{false};

@@ -1,0 +1,14 @@
+// Process-wide values of the user interface, zero at start. The dialog sets
+// them; the worker and the launcher hand-off read g_hMainDlg.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+extern HINSTANCE g_hInstance;
+extern HWND g_hMainDlg;
+extern HANDLE g_hWorkerThread;
+extern HANDLE g_hStopEvent;
+// Claimed by one worker at a time with an atomic test-and-set.
+extern std::atomic<bool> g_bUpdating;
