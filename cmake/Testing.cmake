@@ -1,6 +1,9 @@
 # add_native_test(NAME SOURCES ... [LIBS ...])  host build only, label "native"
-# add_wine_test(NAME SOURCES ... [LIBS ...] [GUI])  Windows build, run under Wine,
-#   label "wine" (and "gui" when the test needs a display)
+# add_wine_test(NAME SOURCES ... [LIBS ...] [GUI] [SHARED_STATE])  Windows build,
+#   run under Wine, label "wine" (and "gui" when the test needs a display).
+#   GUI and SHARED_STATE tests touch what every updater in the Wine session
+#   shares (the single-instance mutex, the game's registry keys, the process
+#   list), so ctest never runs two of them at once.
 # Each test program is one ctest test; GoogleTest's own output names the cases.
 function(add_native_test name)
   if(WIN32)
@@ -17,7 +20,7 @@ function(add_wine_test name)
   if(NOT WIN32)
     return()
   endif()
-  cmake_parse_arguments(T "GUI" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "GUI;SHARED_STATE" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
   use_gbk_literals(${name})
@@ -25,6 +28,9 @@ function(add_wine_test name)
   set(labels wine)
   if(T_GUI)
     list(APPEND labels gui)
+  endif()
+  if(T_GUI OR T_SHARED_STATE)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK updater_shared_state)
   endif()
   set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT 600
     WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
