@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "entry_name.h"
+#include "gbk_text.h"
+
+namespace {
+
+bool Safe(const std::string& name) {
+  char field[80] = {};
+  std::memcpy(field, name.data(), std::min<size_t>(name.size(), sizeof field));
+  return IsSafeEntryName(field, sizeof field);
+}
+
+// "数" in GBK is CA FD; "\xD5\x5C" is a double-byte character whose trail byte
+// is the backslash (a real GBK character).
+const char kGbkBackslashTrail[] = "\xD5\x5C";
+
+}  // namespace
+
+TEST(EntryName, AcceptsPlainNamesAndSubdirectories) {
+  EXPECT_TRUE(Safe(""));  // the unnamed package
+  EXPECT_TRUE(Safe("patch.tpk"));
+  EXPECT_TRUE(Safe("data\\x.dll"));
+  EXPECT_TRUE(Safe("data/sub/x.dll"));
+  EXPECT_TRUE(Safe("\xB8\xFC\xD0\xC2\\\xCA\xFD\xBE\xDD.dll"));  // 更新\数据.dll
+  EXPECT_TRUE(Safe(std::string("a") + kGbkBackslashTrail + ".dll"));
+  EXPECT_TRUE(Safe(".hidden"));
+  EXPECT_TRUE(Safe("CONFIG.ini"));  // only the exact device stems are reserved
+  EXPECT_TRUE(Safe("COM0"));
+  EXPECT_TRUE(Safe(std::string(79, 'n')));
+}
+
+TEST(EntryName, RefusesEscapesFromTheDirectory) {
+  for (const char* name : {"..", "..\\x", "a\\..\\..\\x", "a/../x", "\\x", "/etc/passwd",
+                           "\\\\server\\share\\x", "\\\\?\\C:\\x", "C:\\x", "C:x", "a:b",
+                           "x.dll:stream", "./x", "a\\.\\x"}) {
+    EXPECT_FALSE(Safe(name)) << name;
+  }
+}
+
+TEST(EntryName, RefusesNamesWindowsWouldAliasOrTreatAsDevices) {
+  for (const char* name : {"a\\\\b", "a\\", "a/", "x.", "x ", "dir.\\x", "CON", "con.txt",
+                           "data\\Nul", "aux .dll", "COM1", "lpt9.log", "conout$", "prn"}) {
+    EXPECT_FALSE(Safe(name)) << name;
+  }
+}
+
+TEST(EntryName, RefusesControlAndWildcardCharacters) {
+  for (const char* name : {"a\x01.dll", "tab\there", "a*.dll", "a?.dll", "a|b", "a<b", "a\"b"}) {
+    EXPECT_FALSE(Safe(name)) << name;
+  }
+}
+
+TEST(EntryName, TrailBackslashIsNoSeparatorButBrokenPairsAreRefused) {
+  // Read byte by byte these would end in a separator or hold an empty part.
+  EXPECT_TRUE(Safe(std::string("data\\") + kGbkBackslashTrail));
+  EXPECT_TRUE(Safe(std::string(kGbkBackslashTrail) + "\\x"));
+  // A lead byte at the end, or followed by a byte that cannot be a trail byte
+  // ('/' here), is not text in code page 936.
+  EXPECT_FALSE(Safe("abc\xD5"));
+  EXPECT_FALSE(Safe("a\xD5/..\\x"));
+  EXPECT_FALSE(Safe("a\xFF"));
+}
+
+TEST(EntryName, RefusesFieldWithoutNulAndNamesTheReason) {
+  char field[80];
+  std::memset(field, 'a', sizeof field);
+  EXPECT_FALSE(IsSafeEntryName(field, sizeof field));
+  EXPECT_STREQ(EntryNameProblem(field, sizeof field), "name is not terminated within its field");
+  field[79] = '\0';
+  EXPECT_EQ(EntryNameProblem(field, sizeof field), nullptr);
+  EXPECT_STREQ(EntryNameProblem("..\\x", 80), "'.' or '..' path part");
+}
+
+TEST(GbkText, FindsSeparatorsOutsideDoubleByteCharacters) {
+  std::string path = std::string("C:\\game\\") + kGbkBackslashTrail + "x";
+  const char* last = FindLastChar(path.c_str(), '\\');
+  ASSERT_NE(last, nullptr);
+  EXPECT_EQ(last - path.c_str(), 7);  // not the trail byte at 9
+
+  const char mixed[] = "a/b\\c";
+  EXPECT_EQ(FindLastSeparator(mixed, "\\/"), mixed + 3);
+  EXPECT_EQ(FindLastSeparator(mixed, "/"), mixed + 1);
+  EXPECT_EQ(FindLastChar(kGbkBackslashTrail, '\\'), nullptr);
+  EXPECT_EQ(FindLastChar("", '\\'), nullptr);
+}
+
+TEST(GbkText, NextCharStepsOverPairsButNeverPastTheEnd) {
+  const char text[] = "\xCA\xFD" "a\xD5";
+  EXPECT_EQ(NextChar(text), text + 2);
+  EXPECT_EQ(NextChar(text + 2), text + 3);
+  EXPECT_EQ(NextChar(text + 3), text + 4);  // lone lead byte before the NUL
+  EXPECT_EQ(NextChar(text + 4), text + 4);
+}
