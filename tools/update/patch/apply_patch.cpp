@@ -1,0 +1,154 @@
+// One update run: the trailer, the version gate, the whole entry table, then
+// each entry extracted and installed in payload order.
+#include <windows.h>
+
+#include "bounded_text.h"
+#include "extract_entry.h"
+#include "host_hooks.h"
+#include "logger.h"
+#include "own_file_source.h"
+#include "payload_table.h"
+#include "progress_report.h"
+#include "run_failure.h"
+#include "update_session.h"
+#include "version_gate.h"
+
+namespace {
+
+const char kTextFileTooShort[] = "错误的文件长度:参数 %d %d %d";
+const char kTextTrailerShort[] = "错误的文件头:参数 %d %d";
+const char kTextVersionRefused[] = "更新版本号不对,请重新下载!";
+const char kTextTrailerBad[] = "错误文件长度: %d %d %d";
+const char kTextHeaderShort[] = "错误5 %d %d";
+const char kTextEntryCount[] = "错误的文件数:参数 %d %d";
+const char kTextEntryName[] = "错误的文件名:参数 %d";
+const char kTextEntryData[] = "错误的文件数据:参数 %d %d %d";
+const char kTextInstallFailed[] = "拷贝文件错误 %s %s %d";
+const char kConfigFile[] = "/Config/Client.ini";
+
+// Texts print 32-bit quantities as signed decimals.
+int AsInt(uint64_t value) { return static_cast<int>(static_cast<uint32_t>(value)); }
+
+// The installed version from the game's configuration; empty when there is
+// none, which the gate refuses.
+void ReadInstalledVersion(const char* gameDir, char (&version)[UPDATE_PATH_SIZE]) {
+  char configPath[UPDATE_PATH_SIZE];
+  if (!FormatFitted(configPath, sizeof configPath, "%s%s", gameDir, kConfigFile)) return;
+  GetPrivateProfileStringA("Version", "GameVersion", "", version, UPDATE_PATH_SIZE, configPath);
+}
+
+// Turns a refused entry table into the run's failure, before anything is written.
+void SetTableFailure(const PayloadTable& table, const PatchTrailer& trailer, uint64_t fileSize,
+                     RunFailure& failure) {
+  const int ordinal = static_cast<int>(table.failedEntry + 1);
+  switch (table.error) {
+    case PayloadError::None:
+      return;
+    case PayloadError::HeaderUnreadable:
+      failure.Set(ERROR_FILE_CORRUPT, kTextHeaderShort, static_cast<int>(table.bytesRead),
+                  static_cast<int>(PATCH_ENTRY_HEADER_SIZE));
+      return;
+    case PayloadError::NameNotTerminated:
+    case PayloadError::UnsafeName:
+      failure.Set(ERROR_FILE_CORRUPT, kTextEntryName, ordinal);
+      return;
+    case PayloadError::DataPastEnd:
+    case PayloadError::OverlapsTrailer:
+      // The entry at fault was not added to the table; its header follows the last one.
+      failure.Set(ERROR_FILE_CORRUPT, kTextEntryData, ordinal, AsInt(table.entriesEnd),
+                  AsInt(fileSize));
+      return;
+    case PayloadError::FileTooShort:
+    case PayloadError::TrailerUnreadable:
+    case PayloadError::EntryCountImpossible:
+      failure.Set(ERROR_FILE_CORRUPT, kTextEntryCount, static_cast<int>(trailer.entryCount),
+                  static_cast<int>(trailer.firstEntryOffset));
+      return;
+  }
+}
+
+}  // namespace
+
+int UpdateSession::CheckVersion(const char* installedVersion) {
+  return IsVersionInRange(installedVersion, baseVersion.c_str(), targetVersion.c_str()) ? 1 : 0;
+}
+
+int UpdateSession::ApplyPatch(bool& versionOk) {
+  RunFailure failure;
+  char ownPath[UPDATE_PATH_SIZE] = {};
+  uint32_t ownPathLength = GetOwnPath(ownPath, UPDATE_PATH_SIZE);
+  // A cut path would name some other file.
+  if (ownPathLength == 0 || ownPathLength >= UPDATE_PATH_SIZE) failure.Set(ERROR_FILE_INVALID);
+
+  OwnFileSource source;
+  if (!failure.Failed() && !source.Open(ownPath)) failure.Set(source.OpenError());
+
+  PatchTrailer trailer = {};
+  bool trailerRead = false;
+  if (!failure.Failed()) {
+    const uint64_t fileSize = source.Size();
+    if (fileSize < PATCH_TRAILER_SIZE) {
+      failure.Set(ERROR_FILE_CORRUPT, kTextFileTooShort, AsInt(fileSize),
+                  AsInt(fileSize) - static_cast<int>(PATCH_TRAILER_SIZE),
+                  static_cast<int>(PATCH_TRAILER_SIZE));
+    } else {
+      uint32_t bytesRead = 0;
+      trailerRead = ReadTrailer(source, &trailer, &bytesRead);
+      if (!trailerRead) {
+        failure.Set(ERROR_FILE_CORRUPT, kTextTrailerShort, static_cast<int>(bytesRead),
+                    static_cast<int>(PATCH_TRAILER_SIZE));
+      }
+    }
+  }
+
+  if (trailerRead) {
+    // Taken before the trailer is validated: the fields then hold whatever the
+    // last bytes of the file held.
+    baseVersion = FieldText(trailer.baseVersion, PATCH_VERSION_FIELD_SIZE);
+    targetVersion = FieldText(trailer.targetVersion, PATCH_VERSION_FIELD_SIZE);
+
+    char installed[UPDATE_PATH_SIZE] = {};
+    ReadInstalledVersion(gameDir, installed);
+    if (!CheckVersion(installed)) {
+      failure.Set(ERROR_FILE_CORRUPT);
+      versionOk = false;
+      if (!autoMode) ShowWarning(kTextVersionRefused);
+    }
+    // The trailer is tested whatever the gate found, so a broken file is
+    // reported even to a user whose version was refused.
+    if (!IsTrailerSound(trailer, source.Size())) {
+      failure.Set(ERROR_FILE_CORRUPT, kTextTrailerBad, static_cast<int>(trailer.totalFileSize),
+                  AsInt(source.Size()), static_cast<int>(trailer.magic));
+    }
+  }
+
+  PayloadTable table;
+  if (!failure.Failed()) {
+    // Every header, name and data range is checked before the first byte is
+    // written, so a bad payload leaves the game and the temporary directory alone.
+    table = ReadPayloadTable(source, trailer);
+    SetTableFailure(table, trailer, source.Size(), failure);
+  }
+
+  for (uint32_t index = 0; !failure.Failed() && index < table.entries.size(); ++index) {
+    const PayloadEntry& entry = table.entries[index];
+    const uint32_t ordinal = index + 1;
+    ReportProgress(PG_EXTRACT_BEGIN, ordinal, trailer.entryCount);
+    char extractionPath[UPDATE_PATH_SIZE] = {};
+    ExtractEntry(source, entry, ordinal, extractionPath, failure);
+    if (failure.Failed()) break;
+    ReportProgress(PG_EXTRACT_END, ordinal, trailer.entryCount);
+    if (!InstallEntry(extractionPath, entry.name.c_str(), ordinal, trailer.entryCount)) {
+      failure.Set(ERROR_FILE_CORRUPT, kTextInstallFailed, extractionPath, entry.name.c_str(),
+                  static_cast<int>(trailer.entryCount));
+    }
+  }
+
+  // Closed before the box: the user may keep it open for a long time.
+  source.Close();
+  if (failure.text[0] != '\0') {
+    ShowWarning(failure.text);
+    g_Log.Info("%s", failure.text);
+  }
+  return failure.Failed() ? 0 : 1;
+}

@@ -1,0 +1,69 @@
+#include "extract_entry.h"
+
+#include "progress_report.h"
+#include "temp_path.h"
+#include "win32_handle.h"
+
+namespace {
+
+const char kTextReadFailed[] = "读取源文件错误%d %d";
+const char kTextNoTempDir[] = "错误的临时目录:参数 %d";
+const char kTextPathTooLong[] = "错误的文件路径:参数 %d %d";
+
+void CopyData(OwnFileSource& source, const PayloadEntry& entry, HANDLE target,
+              RunFailure& failure) {
+  unsigned char buffer[EXTRACT_CHUNK_SIZE];
+  uint32_t remaining = entry.size;
+  if (remaining != 0 && !source.Seek(entry.dataOffset)) {
+    uint32_t chunk = remaining < EXTRACT_CHUNK_SIZE ? remaining : EXTRACT_CHUNK_SIZE;
+    failure.Set(ERROR_FILE_CORRUPT, kTextReadFailed, static_cast<int>(chunk), 0);
+    return;
+  }
+  while (remaining != 0) {
+    uint32_t chunk = remaining < EXTRACT_CHUNK_SIZE ? remaining : EXTRACT_CHUNK_SIZE;
+    DWORD got = 0;
+    // The table promised these bytes; fewer means the file changed or the
+    // disk failed, and a silently short file must not be installed.
+    if (!ReadFile(source.Handle(), buffer, chunk, &got, nullptr) || got != chunk) {
+      failure.Set(ERROR_FILE_CORRUPT, kTextReadFailed, static_cast<int>(chunk),
+                  static_cast<int>(got));
+      return;
+    }
+    remaining -= got;
+    DWORD written = 0;
+    if (!WriteFile(target, buffer, got, &written, nullptr)) written = 0;
+    if (written != got) {
+      failure.Set(ERROR_HANDLE_DISK_FULL);
+      return;
+    }
+    ReportProgress(PG_EXTRACT_BYTES, remaining, entry.size);
+  }
+}
+
+}  // namespace
+
+void ExtractEntry(OwnFileSource& source, const PayloadEntry& entry, uint32_t ordinal,
+                  char (&extractionPath)[UPDATE_PATH_SIZE], RunFailure& failure) {
+  DWORD detail = 0;
+  switch (ComposeTempPath(entry.name.c_str(), extractionPath, &detail)) {
+    case TempPathResult::Ok:
+      break;
+    case TempPathResult::NoTempDir:
+      failure.Set(ERROR_FILE_CORRUPT, kTextNoTempDir, static_cast<int>(detail));
+      return;
+    case TempPathResult::TooLong:
+      failure.Set(ERROR_FILE_CORRUPT, kTextPathTooLong, static_cast<int>(ordinal),
+                  static_cast<int>(detail));
+      return;
+  }
+  CreateParentDirs(extractionPath);
+
+  UniqueHandle target(CreateFileA(extractionPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                  nullptr, CREATE_ALWAYS, 0, nullptr));
+  if (!target.IsValid()) {
+    failure.Set(GetLastError());
+    return;
+  }
+  CopyData(source, entry, target.Get(), failure);
+  if (!target.Close() && !failure.Failed()) failure.Set(ERROR_HANDLE_DISK_FULL);
+}

@@ -1,0 +1,29 @@
+#include "replace_whole_file.h"
+
+#include <windows.h>
+
+#include "win32_handle.h"
+
+namespace {
+
+// The copy must be on disk before the rename makes it the game's file.
+bool FlushToDisk(const char* path) {
+  UniqueHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  return file.IsValid() && FlushFileBuffers(file.Get()) != FALSE && file.Close();
+}
+
+}  // namespace
+
+bool ReplaceWholeFile(const char* source, const char* destination, const char* directory) {
+  char temporary[MAX_PATH] = {};
+  if (GetTempFileNameA(directory, "upd", 0, temporary) == 0) return false;
+  bool replaced = CopyFileA(source, temporary, FALSE) != FALSE && FlushToDisk(temporary) &&
+                  MoveFileExA(temporary, destination,
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  if (!replaced) {
+    DWORD error = GetLastError();
+    DeleteFileA(temporary);
+    SetLastError(error);
+  }
+  return replaced;
+}

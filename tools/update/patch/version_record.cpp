@@ -1,0 +1,53 @@
+// After a successful run: the installed version and the fingerprint of the
+// updater that brought it, in the game's configuration. Every failure here is
+// silent; the run has already succeeded.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "bounded_text.h"
+#include "host_hooks.h"
+#include "md5.h"
+#include "update_session.h"
+
+namespace {
+
+const char kClientConfig[] = "/Config/Client.ini";
+const char kGameConfig[] = "/Config/config.ini";
+const char kSection[] = "Version";
+
+// The profile functions cannot write a read-only file; the game's installer
+// or a copy from a disc may have left it so. Other attributes stay.
+void ClearReadOnly(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0) return;
+  attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+  SetFileAttributesA(path, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
+}
+
+// 32 lowercase hex digits of the updater's own file, or empty.
+std::string OwnFileDigest() {
+  char ownPath[UPDATE_PATH_SIZE] = {};
+  uint32_t length = GetOwnPath(ownPath, UPDATE_PATH_SIZE);
+  if (length == 0 || length >= UPDATE_PATH_SIZE) return std::string();
+  FILE* file = std::fopen(ownPath, "rb");
+  if (file == nullptr) return std::string();
+  MD5 digest(file);  // reads to the end and closes the file
+  return digest.hex_digest();
+}
+
+}  // namespace
+
+void UpdateSession::WriteVersionRecord() {
+  char clientPath[UPDATE_PATH_SIZE];
+  char gamePath[UPDATE_PATH_SIZE];
+  // A path that does not fit would name another file; nothing is written then.
+  if (!FormatFitted(clientPath, sizeof clientPath, "%s%s", gameDir, kClientConfig)) return;
+  ClearReadOnly(clientPath);
+  if (FormatFitted(gamePath, sizeof gamePath, "%s%s", gameDir, kGameConfig)) ClearReadOnly(gamePath);
+
+  WritePrivateProfileStringA(kSection, "GameVersion", targetVersion.c_str(), clientPath);
+  std::string digest = OwnFileDigest();
+  if (!digest.empty()) WritePrivateProfileStringA(kSection, "MD5", digest.c_str(), clientPath);
+}
