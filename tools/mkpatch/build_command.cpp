@@ -1,0 +1,195 @@
+#include "build_command.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "entry_plan.h"
+#include "file_source.h"
+#include "file_system.h"
+#include "payload.h"
+#include "progress_bar.h"
+#include "version_gate.h"
+
+namespace {
+
+// The updater handles positions as signed 32-bit file positions.
+const uint64_t kSizeLimit = uint64_t(1) << 31;
+
+// A file next to the output that becomes the output only on Commit; removed
+// otherwise, so that a failed build leaves nothing behind.
+class TempOutput {
+ public:
+  explicit TempOutput(const std::string& target) : target_(target) {
+    for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
+      path_ = target + ".tmp" + std::to_string(attempt);
+      file_ = OpenFile(path_, "wbx");  // never clobber someone else's file
+    }
+    created_ = file_ != nullptr;
+  }
+  ~TempOutput() {
+    file_.reset();
+    if (created_ && !committed_) RemoveFile(path_);
+  }
+  TempOutput(const TempOutput&) = delete;
+  TempOutput& operator=(const TempOutput&) = delete;
+
+  FILE* get() const { return file_.get(); }
+  bool Commit() {
+    FILE* file = file_.release();
+    bool written = std::fflush(file) == 0 && !std::ferror(file);
+    bool closed = std::fclose(file) == 0;
+    if (!written || !closed || !ReplaceFile(path_, target_)) return false;
+    committed_ = true;
+    return true;
+  }
+
+ private:
+  std::string target_;
+  std::string path_;
+  FileHandle file_;
+  bool created_ = false;
+  bool committed_ = false;
+};
+
+bool CheckVersions(const Options& options, std::ostream& err) {
+  bool sound = true;
+  for (const std::string* version : {&options.baseVersion, &options.targetVersion}) {
+    if (!IsWellFormedVersion(version->c_str())) {
+      err << "mkpatch: version \"" << *version << "\" is not four decimal numbers like 1.4.1.34242\n";
+      sound = false;
+    }
+  }
+  if (!sound) return false;
+  uint32_t base = 0, target = 0;
+  ParseVersionValue(options.baseVersion.c_str(), &base);
+  ParseVersionValue(options.targetVersion.c_str(), &target);
+  if (base > target) {
+    err << "mkpatch: base version " << options.baseVersion << " is above target version "
+        << options.targetVersion << " as the updater compares them (" << base << " > " << target
+        << ")\n";
+    return false;
+  }
+  return true;
+}
+
+// How many leading bytes of the stub to keep; the old payload is cut off
+// when --replace-payload allows it.
+bool MeasureStub(const Options& options, FILE* stub, uint64_t* keep, std::ostream& err) {
+  uint64_t size = 0;
+  if (!FileSize(stub, &size)) {
+    err << "mkpatch: cannot read stub " << options.stub << "\n";
+    return false;
+  }
+  *keep = size;
+  FilePayloadSource source(stub, size);
+  PatchTrailer trailer;
+  uint32_t got = 0;
+  if (!ReadTrailer(source, &trailer, &got) || !IsTrailerSound(trailer, size)) return true;
+  if (!options.replacePayload) {
+    err << "mkpatch: stub " << options.stub
+        << " already carries a payload (use --replace-payload to replace it)\n";
+    return false;
+  }
+  if (trailer.firstEntryOffset > size - PATCH_TRAILER_SIZE) {
+    err << "mkpatch: the stub's old payload is damaged; cannot tell where it begins\n";
+    return false;
+  }
+  *keep = trailer.firstEntryOffset;
+  return true;
+}
+
+bool CopyBytes(FILE* from, FILE* to, uint64_t length, ProgressBar& progress) {
+  std::vector<unsigned char> chunk(1 << 16);
+  while (length > 0) {
+    size_t want = length < chunk.size() ? static_cast<size_t>(length) : chunk.size();
+    if (std::fread(chunk.data(), 1, want, from) != want) return false;
+    if (std::fwrite(chunk.data(), 1, want, to) != want) return false;
+    length -= want;
+    progress.Advance(want);
+  }
+  return true;
+}
+
+bool WriteHeader(FILE* to, const PlannedEntry& entry) {
+  PatchEntryHeader header;
+  std::memset(&header, 0, sizeof header);
+  std::memcpy(header.name, entry.name.data(), entry.name.size());
+  header.size = static_cast<uint32_t>(entry.size);
+  unsigned char bytes[PATCH_ENTRY_HEADER_SIZE];
+  EncodeEntryHeader(header, bytes);
+  return std::fwrite(bytes, 1, sizeof bytes, to) == sizeof bytes;
+}
+
+bool WriteTrailer(FILE* to, const Options& options, uint64_t stubBytes, size_t entryCount,
+                  uint64_t total) {
+  PatchTrailer trailer;
+  std::memset(&trailer, 0, sizeof trailer);
+  trailer.magic = PATCH_TRAILER_MAGIC;
+  trailer.firstEntryOffset = static_cast<uint32_t>(stubBytes);
+  trailer.entryCount = static_cast<uint32_t>(entryCount);
+  trailer.totalFileSize = static_cast<uint32_t>(total);
+  std::snprintf(trailer.baseVersion, sizeof trailer.baseVersion, "%s", options.baseVersion.c_str());
+  std::snprintf(trailer.targetVersion, sizeof trailer.targetVersion, "%s",
+                options.targetVersion.c_str());
+  unsigned char bytes[PATCH_TRAILER_SIZE];
+  EncodeTrailer(trailer, bytes);
+  return std::fwrite(bytes, 1, sizeof bytes, to) == sizeof bytes;
+}
+
+}  // namespace
+
+int RunBuild(const Options& options, std::ostream& out, std::ostream& err) {
+  if (!CheckVersions(options, err)) return 1;
+
+  std::vector<PlannedEntry> entries;
+  std::vector<std::string> problems;
+  if (!PlanEntries(options.inputs, &entries, &problems)) {
+    for (const std::string& problem : problems) err << "mkpatch: " << problem << "\n";
+    return 1;
+  }
+
+  FileHandle stub;
+  uint64_t stubBytes = 0;
+  if (!options.stub.empty()) {
+    stub = OpenFile(options.stub, "rb");
+    if (!stub) {
+      err << "mkpatch: cannot open stub " << options.stub << "\n";
+      return 1;
+    }
+    if (!MeasureStub(options, stub.get(), &stubBytes, err)) return 1;
+  }
+
+  uint64_t total = stubBytes + PATCH_TRAILER_SIZE;
+  for (const PlannedEntry& entry : entries) total += PATCH_ENTRY_HEADER_SIZE + entry.size;
+  if (total >= kSizeLimit) {
+    err << "mkpatch: the result would be " << total << " bytes; the updater needs less than 2 GiB\n";
+    return 1;
+  }
+
+  TempOutput output(options.output);
+  if (!output.get()) {
+    err << "mkpatch: cannot create a file next to " << options.output << "\n";
+    return 1;
+  }
+  ProgressBar progress("building", total);
+  bool written = !stub || (SeekTo(stub.get(), 0) && CopyBytes(stub.get(), output.get(), stubBytes, progress));
+  for (size_t i = 0; written && i < entries.size(); ++i) {
+    FileHandle input = OpenFile(entries[i].path, "rb");
+    uint64_t sizeNow = 0;
+    if (!input || !FileSize(input.get(), &sizeNow) || sizeNow != entries[i].size) {
+      err << "mkpatch: " << entries[i].path << " changed or vanished while building\n";
+      return 1;
+    }
+    written = WriteHeader(output.get(), entries[i]) &&
+              CopyBytes(input.get(), output.get(), entries[i].size, progress);
+  }
+  written = written && WriteTrailer(output.get(), options, stubBytes, entries.size(), total);
+  if (!written || !output.Commit()) {
+    err << "mkpatch: writing " << options.output << " failed\n";
+    return 1;
+  }
+  out << "wrote " << options.output << ": " << entries.size() << " entries, " << total
+      << " bytes, " << options.baseVersion << " -> " << options.targetVersion << "\n";
+  return 0;
+}

@@ -1,0 +1,20 @@
+// Turning build inputs into the list of entries to write, with every check
+// on names made before a byte is written.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "options.h"
+
+struct PlannedEntry {
+  std::string name;         // GBK bytes as stored in the header
+  std::string displayName;  // UTF-8, for messages
+  std::string path;         // the file to copy
+  uint64_t size = 0;
+};
+
+// False with one message per refused input or name.
+bool PlanEntries(const std::vector<InputSpec>& inputs, std::vector<PlannedEntry>* entries,
+                 std::vector<std::string>* problems);

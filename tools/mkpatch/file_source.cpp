@@ -1,0 +1,12 @@
+#include "file_source.h"
+
+#include "file_system.h"
+
+bool FilePayloadSource::ReadAt(uint64_t offset, void* buffer, uint32_t length,
+                               uint32_t* bytesRead) {
+  *bytesRead = 0;
+  if (!SeekTo(file_, offset)) return false;
+  size_t got = std::fread(buffer, 1, length, file_);
+  *bytesRead = static_cast<uint32_t>(got);
+  return got == length || !std::ferror(file_);
+}

@@ -1,0 +1,41 @@
+// The few file operations mkpatch needs, with UTF-8 paths on every platform
+// (Windows paths go through the wide API so any file name works).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct FileCloser {
+  void operator()(FILE* file) const {
+    if (file) std::fclose(file);
+  }
+};
+using FileHandle = std::unique_ptr<FILE, FileCloser>;
+
+// mode as for fopen, always binary ("rb", "wb", "wbx").
+FileHandle OpenFile(const std::string& path, const char* mode);
+bool FileSize(FILE* file, uint64_t* size);
+bool SeekTo(FILE* file, uint64_t offset);
+
+bool IsDirectory(const std::string& path);
+bool IsRegularFile(const std::string& path);
+
+// Every regular file below `directory`, as paths relative to it with '/'
+// between the parts, sorted bytewise so that builds are reproducible.
+bool ListFilesBelow(const std::string& directory, std::vector<std::string>* files,
+                    std::string* error);
+
+// Creates `directory` and its missing parents.
+bool MakeDirectories(const std::string& directory);
+bool RemoveFile(const std::string& path);
+// Moves `from` onto `to`, replacing `to`.
+bool ReplaceFile(const std::string& from, const std::string& to);
+
+std::string JoinPath(const std::string& directory, const std::string& name);
+std::string ParentDirectory(const std::string& path);
+std::string BaseName(const std::string& path);
+
+bool IsTerminal(FILE* stream);

@@ -1,0 +1,110 @@
+#include "inspect_command.h"
+
+#include <cstdio>
+#include <string>
+
+#include "file_source.h"
+#include "file_system.h"
+#include "name_encoding.h"
+#include "payload_check.h"
+
+namespace {
+
+bool Inspect(const Options& options, PayloadReport* report, std::ostream& err) {
+  FileHandle file = OpenFile(options.file, "rb");
+  uint64_t size = 0;
+  if (!file || !FileSize(file.get(), &size)) {
+    err << "mkpatch: cannot open " << options.file << "\n";
+    return false;
+  }
+  FilePayloadSource source(file.get(), size);
+  *report = InspectPayload(source);
+  return true;
+}
+
+std::string JsonString(const std::string& utf8) {
+  std::string quoted = "\"";
+  for (unsigned char c : utf8) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      quoted += escape;
+    } else {
+      quoted += static_cast<char>(c);
+    }
+  }
+  return quoted + "\"";
+}
+
+const char* InstallKind(const std::string& name) { return IsPackageName(name) ? "package" : "file"; }
+
+void PrintJson(const PayloadReport& report, std::ostream& out) {
+  const PatchTrailer& trailer = report.trailer;
+  out << "{\"baseVersion\":" << JsonString(GbkForDisplay(FieldText(trailer.baseVersion, 60)))
+      << ",\"targetVersion\":" << JsonString(GbkForDisplay(FieldText(trailer.targetVersion, 60)))
+      << ",\"firstEntryOffset\":" << trailer.firstEntryOffset
+      << ",\"entryCount\":" << trailer.entryCount << ",\"totalFileSize\":" << trailer.totalFileSize
+      << ",\"entries\":[";
+  const char* separator = "";
+  for (const PayloadEntry& entry : report.table.entries) {
+    out << separator << "{\"name\":" << JsonString(GbkForDisplay(entry.name))
+        << ",\"size\":" << entry.size << ",\"offset\":" << entry.dataOffset
+        << ",\"install\":\"" << InstallKind(entry.name) << "\"}";
+    separator = ",";
+  }
+  out << "]}\n";
+}
+
+void PrintText(const PayloadReport& report, std::ostream& out) {
+  const PatchTrailer& trailer = report.trailer;
+  out << "base version:   " << GbkForDisplay(FieldText(trailer.baseVersion, 60)) << "\n"
+      << "target version: " << GbkForDisplay(FieldText(trailer.targetVersion, 60)) << "\n"
+      << "entries:        " << trailer.entryCount << " (first at byte " << trailer.firstEntryOffset
+      << ", file " << trailer.totalFileSize << " bytes)\n";
+  int ordinal = 0;
+  for (const PayloadEntry& entry : report.table.entries) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%5d %12lu %12llu  %-7s  ", ++ordinal,
+                  static_cast<unsigned long>(entry.size),
+                  static_cast<unsigned long long>(entry.dataOffset), InstallKind(entry.name));
+    out << line << GbkForDisplay(entry.name) << "\n";
+  }
+}
+
+}  // namespace
+
+int RunList(const Options& options, std::ostream& out, std::ostream& err) {
+  PayloadReport report;
+  if (!Inspect(options, &report, err)) return 1;
+  if (!report.Readable()) {
+    for (const std::string& problem : report.structuralProblems) {
+      err << "mkpatch: " << options.file << ": " << problem << "\n";
+    }
+    return 1;
+  }
+  if (options.json) {
+    PrintJson(report, out);
+  } else {
+    PrintText(report, out);
+  }
+  return 0;
+}
+
+int RunVerify(const Options& options, std::ostream& out, std::ostream& err) {
+  PayloadReport report;
+  if (!Inspect(options, &report, err)) return 1;
+  size_t count = report.structuralProblems.size() + report.writerProblems.size();
+  for (const std::string& problem : report.structuralProblems) out << "problem: " << problem << "\n";
+  for (const std::string& problem : report.writerProblems) out << "problem: " << problem << "\n";
+  if (count > 0) {
+    out << options.file << ": " << count << (count == 1 ? " problem\n" : " problems\n");
+    return 1;
+  }
+  out << options.file << ": sound, " << report.table.entries.size() << " entries, "
+      << FieldText(report.trailer.baseVersion, 60) << " -> "
+      << FieldText(report.trailer.targetVersion, 60) << "\n";
+  return 0;
+}

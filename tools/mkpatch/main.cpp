@@ -1,0 +1,32 @@
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "mkpatch.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+
+#include "name_encoding.h"
+
+namespace {
+// The ANSI argv cannot hold names outside the code page; take the wide
+// command line and work in UTF-8 like the Linux build.
+std::vector<std::string> Arguments() {
+  std::vector<std::string> args;
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide) return args;
+  for (int i = 1; i < count; ++i) args.push_back(WideToUtf8(wide[i]));
+  LocalFree(wide);
+  return args;
+}
+}  // namespace
+
+int main() { return RunMkpatch(Arguments(), std::cout, std::cerr); }
+#else
+int main(int argc, char** argv) {
+  return RunMkpatch(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+}
+#endif

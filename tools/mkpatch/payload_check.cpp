@@ -1,0 +1,97 @@
+#include "payload_check.h"
+
+#include <cstring>
+
+#include "name_clash.h"
+#include "name_encoding.h"
+#include "version_gate.h"
+
+namespace {
+
+std::string Number(uint64_t value) { return std::to_string(value); }
+
+void CheckVersions(const PatchTrailer& trailer, std::vector<std::string>* problems) {
+  const char* labels[2] = {"base", "target"};
+  const char* fields[2] = {trailer.baseVersion, trailer.targetVersion};
+  bool bothWellFormed = true;
+  for (int i = 0; i < 2; ++i) {
+    if (std::memchr(fields[i], '\0', PATCH_VERSION_FIELD_SIZE) == nullptr) {
+      problems->push_back(std::string(labels[i]) + " version has no NUL within 60 bytes");
+      bothWellFormed = false;
+      continue;
+    }
+    if (!IsWellFormedVersion(fields[i])) {
+      problems->push_back(std::string(labels[i]) + " version \"" +
+                          GbkForDisplay(fields[i]) + "\" is not four decimal numbers");
+      bothWellFormed = false;
+    }
+  }
+  uint32_t base = 0, target = 0;
+  if (bothWellFormed && ParseVersionValue(trailer.baseVersion, &base) &&
+      ParseVersionValue(trailer.targetVersion, &target) && base > target) {
+    problems->push_back("base version is above the target version (the updater compares " +
+                        Number(base) + " > " + Number(target) + ")");
+  }
+}
+
+}  // namespace
+
+bool IsPackageName(const std::string& extractName) {
+  if (extractName.size() < 4) return false;
+  std::string tail = extractName.substr(extractName.size() - 4);
+  for (char& c : tail) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return tail == ".tpk";
+}
+
+PayloadReport InspectPayload(PayloadSource& source) {
+  PayloadReport report;
+  report.fileSize = source.Size();
+  std::vector<std::string>& structural = report.structuralProblems;
+  uint32_t got = 0;
+  if (report.fileSize < PATCH_TRAILER_SIZE) {
+    structural.push_back("file is shorter than the 136-byte trailer (" + Number(report.fileSize) +
+                         " bytes)");
+    return report;
+  }
+  if (!ReadTrailer(source, &report.trailer, &got)) {
+    structural.push_back("trailer could not be read (" + Number(got) + " of 136 bytes)");
+    return report;
+  }
+  report.trailerRead = true;
+  const PatchTrailer& trailer = report.trailer;
+  if (trailer.magic != PATCH_TRAILER_MAGIC) {
+    structural.push_back("no payload: the trailer's magic value is wrong");
+    return report;
+  }
+  if (trailer.totalFileSize != report.fileSize) {
+    structural.push_back("trailer says the file has " + Number(trailer.totalFileSize) +
+                         " bytes, it has " + Number(report.fileSize));
+  }
+  report.table = ReadPayloadTable(source, trailer);
+  if (report.table.error != PayloadError::None) {
+    std::string where = report.table.error == PayloadError::EntryCountImpossible
+                            ? ""
+                            : " at entry " + Number(report.table.failedEntry + 1);
+    structural.push_back(std::string(PayloadErrorText(report.table.error)) + where);
+  }
+
+  CheckVersions(trailer, &report.writerProblems);
+  if (report.table.error == PayloadError::None) {
+    uint64_t trailerOffset = report.fileSize - PATCH_TRAILER_SIZE;
+    if (report.table.entriesEnd < trailerOffset) {
+      report.writerProblems.push_back(Number(trailerOffset - report.table.entriesEnd) +
+                                      " stray bytes between the last entry and the trailer");
+    } else if (report.table.entriesEnd > trailerOffset) {  // only with no entries
+      report.writerProblems.push_back("first entry offset lies past the trailer");
+    }
+    std::vector<std::string> names;
+    for (const PayloadEntry& entry : report.table.entries) names.push_back(entry.name);
+    for (const std::string& clash : FindNameClashes(names)) report.writerProblems.push_back(clash);
+  }
+  if (report.fileSize >= (uint64_t(1) << 31)) {
+    report.writerProblems.push_back("file is 2 GiB or larger");
+  }
+  return report;
+}
