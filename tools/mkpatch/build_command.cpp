@@ -39,7 +39,7 @@ class TempOutput {
     FILE* file = file_.release();
     bool written = std::fflush(file) == 0 && !std::ferror(file);
     bool closed = std::fclose(file) == 0;
-    if (!written || !closed || !ReplaceFile(path_, target_)) return false;
+    if (!written || !closed || !MoveFileOnto(path_, target_)) return false;
     committed_ = true;
     return true;
   }

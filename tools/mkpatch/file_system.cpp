@@ -185,7 +185,7 @@ bool RemoveFile(const std::string& path) {
 #endif
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool MoveFileOnto(const std::string& from, const std::string& to) {
 #ifdef _WIN32
   return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 #else

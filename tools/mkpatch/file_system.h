@@ -32,7 +32,7 @@ bool ListFilesBelow(const std::string& directory, std::vector<std::string>* file
 bool MakeDirectories(const std::string& directory);
 bool RemoveFile(const std::string& path);
 // Moves `from` onto `to`, replacing `to`.
-bool ReplaceFile(const std::string& from, const std::string& to);
+bool MoveFileOnto(const std::string& from, const std::string& to);
 
 std::string JoinPath(const std::string& directory, const std::string& name);
 std::string ParentDirectory(const std::string& path);

@@ -11,6 +11,21 @@
 #include "name_encoding.h"
 
 namespace {
+// Names and messages are UTF-8; let the console show them as such for the
+// run, then hand it back as it was.
+class ConsoleUtf8 {
+ public:
+  ConsoleUtf8() : previous_(GetConsoleOutputCP()) {
+    if (previous_ != 0) SetConsoleOutputCP(CP_UTF8);
+  }
+  ~ConsoleUtf8() {
+    if (previous_ != 0) SetConsoleOutputCP(previous_);
+  }
+
+ private:
+  UINT previous_;
+};
+
 // The ANSI argv cannot hold names outside the code page; take the wide
 // command line and work in UTF-8 like the Linux build.
 std::vector<std::string> Arguments() {
@@ -24,7 +39,10 @@ std::vector<std::string> Arguments() {
 }
 }  // namespace
 
-int main() { return RunMkpatch(Arguments(), std::cout, std::cerr); }
+int main() {
+  ConsoleUtf8 console;
+  return RunMkpatch(Arguments(), std::cout, std::cerr);
+}
 #else
 int main(int argc, char** argv) {
   return RunMkpatch(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
