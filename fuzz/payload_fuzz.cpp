@@ -1,0 +1,72 @@
+// Feeds arbitrary files to the reader the updater runs on its own file before
+// extracting anything, and to the checks it makes on names and versions.
+// Aborts when an accepted table breaks the promises extraction relies on.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "entry_name.h"
+#include "gbk_text.h"
+#include "payload_table.h"
+#include "version_gate.h"
+
+namespace {
+
+void Require(bool condition) {
+  if (!condition) std::abort();
+}
+
+void CheckTable(const uint8_t* data, size_t size) {
+  MemoryPayloadSource source(data, size);
+  PatchTrailer trailer;
+  uint32_t got = 0;
+  if (!ReadTrailer(source, &trailer, &got)) {
+    Require(size < PATCH_TRAILER_SIZE);
+    return;
+  }
+  PayloadTable table = ReadPayloadTable(source, trailer);
+  const uint64_t trailerOffset = size - PATCH_TRAILER_SIZE;
+  uint64_t expected = trailer.firstEntryOffset;
+  for (const PayloadEntry& entry : table.entries) {
+    Require(entry.headerOffset == expected);
+    Require(entry.dataOffset == entry.headerOffset + PATCH_ENTRY_HEADER_SIZE);
+    Require(entry.dataOffset + entry.size <= trailerOffset);
+    Require(!entry.name.empty() && entry.name.size() < PATCH_NAME_FIELD_SIZE);
+    Require(entry.name == PATCH_TOPLEVEL_NAME || IsSafeEntryName(entry.name.c_str(), entry.name.size() + 1));
+    expected = entry.dataOffset + entry.size;
+  }
+  if (table.error == PayloadError::None) Require(table.entries.size() == trailer.entryCount);
+  std::string base = FieldText(trailer.baseVersion, PATCH_VERSION_FIELD_SIZE);
+  std::string target = FieldText(trailer.targetVersion, PATCH_VERSION_FIELD_SIZE);
+  uint32_t value = 0;
+  ParseVersionValue(base.c_str(), &value);
+  if (IsWellFormedVersion(base.c_str())) Require(ParseVersionValue(base.c_str(), &value));
+  IsVersionInRange(base.c_str(), base.c_str(), target.c_str());
+}
+
+void CheckName(const uint8_t* data, size_t size) {
+  char field[PATCH_NAME_FIELD_SIZE];
+  size_t length = size < sizeof field ? size : sizeof field;
+  std::memcpy(field, data, length);
+  const char* problem = EntryNameProblem(field, length);
+  Require(IsSafeEntryName(field, length) == (problem == nullptr));
+  if (problem != nullptr) return;
+  // A safe name never starts a path of its own or climbs out.
+  std::string name(field);
+  Require(name.empty() || (name[0] != '\\' && name[0] != '/'));
+  Require(name.find(':') == std::string::npos);
+  Require(name != ".." && name.compare(0, 3, "..\\") != 0 && name.compare(0, 3, "../") != 0);
+  for (const char* p = name.c_str(); *p != '\0'; p = NextChar(p)) Require(NextChar(p) > p);
+  const char* last = FindLastSeparator(name.c_str(), "\\/");
+  Require(last == nullptr || (last >= name.c_str() && last < name.c_str() + name.size()));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  CheckTable(data, size);
+  CheckName(data, size);
+  return 0;
+}
