@@ -1,6 +1,7 @@
 // Builds updater files in memory for the payload tests.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>

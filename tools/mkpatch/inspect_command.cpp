@@ -39,12 +39,16 @@ std::string JsonString(const std::string& utf8) {
   return quoted + "\"";
 }
 
+std::string VersionText(const char* field) {
+  return GbkForDisplay(FieldText(field, PATCH_VERSION_FIELD_SIZE));
+}
+
 const char* InstallKind(const std::string& name) { return IsPackageName(name) ? "package" : "file"; }
 
 void PrintJson(const PayloadReport& report, std::ostream& out) {
   const PatchTrailer& trailer = report.trailer;
-  out << "{\"baseVersion\":" << JsonString(GbkForDisplay(FieldText(trailer.baseVersion, 60)))
-      << ",\"targetVersion\":" << JsonString(GbkForDisplay(FieldText(trailer.targetVersion, 60)))
+  out << "{\"baseVersion\":" << JsonString(VersionText(trailer.baseVersion))
+      << ",\"targetVersion\":" << JsonString(VersionText(trailer.targetVersion))
       << ",\"firstEntryOffset\":" << trailer.firstEntryOffset
       << ",\"entryCount\":" << trailer.entryCount << ",\"totalFileSize\":" << trailer.totalFileSize
       << ",\"entries\":[";
@@ -60,8 +64,8 @@ void PrintJson(const PayloadReport& report, std::ostream& out) {
 
 void PrintText(const PayloadReport& report, std::ostream& out) {
   const PatchTrailer& trailer = report.trailer;
-  out << "base version:   " << GbkForDisplay(FieldText(trailer.baseVersion, 60)) << "\n"
-      << "target version: " << GbkForDisplay(FieldText(trailer.targetVersion, 60)) << "\n"
+  out << "base version:   " << VersionText(trailer.baseVersion) << "\n"
+      << "target version: " << VersionText(trailer.targetVersion) << "\n"
       << "entries:        " << trailer.entryCount << " (first at byte " << trailer.firstEntryOffset
       << ", file " << trailer.totalFileSize << " bytes)\n";
   int ordinal = 0;
@@ -104,7 +108,7 @@ int RunVerify(const Options& options, std::ostream& out, std::ostream& err) {
     return 1;
   }
   out << options.file << ": sound, " << report.table.entries.size() << " entries, "
-      << FieldText(report.trailer.baseVersion, 60) << " -> "
-      << FieldText(report.trailer.targetVersion, 60) << "\n";
+      << VersionText(report.trailer.baseVersion) << " -> "
+      << VersionText(report.trailer.targetVersion) << "\n";
   return 0;
 }
