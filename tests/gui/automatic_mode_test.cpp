@@ -1,0 +1,86 @@
+// Update.exe started with the game directory: no dialog to be seen, the run
+// starts at once, and only failures speak.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "outcome_checks.h"
+#include "test_files.h"
+#include "updater_driver.h"
+
+namespace {
+
+constexpr DWORD kRunTimeoutMs = 240000;
+const char* const kGeneralFailure = "补丁文件可能已经损坏或无效,请重新下载!";
+
+// The value of `key` in the launcher's key=value record.
+std::string RecordValue(const std::string& record, const std::string& key) {
+  size_t start = record.find(key + "=");
+  if (start == std::string::npos) return std::string();
+  start += key.size() + 1;
+  return record.substr(start, record.find_first_of("\r\n", start) - start);
+}
+
+TEST(AutomaticMode, SuccessfulRunIsSilentAndRecordsTheVersion) {
+  PatchSpec spec;
+  spec.files = {
+      {"patch.tpk", BarePackage({{"pak\\content.dat", "packaged bytes"}})},
+      {"readme.txt", "new readme"},
+      {"data\\x.dll", std::string(10000, 'd')},
+  };
+  UpdateScenario scenario = MakeScenario("auto_success", spec, "1.4.1.33960", true);
+  // The launcher takes its time, so the hidden dialog can be watched during the run.
+  WriteWholeFile(scenario.game + "\\launch_delay_ms.txt", "3000");
+
+  UpdaterProcess updater;
+  ASSERT_TRUE(updater.Start(scenario.updater, Quoted(scenario.game) + " ignored-second"));
+  UpdaterOutcome outcome = updater.RunToEnd(kRunTimeoutMs);
+
+  ASSERT_TRUE(EndedSilently(outcome));
+  ASSERT_TRUE(outcome.dialogSeen);
+  EXPECT_FALSE(outcome.dialogEverVisible);
+  EXPECT_FALSE(outcome.lastDialog.updateEnabled);
+  EXPECT_EQ(outcome.lastDialog.dirText, scenario.game);
+
+  EXPECT_EQ(ReadWholeFile(scenario.game + "\\readme.txt"), "new readme");
+  EXPECT_EQ(ReadWholeFile(scenario.game + "\\x.dll"), std::string(10000, 'd'));
+  EXPECT_EQ(ReadWholeFile(scenario.game + "\\pak\\content.dat"), "packaged bytes");
+  EXPECT_EQ(InstalledVersion(scenario), "1.4.1.34242");
+  EXPECT_EQ(IniValue(scenario.game + "\\Config\\Client.ini", "Version", "MD5"), Md5OfFile(scenario.updater));
+
+  // The launcher got the hidden dialog's handle through launch.txt.
+  std::string received = ReadWholeFile(scenario.game + "\\launch_received.txt");
+  EXPECT_EQ(RecordValue(received, "args_ok"), "1") << received;
+  EXPECT_EQ(RecordValue(received, "launch_txt_ok"), "1") << received;
+  EXPECT_EQ(RecordValue(received, "gamedir"), scenario.game) << received;
+  std::string handle =
+      std::to_string(static_cast<int>(reinterpret_cast<intptr_t>(outcome.lastDialog.window)));
+  EXPECT_EQ(RecordValue(received, "handle"), handle) << received;
+}
+
+TEST(AutomaticMode, DamagedPatchShowsItsErrorThenTheGeneralMessage) {
+  PatchSpec spec = ReadmePatch();
+  spec.totalSizeSkew = 1;
+  UpdateScenario scenario = MakeScenario("auto_damaged", spec, "1.4.1.33960", false);
+
+  UpdaterOutcome outcome = RunUpdater(scenario.updater, Quoted(scenario.game), kRunTimeoutMs);
+  // The run's own text (claimed size, real size, magic), then the general message.
+  const size_t size = ReadWholeFile(scenario.updater).size();
+  const std::string sizeText = "错误文件长度: " + std::to_string(size + 1) + " " +
+                               std::to_string(size) + " 508773209";
+  EXPECT_TRUE(EndedAfterBoxes(outcome, {sizeText, kGeneralFailure}));
+  EXPECT_FALSE(outcome.dialogEverVisible);
+  EXPECT_FALSE(FileExists(scenario.game + "\\readme.txt"));
+  EXPECT_EQ(InstalledVersion(scenario), "1.4.1.33960");
+}
+
+TEST(AutomaticMode, RefusedVersionEndsSilently) {
+  UpdateScenario scenario = MakeScenario("auto_old_version", ReadmePatch(), "1.4.1.33959", false);
+
+  EXPECT_TRUE(EndedSilently(RunUpdater(scenario.updater, Quoted(scenario.game), kRunTimeoutMs)));
+  EXPECT_FALSE(FileExists(scenario.game + "\\readme.txt"));
+  EXPECT_EQ(InstalledVersion(scenario), "1.4.1.33959");
+  EXPECT_EQ(IniValue(scenario.game + "\\Config\\Client.ini", "Version", "MD5"), "");
+}
+
+}  // namespace

@@ -1,0 +1,210 @@
+#include "test_files.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "md5.h"
+#include "payload.h"
+
+namespace {
+
+constexpr const char* kUninstallKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\《Orvenna》正式公测版客户端程序";
+
+void RemoveTree(const std::string& dir) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((dir + "\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = found.cFileName;
+      if (name == "." || name == "..") continue;
+      std::string path = dir + "\\" + name;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(path);
+      } else {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+      }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryA(dir.c_str());
+}
+
+// Entries back to back from `firstOffset`, then the trailer.
+std::string PayloadBytes(const std::vector<PayloadFile>& files, uint32_t firstOffset,
+                         const std::string& base, const std::string& target, int sizeSkew) {
+  std::string bytes;
+  for (const PayloadFile& file : files) {
+    PatchEntryHeader header = {};
+    std::snprintf(header.name, sizeof(header.name), "%s", file.name.c_str());
+    header.size = static_cast<uint32_t>(file.data.size());
+    unsigned char encoded[PATCH_ENTRY_HEADER_SIZE];
+    EncodeEntryHeader(header, encoded);
+    bytes.append(reinterpret_cast<char*>(encoded), sizeof(encoded));
+    bytes += file.data;
+  }
+  PatchTrailer trailer = {};
+  trailer.magic = PATCH_TRAILER_MAGIC;
+  trailer.firstEntryOffset = firstOffset;
+  trailer.entryCount = static_cast<uint32_t>(files.size());
+  trailer.totalFileSize =
+      static_cast<uint32_t>(firstOffset + bytes.size() + PATCH_TRAILER_SIZE + sizeSkew);
+  std::snprintf(trailer.baseVersion, sizeof(trailer.baseVersion), "%s", base.c_str());
+  std::snprintf(trailer.targetVersion, sizeof(trailer.targetVersion), "%s", target.c_str());
+  unsigned char encoded[PATCH_TRAILER_SIZE];
+  EncodeTrailer(trailer, encoded);
+  bytes.append(reinterpret_cast<char*>(encoded), sizeof(encoded));
+  return bytes;
+}
+
+}  // namespace
+
+std::string WindowsPath(const std::string& buildPath) {
+  std::string path = buildPath;
+  if (!path.empty() && path[0] == '/') path = "Z:" + path;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+std::string BuiltUpdateExe() { return WindowsPath(UPDATE_EXE_PATH); }
+
+std::string MakeWorkDir(const std::string& name) {
+  char current[MAX_PATH] = {};
+  GetCurrentDirectoryA(sizeof(current), current);
+  std::string root = std::string(current) + "\\gui-work";
+  CreateDirectoryA(root.c_str(), nullptr);
+  std::string dir = root + "\\" + name;
+  RemoveTree(dir);
+  CreateDirectoryA(dir.c_str(), nullptr);
+  return dir;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool FileExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string IniValue(const std::string& path, const char* section, const char* key) {
+  char value[260] = {};
+  GetPrivateProfileStringA(section, key, "", value, sizeof(value), path.c_str());
+  return value;
+}
+
+std::string Md5OfFile(const std::string& path) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return std::string();
+  MD5 digest(file);  // closes the file
+  return digest.hex_digest();
+}
+
+void MakeGameInstall(const std::string& dir, const std::string& version, bool launcher) {
+  CreateDirectoryA(dir.c_str(), nullptr);
+  CreateDirectoryA((dir + "\\Config").c_str(), nullptr);
+  WritePrivateProfileStringA("Version", "GameVersion", version.c_str(),
+                             (dir + "\\Config\\Client.ini").c_str());
+  if (launcher) {
+    CreateDirectoryA((dir + "\\launch").c_str(), nullptr);
+    CopyFileA(WindowsPath(LAUNCH_EXE_PATH).c_str(), (dir + "\\launch\\launch.exe").c_str(), FALSE);
+  }
+}
+
+bool MakeUpdaterFile(const std::string& path, const PatchSpec& spec) {
+  std::string program = ReadWholeFile(BuiltUpdateExe());
+  if (program.empty()) return false;
+  return WriteWholeFile(path, program + PayloadBytes(spec.files, static_cast<uint32_t>(program.size()),
+                                                     spec.baseVersion, spec.targetVersion,
+                                                     spec.totalSizeSkew));
+}
+
+UpdateScenario MakeScenario(const std::string& name, const PatchSpec& spec,
+                            const std::string& installedVersion, bool launcher,
+                            const std::string& updaterName) {
+  UpdateScenario scenario;
+  scenario.work = MakeWorkDir(name);
+  scenario.game = scenario.work + "\\game";
+  scenario.updater = scenario.work + "\\" + updaterName;
+  MakeGameInstall(scenario.game, installedVersion, launcher);
+  MakeUpdaterFile(scenario.updater, spec);
+  return scenario;
+}
+
+std::string InstalledVersion(const UpdateScenario& scenario) {
+  return IniValue(scenario.game + "\\Config\\Client.ini", "Version", "GameVersion");
+}
+
+PatchSpec ReadmePatch() {
+  PatchSpec spec;
+  spec.files = {{"readme.txt", "new readme"}};
+  return spec;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+std::string BarePackage(const std::vector<PayloadFile>& files) {
+  return PayloadBytes(files, 0, "1.4.1.33960", "1.4.1.34242", 0);
+}
+
+UninstallEntry::UninstallEntry(const char* uninstallString) {
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+  if (!uninstallString) return;
+  RegistryKey key;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      key.Receive(), nullptr) == ERROR_SUCCESS) {
+    RegSetValueExA(key.Get(), "UninstallString", 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(uninstallString),
+                   static_cast<DWORD>(std::strlen(uninstallString) + 1));
+  }
+}
+
+UninstallEntry::UninstallEntry(const void* bytes, DWORD size, DWORD type) {
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+  RegistryKey key;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      key.Receive(), nullptr) == ERROR_SUCCESS) {
+    RegSetValueExA(key.Get(), "UninstallString", 0, type, static_cast<const BYTE*>(bytes), size);
+  }
+}
+
+UninstallEntry::~UninstallEntry() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey); }
+
+NamedProcess::NamedProcess(const std::string& dir, const std::string& exeName) {
+  std::string path = dir + "\\" + exeName;
+  if (!CopyFileA(WindowsPath(SLEEPER_EXE_PATH).c_str(), path.c_str(), FALSE)) return;
+  std::string commandLine = "\"" + path + "\"";
+  std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+  mutableLine.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (CreateProcessA(path.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                     nullptr, &startup, &info)) {
+    CloseHandle(info.hThread);
+    process_.Reset(info.hProcess);
+  }
+}
+
+NamedProcess::~NamedProcess() {
+  if (Running()) {
+    TerminateProcess(process_.Get(), 0);
+    WaitForSingleObject(process_.Get(), 30000);
+  }
+}
+
+bool NamedProcess::Running() const {
+  return process_.IsValid() && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT;
+}

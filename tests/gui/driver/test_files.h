@@ -1,0 +1,94 @@
+// Files, registry entries and helper processes that the updater tests set up:
+// a game installation, updater files with a payload, the uninstall entry, a
+// stand-in for the running game.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "win32_handle.h"
+
+// A build path as Windows code under Wine can open it ("/x" is "Z:/x").
+std::string WindowsPath(const std::string& buildPath);
+
+// Update.exe as this build made it (no payload).
+std::string BuiltUpdateExe();
+
+// A fresh, empty folder under the test's working folder.
+std::string MakeWorkDir(const std::string& name);
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes);
+std::string ReadWholeFile(const std::string& path);
+bool FileExists(const std::string& path);
+std::string IniValue(const std::string& path, const char* section, const char* key);
+std::string Md5OfFile(const std::string& path);
+
+// `dir`\Config\Client.ini at `version`; with `launcher`, the launcher
+// stand-in as `dir`\launch\launch.exe.
+void MakeGameInstall(const std::string& dir, const std::string& version, bool launcher);
+
+struct PayloadFile {
+  std::string name;
+  std::string data;
+};
+
+struct PatchSpec {
+  std::string baseVersion = "1.4.1.33960";
+  std::string targetVersion = "1.4.1.34242";
+  std::vector<PayloadFile> files;
+  int totalSizeSkew = 0;  // nonzero: the trailer's total size is off by this much
+};
+
+// Update.exe of this build followed by the payload and trailer of `spec`.
+bool MakeUpdaterFile(const std::string& path, const PatchSpec& spec);
+
+// A work folder with a game installation at `installedVersion` (with the
+// launcher stand-in when `launcher`) and an updater file built from `spec`.
+struct UpdateScenario {
+  std::string work;
+  std::string game;
+  std::string updater;
+};
+UpdateScenario MakeScenario(const std::string& name, const PatchSpec& spec,
+                            const std::string& installedVersion, bool launcher,
+                            const std::string& updaterName = "Update.exe");
+
+// "GameVersion" of the scenario's game as it stands now.
+std::string InstalledVersion(const UpdateScenario& scenario);
+
+// A patch with one plain file, readme.txt = "new readme".
+PatchSpec ReadmePatch();
+
+// `text` in double quotes, as one command-line argument.
+std::string Quoted(const std::string& text);
+
+// A bare payload (no program before it) as the launcher stand-in unpacks it.
+std::string BarePackage(const std::vector<PayloadFile>& files);
+
+// Sets the game's uninstall entry for its lifetime (or removes it, for a
+// null value) and removes it again afterwards.
+class UninstallEntry {
+ public:
+  explicit UninstallEntry(const char* uninstallString);
+  // Raw bytes of any type, e.g. a value without a terminator.
+  UninstallEntry(const void* bytes, DWORD size, DWORD type);
+  ~UninstallEntry();
+  UninstallEntry(const UninstallEntry&) = delete;
+  UninstallEntry& operator=(const UninstallEntry&) = delete;
+};
+
+// A sleeping process started from a copy of the sleeper under `exeName`, so
+// that the process list shows that name; ended on destruction.
+class NamedProcess {
+ public:
+  NamedProcess(const std::string& dir, const std::string& exeName);
+  ~NamedProcess();
+  NamedProcess(const NamedProcess&) = delete;
+  NamedProcess& operator=(const NamedProcess&) = delete;
+  bool Running() const;
+
+ private:
+  UniqueHandle process_;
+};
