@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -70,10 +71,10 @@ TEST(MkpatchWine, GbkNameRoundTrip) {
   HANDLE file = CreateFileA(ansiPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE) << "extracted file not found under its GBK name";
+  std::unique_ptr<void, decltype(&CloseHandle)> owner(file, &CloseHandle);
   char bytes[32] = {};
   DWORD got = 0;
   ReadFile(file, bytes, sizeof bytes, &got, nullptr);
-  CloseHandle(file);
   EXPECT_EQ(std::string(bytes, got), "payload bytes");
 
   // A name the code page cannot hold is refused, not mangled.

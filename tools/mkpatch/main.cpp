@@ -1,4 +1,5 @@
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,10 +32,12 @@ class ConsoleUtf8 {
 std::vector<std::string> Arguments() {
   std::vector<std::string> args;
   int count = 0;
-  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  struct LocalFreer {
+    void operator()(LPWSTR* block) const { LocalFree(block); }
+  };
+  std::unique_ptr<LPWSTR, LocalFreer> wide(CommandLineToArgvW(GetCommandLineW(), &count));
   if (!wide) return args;
-  for (int i = 1; i < count; ++i) args.push_back(WideToUtf8(wide[i]));
-  LocalFree(wide);
+  for (int i = 1; i < count; ++i) args.push_back(WideToUtf8(wide.get()[i]));
   return args;
 }
 }  // namespace
