@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# One real update of a sample game under Wine, then a screenshot of the
+# dialog during a second, interactive run.
+#
+# Called by `./dev demo` with UPDATE_DEMO_PREFIX (an initialised 32-bit Wine
+# prefix), DIST (mkpatch, Update.exe), BUILD (the build folders) and DISPLAY.
+# Exits non-zero when the update did not happen.
+set -euo pipefail
+
+: "${UPDATE_DEMO_PREFIX:?}" "${DIST:?}" "${BUILD:?}" "${DISPLAY:?}"
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+export WINEPREFIX=$UPDATE_DEMO_PREFIX WINEARCH=win32 WINEDEBUG=-all
+export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml="
+
+BASE=1.4.1.33960
+TARGET=1.4.1.34242
+MKPATCH=$DIST/mkpatch
+HOST_EXE=$DIST/Update.exe
+LAUNCHER=$BUILD/win32/tests/launcher/launch.exe
+DRIVER=$BUILD/win32/tests/gui/update_demo_driver.exe
+SCREENSHOT=$ROOT/docs/images/update-dialog.png
+GAME=$WINEPREFIX/drive_c/Games/Orvenna
+GAME_WIN='C:\Games\Orvenna'
+WORK=$BUILD/demo/work
+UNINSTALL_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\《Orvenna》正式公测版客户端程序'
+
+for f in "$MKPATCH" "$HOST_EXE" "$LAUNCHER" "$DRIVER"; do
+  [ -f "$f" ] || { echo "demo: missing $f (run ./dev build first)" >&2; exit 1; }
+done
+
+say() { printf '\n\033[1m%s\033[0m\n' "$*"; }
+ini_value() { # file key
+  tr -d '\r' <"$1" | sed -n "s/^$2=//p" | head -n 1
+}
+list_game() {
+  (cd "$GAME" && find . -type f ! -path './Log/*' | sed 's|^\./||' | sort |
+     while read -r f; do printf '    %-28s %9d bytes\n' "$f" "$(stat -c %s "$f")"; done)
+}
+win_path() { printf 'Z:%s' "$1" | tr '/' '\\'; }
+
+# A game installation at the base version with the launcher stand-in.
+make_game() {
+  rm -rf "$GAME"
+  mkdir -p "$GAME/Config" "$GAME/launch"
+  printf '[Version]\r\nGameVersion=%s\r\n' "$BASE" >"$GAME/Config/Client.ini"
+  printf 'config\r\n' >"$GAME/Config/config.ini"
+  printf 'Orvenna %s\r\n' "$BASE" >"$GAME/readme.txt"
+  cp "$LAUNCHER" "$GAME/launch/launch.exe"
+}
+
+rm -rf "$WORK"
+mkdir -p "$WORK/package/maps" "$WORK/package/sounds" "$WORK/plain"
+
+say "1. A sample patch $BASE -> $TARGET, made with mkpatch"
+printf 'town map of %s\n' "$TARGET" >"$WORK/package/maps/town.map"
+head -c 200000 /dev/urandom >"$WORK/package/sounds/theme.ogg"
+printf 'Orvenna %s\r\n' "$TARGET" >"$WORK/plain/readme.txt"
+printf 'New in %s: a town map and a theme.\r\n' "$TARGET" >"$WORK/plain/patch_notes.txt"
+"$MKPATCH" build -o "$WORK/content.tpk" --base "$BASE" --target "$TARGET" "$WORK/package" >/dev/null
+"$MKPATCH" build -o "$WORK/Update.exe" --stub "$HOST_EXE" --base "$BASE" --target "$TARGET" \
+  "$WORK/content.tpk" "$WORK/plain/readme.txt" "$WORK/plain/patch_notes.txt" >/dev/null
+"$MKPATCH" list "$WORK/Update.exe" | sed 's/^/    /'
+
+say "2. Before: a game installation in the Wine prefix ($GAME_WIN)"
+make_game
+echo "    GameVersion = $(ini_value "$GAME/Config/Client.ini" GameVersion)"
+echo "    MD5         = $(ini_value "$GAME/Config/Client.ini" MD5)"
+list_game
+
+say "3. Update.exe \"$GAME_WIN\" (automatic mode: no dialog, no box on success)"
+start=$(date +%s)
+set +e
+(cd "$WORK" && timeout 900 wine "$WORK/Update.exe" "$GAME_WIN")
+code=$?
+set -e
+echo "    ended after $(( $(date +%s) - start )) s with exit code $code"
+
+say "4. After"
+version=$(ini_value "$GAME/Config/Client.ini" GameVersion)
+recorded=$(ini_value "$GAME/Config/Client.ini" MD5)
+actual=$(md5sum "$WORK/Update.exe" | cut -d' ' -f1)
+echo "    GameVersion = $version"
+echo "    MD5         = $recorded (recorded)"
+echo "    md5sum      = $actual (of the updater file)"
+list_game
+echo "    The launcher received:"
+tr -d '\r' <"$GAME/launch_received.txt" 2>/dev/null | sed '/^$/d; s/^/      /' || echo "      (nothing)"
+
+failed=0
+[ "$version" = "$TARGET" ] || { echo "FAIL: GameVersion is '$version', not $TARGET"; failed=1; }
+[ "$recorded" = "$actual" ] || { echo "FAIL: the recorded MD5 is not the updater's"; failed=1; }
+cmp -s "$GAME/maps/town.map" "$WORK/package/maps/town.map" ||
+  { echo "FAIL: the package was not applied"; failed=1; }
+cmp -s "$GAME/readme.txt" "$WORK/plain/readme.txt" ||
+  { echo "FAIL: readme.txt was not replaced"; failed=1; }
+[ -f "$GAME/patch_notes.txt" ] || { echo "FAIL: patch_notes.txt is missing"; failed=1; }
+if [ "$failed" -ne 0 ]; then
+  echo "The update did not happen."
+  exit 1
+fi
+echo "    OK: version $TARGET installed, files in place, MD5 matches md5sum."
+
+say "5. The dialog during an interactive run (screenshot)"
+make_game
+# A large entry keeps the bar moving long enough to be photographed.
+head -c $((48 * 1024 * 1024)) /dev/zero >"$WORK/plain/music.pak"
+"$MKPATCH" build -o "$WORK/Update-interactive.exe" --stub "$HOST_EXE" --base "$BASE" \
+  --target "$TARGET" "$WORK/plain/music.pak" "$WORK/content.tpk" >/dev/null
+wine reg add "$UNINSTALL_KEY" /v UninstallString /d "$GAME_WIN\\uninst.exe" /f >/dev/null 2>&1
+rm -f "$WORK/ready.txt" "$WORK/done.txt" "$WORK/report.txt"
+# A virtual desktop draws the window frame and caption without a window manager.
+wine explorer /desktop=OrvennaDemo,720x160 "$DRIVER" "$(win_path "$WORK/Update-interactive.exe")" \
+  "$(win_path "$WORK/ready.txt")" "$(win_path "$WORK/done.txt")" "$(win_path "$WORK/report.txt")" \
+  >/dev/null 2>&1 &
+driver=$!
+for _ in $(seq 600); do [ -f "$WORK/ready.txt" ] && break; sleep 0.5; done
+if [ -f "$WORK/ready.txt" ]; then
+  desktop=$(xwininfo -root -tree | grep -i 'OrvennaDemo' | head -n 1 | awk '{print $1}')
+  mkdir -p "$(dirname "$SCREENSHOT")"
+  import -window "${desktop:-root}" "$SCREENSHOT"
+  echo "    saved $SCREENSHOT"
+else
+  echo "    the dialog did not reach a run in progress; no screenshot"
+fi
+touch "$WORK/done.txt"
+wait "$driver" || true
+wine reg delete "$UNINSTALL_KEY" /f >/dev/null 2>&1 || true
+[ -f "$WORK/report.txt" ] && iconv -f GBK -t UTF-8 "$WORK/report.txt" | tr -d '\r' | sed 's/^/    /'
+echo "    GameVersion after the interactive run = $(ini_value "$GAME/Config/Client.ini" GameVersion)"
