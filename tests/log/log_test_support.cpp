@@ -1,0 +1,159 @@
+#include "log_test_support.h"
+
+#include <stdio.h>
+
+namespace {
+void RemoveTree(const std::string& path) {
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA((path + "\\*").c_str(), &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = entry.cFileName;
+      if (name == "." || name == "..") continue;
+      std::string full = path + "\\" + name;
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(full);
+      } else {
+        DeleteFileA(full.c_str());
+      }
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+  }
+  RemoveDirectoryA(path.c_str());
+}
+}  // namespace
+
+void ScratchFolderTest::SetUp() {
+  GetCurrentDirectoryA(sizeof(previous), previous);
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  folder = std::string(previous) + "\\scratch_" + info->test_suite_name() + "_" + info->name();
+  RemoveTree(folder);
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
+}
+
+void ScratchFolderTest::TearDown() { SetCurrentDirectoryA(previous); }
+
+std::string ReadWholeFile(const std::string& path) {
+  std::string content;
+  FILE* file = fopen(path.c_str(), "rb");
+  if (!file) return content;
+  char buffer[4096];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0) content.append(buffer, got);
+  fclose(file);
+  return content;
+}
+
+bool FileExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void WriteWholeFile(const std::string& path, const std::string& bytes) {
+  FILE* file = fopen(path.c_str(), "wb");
+  ASSERT_TRUE(file != nullptr) << path;
+  fwrite(bytes.data(), 1, bytes.size(), file);
+  fclose(file);
+}
+
+std::vector<std::string> SplitLogLines(const std::string& content) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (;;) {
+    size_t end = content.find("\r\n", start);
+    std::string piece = content.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (start != 0 || !piece.empty()) lines.push_back(piece);
+    if (end == std::string::npos) break;
+    start = end + 2;
+  }
+  return lines;
+}
+
+SYSTEMTIME FakeClock::now;
+int32_t FakeClock::seconds;
+
+void FakeClock::Set(int year, int month, int day, int hour, int minute, int second) {
+  SYSTEMTIME t = {};
+  t.wYear = static_cast<WORD>(year);
+  t.wMonth = static_cast<WORD>(month);
+  t.wDay = static_cast<WORD>(day);
+  t.wHour = static_cast<WORD>(hour);
+  t.wMinute = static_cast<WORD>(minute);
+  t.wSecond = static_cast<WORD>(second);
+  now = t;
+}
+
+LogClock FakeClock::Get() {
+  LogClock clock;
+  clock.localTime = [](SYSTEMTIME* out) { *out = FakeClock::now; };
+  clock.seconds = []() { return FakeClock::seconds; };
+  return clock;
+}
+
+StdoutPipe::StdoutPipe() : readEnd(nullptr), writeEnd(nullptr), previous(GetStdHandle(STD_OUTPUT_HANDLE)) {
+  CreatePipe(&readEnd, &writeEnd, nullptr, 1 << 20);
+  SetStdHandle(STD_OUTPUT_HANDLE, writeEnd);
+}
+
+StdoutPipe::~StdoutPipe() {
+  SetStdHandle(STD_OUTPUT_HANDLE, previous);
+  CloseHandle(writeEnd);
+  CloseHandle(readEnd);
+}
+
+std::string StdoutPipe::Drain() {
+  std::string text;
+  DWORD available = 0;
+  while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+    std::vector<char> buffer(available);
+    DWORD got = 0;
+    if (!ReadFile(readEnd, buffer.data(), available, &got, nullptr) || got == 0) break;
+    text.append(buffer.data(), got);
+  }
+  return text;
+}
+
+ChildRun RunChild(const std::string& arguments) {
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, sizeof(self));
+  std::string program = self;
+  program = program.substr(0, program.find_last_of("\\/") + 1) + "log_child.exe";
+  std::string command = "\"" + program + "\" " + arguments;
+  std::vector<char> line(command.begin(), command.end());
+  line.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  ChildRun run = {static_cast<DWORD>(-1), 0};
+  if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    ADD_FAILURE() << "cannot start " << command << ": " << GetLastError();
+    return run;
+  }
+  run.processId = process.dwProcessId;
+  if (WaitForSingleObject(process.hProcess, 300000) != WAIT_OBJECT_0) {
+    ADD_FAILURE() << "child did not end: " << command;
+    TerminateProcess(process.hProcess, 1);
+  }
+  GetExitCodeProcess(process.hProcess, &run.exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return run;
+}
+
+std::string FindLogFile(const std::string& prefix, const char* extension) {
+  WIN32_FIND_DATAA entry;
+  std::string pattern = "Log\\" + prefix + "*." + extension;
+  HANDLE find = FindFirstFileA(pattern.c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return "";
+  std::string found = std::string("Log/") + entry.cFileName;
+  bool more = FindNextFileA(find, &entry) != 0;
+  FindClose(find);
+  return more ? "" : found;
+}
+
+std::string DateSuffix(const SYSTEMTIME& day) {
+  char text[32];
+  snprintf(text, sizeof(text), "%d%02d%02d", day.wYear, day.wMonth, day.wDay);
+  return text;
+}
