@@ -19,6 +19,6 @@ bool FormatFittedV(char* buffer, size_t size, const char* format, va_list args) 
   va_copy(measure, args);
   int needed = std::vsnprintf(nullptr, 0, format, measure);
   va_end(measure);
-  FormatFitted(buffer, size, format, args);
+  FormatBounded(buffer, size, format, args);
   return needed >= 0 && static_cast<size_t>(needed) < size;
 }

@@ -15,6 +15,14 @@ bool FlushToDisk(const char* path) {
 }  // namespace
 
 bool ReplaceWholeFile(const char* source, const char* destination, const char* directory) {
+  // A plain copy refuses a read-only or hidden target; a rename would not
+  // everywhere, so the refusal is made here.
+  DWORD existing = GetFileAttributesA(destination);
+  if (existing != INVALID_FILE_ATTRIBUTES &&
+      (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)) != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
   char temporary[MAX_PATH] = {};
   if (GetTempFileNameA(directory, "upd", 0, temporary) == 0) return false;
   bool replaced = CopyFileA(source, temporary, FALSE) != FALSE && FlushToDisk(temporary) &&
