@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Extraction throughput of the update run under Wine for one 256 MiB plain
+# entry, beside a bare 4096-byte ReadFile/WriteFile loop and CopyFileA on the
+# same bytes in the same process; then peak memory for 16 and 256 MiB entries.
+# Env: BUILD (build root), WINEPREFIX, EXTRACT_BENCH_RUNS (default 3).
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD=${BUILD:-$ROOT/build}
+EXE="$BUILD/win32/bench/extract/extract_bench.exe"
+WORK="$BUILD/bench-extract"
+RUNS=${EXTRACT_BENCH_RUNS:-3}
+mkdir -p "$WORK"
+cd "$WORK"
+export WINEPREFIX=${WINEPREFIX:-$BUILD/win32/wineprefix}
+
+line=$("$ROOT/cmake/wine-run.sh" "$EXE" speed 256 "$RUNS" | tr -d '\r' | grep -a "^extract ")
+read -r _ extract _ bare _ copy <<<"$line"
+mib=256
+printf 'extraction (update run): %s s, %.1f MiB/s\n' "$extract" "$(echo "$mib / $extract" | bc -l)"
+printf 'bare 4096-byte loop:     %s s, %.1f MiB/s\n' "$bare" "$(echo "$mib / $bare" | bc -l)"
+printf 'CopyFileA:               %s s, %.1f MiB/s\n' "$copy" "$(echo "$mib / $copy" | bc -l)"
+printf 'throughput vs bare loop: %.2f (goal >= 0.9)\n' "$(echo "$bare / $extract" | bc -l)"
+printf 'throughput vs CopyFileA: %.2f\n' "$(echo "$copy / $extract" | bc -l)"
+
+for size in 16 256; do
+  peak=$("$ROOT/cmake/wine-run.sh" "$EXE" peak "$size" | tr -d '\r' | grep -a "^peak_working_set")
+  printf 'peak working set, %3s MiB entry: %s KiB\n' "$size" "$(( ${peak##* } / 1024 ))"
+done
+rm -f "$WORK"/*.exe "$WORK"/*.bin "$WORK"/game/*.bin
