@@ -156,6 +156,8 @@ void Backlog(int seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A crash ends the run at once instead of waiting in a debugger.
+  SetErrorMode(SEM_NOGPFAULTERRORBOX);
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
   g_tickSeconds = 1.0 / frequency.QuadPart;

@@ -13,7 +13,7 @@ cd "$work"
 run() { # mode, count; up to six tries: under qemu a busy Wine process may die
   local try out
   for try in 1 2 3 4 5 6; do
-    out=$("$ROOT/cmake/wine-run.sh" "$BENCH" "$1" "$2" 2>/dev/null | tr -d '\r' | grep '^mode=')
+    out=$(timeout 300 "$ROOT/cmake/wine-run.sh" "$BENCH" "$1" "$2" 2>/dev/null | tr -d '\r' | grep '^mode=')
     if [ -n "$out" ]; then echo "$out"; return 0; fi
   done
   echo "mode=$1 failed six times"
