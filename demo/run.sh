@@ -10,7 +10,8 @@ set -euo pipefail
 : "${UPDATE_DEMO_PREFIX:?}" "${DIST:?}" "${BUILD:?}" "${DISPLAY:?}"
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX=$UPDATE_DEMO_PREFIX WINEARCH=win32 WINEDEBUG=-all
-export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml="
+# A crash must end the program, not leave it waiting for a debugger.
+export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=,winedbg.exe=d"
 
 BASE=1.4.1.33960
 TARGET=1.4.1.34242
@@ -108,16 +109,21 @@ head -c $((48 * 1024 * 1024)) /dev/zero >"$WORK/plain/music.pak"
   --target "$TARGET" "$WORK/plain/music.pak" "$WORK/content.tpk" >/dev/null
 wine reg add "$UNINSTALL_KEY" /v UninstallString /d "$GAME_WIN\\uninst.exe" /f >/dev/null 2>&1
 rm -f "$WORK/ready.txt" "$WORK/done.txt" "$WORK/report.txt"
-# A virtual desktop draws the window frame and caption without a window manager.
-wine explorer /desktop=OrvennaDemo,720x160 "$DRIVER" "$(win_path "$WORK/Update-interactive.exe")" \
-  "$(win_path "$WORK/ready.txt")" "$(win_path "$WORK/done.txt")" "$(win_path "$WORK/report.txt")" \
-  >/dev/null 2>&1 &
+# Without a window manager Wine draws the caption and frame itself only when told to.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+wine "$DRIVER" "$(win_path "$WORK/Update-interactive.exe")" "$(win_path "$WORK/ready.txt")" \
+  "$(win_path "$WORK/done.txt")" "$(win_path "$WORK/report.txt")" >/dev/null 2>&1 &
 driver=$!
 for _ in $(seq 600); do [ -f "$WORK/ready.txt" ] && break; sleep 0.5; done
 if [ -f "$WORK/ready.txt" ]; then
-  desktop=$(xwininfo -root -tree | grep -i 'OrvennaDemo' | head -n 1 | awk '{print $1}')
   mkdir -p "$(dirname "$SCREENSHOT")"
-  import -window "${desktop:-root}" "$SCREENSHOT"
+  dialog=$(xwininfo -root -tree | awk '/Orvenna/ {print $1; exit}')
+  if [ -n "$dialog" ]; then
+    import -window "$dialog" "$SCREENSHOT"
+  else
+    # The dialog is centred on the screen.
+    import -window root -gravity center -crop 620x180+0+0 +repage "$SCREENSHOT"
+  fi
   echo "    saved $SCREENSHOT"
 else
   echo "    the dialog did not reach a run in progress; no screenshot"

@@ -1,0 +1,183 @@
+// What the progress display costs an update run, under Wine.
+//
+//   update_ui_bench.exe WORK_DIR ENTRY_MIB
+//
+// In one process, on one updater file with one plain entry of ENTRY_MIB MiB:
+//   engine  the update run with a no-op progress callback (no window at all);
+//   ui      the same run on a worker thread reporting through OnUpdateProgress
+//           to a real progress bar and status line owned by the main thread,
+//           which dispatches messages as the dialog's modal loop does;
+//   floors  one cross-thread sent message, and one cross-thread position
+//           change of the bar with its repaint (PBM_SETPOS + UpdateWindow),
+//           each timed over as many repetitions as the run has reports.
+// Then the complete program: Update.exe started on the same file in automatic
+// mode (hidden dialog, real bar), timed from CreateProcess to its end.
+// Prints one "key value" line per figure, times in seconds.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "globals.h"
+#include "host_hooks.h"
+#include "progress_display.h"
+#include "resource.h"
+#include "test_files.h"
+#include "update_session.h"
+
+namespace {
+
+std::string g_updaterPath;  // the bench's updater file, as the engine's own file
+
+uint32_t BenchOwnPath(char* buffer, uint32_t size) {
+  return static_cast<uint32_t>(std::snprintf(buffer, size, "%s", g_updaterPath.c_str()));
+}
+
+uint32_t g_reports = 0;
+uint32_t g_positionChanges = 0;
+uint32_t g_lastPosition = 0xFFFFFFFF;
+
+void CountingNoOp(uint32_t, uint32_t code, uint32_t a, uint32_t b) {
+  ++g_reports;
+  uint32_t position = 0;
+  if (ProgressPositionFor(code, a, b, &position) && position != g_lastPosition) {
+    ++g_positionChanges;
+    g_lastPosition = position;
+  }
+}
+
+double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  return double(to.QuadPart - from.QuadPart) / double(frequency.QuadPart);
+}
+
+LARGE_INTEGER Now() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now;
+}
+
+// Runs `work` on a second thread while this thread dispatches messages, as
+// the dialog thread does during a run; returns the seconds it took.
+template <typename Work>
+DWORD WINAPI RunWork(LPVOID work) {
+  (*static_cast<Work*>(work))();
+  return 0;
+}
+
+template <typename Work>
+double OnWorkerWhilePumping(Work work) {
+  LARGE_INTEGER start = Now();
+  HANDLE thread = CreateThread(nullptr, 0, RunWork<Work>, &work, 0, nullptr);
+  while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+  }
+  LARGE_INTEGER end = Now();
+  CloseHandle(thread);
+  return Seconds(start, end);
+}
+
+bool RunPatch(const std::string& game) {
+  std::snprintf(g_UpdateSession.gameDir, sizeof(g_UpdateSession.gameDir), "%s", game.c_str());
+  g_UpdateSession.autoMode = true;
+  bool versionOk = true;
+  bool ok = g_UpdateSession.ApplyPatch(versionOk) != 0;
+  g_UpdateSession.WriteVersionRecord();
+  return ok;
+}
+
+void Report(const char* key, double value) { std::printf("%s %.6f\n", key, value); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: update_ui_bench WORK_DIR ENTRY_MIB\n");
+    return 2;
+  }
+  const std::string work = argv[1];
+  const size_t mib = std::strtoul(argv[2], nullptr, 10);
+  CreateDirectoryA(work.c_str(), nullptr);
+
+  PatchSpec spec;
+  spec.files = {{"bench.bin", std::string(mib << 20, '\x5A')}};
+  g_updaterPath = work + "\\Update.exe";
+  if (!MakeUpdaterFile(g_updaterPath, spec)) return 1;
+  spec.files.clear();
+  SetOwnPathProvider(BenchOwnPath);
+  SetWarningSink([](const char* text) { std::fprintf(stderr, "warning: %s\n", text); });
+
+  // A stand-in for the dialog: the bar and the status line under their ids.
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+  HWND dialog = CreateWindowExA(0, "STATIC", "bench", WS_POPUP | WS_VISIBLE, 100, 100, 520, 90,
+                                nullptr, nullptr, nullptr, nullptr);
+  HWND bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 50,
+                             500, 20, dialog, reinterpret_cast<HMENU>(IDC_PROGRESS_FILE), nullptr,
+                             nullptr);
+  CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 10, 20, 300, 16, dialog,
+                  reinterpret_cast<HMENU>(IDC_STATUS), nullptr, nullptr);
+  SendMessageA(bar, PBM_SETRANGE, 0, 6553601);
+  g_hMainDlg = dialog;
+
+  // Warm the file cache so neither contender pays for the first read.
+  MakeGameInstall(work + "\\game_warm", "1.4.1.33960", false);
+  UpdateSession::SetProgressCallback(CountingNoOp, 0);
+  RunPatch(work + "\\game_warm");
+
+  g_reports = g_positionChanges = 0;
+  g_lastPosition = 0xFFFFFFFF;
+  MakeGameInstall(work + "\\game_engine", "1.4.1.33960", false);
+  bool engineOk = false;
+  double engine = OnWorkerWhilePumping([&] { engineOk = RunPatch(work + "\\game_engine"); });
+  const uint32_t reports = g_reports;
+  const uint32_t changes = g_positionChanges;
+
+  MakeGameInstall(work + "\\game_ui", "1.4.1.33960", false);
+  UpdateSession::SetProgressCallback(OnUpdateProgress, 0);
+  bool uiOk = false;
+  double ui = OnWorkerWhilePumping([&] { uiOk = RunPatch(work + "\\game_ui"); });
+
+  double send = OnWorkerWhilePumping([&] {
+    for (uint32_t i = 0; i < reports; ++i) SendMessageA(dialog, WM_NULL, 0, 0);
+  });
+  double repaint = OnWorkerWhilePumping([&] {
+    for (uint32_t i = 0; i < reports; ++i) {
+      SendMessageA(bar, PBM_SETPOS, 1 + i % 100, 0);  // a new position every time
+      UpdateWindow(bar);
+    }
+  });
+  g_hMainDlg = nullptr;
+  DestroyWindow(dialog);
+
+  // The whole program, as a launcher-less caller would start it.
+  MakeGameInstall(work + "\\game_program", "1.4.1.33960", false);
+  std::string commandLine = "\"" + g_updaterPath + "\" \"" + work + "\\game_program\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  LARGE_INTEGER start = Now();
+  if (!CreateProcessA(g_updaterPath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &info)) {
+    return 1;
+  }
+  WaitForSingleObject(info.hProcess, INFINITE);
+  double program = Seconds(start, Now());
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  bool programOk = IniValue(work + "\\game_program\\Config\\Client.ini", "Version",
+                            "GameVersion") == "1.4.1.34242";
+
+  std::printf("entry_mib %u\nreports %u\nposition_changes %u\n", unsigned(mib), reports, changes);
+  Report("engine_noop_s", engine);
+  Report("engine_ui_s", ui);
+  Report("program_s", program);
+  Report("send_floor_s", send);
+  Report("repaint_floor_s", repaint);
+  std::printf("runs_ok %d\n", engineOk && uiOk && programOk ? 1 : 0);
+  return engineOk && uiOk && programOk ? 0 : 1;
+}
