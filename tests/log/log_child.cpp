@@ -41,8 +41,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "threads" && argc > 3) {
+    // Line group 0 is logged by the main thread itself.
     std::vector<std::thread> threads;
-    for (int t = 0; t < atoi(argv[2]); ++t) threads.emplace_back(LogLines, t, atoi(argv[3]));
+    for (int t = 1; t < atoi(argv[2]); ++t) threads.emplace_back(LogLines, t, atoi(argv[3]));
+    LogLines(0, atoi(argv[3]));
     for (auto& thread : threads) thread.join();
     return 0;
   }

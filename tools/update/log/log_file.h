@@ -21,6 +21,8 @@ struct LogFile {
   // folder first. Returns 0 or the Win32 error of the open.
   DWORD OpenForDate(const char* logDir, const char* filePrefix, const SYSTEMTIME& now);
   void Close();
+  // Makes the next line reopen the file, under a name that has changed.
+  void Invalidate() { openDate.store(0, std::memory_order_release); }
   // For a log whose writer thread outlived the shutdown wait: the handle and
   // lock stay alive (until process exit) rather than vanish under it.
   void Abandon();

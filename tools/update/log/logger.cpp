@@ -97,6 +97,11 @@ void Logger::Configure(const char* path, bool consoleOn, bool fileOn, bool errFi
     AppendText(logDir, sizeof(logDir), folder);
   }
   if (*path) CopyText(filePrefix, sizeof(filePrefix), slash ? slash + 1 : path);
+  // A file opened before this call would otherwise keep the old name until
+  // the next day. Lines already queued still go to the file open when they
+  // are written, as at midnight.
+  logFile.Invalidate();
+  errFile.Invalidate();
 }
 
 void Logger::SetSilenceNotice(int seconds) { silenceSeconds = seconds > 0 ? seconds : 0; }

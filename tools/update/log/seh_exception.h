@@ -1,7 +1,7 @@
 // Hardware exceptions (access violations and the like) raised on a queue
 // thread. With MSVC they are turned into a thrown SHException that nothing
 // on the thread catches, so the process ends through std::terminate instead
-// of running on in a corrupt state.
+// of running on in a corrupt state; with GCC the process is ended directly.
 #pragma once
 
 #include <windows.h>
