@@ -7,9 +7,10 @@
 //   ui      the same run on a worker thread reporting through OnUpdateProgress
 //           to a real progress bar and status line owned by the main thread,
 //           which dispatches messages as the dialog's modal loop does;
-//   floors  one cross-thread sent message, and one cross-thread position
-//           change of the bar with its repaint (PBM_SETPOS + UpdateWindow),
-//           each timed over as many repetitions as the run has reports.
+//   floors  one cross-thread sent message; PBM_SETPOS + UpdateWindow from
+//           the other thread with the position unchanged (nothing to paint);
+//           the same with a new position each time (a repaint); each timed
+//           over as many repetitions as the run has reports.
 // Then the complete program: Update.exe started on the same file in automatic
 // mode (hidden dialog, real bar), timed from CreateProcess to its end.
 // Prints one "key value" line per figure, times in seconds.
@@ -90,6 +91,25 @@ bool RunPatch(const std::string& game) {
   return ok;
 }
 
+// Seconds from CreateProcess to the end of Update.exe started on `game`.
+double RunProgram(const std::string& updater, const std::string& game) {
+  MakeGameInstall(game, "1.4.1.33960", false);
+  std::string commandLine = "\"" + updater + "\" \"" + game + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  LARGE_INTEGER start = Now();
+  if (!CreateProcessA(updater.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &info)) {
+    return -1;
+  }
+  WaitForSingleObject(info.hProcess, INFINITE);
+  double seconds = Seconds(start, Now());
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return seconds;
+}
+
 void Report(const char* key, double value) { std::printf("%s %.6f\n", key, value); }
 
 }  // namespace
@@ -104,17 +124,17 @@ int main(int argc, char** argv) {
   CreateDirectoryA(work.c_str(), nullptr);
 
   PatchSpec spec;
-  spec.files = {{"bench.bin", std::string(mib << 20, '\x5A')}};
+  spec.files = {{"bench.bin", std::string(1 << 20, '\x5A'), mib}};
   g_updaterPath = work + "\\Update.exe";
   if (!MakeUpdaterFile(g_updaterPath, spec)) return 1;
-  spec.files.clear();
   SetOwnPathProvider(BenchOwnPath);
   SetWarningSink([](const char* text) { std::fprintf(stderr, "warning: %s\n", text); });
 
   // A stand-in for the dialog: the bar and the status line under their ids.
   INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
-  HWND dialog = CreateWindowExA(0, "STATIC", "bench", WS_POPUP | WS_VISIBLE, 100, 100, 520, 90,
+  // Hidden, like the dialog in automatic mode.
+  HWND dialog = CreateWindowExA(0, "STATIC", "bench", WS_POPUP, 100, 100, 520, 90,
                                 nullptr, nullptr, nullptr, nullptr);
   HWND bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 50,
                              500, 20, dialog, reinterpret_cast<HMENU>(IDC_PROGRESS_FILE), nullptr,
@@ -145,6 +165,15 @@ int main(int argc, char** argv) {
   double send = OnWorkerWhilePumping([&] {
     for (uint32_t i = 0; i < reports; ++i) SendMessageA(dialog, WM_NULL, 0, 0);
   });
+  // What every report costs at least: the position is sent and the bar
+  // updated, here with nothing to repaint.
+  SendMessageA(bar, PBM_SETPOS, 50, 0);
+  double unchanged = OnWorkerWhilePumping([&] {
+    for (uint32_t i = 0; i < reports; ++i) {
+      SendMessageA(bar, PBM_SETPOS, 50, 0);
+      UpdateWindow(bar);
+    }
+  });
   double repaint = OnWorkerWhilePumping([&] {
     for (uint32_t i = 0; i < reports; ++i) {
       SendMessageA(bar, PBM_SETPOS, 1 + i % 100, 0);  // a new position every time
@@ -154,29 +183,22 @@ int main(int argc, char** argv) {
   g_hMainDlg = nullptr;
   DestroyWindow(dialog);
 
-  // The whole program, as a launcher-less caller would start it.
-  MakeGameInstall(work + "\\game_program", "1.4.1.33960", false);
-  std::string commandLine = "\"" + g_updaterPath + "\" \"" + work + "\\game_program\"";
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  LARGE_INTEGER start = Now();
-  if (!CreateProcessA(g_updaterPath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &startup, &info)) {
-    return 1;
-  }
-  WaitForSingleObject(info.hProcess, INFINITE);
-  double program = Seconds(start, Now());
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
+  // The whole program in automatic mode, on the 64 MiB patch and on an empty
+  // one: the difference leaves out what starting and ending a process costs.
+  double program = RunProgram(g_updaterPath, work + "\\game_program");
   bool programOk = IniValue(work + "\\game_program\\Config\\Client.ini", "Version",
                             "GameVersion") == "1.4.1.34242";
+  PatchSpec empty;
+  MakeUpdaterFile(work + "\\Empty.exe", empty);
+  double programEmpty = RunProgram(work + "\\Empty.exe", work + "\\game_empty");
 
   std::printf("entry_mib %u\nreports %u\nposition_changes %u\n", unsigned(mib), reports, changes);
   Report("engine_noop_s", engine);
   Report("engine_ui_s", ui);
   Report("program_s", program);
+  Report("program_empty_s", programEmpty);
   Report("send_floor_s", send);
+  Report("unchanged_floor_s", unchanged);
   Report("repaint_floor_s", repaint);
   std::printf("runs_ok %d\n", engineOk && uiOk && programOk ? 1 : 0);
   return engineOk && uiOk && programOk ? 0 : 1;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "md5.h"
 #include "payload.h"
@@ -33,31 +34,34 @@ void RemoveTree(const std::string& dir) {
   RemoveDirectoryA(dir.c_str());
 }
 
-// Entries back to back from `firstOffset`, then the trailer.
-std::string PayloadBytes(const std::vector<PayloadFile>& files, uint32_t firstOffset,
-                         const std::string& base, const std::string& target, int sizeSkew) {
-  std::string bytes;
+// Writes the entries back to back from `firstOffset`, then the trailer, to
+// `out` piece by piece: entries of many megabytes are never held whole.
+void WritePayload(std::ostream& out, const std::vector<PayloadFile>& files, uint32_t firstOffset,
+                  const std::string& base, const std::string& target, int sizeSkew) {
+  uint64_t written = 0;
   for (const PayloadFile& file : files) {
     PatchEntryHeader header = {};
     std::snprintf(header.name, sizeof(header.name), "%s", file.name.c_str());
-    header.size = static_cast<uint32_t>(file.data.size());
+    header.size = static_cast<uint32_t>(file.data.size() * file.repeat);
     unsigned char encoded[PATCH_ENTRY_HEADER_SIZE];
     EncodeEntryHeader(header, encoded);
-    bytes.append(reinterpret_cast<char*>(encoded), sizeof(encoded));
-    bytes += file.data;
+    out.write(reinterpret_cast<char*>(encoded), sizeof(encoded));
+    for (size_t i = 0; i < file.repeat; ++i) {
+      out.write(file.data.data(), static_cast<std::streamsize>(file.data.size()));
+    }
+    written += sizeof(encoded) + uint64_t(header.size);
   }
   PatchTrailer trailer = {};
   trailer.magic = PATCH_TRAILER_MAGIC;
   trailer.firstEntryOffset = firstOffset;
   trailer.entryCount = static_cast<uint32_t>(files.size());
   trailer.totalFileSize =
-      static_cast<uint32_t>(firstOffset + bytes.size() + PATCH_TRAILER_SIZE + sizeSkew);
+      static_cast<uint32_t>(firstOffset + written + PATCH_TRAILER_SIZE + sizeSkew);
   std::snprintf(trailer.baseVersion, sizeof(trailer.baseVersion), "%s", base.c_str());
   std::snprintf(trailer.targetVersion, sizeof(trailer.targetVersion), "%s", target.c_str());
   unsigned char encoded[PATCH_TRAILER_SIZE];
   EncodeTrailer(trailer, encoded);
-  bytes.append(reinterpret_cast<char*>(encoded), sizeof(encoded));
-  return bytes;
+  out.write(reinterpret_cast<char*>(encoded), sizeof(encoded));
 }
 
 }  // namespace
@@ -126,9 +130,11 @@ void MakeGameInstall(const std::string& dir, const std::string& version, bool la
 bool MakeUpdaterFile(const std::string& path, const PatchSpec& spec) {
   std::string program = ReadWholeFile(BuiltUpdateExe());
   if (program.empty()) return false;
-  return WriteWholeFile(path, program + PayloadBytes(spec.files, static_cast<uint32_t>(program.size()),
-                                                     spec.baseVersion, spec.targetVersion,
-                                                     spec.totalSizeSkew));
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(program.data(), static_cast<std::streamsize>(program.size()));
+  WritePayload(out, spec.files, static_cast<uint32_t>(program.size()), spec.baseVersion,
+               spec.targetVersion, spec.totalSizeSkew);
+  return static_cast<bool>(out);
 }
 
 UpdateScenario MakeScenario(const std::string& name, const PatchSpec& spec,
@@ -156,7 +162,9 @@ PatchSpec ReadmePatch() {
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::string BarePackage(const std::vector<PayloadFile>& files) {
-  return PayloadBytes(files, 0, "1.4.1.33960", "1.4.1.34242", 0);
+  std::ostringstream out;
+  WritePayload(out, files, 0, "1.4.1.33960", "1.4.1.34242", 0);
+  return out.str();
 }
 
 UninstallEntry::UninstallEntry(const char* uninstallString) {

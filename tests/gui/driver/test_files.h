@@ -31,7 +31,8 @@ void MakeGameInstall(const std::string& dir, const std::string& version, bool la
 
 struct PayloadFile {
   std::string name;
-  std::string data;
+  std::string data;  // the entry's bytes are `data` written `repeat` times
+  size_t repeat = 1;
 };
 
 struct PatchSpec {
