@@ -11,7 +11,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX=$UPDATE_DEMO_PREFIX WINEARCH=win32 WINEDEBUG=-all
 # A crash must end the program, not leave it waiting for a debugger.
-export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=,winedbg.exe=d"
+export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
 
 BASE=1.4.1.33960
 TARGET=1.4.1.34242
@@ -19,7 +19,8 @@ MKPATCH=$DIST/mkpatch
 HOST_EXE=$DIST/Update.exe
 LAUNCHER=$BUILD/win32/tests/launcher/launch.exe
 DRIVER=$BUILD/win32/tests/gui/update_demo_driver.exe
-SCREENSHOT=$ROOT/docs/images/update-dialog.png
+# Kept out of the work tree: docs/images holds the picture the README shows.
+SCREENSHOT=${UPDATE_DEMO_SCREENSHOT:-$BUILD/demo/update-dialog.png}
 GAME=$WINEPREFIX/drive_c/Games/Orvenna
 GAME_WIN='C:\Games\Orvenna'
 WORK=$BUILD/demo/work
