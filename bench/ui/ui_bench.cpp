@@ -123,10 +123,10 @@ int main(int argc, char** argv) {
   const size_t mib = std::strtoul(argv[2], nullptr, 10);
   CreateDirectoryA(work.c_str(), nullptr);
 
-  PatchSpec spec;
-  spec.files = {{"bench.bin", std::string(1 << 20, '\x5A'), mib}};
+  PatchSpec layout;
+  layout.files = {{"bench.bin", std::string(1 << 20, '\x5A'), mib}};
   g_updaterPath = work + "\\Update.exe";
-  if (!MakeUpdaterFile(g_updaterPath, spec)) return 1;
+  if (!MakeUpdaterFile(g_updaterPath, layout)) return 1;
   SetOwnPathProvider(BenchOwnPath);
   SetWarningSink([](const char* text) { std::fprintf(stderr, "warning: %s\n", text); });
 

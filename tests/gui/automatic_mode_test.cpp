@@ -22,13 +22,13 @@ std::string RecordValue(const std::string& record, const std::string& key) {
 }
 
 TEST(AutomaticMode, SuccessfulRunIsSilentAndRecordsTheVersion) {
-  PatchSpec spec;
-  spec.files = {
+  PatchSpec layout;
+  layout.files = {
       {"patch.tpk", BarePackage({{"pak\\content.dat", "packaged bytes"}})},
       {"readme.txt", "new readme"},
       {"data\\x.dll", std::string(10000, 'd')},
   };
-  UpdateScenario scenario = MakeScenario("auto_success", spec, "1.4.1.33960", true);
+  UpdateScenario scenario = MakeScenario("auto_success", layout, "1.4.1.33960", true);
   // The launcher takes its time, so the hidden dialog can be watched during the run.
   WriteWholeFile(scenario.game + "\\launch_delay_ms.txt", "3000");
 
@@ -59,9 +59,9 @@ TEST(AutomaticMode, SuccessfulRunIsSilentAndRecordsTheVersion) {
 }
 
 TEST(AutomaticMode, DamagedPatchShowsItsErrorThenTheGeneralMessage) {
-  PatchSpec spec = ReadmePatch();
-  spec.totalSizeSkew = 1;
-  UpdateScenario scenario = MakeScenario("auto_damaged", spec, "1.4.1.33960", false);
+  PatchSpec layout = ReadmePatch();
+  layout.totalSizeSkew = 1;
+  UpdateScenario scenario = MakeScenario("auto_damaged", layout, "1.4.1.33960", false);
 
   UpdaterOutcome outcome = RunUpdater(scenario.updater, Quoted(scenario.game), kRunTimeoutMs);
   // The run's own text (claimed size, real size, magic), then the general message.

@@ -17,9 +17,9 @@ const char* const kChooseFirst = "请先选择要更新的Orvenna游戏目录!";
 const char* const kDone = "更新补丁文件完成!!";
 
 PatchSpec TwoFilePatch() {
-  PatchSpec spec = ReadmePatch();
-  spec.files.push_back({"data\\x.dll", std::string(70000, 'x')});
-  return spec;
+  PatchSpec layout = ReadmePatch();
+  layout.files.push_back({"data\\x.dll", std::string(70000, 'x')});
+  return layout;
 }
 
 TEST(InteractiveMode, UninstallEntryDirectoryAndTheUpdateButton) {
@@ -107,10 +107,10 @@ TEST(InteractiveMode, CancelledBrowserStillStartsAValidDirectory) {
 }
 
 TEST(InteractiveMode, ClosingOrChoosingDuringARunWaitsForTheRun) {
-  PatchSpec spec;
-  spec.files = {{"patch.tpk", BarePackage({{"pak\\content.dat", "packaged bytes"}})},
+  PatchSpec layout;
+  layout.files = {{"patch.tpk", BarePackage({{"pak\\content.dat", "packaged bytes"}})},
                 {"readme.txt", "new readme"}};
-  UpdateScenario scenario = MakeScenario("interactive_close_during_run", spec, "1.4.1.33960", true);
+  UpdateScenario scenario = MakeScenario("interactive_close_during_run", layout, "1.4.1.33960", true);
   WriteWholeFile(scenario.game + "\\launch_delay_ms.txt", "8000");
   UninstallEntry entry((scenario.game + "\\uninst.exe").c_str());
 

@@ -33,17 +33,17 @@ bool ParseBuild(const std::vector<std::string>& args, Options* options, std::str
     } else if (arg == "--replace-payload") {
       options->replacePayload = true;
     } else if (arg == "--name") {
-      std::string spec;
-      if (!TakeValue(args, &i, &spec, error)) return false;
-      size_t equals = spec.find('=');
-      if (equals == std::string::npos || equals + 1 == spec.size()) {
+      std::string nameAndPath;
+      if (!TakeValue(args, &i, &nameAndPath, error)) return false;
+      size_t equals = nameAndPath.find('=');
+      if (equals == std::string::npos || equals + 1 == nameAndPath.size()) {
         *error = "--name wants NAME=PATH";
         return false;
       }
       InputSpec input;
       input.named = true;
-      input.name = spec.substr(0, equals);
-      input.path = spec.substr(equals + 1);
+      input.name = nameAndPath.substr(0, equals);
+      input.path = nameAndPath.substr(equals + 1);
       options->inputs.push_back(input);
     } else if (arg.size() > 1 && arg[0] == '-') {
       *error = "unknown option " + arg;

@@ -127,17 +127,17 @@ void MakeGameInstall(const std::string& dir, const std::string& version, bool la
   }
 }
 
-bool MakeUpdaterFile(const std::string& path, const PatchSpec& spec) {
+bool MakeUpdaterFile(const std::string& path, const PatchSpec& layout) {
   std::string program = ReadWholeFile(BuiltUpdateExe());
   if (program.empty()) return false;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(program.data(), static_cast<std::streamsize>(program.size()));
-  WritePayload(out, spec.files, static_cast<uint32_t>(program.size()), spec.baseVersion,
-               spec.targetVersion, spec.totalSizeSkew);
+  WritePayload(out, layout.files, static_cast<uint32_t>(program.size()), layout.baseVersion,
+               layout.targetVersion, layout.totalSizeSkew);
   return static_cast<bool>(out);
 }
 
-UpdateScenario MakeScenario(const std::string& name, const PatchSpec& spec,
+UpdateScenario MakeScenario(const std::string& name, const PatchSpec& layout,
                             const std::string& installedVersion, bool launcher,
                             const std::string& updaterName) {
   UpdateScenario scenario;
@@ -145,7 +145,7 @@ UpdateScenario MakeScenario(const std::string& name, const PatchSpec& spec,
   scenario.game = scenario.work + "\\game";
   scenario.updater = scenario.work + "\\" + updaterName;
   MakeGameInstall(scenario.game, installedVersion, launcher);
-  MakeUpdaterFile(scenario.updater, spec);
+  MakeUpdaterFile(scenario.updater, layout);
   return scenario;
 }
 
@@ -154,9 +154,9 @@ std::string InstalledVersion(const UpdateScenario& scenario) {
 }
 
 PatchSpec ReadmePatch() {
-  PatchSpec spec;
-  spec.files = {{"readme.txt", "new readme"}};
-  return spec;
+  PatchSpec layout;
+  layout.files = {{"readme.txt", "new readme"}};
+  return layout;
 }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }

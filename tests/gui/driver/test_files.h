@@ -42,17 +42,17 @@ struct PatchSpec {
   int totalSizeSkew = 0;  // nonzero: the trailer's total size is off by this much
 };
 
-// Update.exe of this build followed by the payload and trailer of `spec`.
-bool MakeUpdaterFile(const std::string& path, const PatchSpec& spec);
+// Update.exe of this build followed by the payload and trailer of `layout`.
+bool MakeUpdaterFile(const std::string& path, const PatchSpec& layout);
 
 // A work folder with a game installation at `installedVersion` (with the
-// launcher stand-in when `launcher`) and an updater file built from `spec`.
+// launcher stand-in when `launcher`) and an updater file built from `layout`.
 struct UpdateScenario {
   std::string work;
   std::string game;
   std::string updater;
 };
-UpdateScenario MakeScenario(const std::string& name, const PatchSpec& spec,
+UpdateScenario MakeScenario(const std::string& name, const PatchSpec& layout,
                             const std::string& installedVersion, bool launcher,
                             const std::string& updaterName = "Update.exe");
 
