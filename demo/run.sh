@@ -112,6 +112,13 @@ wine reg add "$UNINSTALL_KEY" /v UninstallString /d "$GAME_WIN\\uninst.exe" /f >
 rm -f "$WORK/ready.txt" "$WORK/done.txt" "$WORK/report.txt"
 # Without a window manager Wine draws the caption and frame itself only when told to.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+# The dialog font resolves to SimSun, which Linux lacks; Wine's fallback then
+# draws Latin letters as empty boxes under the i386 emulator. One installed
+# face that holds both scripts draws the whole dialog.
+for face in SimSun NSimSun 宋体 Tahoma "MS Shell Dlg" "MS Sans Serif"; do
+  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d "WenQuanYi Micro Hei" /f \
+    >/dev/null 2>&1
+done
 wine "$DRIVER" "$(win_path "$WORK/Update-interactive.exe")" "$(win_path "$WORK/ready.txt")" \
   "$(win_path "$WORK/done.txt")" "$(win_path "$WORK/report.txt")" >/dev/null 2>&1 &
 driver=$!
