@@ -78,19 +78,6 @@ void MakeDirectories(const std::string& path) {
   }
 }
 
-void RemoveTree(const std::string& path) {
-  for (const std::string& name : ListFiles(path, "*")) {
-    std::string child = path + "\\" + name;
-    if (DirectoryExists(child)) {
-      RemoveTree(child);
-    } else {
-      SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileA(child.c_str());
-    }
-  }
-  RemoveDirectoryA(path.c_str());
-}
-
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "file_tree.h"
 #include "gtest/gtest.h"
 #include "payload_builder.h"
 #include "update_session.h"
@@ -25,7 +26,6 @@ std::string TempDir();
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
 void MakeDirectories(const std::string& path);
-void RemoveTree(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 void WriteFileBytes(const std::string& path, const Bytes& bytes);
 std::string ReadFileBytes(const std::string& path);

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "file_tree.h"
 #include "md5.h"
 #include "payload.h"
 
@@ -13,26 +14,6 @@ namespace {
 
 constexpr const char* kUninstallKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\《Orvenna》正式公测版客户端程序";
-
-void RemoveTree(const std::string& dir) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((dir + "\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string path = dir + "\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(path);
-      } else {
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path.c_str());
-      }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryA(dir.c_str());
-}
 
 // Writes the entries back to back from `firstOffset`, then the trailer, to
 // `out` piece by piece: entries of many megabytes are never held whole.

@@ -1,0 +1,8 @@
+// File-system chores shared by the Windows test programs.
+#pragma once
+
+#include <string>
+
+// Deletes `path` and everything below it, read-only files included; a
+// missing path is not an error. Tests start from a clean folder with it.
+void RemoveTree(const std::string& path);
