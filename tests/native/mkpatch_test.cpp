@@ -248,3 +248,48 @@ TEST_F(MkpatchTest, RealBinaryReportsExitCodes) {
   EXPECT_EQ(WEXITSTATUS(std::system((binary + " verify '" + P("a.dll") + "' >/dev/null").c_str())), 1);
   EXPECT_EQ(WEXITSTATUS(std::system((binary + " bogus 2>/dev/null").c_str())), 2);
 }
+
+TEST_F(MkpatchTest, UpdaterRefusesPlainEntriesThatInstallOntoOneFile) {
+  WriteAll(P("stub.exe"), "MZ stub");
+  WriteAll(P("in/a/x.dat"), "1");
+  WriteAll(P("in/b/X.DAT"), "2");
+  WriteAll(P("in/c/pack.tpk"), "p");  // packages go to the launcher: no clash
+  WriteAll(P("in/d/pack.tpk"), "p");
+  EXPECT_EQ(Run(Build({P("in")})), 1);
+  EXPECT_NE(err_.find("entries a\\x.dat and b\\X.DAT would both install as X.DAT"),
+            std::string::npos)
+      << err_;
+  EXPECT_EQ(err_.find("pack.tpk"), std::string::npos) << err_;
+  EXPECT_EQ(FilesInTop(), (std::vector<std::string>{"in", "stub.exe"}));
+  // GBK: the last part is found past the real separator only, and case
+  // folding leaves trail bytes alone (乤 is 81 61, 丄 is 81 41, 乗 is 81 5C).
+  WriteAll(P("gbk/更新/数据.dll"), "1");
+  WriteAll(P("gbk/数据.dll"), "2");
+  EXPECT_EQ(Run(Build({P("gbk")})), 1);
+  EXPECT_NE(err_.find("entries 数据.dll and 更新\\数据.dll would both install as 数据.dll"),
+            std::string::npos)
+      << err_;
+  fs::remove_all(P("gbk"));
+  WriteAll(P("gbk/乤.dat"), "1");
+  WriteAll(P("gbk/丄.dat"), "2");
+  WriteAll(P("gbk/乗x.dat"), "3");
+  WriteAll(P("gbk/x.dat"), "4");
+  EXPECT_EQ(Run(Build({P("gbk")})), 0) << err_;
+  EXPECT_EQ(err_, "");
+}
+
+TEST_F(MkpatchTest, WarnsWhereDirectoriesAreDroppedButStillBuilds) {
+  WriteAll(P("stub.exe"), "MZ stub");
+  WriteAll(P("in/data/y.dat"), "y");
+  WriteAll(P("in/top.dat"), "t");
+  WriteAll(P("in/sub/game.tpk"), "p");
+  ASSERT_EQ(Run(Build({P("in")})), 0) << err_;
+  EXPECT_EQ(err_,
+            "mkpatch: warning: data\\y.dat installs as y.dat (the updater puts plain files into "
+            "the game directory itself)\n");
+  // A bare package keeps its directories: the launcher unpacks it.
+  WriteAll(P("in/other/y.dat"), "z");
+  ASSERT_EQ(Run({"build", "-o", P("p.tpk"), "--base", "1.0.0.0", "--target", "1.0.0.1", P("in")}), 0)
+      << err_;
+  EXPECT_EQ(err_, "");
+}
