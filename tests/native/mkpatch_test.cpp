@@ -432,6 +432,7 @@ TEST(ProfileString, ReadsAsTheProfileApiDoes) {
   EXPECT_EQ(read("[Version]\n;GameVersion=1\nGameVersion=2\nGameVersion=3\n"), "2");
   EXPECT_EQ(read("[Version]\nX=1\n[Version]\nGameVersion=2\n"), "<none>");  // first section only
   EXPECT_EQ(read("GameVersion=0\n[Versions]\nGameVersion=1\n"), "<none>");
+  EXPECT_EQ(read("[ Version ]\nGameVersion=5\n"), "5");
   EXPECT_EQ(read("[Version]\nGameVersion\n"), "");
   EXPECT_EQ(read("[Version]\nGameVersion = 'quoted' \n"), "quoted");
   EXPECT_EQ(read("[Version]\nGameVersion=\"half\n"), "\"half");

@@ -57,7 +57,7 @@ bool ReadProfileString(const std::string& fileBytes, const char* section, const 
     if (line[0] == '[' && close != std::string::npos) {
       // Only the first section of that name is searched.
       if (sectionSeen) return false;
-      inSection = EqualsIgnoringAsciiCase(line.substr(1, close - 1), section);
+      inSection = EqualsIgnoringAsciiCase(Trimmed(line.substr(1, close - 1)), section);
       sectionSeen = inSection;
       continue;
     }
