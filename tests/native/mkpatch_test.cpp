@@ -290,7 +290,8 @@ TEST_F(MkpatchTest, WarnsWhereDirectoriesAreDroppedButStillBuilds) {
             "the game directory itself)\n");
   // A bare package keeps its directories: the launcher unpacks it.
   WriteAll(P("in/other/y.dat"), "z");
-  ASSERT_EQ(Run({"build", "-o", P("p.tpk"), "--base", "1.0.0.0", "--target", "1.0.0.1", P("in")}), 0)
+  ASSERT_EQ(
+      Run({"build", "-o", P("p.tpk"), "--base", "1.0.0.0", "--target", "1.0.0.1", P("in")}), 0)
       << err_;
   EXPECT_EQ(err_, "");
 }
@@ -301,7 +302,8 @@ namespace {
 std::string Snapshot(const fs::path& root) {
   std::vector<std::string> lines;
   for (const auto& item : fs::recursive_directory_iterator(root)) {
-    lines.push_back(item.path().string() + "=" + (item.is_regular_file() ? ReadAll(item.path()) : "/"));
+    std::string bytes = item.is_regular_file() ? ReadAll(item.path()) : "/";
+    lines.push_back(item.path().string() + "=" + bytes);
   }
   std::sort(lines.begin(), lines.end());
   std::string all;
@@ -426,9 +428,9 @@ TEST(ProfileString, ReadsAsTheProfileApiDoes) {
   };
   EXPECT_EQ(read("[version]\r\nGAMEVERSION=1.2.3.4"), "1.2.3.4");  // no line end at the end
   EXPECT_EQ(read("\xEF\xBB\xBF[Version]\nGameVersion=1\n"), "1");  // UTF-8 byte order mark
-  EXPECT_EQ(read(std::string("\xFF\xFE[\0V\0e\0r\0s\0i\0o\0n\0]\0\n\0G\0a\0m\0e\0V\0e\0r\0s\0i\0o\0n\0"
-                             "=\0" "7\0", 50)),
-            "7");  // UTF-16
+  const char utf16[] =
+      "\xFF\xFE[\0V\0e\0r\0s\0i\0o\0n\0]\0\n\0G\0a\0m\0e\0V\0e\0r\0s\0i\0o\0n\0=\0" "7";
+  EXPECT_EQ(read(std::string(utf16, sizeof utf16)), "7");  // UTF-16, the last NUL its high byte
   EXPECT_EQ(read("[Version]\n;GameVersion=1\nGameVersion=2\nGameVersion=3\n"), "2");
   EXPECT_EQ(read("[Version]\nX=1\n[Version]\nGameVersion=2\n"), "<none>");  // first section only
   EXPECT_EQ(read("GameVersion=0\n[Versions]\nGameVersion=1\n"), "<none>");

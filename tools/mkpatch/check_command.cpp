@@ -42,7 +42,9 @@ void ReadInstalledVersion(const std::string& gameDir, CheckResult* result) {
   std::string bytes;
   if (file && FileSize(file.get(), &size)) {
     bytes.resize(static_cast<size_t>(size));
-    if (size > 0 && std::fread(&bytes[0], 1, bytes.size(), file.get()) != bytes.size()) file.reset();
+    if (size > 0 && std::fread(&bytes[0], 1, bytes.size(), file.get()) != bytes.size()) {
+      file.reset();
+    }
   }
   if (!file) {
     result->reasons.push_back("cannot read " + path);
