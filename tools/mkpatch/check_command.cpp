@@ -1,5 +1,6 @@
 #include "check_command.h"
 
+#include <cstdio>
 #include <string>
 #include <vector>
 

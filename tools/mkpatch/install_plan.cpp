@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <map>
+#include <utility>
+#include <vector>
 
 #include "file_system.h"
 #include "install_target.h"
