@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mkpatch.h"
+#include "profile_string.h"
 #include "payload.h"
 #include "payload_builder.h"
 
@@ -247,4 +248,197 @@ TEST_F(MkpatchTest, RealBinaryReportsExitCodes) {
   EXPECT_EQ(WEXITSTATUS(std::system((binary + " verify '" + P("p.tpk") + "' >/dev/null").c_str())), 0);
   EXPECT_EQ(WEXITSTATUS(std::system((binary + " verify '" + P("a.dll") + "' >/dev/null").c_str())), 1);
   EXPECT_EQ(WEXITSTATUS(std::system((binary + " bogus 2>/dev/null").c_str())), 2);
+}
+
+TEST_F(MkpatchTest, UpdaterRefusesPlainEntriesThatInstallOntoOneFile) {
+  WriteAll(P("stub.exe"), "MZ stub");
+  WriteAll(P("in/a/x.dat"), "1");
+  WriteAll(P("in/b/X.DAT"), "2");
+  WriteAll(P("in/c/pack.tpk"), "p");  // packages go to the launcher: no clash
+  WriteAll(P("in/d/pack.tpk"), "p");
+  EXPECT_EQ(Run(Build({P("in")})), 1);
+  EXPECT_NE(err_.find("entries a\\x.dat and b\\X.DAT would both install as X.DAT"),
+            std::string::npos)
+      << err_;
+  EXPECT_EQ(err_.find("pack.tpk"), std::string::npos) << err_;
+  EXPECT_EQ(FilesInTop(), (std::vector<std::string>{"in", "stub.exe"}));
+  // GBK: the last part is found past the real separator only, and case
+  // folding leaves trail bytes alone (乤 is 81 61, 丄 is 81 41, 乗 is 81 5C).
+  WriteAll(P("gbk/更新/数据.dll"), "1");
+  WriteAll(P("gbk/数据.dll"), "2");
+  EXPECT_EQ(Run(Build({P("gbk")})), 1);
+  EXPECT_NE(err_.find("entries 数据.dll and 更新\\数据.dll would both install as 数据.dll"),
+            std::string::npos)
+      << err_;
+  fs::remove_all(P("gbk"));
+  WriteAll(P("gbk/乤.dat"), "1");
+  WriteAll(P("gbk/丄.dat"), "2");
+  WriteAll(P("gbk/乗x.dat"), "3");
+  WriteAll(P("gbk/x.dat"), "4");
+  EXPECT_EQ(Run(Build({P("gbk")})), 0) << err_;
+  EXPECT_EQ(err_, "");
+}
+
+TEST_F(MkpatchTest, WarnsWhereDirectoriesAreDroppedButStillBuilds) {
+  WriteAll(P("stub.exe"), "MZ stub");
+  WriteAll(P("in/data/y.dat"), "y");
+  WriteAll(P("in/top.dat"), "t");
+  WriteAll(P("in/sub/game.tpk"), "p");
+  ASSERT_EQ(Run(Build({P("in")})), 0) << err_;
+  EXPECT_EQ(err_,
+            "mkpatch: warning: data\\y.dat installs as y.dat (the updater puts plain files into "
+            "the game directory itself)\n");
+  // A bare package keeps its directories: the launcher unpacks it.
+  WriteAll(P("in/other/y.dat"), "z");
+  ASSERT_EQ(
+      Run({"build", "-o", P("p.tpk"), "--base", "1.0.0.0", "--target", "1.0.0.1", P("in")}), 0)
+      << err_;
+  EXPECT_EQ(err_, "");
+}
+
+namespace {
+
+// Every file below `root` with its bytes, to prove a dry run wrote nothing.
+std::string Snapshot(const fs::path& root) {
+  std::vector<std::string> lines;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    std::string bytes = item.is_regular_file() ? ReadAll(item.path()) : "/";
+    lines.push_back(item.path().string() + "=" + bytes);
+  }
+  std::sort(lines.begin(), lines.end());
+  std::string all;
+  for (const std::string& line : lines) all += line + "\n";
+  return all;
+}
+
+}  // namespace
+
+TEST_F(MkpatchTest, CheckTellsWhatTheRunWouldDoAndWritesNothing) {
+  // Windows finds Config/Client.ini, the launcher and the files whatever their case.
+  WriteAll(P("game/config/CLIENT.INI"), "; installed by setup\r\n[Other]\r\nGameVersion=9.0.0.0\r\n"
+                                        "[VERSION]\r\n  gameVERSION =  \"1.4.1.34000\"  \r\n");
+  WriteAll(P("game/Launch/LAUNCH.EXE"), "MZ");
+  WriteAll(P("game/SAME.DAT"), "same bytes");
+  WriteAll(P("game/old.dll"), "old bytes!");  // same size, other bytes
+  WriteAll(P("stub.exe"), "MZ stub");
+  WriteAll(P("in/data/same.dat"), "same bytes");
+  WriteAll(P("in/old.dll"), "new bytes!");
+  WriteAll(P("in/数据.dll"), "fresh");
+  WriteAll(P("in/pack.TPK"), "package");
+  ASSERT_EQ(Run(Build({P("in")})), 0) << err_;
+  const std::string before = Snapshot(dir_ / "game");
+
+  ASSERT_EQ(Run({"check", P("out.exe"), P("game"), "--json"}), 0) << out_ << err_;
+  EXPECT_EQ(out_,
+            "{\"installedVersion\":\"1.4.1.34000\",\"baseVersion\":\"1.4.1.33960\","
+            "\"targetVersion\":\"1.4.1.34242\",\"applies\":true,\"entries\":["
+            "{\"name\":\"data\\\\same.dat\",\"install\":\"file\",\"destination\":\"same.dat\","
+            "\"action\":\"same\"},"
+            "{\"name\":\"old.dll\",\"install\":\"file\",\"destination\":\"old.dll\","
+            "\"action\":\"replace\"},"
+            "{\"name\":\"pack.TPK\",\"install\":\"package\",\"action\":\"package\"},"
+            "{\"name\":\"数据.dll\",\"install\":\"file\",\"destination\":\"数据.dll\","
+            "\"action\":\"new\"}]}\n");
+  ASSERT_EQ(Run({"check", P("out.exe"), P("game")}), 0);
+  EXPECT_NE(out_.find("applies:           yes\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("  same     data\\same.dat -> same.dat\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("  new      数据.dll -> 数据.dll\n"), std::string::npos) << out_;
+  EXPECT_EQ(Snapshot(dir_ / "game"), before);
+
+  // A payload from another tool with two entries onto one file: the second
+  // is measured against the first, and the clash is named.
+  std::vector<unsigned char> twice = BuildUpdater(50, {{"a\\x.dat", "1"}, {"b\\X.dat", "1"}});
+  WriteAll(P("twice.exe"), std::string(twice.begin(), twice.end()));
+  ASSERT_EQ(Run({"check", P("twice.exe"), P("game"), "--json"}), 0) << out_;
+  EXPECT_NE(out_.find("\"destination\":\"x.dat\",\"action\":\"new\"},{\"name\":\"b\\\\X.dat\","
+                      "\"install\":\"file\",\"destination\":\"X.dat\",\"action\":\"same\""),
+            std::string::npos)
+      << out_;
+  EXPECT_NE(err_.find("would both install as X.dat"), std::string::npos) << err_;
+}
+
+TEST_F(MkpatchTest, CheckSaysWhyTheUpdaterWouldNotApply) {
+  WriteAll(P("stub.exe"), "MZ stub");
+  WriteAll(P("x.dll"), "x");
+  WriteAll(P("p.tpk"), "p");
+  ASSERT_EQ(Run(Build({P("x.dll")})), 0) << err_;
+  struct Case {
+    std::string ini;  // empty: no Client.ini at all
+    std::string reason;
+  };
+  const std::vector<Case> cases = {
+      {"", "no Config/Client.ini in"},
+      {"[Version]\nMD5=abc\n", "has no GameVersion in its [Version] section"},
+      {"[Version]\nGameVersion=1.4.1.33959\n",
+       "installed version 1.4.1.33959 is outside the patch's range 1.4.1.33960 .. 1.4.1.34242"},
+      {"[Version]\nGameVersion=1.4.2.0\n", "is outside"},  // 1.4.2.0 counts below 1.4.1.33960
+      {"[Version]\nGameVersion=beta\n", "beta\\\" is not a version the updater can compare"},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(P("game"));
+    fs::create_directories(P("game"));
+    if (!c.ini.empty()) WriteAll(P("game/Config/Client.ini"), c.ini);
+    EXPECT_EQ(Run({"check", P("out.exe"), P("game"), "--json"}), 1) << c.ini;
+    EXPECT_NE(out_.find("\"applies\":false,\"reason\":\""), std::string::npos) << out_;
+    EXPECT_NE(out_.find(c.reason), std::string::npos) << out_;
+  }
+  EXPECT_EQ(Run({"check", P("out.exe"), P("game")}), 1);
+  EXPECT_NE(out_.find("applies:           no\nreason:            installed version \"beta\""),
+            std::string::npos)
+      << out_;
+
+  // The updater could not install: a directory where the file goes, a
+  // read-only file, a package without the game's launcher.
+  WriteAll(P("game/Config/Client.ini"), "[Version]\nGameVersion=1.4.1.34242\n");
+  fs::create_directories(P("game/X.DLL"));
+  EXPECT_EQ(Run({"check", P("out.exe"), P("game")}), 1);
+  EXPECT_NE(out_.find("x.dll in the game directory is a directory"), std::string::npos) << out_;
+  fs::remove(P("game/X.DLL"));
+  WriteAll(P("game/x.dll"), "x");
+  fs::permissions(P("game/x.dll"), fs::perms::owner_read);
+  EXPECT_EQ(Run({"check", P("out.exe"), P("game")}), 1);
+  EXPECT_NE(out_.find("read-only"), std::string::npos) << out_;
+  ASSERT_EQ(Run(Build({P("p.tpk")})), 0) << err_;
+  EXPECT_EQ(Run({"check", P("out.exe"), P("game")}), 1);
+  EXPECT_NE(out_.find("launch/launch.exe is missing"), std::string::npos) << out_;
+
+  // Structural faults come from the same inspection as verify.
+  std::vector<unsigned char> file = BuildUpdater(50, {{"a.dll", "abc"}});
+  WriteLe32(&file[50 + 80], 4);  // the entry reaches into the trailer
+  WriteAll(P("bad.exe"), std::string(file.begin(), file.end()));
+  EXPECT_EQ(Run({"check", P("bad.exe"), P("game"), "--json"}), 1);
+  EXPECT_NE(out_.find("reaches into the trailer"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("\"entries\":[]"), std::string::npos) << out_;
+  ASSERT_EQ(Run({"build", "-o", P("bare.tpk"), "--base", "1.4.1.0", "--target", "1.4.1.34242",
+                 P("x.dll")}),
+            0);
+  EXPECT_EQ(Run({"check", P("bare.tpk"), P("game")}), 1);
+  EXPECT_NE(out_.find("is a bare package"), std::string::npos) << out_;
+
+  EXPECT_EQ(Run({"check", P("out.exe")}), 2);
+  EXPECT_EQ(Run({"check", P("out.exe"), P("game"), P("more")}), 2);
+  EXPECT_EQ(Run({"check", P("out.exe"), P("game"), "--verbose"}), 2);
+  EXPECT_EQ(Run({"verify", P("out.exe"), "--json"}), 2);
+}
+
+TEST(ProfileString, ReadsAsTheProfileApiDoes) {
+  auto read = [](const std::string& file, size_t buffer = 260) {
+    std::string value;
+    return ReadProfileString(file, "Version", "GameVersion", buffer, &value) ? value : "<none>";
+  };
+  EXPECT_EQ(read("[version]\r\nGAMEVERSION=1.2.3.4"), "1.2.3.4");  // no line end at the end
+  EXPECT_EQ(read("\xEF\xBB\xBF[Version]\nGameVersion=1\n"), "1");  // UTF-8 byte order mark
+  const char utf16[] =
+      "\xFF\xFE[\0V\0e\0r\0s\0i\0o\0n\0]\0\n\0G\0a\0m\0e\0V\0e\0r\0s\0i\0o\0n\0=\0" "7";
+  EXPECT_EQ(read(std::string(utf16, sizeof utf16)), "7");  // UTF-16, the last NUL its high byte
+  EXPECT_EQ(read("[Version]\n;GameVersion=1\nGameVersion=2\nGameVersion=3\n"), "2");
+  EXPECT_EQ(read("[Version]\nX=1\n[Version]\nGameVersion=2\n"), "<none>");  // first section only
+  EXPECT_EQ(read("GameVersion=0\n[Versions]\nGameVersion=1\n"), "<none>");
+  EXPECT_EQ(read("[ Version ]\nGameVersion=5\n"), "5");
+  EXPECT_EQ(read("[Version]\nGameVersion\n"), "");
+  EXPECT_EQ(read("[Version]\nGameVersion = 'quoted' \n"), "quoted");
+  EXPECT_EQ(read("[Version]\nGameVersion=\"half\n"), "\"half");
+  EXPECT_EQ(read("[Version]\nGameVersion=1.2 ; not a comment here\n"), "1.2 ; not a comment here");
+  EXPECT_EQ(read("[Version]\nGameVersion=" + std::string(300, '9') + "\n").size(), 259u);
+  EXPECT_EQ(read("[Version]\nGameVersion=123456\n", 4), "123");
 }

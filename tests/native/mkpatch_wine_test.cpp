@@ -8,11 +8,13 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "entry_name.h"
 #include "file_system.h"
 #include "mkpatch.h"
 #include "name_encoding.h"
+#include "profile_string.h"
 
 namespace {
 
@@ -21,6 +23,12 @@ std::string TempDirectory() {
   DWORD length = GetTempPathW(MAX_PATH, buffer);
   std::string base = WideToUtf8(std::wstring(buffer, length));
   return JoinPath(base, "mkpatch_wine_" + std::to_string(GetCurrentProcessId()));
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  FileHandle file = OpenFile(path, "wb");
+  ASSERT_TRUE(file);
+  ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file.get()), bytes.size());
 }
 
 int RunTool(std::vector<std::string> args, std::string* out) {
@@ -88,4 +96,69 @@ TEST(MkpatchWine, GbkNameRoundTrip) {
   RemoveFile(JoinPath(root, "in/" + utf8Name));
   RemoveFile(JoinPath(root, u8"out/更新/数据.dll"));
   RemoveFile(package);
+}
+
+// mkpatch.exe's dry run on a Chinese game directory, and its INI reading
+// next to the profile API the updater itself calls.
+TEST(MkpatchWine, CheckAgreesWithTheProfileApi) {
+  const std::string root = TempDirectory() + "_check";
+  const std::string game = JoinPath(root, u8"游戏");
+  ASSERT_TRUE(MakeDirectories(JoinPath(game, "Config")));
+  ASSERT_TRUE(MakeDirectories(JoinPath(root, u8"in/data")));
+  WriteBytes(JoinPath(game, "Config/Client.ini"), "[Version]\r\nGameVersion = 1.0.0.1\r\n");
+  WriteBytes(JoinPath(game, "SAME.DAT"), "same");
+  WriteBytes(JoinPath(root, u8"in/data/same.dat"), "same");
+  WriteBytes(JoinPath(root, u8"in/数据.dll"), "new");
+  WriteBytes(JoinPath(root, "stub.exe"), "MZ");
+  const std::string updater = JoinPath(root, "Update.exe");
+  std::string output;
+  ASSERT_EQ(RunTool({"build", "-o", updater, "--stub", JoinPath(root, "stub.exe"), "--base",
+                     "1.0.0.0", "--target", "1.0.0.2", JoinPath(root, "in")},
+                    &output),
+            0)
+      << output;
+  ASSERT_EQ(RunTool({"check", updater, game, "--json"}, &output), 0) << output;
+  EXPECT_EQ(output,
+            u8"{\"installedVersion\":\"1.0.0.1\",\"baseVersion\":\"1.0.0.0\","
+            u8"\"targetVersion\":\"1.0.0.2\",\"applies\":true,\"entries\":["
+            u8"{\"name\":\"data\\\\same.dat\",\"install\":\"file\",\"destination\":\"same.dat\","
+            u8"\"action\":\"same\"},"
+            u8"{\"name\":\"数据.dll\",\"install\":\"file\",\"destination\":\"数据.dll\","
+            u8"\"action\":\"new\"}]}\n");
+
+  const char* const inis[] = {
+      "[version]\r\n  GAMEVERSION  =  \"1.2.3.4\"  \r\n",
+      "; setup\r\n[Version]\r\n;GameVersion=1\r\nGameVersion=2\r\nGameVersion=3\r\n",
+      "[Version]\r\nX=1\r\n[Version]\r\nGameVersion=2\r\n",
+      "[Version]\r\nGameVersion='1.0' ; note\r\n",
+      "[Version]\r\nGameVersion\r\n",
+      "[ Version ]\r\nGameVersion=5\r\n",
+      "\xEF\xBB\xBF[Version]\r\nGameVersion=6\r\n",
+      "[Version\r\nGameVersion=7\r\n",
+      "[Version]x\r\nGameVersion=8\r\n",
+      "[Version]\r\n\"GameVersion\"=9\r\n",
+      "[Version]\r\nGameVersion=\"\"\r\n",
+      "[Version]\nGameVersion=1\x1A\n",
+  };
+  std::vector<std::string> texts(std::begin(inis), std::end(inis));
+  texts.push_back("[Version]\r\nGameVersion=" + std::string(300, '9') + "\r\n");
+  int index = 0;
+  for (const std::string& ini : texts) {
+    // A new file each time: the profile API may cache a file it has read.
+    std::string path = JoinPath(root, "ini" + std::to_string(index++) + ".ini");
+    WriteBytes(path, ini);
+    std::string ansiPath;
+    ASSERT_TRUE(Utf8ToGbk(path, &ansiPath));
+    char buffer[260] = {};
+    GetPrivateProfileStringA("Version", "GameVersion", "", buffer, sizeof buffer, ansiPath.c_str());
+    std::string mine;
+    ReadProfileString(ini, "Version", "GameVersion", sizeof buffer, &mine);
+    EXPECT_EQ(mine, buffer) << ini;
+    RemoveFile(path);
+  }
+  RemoveFile(JoinPath(root, u8"in/data/same.dat"));
+  RemoveFile(JoinPath(root, u8"in/数据.dll"));
+  RemoveFile(JoinPath(game, "SAME.DAT"));
+  RemoveFile(JoinPath(game, "Config/Client.ini"));
+  RemoveFile(updater);
 }

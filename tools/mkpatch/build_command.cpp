@@ -7,6 +7,7 @@
 #include "entry_plan.h"
 #include "file_source.h"
 #include "file_system.h"
+#include "install_target.h"
 #include "payload.h"
 #include "progress_bar.h"
 #include "version_gate.h"
@@ -99,6 +100,21 @@ bool MeasureStub(const Options& options, FILE* stub, uint64_t* keep, std::ostrea
   return true;
 }
 
+// An updater installs every plain file into the game directory under the last
+// part of its name, so two such entries can overwrite each other. A bare
+// package is exempt: the launcher unpacks it with its directories.
+bool CheckInstallTargets(const std::vector<PlannedEntry>& entries, std::ostream& err) {
+  std::vector<std::string> names;
+  for (const PlannedEntry& entry : entries) names.push_back(entry.name);
+  std::vector<std::string> clashes = FindInstallClashes(names);
+  for (const std::string& clash : clashes) err << "mkpatch: " << clash << "\n";
+  if (!clashes.empty()) return false;
+  for (const std::string& note : DirectoryPartNotes(names)) {
+    err << "mkpatch: warning: " << note << "\n";
+  }
+  return true;
+}
+
 bool CopyBytes(FILE* from, FILE* to, uint64_t length, ProgressBar& progress) {
   std::vector<unsigned char> chunk(1 << 16);
   while (length > 0) {
@@ -148,6 +164,7 @@ int RunBuild(const Options& options, std::ostream& out, std::ostream& err) {
     for (const std::string& problem : problems) err << "mkpatch: " << problem << "\n";
     return 1;
   }
+  if (!options.stub.empty() && !CheckInstallTargets(entries, err)) return 1;
 
   FileHandle stub;
   uint64_t stubBytes = 0;

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #endif
 
+#include "ascii_case.h"
 #include "name_encoding.h"
 
 namespace {
@@ -78,6 +79,26 @@ bool IsRegularFile(const std::string& path) {
 #else
   struct stat info;
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+#endif
+}
+
+bool PathExists(const std::string& path) {
+#ifdef _WIN32
+  return Attributes(path) != INVALID_FILE_ATTRIBUTES;
+#else
+  struct stat info;
+  return stat(path.c_str(), &info) == 0;
+#endif
+}
+
+bool IsReadOnlyOrHidden(const std::string& path) {
+#ifdef _WIN32
+  DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)) != 0;
+#else
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 #endif
 }
 
@@ -164,6 +185,26 @@ bool ListFilesBelow(const std::string& directory, std::vector<std::string>* file
   if (!ListBelow(directory, "", files, error, 0)) return false;
   std::sort(files->begin(), files->end());
   return true;
+}
+
+bool FindIgnoringCase(const std::string& directory, const std::string& name, std::string* path) {
+  std::string exact = JoinPath(directory, name);
+  if (PathExists(exact)) {  // on Windows this already ignores case
+    *path = exact;
+    return true;
+  }
+  std::vector<std::string> names, subdirectories;
+  std::string error;
+  if (!ListDirectory(directory, &names, &subdirectories, &error)) return false;
+  names.insert(names.end(), subdirectories.begin(), subdirectories.end());
+  std::sort(names.begin(), names.end());  // several matches: the same one every time
+  for (const std::string& candidate : names) {
+    if (EqualsIgnoringAsciiCase(candidate, name)) {
+      *path = JoinPath(directory, candidate);
+      return true;
+    }
+  }
+  return false;
 }
 
 bool MakeDirectories(const std::string& directory) {

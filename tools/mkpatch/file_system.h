@@ -22,6 +22,15 @@ bool SeekTo(FILE* file, uint64_t offset);
 
 bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);
+bool PathExists(const std::string& path);
+// What keeps the updater from replacing a file: Windows' read-only or hidden
+// attribute; elsewhere no write permission at all, which Wine shows as read-only.
+bool IsReadOnlyOrHidden(const std::string& path);
+
+// The path of `name` in `directory` as Windows would find it, letters
+// compared without regard to ASCII case; an exact match wins. False when
+// there is none.
+bool FindIgnoringCase(const std::string& directory, const std::string& name, std::string* path);
 
 // Every regular file below `directory`, as paths relative to it with '/'
 // between the parts, sorted bytewise so that builds are reproducible.

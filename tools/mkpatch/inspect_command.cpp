@@ -5,6 +5,7 @@
 
 #include "file_source.h"
 #include "file_system.h"
+#include "json_text.h"
 #include "name_encoding.h"
 #include "payload_check.h"
 
@@ -20,23 +21,6 @@ bool Inspect(const Options& options, PayloadReport* report, std::ostream& err) {
   FilePayloadSource source(file.get(), size);
   *report = InspectPayload(source);
   return true;
-}
-
-std::string JsonString(const std::string& utf8) {
-  std::string quoted = "\"";
-  for (unsigned char c : utf8) {
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      quoted += escape;
-    } else {
-      quoted += static_cast<char>(c);
-    }
-  }
-  return quoted + "\"";
 }
 
 std::string VersionText(const char* field) {

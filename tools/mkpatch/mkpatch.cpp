@@ -1,6 +1,7 @@
 #include "mkpatch.h"
 
 #include "build_command.h"
+#include "check_command.h"
 #include "extract_command.h"
 #include "inspect_command.h"
 #include "options.h"
@@ -24,6 +25,8 @@ int RunMkpatch(const std::vector<std::string>& args, std::ostream& out, std::ost
       return RunVerify(options, out, err);
     case Command::Extract:
       return RunExtract(options, out, err);
+    case Command::Check:
+      return RunCheck(options, out, err);
   }
   return 2;
 }

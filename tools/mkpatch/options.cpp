@@ -87,7 +87,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
   }
   std::vector<std::string> positional;
   for (size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--json" && command == "list") {
+    if (args[i] == "--json" && (command == "list" || command == "check")) {
       options->json = true;
     } else if (args[i].size() > 1 && args[i][0] == '-') {
       *error = "unknown option " + args[i];
@@ -96,19 +96,26 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
       positional.push_back(args[i]);
     }
   }
-  size_t wanted = command == "extract" ? 2 : 1;
+  size_t wanted = 1;
+  const char* shape = " wants one FILE";
   if (command == "list") {
     options->command = Command::List;
   } else if (command == "verify") {
     options->command = Command::Verify;
   } else if (command == "extract") {
     options->command = Command::Extract;
+    wanted = 2;
+    shape = " wants FILE DIR";
+  } else if (command == "check") {
+    options->command = Command::Check;
+    wanted = 2;
+    shape = " wants UPDATER GAMEDIR";
   } else {
     *error = "unknown command " + command;
     return false;
   }
   if (positional.size() != wanted) {
-    *error = command + (wanted == 2 ? " wants FILE DIR" : " wants one FILE");
+    *error = command + shape;
     return false;
   }
   options->file = positional[0];
@@ -128,5 +135,8 @@ const char* UsageText() {
          "  mkpatch list FILE [--json]   versions and entries\n"
          "  mkpatch verify FILE          every structural check; exit 1 on problems\n"
          "  mkpatch extract FILE DIR     writes the entries below DIR\n"
+         "  mkpatch check UPDATER GAMEDIR [--json]\n"
+         "      Dry run: whether UPDATER would apply to the game in GAMEDIR and what\n"
+         "      it would do with each entry; writes nothing. Exit 1 when it would not.\n"
          "exit codes: 0 ok, 1 invalid input, 2 usage error\n";
 }

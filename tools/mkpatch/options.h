@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-enum class Command { Help, Build, List, Verify, Extract };
+enum class Command { Help, Build, List, Verify, Extract, Check };
 
 // One build input: a file or directory, or a file under an explicit name.
 struct InputSpec {
@@ -22,9 +22,9 @@ struct Options {
   std::string targetVersion;
   bool replacePayload = false;
   std::vector<InputSpec> inputs;
-  // list, verify, extract
+  // list, verify, extract, check
   std::string file;
-  std::string directory;
+  std::string directory;  // extract: where to; check: the game directory
   bool json = false;
 };
 
