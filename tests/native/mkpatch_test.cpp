@@ -117,7 +117,7 @@ TEST_F(MkpatchTest, ListJsonEscapesNamesAndNamesTheInstallKind) {
   ASSERT_EQ(Run({"list", P("pkg.tpk"), "--json"}), 0);
   EXPECT_EQ(out_,
             "{\"baseVersion\":\"1.0.0.0\",\"targetVersion\":\"1.0.0.1\",\"firstEntryOffset\":0,"
-            "\"entryCount\":2,\"totalFileSize\":314,\"entries\":["
+            "\"entryCount\":2,\"totalFileSize\":314,\"signed\":false,\"payloadEnd\":314,\"entries\":["
             "{\"name\":\"sub\\\\Big.TPK\",\"size\":5,\"offset\":84,\"install\":\"package\"},"
             "{\"name\":\"数据.dll\",\"size\":5,\"offset\":173,\"install\":\"file\"}]}\n");
 }
