@@ -221,6 +221,16 @@ TEST_F(MkpatchTest, SignaturesComeOffTheStubAndSignedUpdatersReadAsUnsigned) {
                  "--base", "1.4.1.33960", "--target", "1.4.1.34242", P("a.txt")}),
             0) << err_;
   EXPECT_EQ(ReadAll(P("again.exe")), built);
+  // So does a signed stub with a payload appended after it, which broke its signature.
+  Bytes broken = signedImage;
+  AppendEntry(broken, "b.txt", 1, "b");
+  AppendTrailer(broken, MakeTrailer(static_cast<uint32_t>(signedImage.size()), 1,
+                                    static_cast<uint32_t>(broken.size() + 136)));
+  WriteAll(P("broken.exe"), std::string(broken.begin(), broken.end()));
+  ASSERT_EQ(Run({"build", "-o", P("again.exe"), "--stub", P("broken.exe"), "--replace-payload",
+                 "--base", "1.4.1.33960", "--target", "1.4.1.34242", P("a.txt")}),
+            0) << err_;
+  EXPECT_EQ(ReadAll(P("again.exe")), built);
 
   // Without a signature, any byte after the trailer is still refused.
   WriteAll(P("longer.exe"), built + std::string(1, '\0'));

@@ -9,6 +9,9 @@ work=$1
 count=$2
 cd "$work"
 fail() { echo "FAIL: $*" >&2; exit 1; }
+for tool in osslsigncode openssl; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (./dev setup installs it)"
+done
 
 # The private key lives only as long as this script.
 trap 'rm -f key.pem' EXIT

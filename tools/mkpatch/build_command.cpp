@@ -91,10 +91,9 @@ bool MeasureStub(const Options& options, FILE* stub, StubPlan* plan, std::ostrea
     return false;
   }
   FilePayloadSource file(stub, size);
-  const PeSignature signature = ReadPeSignature(file);
-  const uint64_t end = PayloadEnd(file, signature);
+  const uint64_t end = PayloadEnd(file, ReadPeSignature(file));
   BoundedPayloadSource source(file, end);
-  plan->keep = UnsignedImageEnd(file, signature);
+  plan->keep = end;
   PatchTrailer trailer;
   uint32_t got = 0;
   if (ReadTrailer(source, &trailer, &got) && IsTrailerSound(trailer, end)) {
@@ -109,8 +108,12 @@ bool MeasureStub(const Options& options, FILE* stub, StubPlan* plan, std::ostrea
     }
     plan->keep = trailer.firstEntryOffset;
   }
-  // Whether or not its table survives the cut, the entry would name a
-  // signature the output cannot carry.
+  // A table that ends the kept bytes goes with its padding; the entry goes
+  // whether or not its table survives the cut, since the output cannot carry
+  // the signature it names.
+  BoundedPayloadSource kept(file, plan->keep);
+  const PeSignature signature = ReadPeSignature(kept);
+  plan->keep = UnsignedImageEnd(kept, signature);
   const bool hasEntry = signature.tableOffset != 0 || signature.tableSize != 0;
   if (signature.headersSound && hasEntry &&
       signature.directoryEntryOffset + 8 <= plan->keep) {
