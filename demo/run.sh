@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# One real update of a sample game under Wine, then a screenshot of the
-# dialog during a second, interactive run.
+# One real update of a sample game under Wine with an updater signed after
+# it was built, then a screenshot of the dialog during a second, interactive
+# run.
 #
 # Called by `./dev demo` with UPDATE_DEMO_PREFIX (an initialised 32-bit Wine
 # prefix), DIST (mkpatch, Update.exe), BUILD (the build folders) and DISPLAY.
@@ -24,6 +25,8 @@ SCREENSHOT=${UPDATE_DEMO_SCREENSHOT:-$BUILD/demo/update-dialog.png}
 GAME=$WINEPREFIX/drive_c/Games/Orvenna
 GAME_WIN='C:\Games\Orvenna'
 WORK=$BUILD/demo/work
+# The throw-away certificate and its key, made for this run only.
+SIGNING=$BUILD/demo/signing
 UNINSTALL_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\《Orvenna》正式公测版客户端程序'
 
 for f in "$MKPATCH" "$HOST_EXE" "$LAUNCHER" "$DRIVER"; do
@@ -59,17 +62,36 @@ head -c 200000 /dev/urandom >"$WORK/package/sounds/theme.ogg"
 printf 'Orvenna %s\r\n' "$TARGET" >"$WORK/plain/readme.txt"
 printf 'New in %s: a town map and a theme.\r\n' "$TARGET" >"$WORK/plain/patch_notes.txt"
 "$MKPATCH" build -o "$WORK/content.tpk" --base "$BASE" --target "$TARGET" "$WORK/package" >/dev/null
-"$MKPATCH" build -o "$WORK/Update.exe" --stub "$HOST_EXE" --base "$BASE" --target "$TARGET" \
-  "$WORK/content.tpk" "$WORK/plain/readme.txt" "$WORK/plain/patch_notes.txt" >/dev/null
-"$MKPATCH" list "$WORK/Update.exe" | sed 's/^/    /'
+"$MKPATCH" build -o "$WORK/Update-unsigned.exe" --stub "$HOST_EXE" --base "$BASE" \
+  --target "$TARGET" "$WORK/content.tpk" "$WORK/plain/readme.txt" "$WORK/plain/patch_notes.txt" \
+  >/dev/null
+"$MKPATCH" list "$WORK/Update-unsigned.exe" | sed 's/^/    /'
 
-say "2. Before: a game installation in the Wine prefix ($GAME_WIN)"
+say "2. Signed as a release engineer would, with a throw-away self-signed certificate"
+rm -rf "$SIGNING"
+mkdir -p "$SIGNING"
+trap 'rm -f "$SIGNING/key.pem"' EXIT
+openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Orvenna demo signer" \
+  -keyout "$SIGNING/key.pem" -out "$SIGNING/cert.pem" 2>/dev/null
+osslsigncode sign -certs "$SIGNING/cert.pem" -key "$SIGNING/key.pem" -n "Orvenna update" \
+  -in "$WORK/Update-unsigned.exe" -out "$WORK/Update.exe" >/dev/null
+rm -f "$SIGNING/key.pem"
+echo "    osslsigncode verify:"
+verified=$(osslsigncode verify -CAfile "$SIGNING/cert.pem" "$WORK/Update.exe" 2>&1) ||
+  { echo "$verified"; echo "FAIL: the signed updater does not verify"; exit 1; }
+grep -E '^(Calculated message digest|Signature verification)|Subject' \
+  <<<"$verified" | awk '!seen[$0]++' | sed 's/^[[:space:]]*/      /'
+echo "    mkpatch list (signed):"
+"$MKPATCH" list "$WORK/Update.exe" | sed -n '/^signature:/s/^/      /p'
+"$MKPATCH" verify "$WORK/Update.exe" | sed 's/^/      /'
+
+say "3. Before: a game installation in the Wine prefix ($GAME_WIN)"
 make_game
 echo "    GameVersion = $(ini_value "$GAME/Config/Client.ini" GameVersion)"
 echo "    MD5         = $(ini_value "$GAME/Config/Client.ini" MD5)"
 list_game
 
-say "3. Update.exe \"$GAME_WIN\" (automatic mode: no dialog, no box on success)"
+say "4. The signed Update.exe \"$GAME_WIN\" (automatic mode: no dialog, no box on success)"
 start=$(date +%s)
 set +e
 (cd "$WORK" && timeout 900 wine "$WORK/Update.exe" "$GAME_WIN")
@@ -77,13 +99,14 @@ code=$?
 set -e
 echo "    ended after $(( $(date +%s) - start )) s with exit code $code"
 
-say "4. After"
+say "5. After"
 version=$(ini_value "$GAME/Config/Client.ini" GameVersion)
 recorded=$(ini_value "$GAME/Config/Client.ini" MD5)
 actual=$(md5sum "$WORK/Update.exe" | cut -d' ' -f1)
 echo "    GameVersion = $version"
 echo "    MD5         = $recorded (recorded)"
-echo "    md5sum      = $actual (of the updater file)"
+echo "    md5sum      = $actual (of the signed updater file, signature included)"
+echo "    unsigned    = $(md5sum "$WORK/Update-unsigned.exe" | cut -d' ' -f1) (the same file before signing)"
 list_game
 echo "    The launcher received:"
 tr -d '\r' <"$GAME/launch_received.txt" 2>/dev/null | sed '/^$/d; s/^/      /' || echo "      (nothing)"
@@ -102,7 +125,7 @@ if [ "$failed" -ne 0 ]; then
 fi
 echo "    OK: version $TARGET installed, files in place, MD5 matches md5sum."
 
-say "5. The dialog during an interactive run (screenshot)"
+say "6. The dialog during an interactive run (screenshot)"
 make_game
 # A large entry keeps the bar moving long enough to be photographed.
 head -c $((48 * 1024 * 1024)) /dev/zero >"$WORK/plain/music.pak"

@@ -1,6 +1,7 @@
 // Feeds arbitrary files to the reader the updater runs on its own file before
-// extracting anything, and to the checks it makes on names and versions.
-// Aborts when an accepted table breaks the promises extraction relies on.
+// extracting anything (a signature added after the build cut off first), and
+// to the checks it makes on names and versions. Aborts when an accepted table
+// breaks the promises extraction relies on.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include "entry_name.h"
 #include "gbk_text.h"
 #include "payload_table.h"
+#include "signed_image.h"
 #include "version_gate.h"
 
 namespace {
@@ -18,8 +20,26 @@ void Require(bool condition) {
   if (!condition) std::abort();
 }
 
-void CheckTable(const uint8_t* data, size_t size) {
-  MemoryPayloadSource source(data, size);
+// Where the payload ends: never past the file, and short of the whole file
+// only by a signature's table and at most 7 bytes of padding.
+uint64_t CheckSignature(PayloadSource& file) {
+  const uint64_t size = file.Size();
+  const PeSignature signature = ReadPeSignature(file);
+  const uint64_t end = PayloadEnd(file, signature);
+  const uint64_t imageEnd = UnsignedImageEnd(file, signature);
+  if (!signature.isSigned) {
+    Require(end == size && imageEnd == size);
+    return end;
+  }
+  const uint64_t table = signature.tableOffset;
+  Require(table + signature.tableSize == size && signature.tableSize >= 8);
+  Require(end == size || (end <= table && end + SIGNATURE_MAX_PADDING >= table));
+  Require(imageEnd <= table && imageEnd + SIGNATURE_MAX_PADDING >= table);
+  return end;
+}
+
+void CheckTable(PayloadSource& source) {
+  const uint64_t size = source.Size();
   PatchTrailer trailer;
   uint32_t got = 0;
   if (!ReadTrailer(source, &trailer, &got)) {
@@ -66,7 +86,9 @@ void CheckName(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  CheckTable(data, size);
+  MemoryPayloadSource file(data, size);
+  BoundedPayloadSource payload(file, CheckSignature(file));
+  CheckTable(payload);
   CheckName(data, size);
   return 0;
 }

@@ -14,6 +14,7 @@
 #include "profile_string.h"
 #include "payload.h"
 #include "payload_builder.h"
+#include "pe_builder.h"
 
 namespace fs = std::filesystem;
 
@@ -118,7 +119,7 @@ TEST_F(MkpatchTest, ListJsonEscapesNamesAndNamesTheInstallKind) {
   ASSERT_EQ(Run({"list", P("pkg.tpk"), "--json"}), 0);
   EXPECT_EQ(out_,
             "{\"baseVersion\":\"1.0.0.0\",\"targetVersion\":\"1.0.0.1\",\"firstEntryOffset\":0,"
-            "\"entryCount\":2,\"totalFileSize\":314,\"entries\":["
+            "\"entryCount\":2,\"totalFileSize\":314,\"signed\":false,\"payloadEnd\":314,\"entries\":["
             "{\"name\":\"sub\\\\Big.TPK\",\"size\":5,\"offset\":84,\"install\":\"package\"},"
             "{\"name\":\"数据.dll\",\"size\":5,\"offset\":173,\"install\":\"file\"}]}\n");
 }
@@ -188,6 +189,54 @@ TEST_F(MkpatchTest, ReplacePayloadKeepsOnlyTheProgram) {
   EXPECT_EQ(Run({"list", P("out.exe")}), 0);
   EXPECT_EQ(out_.find("one.dll"), std::string::npos);
   EXPECT_NE(out_.find("two.dll"), std::string::npos);
+}
+
+TEST_F(MkpatchTest, SignaturesComeOffTheStubAndSignedUpdatersReadAsUnsigned) {
+  const Bytes image = MakeImage(0x3FD);  // 3 bytes of padding before a table
+  const Bytes signedImage = Sign(image);
+  WriteAll(P("plain.exe"), std::string(image.begin(), image.end()));
+  WriteAll(P("stub.exe"), std::string(signedImage.begin(), signedImage.end()));
+  WriteAll(P("a.txt"), "abc");
+  ASSERT_EQ(Run(Build({P("a.txt")})), 0) << err_;
+  EXPECT_NE(err_.find("stub.exe carries a signature (certificate table of 40 bytes at byte 1024)"),
+            std::string::npos) << err_;
+  const std::string built = ReadAll(P("out.exe"));
+  ASSERT_EQ(Run({"build", "-o", P("out.exe"), "--stub", P("plain.exe"), "--base", "1.4.1.33960",
+                 "--target", "1.4.1.34242", P("a.txt")}),
+            0);
+  EXPECT_TRUE(err_.empty()) << err_;
+  EXPECT_EQ(built, ReadAll(P("out.exe")));  // entry 4 cleared, table and padding gone
+
+  const Bytes signedUpdater = Sign(Bytes(built.begin(), built.end()));
+  WriteAll(P("signed.exe"), std::string(signedUpdater.begin(), signedUpdater.end()));
+  ASSERT_EQ(Run({"list", P("signed.exe"), "--json"}), 0) << err_;
+  EXPECT_NE(out_.find(",\"signed\":true,\"payloadEnd\":" + std::to_string(built.size()) + ","),
+            std::string::npos) << out_;
+  ASSERT_EQ(Run({"list", P("signed.exe")}), 0);
+  EXPECT_NE(out_.find("signature:"), std::string::npos) << out_;
+  EXPECT_EQ(Run({"verify", P("signed.exe")}), 0) << out_;
+  ASSERT_EQ(Run({"extract", P("signed.exe"), P("x")}), 0) << err_;
+  EXPECT_EQ(ReadAll(P("x/a.txt")), "abc");
+  // A signed updater as the stub of the next patch: old payload and signature go.
+  ASSERT_EQ(Run({"build", "-o", P("again.exe"), "--stub", P("signed.exe"), "--replace-payload",
+                 "--base", "1.4.1.33960", "--target", "1.4.1.34242", P("a.txt")}),
+            0) << err_;
+  EXPECT_EQ(ReadAll(P("again.exe")), built);
+  // So does a signed stub with a payload appended after it, which broke its signature.
+  Bytes broken = signedImage;
+  AppendEntry(broken, "b.txt", 1, "b");
+  AppendTrailer(broken, MakeTrailer(static_cast<uint32_t>(signedImage.size()), 1,
+                                    static_cast<uint32_t>(broken.size() + 136)));
+  WriteAll(P("broken.exe"), std::string(broken.begin(), broken.end()));
+  ASSERT_EQ(Run({"build", "-o", P("again.exe"), "--stub", P("broken.exe"), "--replace-payload",
+                 "--base", "1.4.1.33960", "--target", "1.4.1.34242", P("a.txt")}),
+            0) << err_;
+  EXPECT_EQ(ReadAll(P("again.exe")), built);
+
+  // Without a signature, any byte after the trailer is still refused.
+  WriteAll(P("longer.exe"), built + std::string(1, '\0'));
+  EXPECT_EQ(Run({"verify", P("longer.exe")}), 1);
+  EXPECT_NE(out_.find("trailer's magic value is wrong"), std::string::npos) << out_;
 }
 
 TEST_F(MkpatchTest, VerifyListsEveryProblem) {

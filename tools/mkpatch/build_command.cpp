@@ -10,6 +10,7 @@
 #include "install_target.h"
 #include "payload.h"
 #include "progress_bar.h"
+#include "signed_image.h"
 #include "version_gate.h"
 
 namespace {
@@ -74,29 +75,55 @@ bool CheckVersions(const Options& options, std::ostream& err) {
   return true;
 }
 
-// How many leading bytes of the stub to keep; the old payload is cut off
-// when --replace-payload allows it.
-bool MeasureStub(const Options& options, FILE* stub, uint64_t* keep, std::ostream& err) {
+// What of the stub goes into the output.
+struct StubPlan {
+  uint64_t keep = 0;  // leading bytes copied
+  // The file offset of a certificate directory entry to clear, or 0.
+  uint64_t clearSignatureEntry = 0;
+};
+
+// How many leading bytes of the stub to keep: the old payload is cut off when
+// --replace-payload allows it, and a signature always: the appended payload
+// would break it (the release engineer signs the finished updater instead).
+bool MeasureStub(const Options& options, FILE* stub, StubPlan* plan, std::ostream& err) {
   uint64_t size = 0;
   if (!FileSize(stub, &size)) {
     err << "mkpatch: cannot read stub " << options.stub << "\n";
     return false;
   }
-  *keep = size;
-  FilePayloadSource source(stub, size);
+  FilePayloadSource file(stub, size);
+  const uint64_t end = PayloadEnd(file, ReadPeSignature(file));
+  BoundedPayloadSource source(file, end);
+  plan->keep = end;
   PatchTrailer trailer;
   uint32_t got = 0;
-  if (!ReadTrailer(source, &trailer, &got) || !IsTrailerSound(trailer, size)) return true;
-  if (!options.replacePayload) {
-    err << "mkpatch: stub " << options.stub
-        << " already carries a payload (use --replace-payload to replace it)\n";
-    return false;
+  if (ReadTrailer(source, &trailer, &got) && IsTrailerSound(trailer, end)) {
+    if (!options.replacePayload) {
+      err << "mkpatch: stub " << options.stub
+          << " already carries a payload (use --replace-payload to replace it)\n";
+      return false;
+    }
+    if (trailer.firstEntryOffset > end - PATCH_TRAILER_SIZE) {
+      err << "mkpatch: the stub's old payload is damaged; cannot tell where it begins\n";
+      return false;
+    }
+    plan->keep = trailer.firstEntryOffset;
   }
-  if (trailer.firstEntryOffset > size - PATCH_TRAILER_SIZE) {
-    err << "mkpatch: the stub's old payload is damaged; cannot tell where it begins\n";
-    return false;
+  // A table that ends the kept bytes goes with its padding; the entry goes
+  // whether or not its table survives the cut, since the output cannot carry
+  // the signature it names.
+  BoundedPayloadSource kept(file, plan->keep);
+  const PeSignature signature = ReadPeSignature(kept);
+  plan->keep = UnsignedImageEnd(kept, signature);
+  const bool hasEntry = signature.tableOffset != 0 || signature.tableSize != 0;
+  if (signature.headersSound && hasEntry &&
+      signature.directoryEntryOffset + 8 <= plan->keep) {
+    plan->clearSignatureEntry = signature.directoryEntryOffset;
+    err << "mkpatch: stub " << options.stub << " carries a signature (certificate table of "
+        << signature.tableSize << " bytes at byte " << signature.tableOffset
+        << "); the payload would break it, so it is removed: sign the finished updater "
+           "(see docs/signing.md)\n";
   }
-  *keep = trailer.firstEntryOffset;
   return true;
 }
 
@@ -125,6 +152,15 @@ bool CopyBytes(FILE* from, FILE* to, uint64_t length, ProgressBar& progress) {
     progress.Advance(want);
   }
   return true;
+}
+
+// Copies the stub's kept bytes, with its certificate directory entry cleared.
+bool CopyStub(FILE* stub, FILE* to, const StubPlan& plan, ProgressBar& progress) {
+  if (!SeekTo(stub, 0) || !CopyBytes(stub, to, plan.keep, progress)) return false;
+  if (plan.clearSignatureEntry == 0) return true;
+  const unsigned char zeros[8] = {};
+  return SeekTo(to, plan.clearSignatureEntry) &&
+         std::fwrite(zeros, 1, sizeof zeros, to) == sizeof zeros && SeekTo(to, plan.keep);
 }
 
 bool WriteHeader(FILE* to, const PlannedEntry& entry) {
@@ -167,15 +203,16 @@ int RunBuild(const Options& options, std::ostream& out, std::ostream& err) {
   if (!options.stub.empty() && !CheckInstallTargets(entries, err)) return 1;
 
   FileHandle stub;
-  uint64_t stubBytes = 0;
+  StubPlan stubPlan;
   if (!options.stub.empty()) {
     stub = OpenFile(options.stub, "rb");
     if (!stub) {
       err << "mkpatch: cannot open stub " << options.stub << "\n";
       return 1;
     }
-    if (!MeasureStub(options, stub.get(), &stubBytes, err)) return 1;
+    if (!MeasureStub(options, stub.get(), &stubPlan, err)) return 1;
   }
+  const uint64_t stubBytes = stubPlan.keep;
 
   uint64_t total = stubBytes + PATCH_TRAILER_SIZE;
   for (const PlannedEntry& entry : entries) total += PATCH_ENTRY_HEADER_SIZE + entry.size;
@@ -190,7 +227,7 @@ int RunBuild(const Options& options, std::ostream& out, std::ostream& err) {
     return 1;
   }
   ProgressBar progress("building", total);
-  bool written = !stub || (SeekTo(stub.get(), 0) && CopyBytes(stub.get(), output.get(), stubBytes, progress));
+  bool written = !stub || CopyStub(stub.get(), output.get(), stubPlan, progress);
   for (size_t i = 0; written && i < entries.size(); ++i) {
     FileHandle input = OpenFile(entries[i].path, "rb");
     uint64_t sizeNow = 0;

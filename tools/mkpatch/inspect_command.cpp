@@ -35,7 +35,8 @@ void PrintJson(const PayloadReport& report, std::ostream& out) {
       << ",\"targetVersion\":" << JsonString(VersionText(trailer.targetVersion))
       << ",\"firstEntryOffset\":" << trailer.firstEntryOffset
       << ",\"entryCount\":" << trailer.entryCount << ",\"totalFileSize\":" << trailer.totalFileSize
-      << ",\"entries\":[";
+      << ",\"signed\":" << (report.signature.isSigned ? "true" : "false")
+      << ",\"payloadEnd\":" << report.payloadEnd << ",\"entries\":[";
   const char* separator = "";
   for (const PayloadEntry& entry : report.table.entries) {
     out << separator << "{\"name\":" << JsonString(GbkForDisplay(entry.name))
@@ -52,6 +53,11 @@ void PrintText(const PayloadReport& report, std::ostream& out) {
       << "target version: " << VersionText(trailer.targetVersion) << "\n"
       << "entries:        " << trailer.entryCount << " (first at byte " << trailer.firstEntryOffset
       << ", file " << trailer.totalFileSize << " bytes)\n";
+  if (report.signature.isSigned) {
+    out << "signature:      " << report.signature.tableSize << " bytes at byte "
+        << report.signature.tableOffset << " (the payload ends at byte " << report.payloadEnd
+        << ")\n";
+  }
   int ordinal = 0;
   for (const PayloadEntry& entry : report.table.entries) {
     char line[96];

@@ -45,13 +45,17 @@ bool IsPackageName(const std::string& extractName) {
   return tail == ".tpk";
 }
 
-PayloadReport InspectPayload(PayloadSource& source) {
+PayloadReport InspectPayload(PayloadSource& file) {
   PayloadReport report;
-  report.fileSize = source.Size();
+  report.fileSize = file.Size();
+  report.signature = ReadPeSignature(file);
+  report.payloadEnd = PayloadEnd(file, report.signature);
+  BoundedPayloadSource source(file, report.payloadEnd);
+  const uint64_t size = report.payloadEnd;
   std::vector<std::string>& structural = report.structuralProblems;
   uint32_t got = 0;
-  if (report.fileSize < PATCH_TRAILER_SIZE) {
-    structural.push_back("file is shorter than the 136-byte trailer (" + Number(report.fileSize) +
+  if (size < PATCH_TRAILER_SIZE) {
+    structural.push_back("file is shorter than the 136-byte trailer (" + Number(size) +
                          " bytes)");
     return report;
   }
@@ -65,9 +69,9 @@ PayloadReport InspectPayload(PayloadSource& source) {
     structural.push_back("no payload: the trailer's magic value is wrong");
     return report;
   }
-  if (trailer.totalFileSize != report.fileSize) {
+  if (trailer.totalFileSize != size) {
     structural.push_back("trailer says the file has " + Number(trailer.totalFileSize) +
-                         " bytes, it has " + Number(report.fileSize));
+                         " bytes, it has " + Number(size));
   }
   report.table = ReadPayloadTable(source, trailer);
   if (report.table.error != PayloadError::None) {
@@ -79,7 +83,7 @@ PayloadReport InspectPayload(PayloadSource& source) {
 
   CheckVersions(trailer, &report.writerProblems);
   if (report.table.error == PayloadError::None) {
-    uint64_t trailerOffset = report.fileSize - PATCH_TRAILER_SIZE;
+    uint64_t trailerOffset = size - PATCH_TRAILER_SIZE;
     if (report.table.entriesEnd < trailerOffset) {
       report.writerProblems.push_back(Number(trailerOffset - report.table.entriesEnd) +
                                       " stray bytes between the last entry and the trailer");

@@ -6,9 +6,13 @@
 #include <vector>
 
 #include "payload_table.h"
+#include "signed_image.h"
 
 struct PayloadReport {
-  uint64_t fileSize = 0;
+  uint64_t fileSize = 0;  // on disk
+  // A file signed after it was built is read only up to its signature.
+  PeSignature signature;
+  uint64_t payloadEnd = 0;  // where the trailer ends; fileSize when unsigned
   bool trailerRead = false;
   PatchTrailer trailer{};
   PayloadTable table;
@@ -20,7 +24,8 @@ struct PayloadReport {
   bool Readable() const { return structuralProblems.empty(); }
 };
 
-PayloadReport InspectPayload(PayloadSource& source);
+// Reads a signed updater as the updater itself does: up to its signature.
+PayloadReport InspectPayload(PayloadSource& file);
 
 // Whether the updater hands the entry to the launcher as a game package.
 bool IsPackageName(const std::string& extractName);

@@ -17,6 +17,9 @@ class OwnFileSource : public PayloadSource {
   HANDLE Handle() const { return file_.Get(); }
   void Close() { file_.Close(); }
 
+  // The updater's own bytes: the whole file, or for a file signed after it
+  // was built, the bytes before the signature and its alignment padding.
+  // Reads stop there too.
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, void* buffer, uint32_t length, uint32_t* bytesRead) override;
   // Moves the file position for a following sequential read.
