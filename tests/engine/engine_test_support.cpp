@@ -7,6 +7,7 @@
 #include "globals.h"
 #include "host_hooks.h"
 #include "logger.h"
+#include "win32_handle.h"
 
 std::vector<std::string> EngineTest::warnings_;
 std::vector<ProgressEvent> EngineTest::progress_;
@@ -104,13 +105,12 @@ std::string ReadIni(const std::string& path, const char* section, const char* ke
 std::vector<std::string> ListFiles(const std::string& directory, const char* pattern) {
   std::vector<std::string> names;
   WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((directory + "\\" + pattern).c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
+  UniqueFindHandle search(FindFirstFileA((directory + "\\" + pattern).c_str(), &found));
+  if (!search) return names;
   do {
     std::string name = found.cFileName;
     if (name != "." && name != "..") names.push_back(name);
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
+  } while (FindNextFileA(search.Get(), &found));
   return names;
 }
 

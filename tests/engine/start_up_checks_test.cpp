@@ -40,7 +40,7 @@ class SetupKey {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\hexlane");
   }
   void Set(DWORD type, const std::string& bytes) {
-    RegistryKey key;
+    UniqueRegKey key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSetupKey, 0, nullptr, 0,
                                              KEY_ALL_ACCESS, nullptr, key.Receive(), nullptr));
     ASSERT_EQ(ERROR_SUCCESS,

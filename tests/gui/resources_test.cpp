@@ -10,6 +10,7 @@
 
 #include "resource.h"
 #include "test_files.h"
+#include "win32_handle.h"
 
 namespace {
 
@@ -17,24 +18,19 @@ class ResourceReader {
  public:
   explicit ResourceReader(const std::string& path)
       : module_(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {}
-  ~ResourceReader() {
-    if (module_) FreeLibrary(module_);
-  }
-  ResourceReader(const ResourceReader&) = delete;
-  ResourceReader& operator=(const ResourceReader&) = delete;
 
-  bool Loaded() const { return module_ != nullptr; }
+  bool Loaded() const { return module_.IsValid(); }
   // The bytes of one resource, empty when it is missing.
   std::vector<unsigned char> Bytes(LPCSTR type, int id, WORD language) const {
-    HRSRC found = FindResourceExA(module_, type, MAKEINTRESOURCEA(id), language);
+    HRSRC found = FindResourceExA(module_.Get(), type, MAKEINTRESOURCEA(id), language);
     if (!found) return {};
-    HGLOBAL loaded = LoadResource(module_, found);
+    HGLOBAL loaded = LoadResource(module_.Get(), found);
     const auto* data = static_cast<const unsigned char*>(LockResource(loaded));
-    return std::vector<unsigned char>(data, data + SizeofResource(module_, found));
+    return std::vector<unsigned char>(data, data + SizeofResource(module_.Get(), found));
   }
 
  private:
-  HMODULE module_;
+  UniqueModule module_;
 };
 
 constexpr WORD kChinesePrc = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);

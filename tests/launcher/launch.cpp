@@ -61,7 +61,7 @@ std::string DirectoryOf(const char* path) {
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<unsigned char>* bytes) {
-  FileHandle file(std::fopen(path.c_str(), "rb"));
+  UniqueFile file(std::fopen(path.c_str(), "rb"));
   if (file.Get() == nullptr) return false;
   unsigned char chunk[4096];
   size_t got;
@@ -106,7 +106,7 @@ int ApplyPackage(const std::string& packagePath, const std::string& gameDir) {
     char target[UPDATE_PATH_SIZE];
     if (!FormatFitted(target, sizeof target, "%s\\%s", gameDir.c_str(), entry.name.c_str())) continue;
     CreateParentDirs(target);
-    FileHandle out(std::fopen(target, "wb"));
+    UniqueFile out(std::fopen(target, "wb"));
     if (out.Get() == nullptr) continue;
     bool ok = entry.size == 0 ||
               std::fwrite(bytes.data() + entry.dataOffset, 1, entry.size, out.Get()) == entry.size;
@@ -144,7 +144,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   Sleep(static_cast<DWORD>(ReadNumberFile(recordDir + "\\" + kDelayName, 0)));
   int applied = request.argsOk ? ApplyPackage(request.package, request.gameDir) : -1;
 
-  FileHandle record(std::fopen((recordDir + "\\" + kRecordName).c_str(), "ab"));
+  UniqueFile record(std::fopen((recordDir + "\\" + kRecordName).c_str(), "ab"));
   if (record.Get() != nullptr) {
     std::fprintf(record.Get(),
                  "args=%s\r\npackage=%s\r\ngamedir=%s\r\nargs_ok=%d\r\nhandle=%s\r\n"

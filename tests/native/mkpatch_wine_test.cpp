@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "mkpatch.h"
 #include "name_encoding.h"
 #include "profile_string.h"
+#include "win32_handle.h"
 
 namespace {
 
@@ -26,9 +26,9 @@ std::string TempDirectory() {
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
-  FileHandle file = OpenFile(path, "wb");
+  UniqueFile file = OpenFile(path, "wb");
   ASSERT_TRUE(file);
-  ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file.get()), bytes.size());
+  ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file.Get()), bytes.size());
 }
 
 int RunTool(std::vector<std::string> args, std::string* out) {
@@ -47,9 +47,9 @@ TEST(MkpatchWine, GbkNameRoundTrip) {
   const std::string gbkEntry = "\xB8\xFC\xD0\xC2\\\xCA\xFD\xBE\xDD.dll";
   ASSERT_TRUE(MakeDirectories(JoinPath(root, u8"in/更新")));
   {
-    FileHandle file = OpenFile(JoinPath(root, "in/" + utf8Name), "wb");
+    UniqueFile file = OpenFile(JoinPath(root, "in/" + utf8Name), "wb");
     ASSERT_TRUE(file);
-    std::fputs("payload bytes", file.get());
+    std::fputs("payload bytes", file.Get());
   }
   std::string output;
   const std::string package = JoinPath(root, u8"补丁.tpk");
@@ -59,11 +59,11 @@ TEST(MkpatchWine, GbkNameRoundTrip) {
             0)
       << output;
 
-  FileHandle built = OpenFile(package, "rb");
+  UniqueFile built = OpenFile(package, "rb");
   ASSERT_TRUE(built);
   char header[84] = {};
-  ASSERT_EQ(std::fread(header, 1, sizeof header, built.get()), sizeof header);
-  built.reset();
+  ASSERT_EQ(std::fread(header, 1, sizeof header, built.Get()), sizeof header);
+  built.Reset();
   EXPECT_EQ(std::string(header), gbkEntry);
   EXPECT_TRUE(IsSafeEntryName(header, sizeof header));
 
@@ -76,13 +76,12 @@ TEST(MkpatchWine, GbkNameRoundTrip) {
   std::string ansiDirectory;
   ASSERT_TRUE(Utf8ToGbk(extracted, &ansiDirectory));
   std::string ansiPath = ansiDirectory + "\\" + gbkEntry;
-  HANDLE file = CreateFileA(ansiPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE) << "extracted file not found under its GBK name";
-  std::unique_ptr<void, decltype(&CloseHandle)> owner(file, &CloseHandle);
+  UniqueHandle file(CreateFileA(ansiPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(file.IsValid()) << "extracted file not found under its GBK name";
   char bytes[32] = {};
   DWORD got = 0;
-  ReadFile(file, bytes, sizeof bytes, &got, nullptr);
+  ReadFile(file.Get(), bytes, sizeof bytes, &got, nullptr);
   EXPECT_EQ(std::string(bytes, got), "payload bytes");
 
   // A name the code page cannot hold is refused, not mangled.

@@ -27,20 +27,19 @@ class TempOutput {
       path_ = target + ".tmp" + std::to_string(attempt);
       file_ = OpenFile(path_, "wbx");  // never clobber someone else's file
     }
-    created_ = file_ != nullptr;
+    created_ = file_.IsValid();
   }
   ~TempOutput() {
-    file_.reset();
+    file_.Reset();
     if (created_ && !committed_) RemoveFile(path_);
   }
   TempOutput(const TempOutput&) = delete;
   TempOutput& operator=(const TempOutput&) = delete;
 
-  FILE* get() const { return file_.get(); }
+  FILE* Get() const { return file_.Get(); }
   bool Commit() {
-    FILE* file = file_.release();
-    bool written = std::fflush(file) == 0 && !std::ferror(file);
-    bool closed = std::fclose(file) == 0;
+    bool written = std::fflush(file_.Get()) == 0 && !std::ferror(file_.Get());
+    bool closed = file_.Close();
     if (!written || !closed || !MoveFileOnto(path_, target_)) return false;
     committed_ = true;
     return true;
@@ -49,7 +48,7 @@ class TempOutput {
  private:
   std::string target_;
   std::string path_;
-  FileHandle file_;
+  UniqueFile file_;
   bool created_ = false;
   bool committed_ = false;
 };
@@ -202,7 +201,7 @@ int RunBuild(const Options& options, std::ostream& out, std::ostream& err) {
   }
   if (!options.stub.empty() && !CheckInstallTargets(entries, err)) return 1;
 
-  FileHandle stub;
+  UniqueFile stub;
   StubPlan stubPlan;
   if (!options.stub.empty()) {
     stub = OpenFile(options.stub, "rb");
@@ -210,7 +209,7 @@ int RunBuild(const Options& options, std::ostream& out, std::ostream& err) {
       err << "mkpatch: cannot open stub " << options.stub << "\n";
       return 1;
     }
-    if (!MeasureStub(options, stub.get(), &stubPlan, err)) return 1;
+    if (!MeasureStub(options, stub.Get(), &stubPlan, err)) return 1;
   }
   const uint64_t stubBytes = stubPlan.keep;
 
@@ -222,23 +221,23 @@ int RunBuild(const Options& options, std::ostream& out, std::ostream& err) {
   }
 
   TempOutput output(options.output);
-  if (!output.get()) {
+  if (!output.Get()) {
     err << "mkpatch: cannot create a file next to " << options.output << "\n";
     return 1;
   }
   ProgressBar progress("building", total);
-  bool written = !stub || CopyStub(stub.get(), output.get(), stubPlan, progress);
+  bool written = !stub || CopyStub(stub.Get(), output.Get(), stubPlan, progress);
   for (size_t i = 0; written && i < entries.size(); ++i) {
-    FileHandle input = OpenFile(entries[i].path, "rb");
+    UniqueFile input = OpenFile(entries[i].path, "rb");
     uint64_t sizeNow = 0;
-    if (!input || !FileSize(input.get(), &sizeNow) || sizeNow != entries[i].size) {
+    if (!input || !FileSize(input.Get(), &sizeNow) || sizeNow != entries[i].size) {
       err << "mkpatch: " << entries[i].path << " changed or vanished while building\n";
       return 1;
     }
-    written = WriteHeader(output.get(), entries[i]) &&
-              CopyBytes(input.get(), output.get(), entries[i].size, progress);
+    written = WriteHeader(output.Get(), entries[i]) &&
+              CopyBytes(input.Get(), output.Get(), entries[i].size, progress);
   }
-  written = written && WriteTrailer(output.get(), options, stubBytes, entries.size(), total);
+  written = written && WriteTrailer(output.Get(), options, stubBytes, entries.size(), total);
   if (!written || !output.Commit()) {
     err << "mkpatch: writing " << options.output << " failed\n";
     return 1;

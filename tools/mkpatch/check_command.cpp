@@ -38,13 +38,13 @@ void ReadInstalledVersion(const std::string& gameDir, CheckResult* result) {
     result->reasons.push_back("no Config/Client.ini in " + gameDir);
     return;
   }
-  FileHandle file = OpenFile(path, "rb");
+  UniqueFile file = OpenFile(path, "rb");
   uint64_t size = 0;
   std::string bytes;
-  if (file && FileSize(file.get(), &size)) {
+  if (file && FileSize(file.Get(), &size)) {
     bytes.resize(static_cast<size_t>(size));
-    if (size > 0 && std::fread(&bytes[0], 1, bytes.size(), file.get()) != bytes.size()) {
-      file.reset();
+    if (size > 0 && std::fread(&bytes[0], 1, bytes.size(), file.Get()) != bytes.size()) {
+      file.Reset();
     }
   }
   if (!file) {
@@ -77,13 +77,13 @@ void ApplyVersionGate(CheckResult* result) {
 
 CheckResult Check(const Options& options) {
   CheckResult result;
-  FileHandle file = OpenFile(options.file, "rb");
+  UniqueFile file = OpenFile(options.file, "rb");
   uint64_t size = 0;
-  if (!file || !FileSize(file.get(), &size)) {
+  if (!file || !FileSize(file.Get(), &size)) {
     result.reasons.push_back("cannot open " + options.file);
     return result;
   }
-  FilePayloadSource source(file.get(), size);
+  FilePayloadSource source(file.Get(), size);
   const PayloadReport report = InspectPayload(source);
   const PatchTrailer& trailer = report.trailer;
   const bool versionsKnown = report.trailerRead && trailer.magic == PATCH_TRAILER_MAGIC;
@@ -108,7 +108,7 @@ CheckResult Check(const Options& options) {
     for (const std::string& clash : FindInstallClashes(names)) {
       result.warnings.push_back(clash + "; the later one wins");
     }
-    result.plan = PlanInstall(file.get(), report.table.entries, options.directory);
+    result.plan = PlanInstall(file.Get(), report.table.entries, options.directory);
     result.entriesKnown = true;
     for (const std::string& refusal : result.plan.refusals) result.reasons.push_back(refusal);
   }

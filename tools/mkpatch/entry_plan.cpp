@@ -26,8 +26,8 @@ bool AddEntry(const std::string& utf8Name, const std::string& path,
     problems->push_back("entry name " + utf8Name + " is refused by the updater: " + problem);
     return false;
   }
-  FileHandle file = OpenFile(path, "rb");
-  if (!file || !FileSize(file.get(), &entry.size)) {
+  UniqueFile file = OpenFile(path, "rb");
+  if (!file || !FileSize(file.Get(), &entry.size)) {
     problems->push_back("cannot read " + path);
     return false;
   }

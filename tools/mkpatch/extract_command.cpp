@@ -24,32 +24,31 @@ bool LocalPath(const std::string& directory, const std::string& gbkName, std::st
 
 bool CopyEntry(FILE* from, const PayloadEntry& entry, const std::string& path,
                ProgressBar& progress) {
-  FileHandle to = OpenFile(path, "wb");
+  UniqueFile to = OpenFile(path, "wb");
   if (!to || !SeekTo(from, entry.dataOffset)) return false;
   std::vector<unsigned char> chunk(1 << 16);
   uint64_t left = entry.size;
   while (left > 0) {
     size_t want = left < chunk.size() ? static_cast<size_t>(left) : chunk.size();
     if (std::fread(chunk.data(), 1, want, from) != want) return false;
-    if (std::fwrite(chunk.data(), 1, want, to.get()) != want) return false;
+    if (std::fwrite(chunk.data(), 1, want, to.Get()) != want) return false;
     left -= want;
     progress.Advance(want);
   }
-  FILE* file = to.release();
-  bool flushed = std::fflush(file) == 0;
-  return std::fclose(file) == 0 && flushed;
+  bool flushed = std::fflush(to.Get()) == 0;
+  return to.Close() && flushed;
 }
 
 }  // namespace
 
 int RunExtract(const Options& options, std::ostream& out, std::ostream& err) {
-  FileHandle file = OpenFile(options.file, "rb");
+  UniqueFile file = OpenFile(options.file, "rb");
   uint64_t size = 0;
-  if (!file || !FileSize(file.get(), &size)) {
+  if (!file || !FileSize(file.Get(), &size)) {
     err << "mkpatch: cannot open " << options.file << "\n";
     return 1;
   }
-  FilePayloadSource source(file.get(), size);
+  FilePayloadSource source(file.Get(), size);
   PayloadReport report = InspectPayload(source);
   if (!report.Readable()) {
     for (const std::string& problem : report.structuralProblems) {
@@ -66,7 +65,7 @@ int RunExtract(const Options& options, std::ostream& out, std::ostream& err) {
       err << "mkpatch: entry " << GbkForDisplay(entry.name) << " is not code page 936 text\n";
       return 1;
     }
-    if (!MakeDirectories(ParentDirectory(path)) || !CopyEntry(file.get(), entry, path, progress)) {
+    if (!MakeDirectories(ParentDirectory(path)) || !CopyEntry(file.Get(), entry, path, progress)) {
       err << "mkpatch: cannot write " << path << "\n";
       return 1;
     }

@@ -15,6 +15,9 @@
 
 #include "ascii_case.h"
 #include "name_encoding.h"
+#ifdef _WIN32
+#include "win32_handle.h"
+#endif
 
 namespace {
 bool IsPathSeparator(char c) {
@@ -32,12 +35,12 @@ DWORD Attributes(const std::string& path) { return GetFileAttributesW(Wide(path)
 #endif
 }  // namespace
 
-FileHandle OpenFile(const std::string& path, const char* mode) {
+UniqueFile OpenFile(const std::string& path, const char* mode) {
 #ifdef _WIN32
   std::wstring wideMode(mode, mode + std::strlen(mode));
-  return FileHandle(_wfopen(Wide(path).c_str(), wideMode.c_str()));
+  return UniqueFile(_wfopen(Wide(path).c_str(), wideMode.c_str()));
 #else
-  return FileHandle(std::fopen(path.c_str(), mode));
+  return UniqueFile(std::fopen(path.c_str(), mode));
 #endif
 }
 
@@ -104,14 +107,9 @@ bool IsReadOnlyOrHidden(const std::string& path) {
 
 namespace {
 
-#ifdef _WIN32
-struct FindCloser {
-  void operator()(HANDLE handle) const { FindClose(handle); }
-};
-#else
-struct DirCloser {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
+#ifndef _WIN32
+bool CloseDirectory(DIR* dir) { return closedir(dir) == 0; }
+using UniqueDir = UniqueResource<DIR*, CloseDirectory>;
 #endif
 
 // Children of one directory: names of files and of subdirectories.
@@ -119,12 +117,11 @@ bool ListDirectory(const std::string& directory, std::vector<std::string>* files
                    std::vector<std::string>* subdirectories, std::string* error) {
 #ifdef _WIN32
   WIN32_FIND_DATAW data;
-  HANDLE found = FindFirstFileW(Wide(JoinPath(directory, "*")).c_str(), &data);
-  if (found == INVALID_HANDLE_VALUE) {
+  UniqueFindHandle found(FindFirstFileW(Wide(JoinPath(directory, "*")).c_str(), &data));
+  if (!found) {
     *error = "cannot read directory " + directory;
     return false;
   }
-  std::unique_ptr<void, FindCloser> owner(found);
   do {
     std::wstring name = data.cFileName;
     if (name == L"." || name == L"..") continue;
@@ -134,14 +131,14 @@ bool ListDirectory(const std::string& directory, std::vector<std::string>* files
     } else {
       files->push_back(utf8);
     }
-  } while (FindNextFileW(found, &data));
+  } while (FindNextFileW(found.Get(), &data));
 #else
-  std::unique_ptr<DIR, DirCloser> dir(opendir(directory.c_str()));
+  UniqueDir dir(opendir(directory.c_str()));
   if (!dir) {
     *error = "cannot read directory " + directory + ": " + std::strerror(errno);
     return false;
   }
-  while (struct dirent* item = readdir(dir.get())) {
+  while (struct dirent* item = readdir(dir.Get())) {
     std::string name = item->d_name;
     if (name == "." || name == "..") continue;
     std::string path = JoinPath(directory, name);

@@ -4,19 +4,13 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
-struct FileCloser {
-  void operator()(FILE* file) const {
-    if (file) std::fclose(file);
-  }
-};
-using FileHandle = std::unique_ptr<FILE, FileCloser>;
+#include "unique_resource.h"
 
 // mode as for fopen, always binary ("rb", "wb", "wbx").
-FileHandle OpenFile(const std::string& path, const char* mode);
+UniqueFile OpenFile(const std::string& path, const char* mode);
 bool FileSize(FILE* file, uint64_t* size);
 bool SeekTo(FILE* file, uint64_t offset);
 

@@ -12,13 +12,13 @@
 namespace {
 
 bool Inspect(const Options& options, PayloadReport* report, std::ostream& err) {
-  FileHandle file = OpenFile(options.file, "rb");
+  UniqueFile file = OpenFile(options.file, "rb");
   uint64_t size = 0;
-  if (!file || !FileSize(file.get(), &size)) {
+  if (!file || !FileSize(file.Get(), &size)) {
     err << "mkpatch: cannot open " << options.file << "\n";
     return false;
   }
-  FilePayloadSource source(file.get(), size);
+  FilePayloadSource source(file.Get(), size);
   *report = InspectPayload(source);
   return true;
 }

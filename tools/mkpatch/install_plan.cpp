@@ -100,15 +100,15 @@ class Planner {
              "replace it");
       return InstallAction::Replace;
     }
-    FileHandle file = OpenFile(path, "rb");
+    UniqueFile file = OpenFile(path, "rb");
     uint64_t size = 0;
-    if (!file || !FileSize(file.get(), &size)) {
+    if (!file || !FileSize(file.Get(), &size)) {
       Refuse("cannot read " + shown + " in the game directory");
       return InstallAction::Replace;
     }
     bool same = false;
     if (size == entry.size &&
-        !CompareBytes(updater_, entry.dataOffset, file.get(), 0, entry.size, &same)) {
+        !CompareBytes(updater_, entry.dataOffset, file.Get(), 0, entry.size, &same)) {
       Refuse("cannot read " + shown + " in the game directory");
     }
     return same ? InstallAction::Same : InstallAction::Replace;

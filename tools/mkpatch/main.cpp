@@ -1,5 +1,4 @@
 #include <iostream>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +9,7 @@
 #include <shellapi.h>
 
 #include "name_encoding.h"
+#include "win32_handle.h"
 
 namespace {
 // Names and messages are UTF-8; let the console show them as such for the
@@ -32,12 +32,9 @@ class ConsoleUtf8 {
 std::vector<std::string> Arguments() {
   std::vector<std::string> args;
   int count = 0;
-  struct LocalFreer {
-    void operator()(LPWSTR* block) const { LocalFree(block); }
-  };
-  std::unique_ptr<LPWSTR, LocalFreer> wide(CommandLineToArgvW(GetCommandLineW(), &count));
+  UniqueLocalArgv wide(CommandLineToArgvW(GetCommandLineW(), &count));
   if (!wide) return args;
-  for (int i = 1; i < count; ++i) args.push_back(WideToUtf8(wide.get()[i]));
+  for (int i = 1; i < count; ++i) args.push_back(WideToUtf8(wide.Get()[i]));
   return args;
 }
 }  // namespace

@@ -6,6 +6,8 @@
 #include <windows.h>
 #else
 #include <iconv.h>
+
+#include "unique_resource.h"
 #endif
 
 namespace {
@@ -48,12 +50,13 @@ bool Convert(UINT from, UINT to, const std::string& input, std::string* output) 
 
 #else
 
-struct IconvCloser {
-  iconv_t handle;
-  ~IconvCloser() {
-    if (handle != reinterpret_cast<iconv_t>(-1)) iconv_close(handle);
-  }
+bool CloseIconv(iconv_t handle) { return iconv_close(handle) == 0; }
+// iconv_open fails with (iconv_t)-1.
+struct IconvValues {
+  static iconv_t Empty() { return reinterpret_cast<iconv_t>(-1); }
+  static bool Owns(iconv_t handle) { return handle != Empty(); }
 };
+using UniqueIconv = UniqueResource<iconv_t, CloseIconv, IconvValues>;
 
 // glibc knows code page 936 as CP936; GBK is the near-identical fallback.
 iconv_t OpenIconv(const char* to, const char* from) {
@@ -67,15 +70,15 @@ iconv_t OpenIconv(const char* to, const char* from) {
 bool Convert(const char* from, const char* to, const std::string& input, std::string* output) {
   output->clear();
   if (input.empty()) return true;
-  IconvCloser converter{OpenIconv(to, from)};
-  if (converter.handle == reinterpret_cast<iconv_t>(-1)) return false;
+  UniqueIconv converter(OpenIconv(to, from));
+  if (!converter) return false;
   std::string in = input;
   std::string out(input.size() * 4 + 8, '\0');
   char* inPointer = &in[0];
   size_t inLeft = in.size();
   char* outPointer = &out[0];
   size_t outLeft = out.size();
-  if (iconv(converter.handle, &inPointer, &inLeft, &outPointer, &outLeft) == static_cast<size_t>(-1)) {
+  if (iconv(converter.Get(), &inPointer, &inLeft, &outPointer, &outLeft) == static_cast<size_t>(-1)) {
     return false;
   }
   out.resize(out.size() - outLeft);

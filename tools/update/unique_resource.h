@@ -5,10 +5,11 @@
 // gets one alias (UniqueHandle, UniqueRegKey, UniqueFile, ...), so every early
 // return closes what was opened and nobody writes another owner class.
 //
-// No platform header here: the Win32 aliases live in win32_handle.h, the
-// portable ones beside their users.
+// No platform header here: the Win32 kinds live in win32_handle.h, the
+// portable ones beside their users; the C runtime stream is at the end.
 #pragma once
 
+#include <cstdio>
 #include <utility>
 
 // Values that own nothing: the type's zero value (null pointer, 0).
@@ -63,3 +64,7 @@ class UniqueResource {
  private:
   T value_ = Values::Empty();
 };
+
+// A C runtime stream; closing flushes, so Close() can fail.
+inline bool CloseStream(std::FILE* stream) { return std::fclose(stream) == 0; }
+using UniqueFile = UniqueResource<std::FILE*, CloseStream>;

@@ -151,7 +151,7 @@ std::string BarePackage(const std::vector<PayloadFile>& files) {
 UninstallEntry::UninstallEntry(const char* uninstallString) {
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
   if (!uninstallString) return;
-  RegistryKey key;
+  UniqueRegKey key;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                       key.Receive(), nullptr) == ERROR_SUCCESS) {
     RegSetValueExA(key.Get(), "UninstallString", 0, REG_SZ,
@@ -162,7 +162,7 @@ UninstallEntry::UninstallEntry(const char* uninstallString) {
 
 UninstallEntry::UninstallEntry(const void* bytes, DWORD size, DWORD type) {
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
-  RegistryKey key;
+  UniqueRegKey key;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                       key.Receive(), nullptr) == ERROR_SUCCESS) {
     RegSetValueExA(key.Get(), "UninstallString", 0, type, static_cast<const BYTE*>(bytes), size);

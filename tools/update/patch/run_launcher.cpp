@@ -67,7 +67,7 @@ bool ComposeLauncherTempPath(const char* name, char (&path)[UPDATE_PATH_SIZE], i
 
 // "launch.txt": the window handle as a signed decimal, then zero bytes up to 30.
 bool WriteLaunchText(const char* path) {
-  FileHandle file(std::fopen(path, "w+"));
+  UniqueFile file(std::fopen(path, "w+"));
   if (file.Get() == nullptr) return false;
   char record[kLaunchTextSize] = {};
   FormatFitted(record, sizeof record, "%d",

@@ -46,7 +46,7 @@ int UpdateSession::IsAnotherInstanceRunning() {
 
 int UpdateSession::ReadInstallPath() {
   std::memset(gameDir, 0, sizeof gameDir);
-  RegistryKey key;
+  UniqueRegKey key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) {
     return 0;
   }

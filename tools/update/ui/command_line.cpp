@@ -5,23 +5,7 @@
 
 #include <vector>
 
-namespace {
-
-class ScopedArgv {
- public:
-  explicit ScopedArgv(LPWSTR* argv) : argv_(argv) {}
-  ~ScopedArgv() {
-    if (argv_) LocalFree(argv_);
-  }
-  ScopedArgv(const ScopedArgv&) = delete;
-  ScopedArgv& operator=(const ScopedArgv&) = delete;
-  LPWSTR* Get() const { return argv_; }
-
- private:
-  LPWSTR* argv_;
-};
-
-}  // namespace
+#include "win32_handle.h"
 
 CommandLineDir ReadCommandLineDir(const char* commandLine, char* dir, size_t dirSize) {
   if (dirSize > 0) dir[0] = '\0';
@@ -33,7 +17,7 @@ CommandLineDir ReadCommandLineDir(const char* commandLine, char* dir, size_t dir
   MultiByteToWideChar(CP_THREAD_ACP, 0, commandLine, -1, wide.data(), wideLength);
 
   int argc = 0;
-  ScopedArgv argv(CommandLineToArgvW(wide.data(), &argc));
+  UniqueLocalArgv argv(CommandLineToArgvW(wide.data(), &argc));
   if (!argv.Get() || argc < 2) return CommandLineDir::None;
 
   // Measured first: a cut path would name some other directory.

@@ -14,7 +14,7 @@ constexpr const char* kUninstallKey =
 
 LONG ReadRegistryValue(HKEY root, const char* subKey, const char* valueName, void* buffer,
                        DWORD* size, DWORD* type) {
-  RegistryKey key;
+  UniqueRegKey key;
   LONG status = RegOpenKeyExA(root, subKey, 0, KEY_QUERY_VALUE, key.Receive());
   if (status != ERROR_SUCCESS) return status;
   return RegQueryValueExA(key.Get(), valueName, nullptr, type, static_cast<BYTE*>(buffer), size);

@@ -10,6 +10,7 @@
 #include "host_hooks.h"
 #include "registry_value.h"
 #include "resource.h"
+#include "unique_resource.h"
 #include "update_session.h"
 #include "update_worker.h"
 
@@ -81,23 +82,15 @@ INT_PTR OnInitDialog(HWND dialog) {
   return TRUE;
 }
 
-class ScopedItemList {
- public:
-  explicit ScopedItemList(PIDLIST_ABSOLUTE list) : list_(list) {}
-  ~ScopedItemList() {
-    IMalloc* allocator = nullptr;
-    if (list_ && SUCCEEDED(SHGetMalloc(&allocator))) {
-      allocator->Free(list_);
-      allocator->Release();
-    }
-  }
-  ScopedItemList(const ScopedItemList&) = delete;
-  ScopedItemList& operator=(const ScopedItemList&) = delete;
-  PIDLIST_ABSOLUTE Get() const { return list_; }
-
- private:
-  PIDLIST_ABSOLUTE list_;
-};
+// The shell allocates the browser's item list; its allocator frees it.
+bool FreeItemList(PIDLIST_ABSOLUTE list) {
+  IMalloc* allocator = nullptr;
+  if (FAILED(SHGetMalloc(&allocator))) return false;
+  allocator->Free(list);
+  allocator->Release();
+  return true;
+}
+using UniqueItemList = UniqueResource<PIDLIST_ABSOLUTE, FreeItemList>;
 
 INT_PTR OnGameDirClicked(HWND dialog) {
   // The run reads gameDir until it ends; a folder chosen now would change
@@ -112,7 +105,7 @@ INT_PTR OnGameDirClicked(HWND dialog) {
   browse.pszDisplayName = displayName;
   browse.lpszTitle = "选择【Orvenna】游戏的安装目录:";
   browse.ulFlags = BIF_RETURNONLYFSDIRS;
-  ScopedItemList chosen(SHBrowseForFolderA(&browse));
+  UniqueItemList chosen(SHBrowseForFolderA(&browse));
   if (chosen.Get()) {
     char path[MAX_PATH] = {};
     // A folder outside the file system has no path: show and store nothing.
