@@ -8,12 +8,15 @@
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=${BUILD:-$ROOT/build}
+# The script moves into its work folder: relative paths would point elsewhere.
+BUILD=$(cd "$BUILD" && pwd)
 EXE="$BUILD/win32/bench/extract/extract_bench.exe"
 WORK="$BUILD/bench-extract"
 RUNS=${EXTRACT_BENCH_RUNS:-3}
+WINEPREFIX=${WINEPREFIX:-$BUILD/win32/wineprefix}
+export WINEPREFIX=$(cd "$WINEPREFIX" && pwd)
 mkdir -p "$WORK"
 cd "$WORK"
-export WINEPREFIX=${WINEPREFIX:-$BUILD/win32/wineprefix}
 
 line=$("$ROOT/cmake/wine-run.sh" "$EXE" speed 256 "$RUNS" | tr -d '\r' | grep -a "^extract ")
 read -r _ extract _ bare _ copy <<<"$line"
