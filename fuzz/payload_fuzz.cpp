@@ -10,6 +10,7 @@
 
 #include "entry_name.h"
 #include "gbk_text.h"
+#include "payload_digest.h"
 #include "payload_table.h"
 #include "signed_image.h"
 #include "version_gate.h"
@@ -38,6 +39,30 @@ uint64_t CheckSignature(PayloadSource& file) {
   return end;
 }
 
+// The digest record: found only right after the target version's NUL, never
+// changing the version text, and written back exactly as it was read.
+void CheckDigestRecord(PayloadSource& source, const PatchTrailer& trailer) {
+  const PayloadDigestRecord record = ParseDigestRecord(trailer);
+  const std::string target = FieldText(trailer.targetVersion, PATCH_VERSION_FIELD_SIZE);
+  if (record.kind == DigestRecordKind::Absent) return;
+  Require(target.size() <= PAYLOAD_DIGEST_MAX_VERSION);
+  if (record.kind != DigestRecordKind::Present) return;
+  PatchTrailer rewritten = trailer;
+  Require(WriteDigestRecord(&rewritten, record.digest));
+  Require(FieldText(rewritten.targetVersion, PATCH_VERSION_FIELD_SIZE) == target);
+  const PayloadDigestRecord again = ParseDigestRecord(rewritten);
+  Require(again.kind == DigestRecordKind::Present &&
+          std::memcmp(again.digest, record.digest, PAYLOAD_DIGEST_SIZE) == 0);
+  unsigned char digest[PAYLOAD_DIGEST_SIZE];
+  uint64_t digested = 0;
+  const uint64_t end = DigestRegionEnd(trailer);
+  if (DigestRegion(source, trailer.firstEntryOffset, end, digest, &digested)) {
+    Require(digested == end - trailer.firstEntryOffset);
+  } else {
+    Require(trailer.firstEntryOffset > end || end > source.Size());
+  }
+}
+
 void CheckTable(PayloadSource& source) {
   const uint64_t size = source.Size();
   PatchTrailer trailer;
@@ -64,6 +89,7 @@ void CheckTable(PayloadSource& source) {
   ParseVersionValue(base.c_str(), &value);
   if (IsWellFormedVersion(base.c_str())) Require(ParseVersionValue(base.c_str(), &value));
   IsVersionInRange(base.c_str(), base.c_str(), target.c_str());
+  CheckDigestRecord(source, trailer);
 }
 
 void CheckName(const uint8_t* data, size_t size) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "outcome_checks.h"
+#include "payload_builder.h"
 #include "test_files.h"
 #include "updater_driver.h"
 
@@ -70,6 +71,23 @@ TEST(AutomaticMode, DamagedPatchShowsItsErrorThenTheGeneralMessage) {
                                std::to_string(size) + " 508773209";
   EXPECT_TRUE(EndedAfterBoxes(outcome, {sizeText, kGeneralFailure}));
   EXPECT_FALSE(outcome.dialogEverVisible);
+  EXPECT_FALSE(FileExists(scenario.game + "\\readme.txt"));
+  EXPECT_EQ(InstalledVersion(scenario), "1.4.1.33960");
+}
+
+TEST(AutomaticMode, DamagedEntryUnderADigestShowsItsTextThenTheGeneralMessage) {
+  UpdateScenario scenario = MakeScenario("auto_digest", ReadmePatch(), "1.4.1.33960", false);
+  const std::string program = ReadWholeFile(BuiltUpdateExe());
+  std::string file = ReadWholeFile(scenario.updater);
+  std::vector<unsigned char> bytes(file.begin(), file.end());
+  ASSERT_TRUE(AddDigestRecord(bytes));
+  bytes[program.size() + PATCH_ENTRY_HEADER_SIZE] ^= 0x01;  // "new readme" -> "oew readme"
+  ASSERT_TRUE(WriteWholeFile(scenario.updater, std::string(bytes.begin(), bytes.end())));
+
+  UpdaterOutcome outcome = RunUpdater(scenario.updater, Quoted(scenario.game), kRunTimeoutMs);
+  const std::string region = std::to_string(PATCH_ENTRY_HEADER_SIZE + 10);
+  EXPECT_TRUE(EndedAfterBoxes(outcome, {"错误的文件校验:参数 " + region + " " + region,
+                                        kGeneralFailure}));
   EXPECT_FALSE(FileExists(scenario.game + "\\readme.txt"));
   EXPECT_EQ(InstalledVersion(scenario), "1.4.1.33960");
 }

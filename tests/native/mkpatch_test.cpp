@@ -119,7 +119,9 @@ TEST_F(MkpatchTest, ListJsonEscapesNamesAndNamesTheInstallKind) {
   ASSERT_EQ(Run({"list", P("pkg.tpk"), "--json"}), 0);
   EXPECT_EQ(out_,
             "{\"baseVersion\":\"1.0.0.0\",\"targetVersion\":\"1.0.0.1\",\"firstEntryOffset\":0,"
-            "\"entryCount\":2,\"totalFileSize\":314,\"signed\":false,\"payloadEnd\":314,\"entries\":["
+            "\"entryCount\":2,\"totalFileSize\":314,\"signed\":false,\"payloadEnd\":314,"
+            // md5sum of the file's first 178 bytes, the two entries
+            "\"digest\":\"28708b917c2b4733f724d7d7aeb00932\",\"digestMatches\":true,\"entries\":["
             "{\"name\":\"sub\\\\Big.TPK\",\"size\":5,\"offset\":84,\"install\":\"package\"},"
             "{\"name\":\"数据.dll\",\"size\":5,\"offset\":173,\"install\":\"file\"}]}\n");
 }
@@ -266,6 +268,73 @@ TEST_F(MkpatchTest, VerifyListsEveryProblem) {
   WriteAll(P("plain.exe"), std::string(500, 'M'));
   EXPECT_EQ(Run({"verify", P("plain.exe")}), 1);
   EXPECT_NE(out_.find("magic"), std::string::npos) << out_;
+}
+
+TEST_F(MkpatchTest, DigestCatchesDamagedEntriesAndIsRenewedOnReplace) {
+  WriteAll(P("stub.exe"), "MZ program bytes");
+  WriteAll(P("one.dll"), "first entry");
+  WriteAll(P("two.dll"), "last entry");
+  ASSERT_EQ(Run(Build({P("one.dll"), P("two.dll")})), 0) << err_;
+  EXPECT_EQ(err_, "");
+  const std::string sound = ReadAll(P("out.exe"));
+  ASSERT_EQ(Run({"verify", P("out.exe")}), 0) << out_;
+  EXPECT_NE(out_.find(" (matches)"), std::string::npos) << out_;
+  ASSERT_EQ(Run({"list", P("out.exe")}), 0);
+  EXPECT_NE(out_.find("digest:         md5 "), std::string::npos) << out_;
+
+  // First entry's first data byte; last entry's last byte (just before the trailer).
+  const size_t data = 16 + 84;
+  for (size_t at : {data, sound.size() - 137}) {
+    std::string damaged = sound;
+    damaged[at] ^= 0x01;
+    WriteAll(P("bad.exe"), damaged);
+    EXPECT_EQ(Run({"verify", P("bad.exe")}), 1) << at;
+    EXPECT_NE(out_.find("problem: payload digest does not match"), std::string::npos) << out_;
+    EXPECT_EQ(Run({"list", P("bad.exe"), "--json"}), 1) << at;  // shown, but refused
+    EXPECT_NE(out_.find("\"digestMatches\":false"), std::string::npos) << out_;
+    EXPECT_NE(err_.find("payload digest does not match"), std::string::npos) << err_;
+  }
+  // The last entry's size field one lower: the table still fits (a stray
+  // byte), the digest tells.
+  std::string shorter = sound;
+  const size_t lastSizeField = data + 11 + 80;
+  ASSERT_EQ(shorter[lastSizeField], 10);
+  shorter[lastSizeField] = 9;
+  WriteAll(P("bad.exe"), shorter);
+  EXPECT_EQ(Run({"verify", P("bad.exe")}), 1);
+  EXPECT_NE(out_.find("problem: payload digest does not match"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("1 stray bytes"), std::string::npos) << out_;
+
+  // --replace-payload hashes the new entries only.
+  ASSERT_EQ(Run({"build", "-o", P("new.exe"), "--stub", P("out.exe"), "--replace-payload",
+                 "--base", "1.0.0.0", "--target", "2.0.0.0", P("two.dll")}),
+            0)
+      << err_;
+  ASSERT_EQ(Run({"verify", P("new.exe")}), 0) << out_;
+  EXPECT_NE(out_.find(" (matches)"), std::string::npos) << out_;
+}
+
+TEST_F(MkpatchTest, LongTargetVersionBuildsWithoutDigestAndSaysSo) {
+  WriteAll(P("stub.exe"), "MZ");
+  WriteAll(P("a.dll"), "a");
+  const std::string v59 = std::string(48, '0') + "1.4.1.34242";
+  const std::string v34 = std::string(23, '0') + "1.4.1.34242";
+  ASSERT_EQ(v59.size(), 59u);
+  ASSERT_EQ(Run(Build({P("a.dll")}, "1.4.1.33960", v59)), 0) << err_;
+  EXPECT_NE(err_.find("no room for the payload digest"), std::string::npos) << err_;
+  ASSERT_EQ(Run({"verify", P("out.exe")}), 0) << out_;
+  EXPECT_NE(out_.find("digest: none"), std::string::npos) << out_;
+  ASSERT_EQ(Run({"list", P("out.exe"), "--json"}), 0);
+  EXPECT_NE(out_.find("\"targetVersion\":\"" + v59 + "\""), std::string::npos) << out_;
+  EXPECT_NE(out_.find("\"digest\":null"), std::string::npos) << out_;
+
+  ASSERT_EQ(Run(Build({P("a.dll")}, "1.4.1.33960", v34)), 0) << err_;
+  EXPECT_EQ(err_, "");
+  ASSERT_EQ(Run({"verify", P("out.exe")}), 0) << out_;
+  EXPECT_NE(out_.find(" (matches)"), std::string::npos) << out_;
+  // 60 bytes used to be cut silently into another version.
+  EXPECT_EQ(Run(Build({P("a.dll")}, "1.4.1.33960", "0" + v59)), 1);
+  EXPECT_NE(err_.find("longer than 59 bytes"), std::string::npos) << err_;
 }
 
 TEST_F(MkpatchTest, ExtractRefusesUnsafeNamesAndWritesNothing) {

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "payload.h"
+#include "payload_digest.h"
+#include "payload_table.h"
 
 struct TestEntry {
   std::string name;
@@ -59,4 +61,22 @@ inline std::vector<unsigned char> BuildUpdater(size_t programSize,
   AppendTrailer(file, MakeTrailer(static_cast<uint32_t>(programSize),
                                   static_cast<uint32_t>(entries.size()), total));
   return file;
+}
+
+// Puts the digest record of the file's entry region into its trailer, as
+// `mkpatch build` does; false when the target version leaves no room.
+inline bool AddDigestRecord(std::vector<unsigned char>& file) {
+  unsigned char bytes[PATCH_TRAILER_SIZE];
+  std::memcpy(bytes, file.data() + file.size() - PATCH_TRAILER_SIZE, PATCH_TRAILER_SIZE);
+  PatchTrailer trailer = DecodeTrailer(bytes);
+  MemoryPayloadSource source(file.data(), file.size());
+  unsigned char digest[PAYLOAD_DIGEST_SIZE];
+  uint64_t digested = 0;
+  if (!DigestRegion(source, trailer.firstEntryOffset, DigestRegionEnd(trailer), digest, &digested) ||
+      !WriteDigestRecord(&trailer, digest)) {
+    return false;
+  }
+  EncodeTrailer(trailer, bytes);
+  std::memcpy(file.data() + file.size() - PATCH_TRAILER_SIZE, bytes, PATCH_TRAILER_SIZE);
+  return true;
 }

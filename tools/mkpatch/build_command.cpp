@@ -8,7 +8,9 @@
 #include "file_source.h"
 #include "file_system.h"
 #include "install_target.h"
+#include "md5.h"
 #include "payload.h"
+#include "payload_digest.h"
 #include "progress_bar.h"
 #include "signed_image.h"
 #include "version_gate.h"
@@ -58,6 +60,15 @@ bool CheckVersions(const Options& options, std::ostream& err) {
   for (const std::string* version : {&options.baseVersion, &options.targetVersion}) {
     if (!IsWellFormedVersion(version->c_str())) {
       err << "mkpatch: version \"" << *version << "\" is not four decimal numbers like 1.4.1.34242\n";
+      sound = false;
+    }
+  }
+  if (!sound) return false;
+  for (const std::string* version : {&options.baseVersion, &options.targetVersion}) {
+    // The field would cut it silently into some other version.
+    if (version->size() >= PATCH_VERSION_FIELD_SIZE) {
+      err << "mkpatch: version \"" << *version << "\" is longer than "
+          << PATCH_VERSION_FIELD_SIZE - 1 << " bytes\n";
       sound = false;
     }
   }
@@ -141,12 +152,15 @@ bool CheckInstallTargets(const std::vector<PlannedEntry>& entries, std::ostream&
   return true;
 }
 
-bool CopyBytes(FILE* from, FILE* to, uint64_t length, ProgressBar& progress) {
+// `digest`, when given, takes in every byte written: the entry region is
+// hashed on its way out, so the record costs no second pass.
+bool CopyBytes(FILE* from, FILE* to, uint64_t length, ProgressBar& progress, MD5* digest) {
   std::vector<unsigned char> chunk(1 << 16);
   while (length > 0) {
     size_t want = length < chunk.size() ? static_cast<size_t>(length) : chunk.size();
     if (std::fread(chunk.data(), 1, want, from) != want) return false;
     if (std::fwrite(chunk.data(), 1, want, to) != want) return false;
+    if (digest) digest->update(chunk.data(), static_cast<uint32_t>(want));
     length -= want;
     progress.Advance(want);
   }
@@ -155,25 +169,27 @@ bool CopyBytes(FILE* from, FILE* to, uint64_t length, ProgressBar& progress) {
 
 // Copies the stub's kept bytes, with its certificate directory entry cleared.
 bool CopyStub(FILE* stub, FILE* to, const StubPlan& plan, ProgressBar& progress) {
-  if (!SeekTo(stub, 0) || !CopyBytes(stub, to, plan.keep, progress)) return false;
+  if (!SeekTo(stub, 0) || !CopyBytes(stub, to, plan.keep, progress, nullptr)) return false;
   if (plan.clearSignatureEntry == 0) return true;
   const unsigned char zeros[8] = {};
   return SeekTo(to, plan.clearSignatureEntry) &&
          std::fwrite(zeros, 1, sizeof zeros, to) == sizeof zeros && SeekTo(to, plan.keep);
 }
 
-bool WriteHeader(FILE* to, const PlannedEntry& entry) {
+bool WriteHeader(FILE* to, const PlannedEntry& entry, MD5& digest) {
   PatchEntryHeader header;
   std::memset(&header, 0, sizeof header);
   std::memcpy(header.name, entry.name.data(), entry.name.size());
   header.size = static_cast<uint32_t>(entry.size);
   unsigned char bytes[PATCH_ENTRY_HEADER_SIZE];
   EncodeEntryHeader(header, bytes);
+  digest.update(bytes, sizeof bytes);
   return std::fwrite(bytes, 1, sizeof bytes, to) == sizeof bytes;
 }
 
+// With the digest record when the target version leaves room for it.
 bool WriteTrailer(FILE* to, const Options& options, uint64_t stubBytes, size_t entryCount,
-                  uint64_t total) {
+                  uint64_t total, const unsigned char (&digest)[PAYLOAD_DIGEST_SIZE]) {
   PatchTrailer trailer;
   std::memset(&trailer, 0, sizeof trailer);
   trailer.magic = PATCH_TRAILER_MAGIC;
@@ -183,6 +199,7 @@ bool WriteTrailer(FILE* to, const Options& options, uint64_t stubBytes, size_t e
   std::snprintf(trailer.baseVersion, sizeof trailer.baseVersion, "%s", options.baseVersion.c_str());
   std::snprintf(trailer.targetVersion, sizeof trailer.targetVersion, "%s",
                 options.targetVersion.c_str());
+  WriteDigestRecord(&trailer, digest);
   unsigned char bytes[PATCH_TRAILER_SIZE];
   EncodeTrailer(trailer, bytes);
   return std::fwrite(bytes, 1, sizeof bytes, to) == sizeof bytes;
@@ -192,6 +209,11 @@ bool WriteTrailer(FILE* to, const Options& options, uint64_t stubBytes, size_t e
 
 int RunBuild(const Options& options, std::ostream& out, std::ostream& err) {
   if (!CheckVersions(options, err)) return 1;
+  if (options.targetVersion.size() > PAYLOAD_DIGEST_MAX_VERSION) {
+    err << "mkpatch: target version \"" << options.targetVersion << "\" is longer than "
+        << PAYLOAD_DIGEST_MAX_VERSION
+        << " bytes: no room for the payload digest after it; building without one\n";
+  }
 
   std::vector<PlannedEntry> entries;
   std::vector<std::string> problems;
@@ -227,6 +249,7 @@ int RunBuild(const Options& options, std::ostream& out, std::ostream& err) {
   }
   ProgressBar progress("building", total);
   bool written = !stub || CopyStub(stub.Get(), output.Get(), stubPlan, progress);
+  MD5 digest;
   for (size_t i = 0; written && i < entries.size(); ++i) {
     UniqueFile input = OpenFile(entries[i].path, "rb");
     uint64_t sizeNow = 0;
@@ -234,10 +257,13 @@ int RunBuild(const Options& options, std::ostream& out, std::ostream& err) {
       err << "mkpatch: " << entries[i].path << " changed or vanished while building\n";
       return 1;
     }
-    written = WriteHeader(output.Get(), entries[i]) &&
-              CopyBytes(input.Get(), output.Get(), entries[i].size, progress);
+    written = WriteHeader(output.Get(), entries[i], digest) &&
+              CopyBytes(input.Get(), output.Get(), entries[i].size, progress, &digest);
   }
-  written = written && WriteTrailer(output.Get(), options, stubBytes, entries.size(), total);
+  digest.finalize();
+  unsigned char raw[PAYLOAD_DIGEST_SIZE];
+  std::memcpy(raw, digest.raw_digest().data(), sizeof raw);
+  written = written && WriteTrailer(output.Get(), options, stubBytes, entries.size(), total, raw);
   if (!written || !output.Commit()) {
     err << "mkpatch: writing " << options.output << " failed\n";
     return 1;

@@ -34,6 +34,31 @@ void CheckVersions(const PatchTrailer& trailer, std::vector<std::string>* proble
   }
 }
 
+// A damaged entry region is a reason not to apply the file: the updater
+// refuses it too.
+void CheckDigest(PayloadSource& source, PayloadReport* report) {
+  report->digest = ParseDigestRecord(report->trailer);
+  if (report->digest.kind != DigestRecordKind::Present) return;
+  const uint64_t begin = report->trailer.firstEntryOffset;
+  const uint64_t end = DigestRegionEnd(report->trailer);
+  uint64_t digested = 0;
+  if (!DigestRegion(source, begin, end, report->actualDigest, &digested)) {
+    report->digestFailed = true;
+    report->structuralProblems.push_back(
+        "payload digest cannot be checked: the entry region (bytes " + Number(begin) + " to " +
+        Number(end) + ") could not be read whole");
+    return;
+  }
+  report->digestMatches = std::memcmp(report->actualDigest, report->digest.digest,
+                                      PAYLOAD_DIGEST_SIZE) == 0;
+  if (!report->digestMatches) {
+    report->digestFailed = true;
+    report->structuralProblems.push_back("payload digest does not match: recorded " +
+                                         DigestHex(report->digest.digest) + ", entries hash to " +
+                                         DigestHex(report->actualDigest) + " (damaged file)");
+  }
+}
+
 }  // namespace
 
 bool IsPackageName(const std::string& extractName) {
@@ -80,6 +105,7 @@ PayloadReport InspectPayload(PayloadSource& file) {
                             : " at entry " + Number(report.table.failedEntry + 1);
     structural.push_back(std::string(PayloadErrorText(report.table.error)) + where);
   }
+  CheckDigest(source, &report);
 
   CheckVersions(trailer, &report.writerProblems);
   if (report.table.error == PayloadError::None) {

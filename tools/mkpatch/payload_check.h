@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "payload_digest.h"
 #include "payload_table.h"
 #include "signed_image.h"
 
@@ -16,12 +17,21 @@ struct PayloadReport {
   bool trailerRead = false;
   PatchTrailer trailer{};
   PayloadTable table;
+  PayloadDigestRecord digest;  // the record in the trailer, if any
+  // For a present record: what the entry region hashes to, and whether it
+  // matches (a region that cannot be read whole never matches).
+  unsigned char actualDigest[PAYLOAD_DIGEST_SIZE] = {};
+  bool digestMatches = false;
   // Faults that stop the updater (or that it would extract unsafely).
   std::vector<std::string> structuralProblems;
   // Faults only a careless writer makes: versions, gaps, clashing names.
   std::vector<std::string> writerProblems;
 
+  bool digestFailed = false;  // present and not matching: one structural problem
+
   bool Readable() const { return structuralProblems.empty(); }
+  // Sound apart from a damaged entry region: the table can still be shown.
+  bool Listable() const { return structuralProblems.size() == (digestFailed ? 1u : 0u); }
 };
 
 // Reads a signed updater as the updater itself does: up to its signature.

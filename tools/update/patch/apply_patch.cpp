@@ -2,11 +2,14 @@
 // each entry extracted and installed in payload order.
 #include <windows.h>
 
+#include <cstring>
+
 #include "bounded_text.h"
 #include "extract_entry.h"
 #include "host_hooks.h"
 #include "logger.h"
 #include "own_file_source.h"
+#include "payload_digest.h"
 #include "payload_table.h"
 #include "progress_report.h"
 #include "run_failure.h"
@@ -23,6 +26,7 @@ const char kTextHeaderShort[] = "错误5 %d %d";
 const char kTextEntryCount[] = "错误的文件数:参数 %d %d";
 const char kTextEntryName[] = "错误的文件名:参数 %d";
 const char kTextEntryData[] = "错误的文件数据:参数 %d %d %d";
+const char kTextDigestWrong[] = "错误的文件校验:参数 %d %d";
 const char kTextInstallFailed[] = "拷贝文件错误 %s %s %d";
 const char kConfigFile[] = "/Config/Client.ini";
 
@@ -64,6 +68,24 @@ void SetTableFailure(const PayloadTable& table, const PatchTrailer& trailer, uin
       failure.Set(ERROR_FILE_CORRUPT, kTextEntryCount, static_cast<int>(trailer.entryCount),
                   static_cast<int>(trailer.firstEntryOffset));
       return;
+  }
+}
+
+// A payload whose trailer carries a digest must hash to it whole before
+// anything is extracted: a damaged download is refused, not installed. The
+// text gives the bytes hashed and the region's length (equal unless the file
+// ended early).
+void CheckPayloadDigest(PayloadSource& source, const PatchTrailer& trailer, RunFailure& failure) {
+  const PayloadDigestRecord record = ParseDigestRecord(trailer);
+  if (record.kind != DigestRecordKind::Present) return;
+  const uint64_t begin = trailer.firstEntryOffset;
+  const uint64_t end = DigestRegionEnd(trailer);
+  unsigned char digest[PAYLOAD_DIGEST_SIZE];
+  uint64_t digested = 0;
+  if (!DigestRegion(source, begin, end, digest, &digested) ||
+      std::memcmp(digest, record.digest, PAYLOAD_DIGEST_SIZE) != 0) {
+    failure.Set(ERROR_FILE_CORRUPT, kTextDigestWrong, AsInt(digested),
+                AsInt(end > begin ? end - begin : 0));
   }
 }
 
@@ -129,6 +151,7 @@ int UpdateSession::ApplyPatch(bool& versionOk) {
     table = ReadPayloadTable(source, trailer);
     SetTableFailure(table, trailer, source.Size(), failure);
   }
+  if (!failure.Failed()) CheckPayloadDigest(source, trailer, failure);
 
   for (uint32_t index = 0; !failure.Failed() && index < table.entries.size(); ++index) {
     const PayloadEntry& entry = table.entries[index];

@@ -1,0 +1,117 @@
+// The payload digest in the update run: a damaged entry region is refused
+// before the first byte is written; files without the record run as before.
+#include <cstring>
+
+#include "engine_test_support.h"
+
+namespace {
+
+using PayloadDigestCheckTest = EngineTest;
+
+// Two plain entries with the record, as mkpatch builds them.
+class DigestRun : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    first_ = Unique("first.dll");
+    last_ = Unique("last.dll");
+    file_ = BuildUpdater(64, {{first_, Pattern(5000, 1)}, {last_, Pattern(300, 2)}});
+    ASSERT_TRUE(AddDigestRecord(file_));
+  }
+  size_t FirstData() const { return 64 + PATCH_ENTRY_HEADER_SIZE; }
+  size_t LastSizeField() const { return FirstData() + 5000 + PATCH_NAME_FIELD_SIZE; }
+  size_t LastByte() const { return file_.size() - PATCH_TRAILER_SIZE - 1; }
+  int RegionLength() const { return static_cast<int>(file_.size() - PATCH_TRAILER_SIZE - 64); }
+
+  // Refused with `text` shown once and logged once; nothing extracted or installed.
+  void ExpectRefusedUntouched(const std::string& text, const char* label) {
+    UseUpdater(file_);
+    warnings_.clear();
+    progress_.clear();
+    // Left by an earlier run of this program: the temporary directory is shared.
+    for (const std::string& name : {first_, last_}) DeleteFileA((TempDir() + name).c_str());
+    const int logged = LogCount(text);
+    bool versionOk = true;
+    EXPECT_EQ(0, Apply(&versionOk)) << label;
+    EXPECT_TRUE(versionOk) << label << ": the worker then shows its general message";
+    EXPECT_EQ(std::vector<std::string>{text}, warnings_) << label;
+    EXPECT_EQ(logged + 1, LogCount(text)) << label;
+    EXPECT_TRUE(progress_.empty()) << label;
+    for (const std::string& name : {first_, last_}) {
+      EXPECT_FALSE(FileExists(TempDir() + name)) << label;
+      EXPECT_FALSE(FileExists(gameDir_ + "\\" + name)) << label;
+    }
+    EXPECT_EQ("1.4.1.34000", ReadIni(gameDir_ + "\\Config\\Client.ini", "Version", "GameVersion"));
+  }
+
+  std::string first_, last_;
+  Bytes file_;
+};
+
+std::string DigestText(int hashed, int length) {
+  return "错误的文件校验:参数 " + std::to_string(hashed) + " " + std::to_string(length);
+}
+
+TEST_F(DigestRun, DamagedEntriesAreRefusedBeforeAnythingIsWritten) {
+  const Bytes sound = file_;
+  const std::string text = DigestText(RegionLength(), RegionLength());
+  file_[FirstData()] ^= 0x01;
+  ExpectRefusedUntouched(text, "first entry's first byte");
+  file_ = sound;
+  file_[LastByte()] ^= 0x80;
+  ExpectRefusedUntouched(text, "last entry's last byte");
+
+  // A size field one lower still makes a sound table; only the digest sees it.
+  file_ = sound;
+  ASSERT_EQ(44, file_[LastSizeField()]);
+  file_[LastSizeField()] = 43;
+  ExpectRefusedUntouched(text, "size field lower");
+  // One higher reaches into the trailer: the table check refuses first.
+  file_[LastSizeField()] = 45;
+  const int secondHeader = static_cast<int>(FirstData() + 5000);
+  char tableText[100];
+  std::snprintf(tableText, sizeof tableText, "错误的文件数据:参数 2 %d %d", secondHeader,
+                static_cast<int>(file_.size()));
+  ExpectRefusedUntouched(tableText, "size field higher");
+}
+
+TEST_F(DigestRun, SoundRecordRunsAndInstalls) {
+  UseUpdater(file_);
+  bool versionOk = true;
+  ASSERT_EQ(1, Apply(&versionOk)) << (warnings_.empty() ? "" : warnings_[0]);
+  EXPECT_TRUE(warnings_.empty());
+  EXPECT_EQ(Pattern(5000, 1), ReadFileBytes(gameDir_ + "\\" + first_));
+  EXPECT_EQ(Pattern(300, 2), ReadFileBytes(gameDir_ + "\\" + last_));
+  EXPECT_EQ((ProgressEvent{PG_EXTRACT_BEGIN, 1, 2}), progress_.at(0)) << "no new progress codes";
+}
+
+TEST_F(PayloadDigestCheckTest, WithoutAUsableRecordTheRunGoesOnAsBefore) {
+  const std::string name = Unique("plain.dll"), data = Pattern(700, 3);
+  const Bytes plain = BuildUpdater(64, {{name, data}});
+  Bytes withRecord = plain;
+  ASSERT_TRUE(AddDigestRecord(withRecord));
+  const size_t target = plain.size() - PATCH_TRAILER_SIZE + 76;
+  const size_t base = plain.size() - PATCH_TRAILER_SIZE + 16;
+
+  // The record in the base version's field only; part of the marker after
+  // the target's NUL; and no record at all. The data is damaged each time,
+  // so a digest that was wrongly taken would refuse the run.
+  Bytes inBase = plain;
+  std::memcpy(&inBase[base + 12], &withRecord[target + 12], PAYLOAD_DIGEST_RECORD_SIZE);
+  Bytes partial = withRecord;
+  partial[target + 12 + 7] ^= 0xFF;
+  for (const Bytes* file : std::vector<const Bytes*>{&inBase, &partial, &plain}) {
+    Bytes damaged = *file;
+    damaged[64 + PATCH_ENTRY_HEADER_SIZE] ^= 0x01;
+    UseUpdater(damaged);
+    warnings_.clear();
+    bool versionOk = true;
+    EXPECT_EQ(1, Apply(&versionOk)) << (warnings_.empty() ? "" : warnings_[0]);
+    EXPECT_TRUE(warnings_.empty());
+    std::string expected = data;
+    expected[0] ^= 0x01;
+    EXPECT_EQ(expected, ReadFileBytes(gameDir_ + "\\" + name));
+  }
+}
+
+}  // namespace
