@@ -7,6 +7,7 @@
 #include "globals.h"
 #include "host_hooks.h"
 #include "logger.h"
+#include "run_work_dir.h"
 
 std::vector<std::string> EngineTest::warnings_;
 std::vector<ProgressEvent> EngineTest::progress_;
@@ -61,6 +62,8 @@ std::string TempDir() {
   GetTempPathA(MAX_PATH, buffer);
   return buffer;
 }
+
+std::string RunFolder() { return TempDir() + "\\" + RUN_WORK_DIR_NAME; }
 
 bool FileExists(const std::string& path) {
   DWORD attributes = GetFileAttributesA(path.c_str());

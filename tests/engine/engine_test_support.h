@@ -22,6 +22,8 @@ using Record = std::map<std::string, std::string>;
 std::string WorkDir();
 // The temporary directory as the engine sees it, with its trailing backslash.
 std::string TempDir();
+// The run's own folder in it, as the engine composes it (doubled separator).
+std::string RunFolder();
 
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
