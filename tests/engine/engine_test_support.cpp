@@ -104,19 +104,6 @@ std::string ReadIni(const std::string& path, const char* section, const char* ke
   return value;
 }
 
-std::vector<std::string> ListFiles(const std::string& directory, const char* pattern) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((directory + "\\" + pattern).c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    std::string name = found.cFileName;
-    if (name != "." && name != "..") names.push_back(name);
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-  return names;
-}
-
 void PrintTo(const ProgressEvent& event, std::ostream* os) {
   *os << "{" << event.code << ", " << event.a << ", " << event.b << "}";
 }

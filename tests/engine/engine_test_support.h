@@ -32,8 +32,6 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 void WriteFileBytes(const std::string& path, const Bytes& bytes);
 std::string ReadFileBytes(const std::string& path);
 std::string ReadIni(const std::string& path, const char* section, const char* key);
-// Files in `directory` whose names match `pattern` (FindFirstFile wildcards).
-std::vector<std::string> ListFiles(const std::string& directory, const char* pattern);
 
 struct ProgressEvent {
   uint32_t code;
