@@ -128,6 +128,14 @@ TEST_F(MendedFaultsTest, LeftoversOfAKilledRunAreClearedAndNothingElseIsTouched)
   EXPECT_TRUE(ListFiles(gameDir_, "*.upd-new").empty()) << "the torn copy was reused";
   EXPECT_FALSE(DirectoryExists(RunFolder()));
   EXPECT_EQ("someone else's", ReadFileBytes(TempDir() + name));
+
+  // A file of the folder's name is no run's: it stays, and the run cannot go on.
+  WriteFileBytes(RunFolder(), "not ours");
+  warnings_.clear();
+  EXPECT_EQ(0, Apply(&versionOk));
+  EXPECT_EQ(std::vector<std::string>{"错误的临时目录:参数 183"}, warnings_);
+  EXPECT_EQ("not ours", ReadFileBytes(RunFolder()));
+  DeleteFileA(RunFolder().c_str());
 }
 
 TEST_F(MendedFaultsTest, ExtractionPathTooLongFailsWithAText) {
