@@ -9,11 +9,23 @@ runner=$1; shift
 dir=$PWD/kill-service
 rm -rf "$dir"
 mkdir -p "$dir"
+
+# Wine shows a Windows program's command line as the process's own.
+kill_named() {
+  local entry pid line
+  for entry in /proc/[0-9]*; do
+    pid=${entry#/proc/}
+    [ "$pid" = "$BASHPID" ] && continue
+    line=$(tr '\0' ' ' <"$entry/cmdline" 2>/dev/null) || continue
+    [[ $line == *"$1"* ]] && kill -KILL "$pid" 2>/dev/null
+  done
+}
+
 (
   while [ -d "$dir" ]; do
     if [ -f "$dir/request" ]; then
       name=$(cat "$dir/request")
-      [ -n "$name" ] && pkill -KILL -f -- "$name"
+      [ -n "$name" ] && kill_named "$name"
       rm -f "$dir/request"
     fi
     sleep 0.05
