@@ -112,6 +112,7 @@ echo "    The launcher received:"
 tr -d '\r' <"$GAME/launch_received.txt" 2>/dev/null | sed '/^$/d; s/^/      /' || echo "      (nothing)"
 
 failed=0
+[ "$code" = 0 ] || { echo "FAIL: exit code $code, not 0 (success)"; failed=1; }
 [ "$version" = "$TARGET" ] || { echo "FAIL: GameVersion is '$version', not $TARGET"; failed=1; }
 [ "$recorded" = "$actual" ] || { echo "FAIL: the recorded MD5 is not the updater's"; failed=1; }
 cmp -s "$GAME/maps/town.map" "$WORK/package/maps/town.map" ||

@@ -2,6 +2,7 @@
 // texts, the entry loop with its progress, extraction and installation.
 #include "engine_test_support.h"
 #include "host_hooks.h"
+#include "win32_handle.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ TEST_F(ApplyPatchTest, TotalSizeOrMagicWrongIsRefused) {
     EXPECT_EQ(std::vector<std::string>{text}, warnings_) << variant;
     EXPECT_EQ(1, LogCount(text)) << variant;
     EXPECT_TRUE(progress_.empty());
-    EXPECT_FALSE(FileExists(TempDir() + Unique("a.dll")));
+    EXPECT_FALSE(DirectoryExists(RunFolder())) << "nothing is extracted from a refused file";
     if (variant < 2) {
       const std::string magic = " " + std::to_string(kMagicAsDecimal);
       EXPECT_EQ(warnings_.at(0).size() - magic.size(), warnings_.at(0).rfind(magic));
@@ -114,12 +115,11 @@ TEST_F(ApplyPatchTest, ChunkBoundariesAndTheExactProgressSequence) {
       {PG_EXTRACT_END, 3, 3},   {PG_INSTALL_BEGIN, 3, 3},    {PG_INSTALL_END, 3, 3},
   };
   EXPECT_EQ(expected, progress_);
-  EXPECT_EQ(empty, ReadFileBytes(TempDir() + Unique("0.dat")));
   EXPECT_TRUE(FileExists(gameDir_ + "\\" + Unique("0.dat")));
   EXPECT_EQ(one, ReadFileBytes(gameDir_ + "\\" + Unique("4096.dat")));
-  EXPECT_EQ(two, ReadFileBytes(TempDir() + Unique("4097.dat")));
   EXPECT_EQ(two, ReadFileBytes(gameDir_ + "\\" + Unique("4097.dat")));
-  EXPECT_TRUE(ListFiles(gameDir_, "upd*.tmp").empty()) << "no copy left beside the targets";
+  EXPECT_TRUE(ListFiles(gameDir_, "*.upd-new").empty()) << "no copy left beside the targets";
+  EXPECT_FALSE(DirectoryExists(RunFolder())) << "no extracted file left behind";
 }
 
 TEST_F(ApplyPatchTest, RunsAgainAfterSuccessAndWithoutCallback) {
@@ -140,8 +140,7 @@ TEST_F(ApplyPatchTest, SubdirectoriesAreCreatedForExtractionOnly) {
                                {Unique("s") + "/more/y.dll", slashed}}));
   bool versionOk;
   ASSERT_EQ(1, Apply(&versionOk));
-  EXPECT_EQ(deep, ReadFileBytes(TempDir() + Unique("d") + "\\data\\x.dll"));
-  EXPECT_EQ(slashed, ReadFileBytes(TempDir() + Unique("s") + "\\more\\y.dll"));
+  EXPECT_FALSE(DirectoryExists(RunFolder())) << "the folders made for extraction are gone too";
   // Installed under the last component, directly in the game directory.
   EXPECT_EQ(deep, ReadFileBytes(gameDir_ + "\\x.dll"));
   EXPECT_EQ(slashed, ReadFileBytes(gameDir_ + "\\y.dll"));
@@ -155,7 +154,7 @@ TEST_F(ApplyPatchTest, DoubleByteNamesWithBackslashTrailBytes) {
   UseUpdater(BuildUpdater(64, {{dir + "\\" + file, data}}));
   bool versionOk;
   ASSERT_EQ(1, Apply(&versionOk)) << (warnings_.empty() ? "" : warnings_[0]);
-  EXPECT_EQ(data, ReadFileBytes(TempDir() + dir + "\\" + file));
+  EXPECT_FALSE(DirectoryExists(RunFolder()));
   EXPECT_EQ(data, ReadFileBytes(gameDir_ + "\\" + file));
 }
 
@@ -171,19 +170,26 @@ TEST_F(ApplyPatchTest, EmptyNameIsTheTopLevelPackage) {
   UseUpdater(BuildUpdater(64, {{"", "package bytes"}}));
   bool versionOk;
   ASSERT_EQ(1, Apply(&versionOk));
-  EXPECT_EQ("package bytes", ReadFileBytes(TempDir() + "toplevel.tpk"));
   std::vector<Record> records = LaunchRecords();
   ASSERT_EQ(1u, records.size());
-  EXPECT_EQ(TempDir() + "\\toplevel.tpk", records[0]["package"]) << "doubled separator kept";
+  EXPECT_EQ(RunFolder() + "\\toplevel.tpk", records[0]["package"]) << "doubled separator kept";
+  EXPECT_FALSE(DirectoryExists(RunFolder()));
   EXPECT_EQ("other", records[0]["package_kind"]);
 }
 
 TEST_F(ApplyPatchTest, ExtractionFileThatCannotBeCreated) {
   const std::string blocked = Unique("blocked.dll");
-  MakeDirectories(TempDir() + blocked);  // a directory of that name is in the way
+  // A directory of that name is in the way, and a file in it that another
+  // program holds open keeps it from being cleared away before the run.
+  MakeDirectories(RunFolder() + "\\" + blocked);
+  UniqueHandle held(CreateFileA((RunFolder() + "\\" + blocked + "\\held").c_str(), GENERIC_WRITE,
+                                0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(held.IsValid());
   UseUpdater(BuildUpdater(64, {{blocked, "data"}}));
   bool versionOk;
   EXPECT_EQ(0, Apply(&versionOk));
+  held.Close();
+  RemoveTree(RunFolder());
   EXPECT_TRUE(versionOk);
   EXPECT_TRUE(warnings_.empty());
   EXPECT_EQ((std::vector<ProgressEvent>{{PG_EXTRACT_BEGIN, 1, 1}}), progress_);
@@ -198,14 +204,15 @@ TEST_F(ApplyPatchTest, InstallFailureTextIsLoggedVerbatimAndCut) {
   bool versionOk;
   EXPECT_EQ(0, Apply(&versionOk));
   EXPECT_TRUE(versionOk);
-  const std::string full = "拷贝文件错误 " + TempDir() + "\\" + name + " " + name + " 1";
+  const std::string full = "拷贝文件错误 " + RunFolder() + "\\" + name + " " + name + " 1";
   ASSERT_EQ(1u, warnings_.size());
   const std::string& shown = warnings_[0];
   EXPECT_EQ(full.substr(0, shown.size()), shown);
   ASSERT_GT(full.size(), 99u);
   EXPECT_EQ(99u, shown.size()) << "cut to the 100-byte buffer";
   EXPECT_EQ(1, LogCount(shown));
-  EXPECT_TRUE(ListFiles(gameDir_, "upd*.tmp").empty());
+  EXPECT_TRUE(ListFiles(gameDir_, "*.upd-new").empty());
+  EXPECT_FALSE(DirectoryExists(RunFolder())) << "a failed run removes what it extracted";
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "globals.h"
 #include "host_hooks.h"
 #include "logger.h"
+#include "run_work_dir.h"
 #include "win32_handle.h"
 
 std::vector<std::string> EngineTest::warnings_;
@@ -63,6 +64,8 @@ std::string TempDir() {
   return buffer;
 }
 
+std::string RunFolder() { return TempDir() + "\\" + RUN_WORK_DIR_NAME; }
+
 bool FileExists(const std::string& path) {
   DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -100,18 +103,6 @@ std::string ReadIni(const std::string& path, const char* section, const char* ke
   char value[MAX_PATH] = {};
   GetPrivateProfileStringA(section, key, "<absent>", value, MAX_PATH, path.c_str());
   return value;
-}
-
-std::vector<std::string> ListFiles(const std::string& directory, const char* pattern) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA found;
-  UniqueFindHandle search(FindFirstFileA((directory + "\\" + pattern).c_str(), &found));
-  if (!search) return names;
-  do {
-    std::string name = found.cFileName;
-    if (name != "." && name != "..") names.push_back(name);
-  } while (FindNextFileA(search.Get(), &found));
-  return names;
 }
 
 void PrintTo(const ProgressEvent& event, std::ostream* os) {

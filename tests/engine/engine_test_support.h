@@ -22,6 +22,8 @@ using Record = std::map<std::string, std::string>;
 std::string WorkDir();
 // The temporary directory as the engine sees it, with its trailing backslash.
 std::string TempDir();
+// The run's own folder in it, as the engine composes it (doubled separator).
+std::string RunFolder();
 
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
@@ -30,8 +32,6 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 void WriteFileBytes(const std::string& path, const Bytes& bytes);
 std::string ReadFileBytes(const std::string& path);
 std::string ReadIni(const std::string& path, const char* section, const char* key);
-// Files in `directory` whose names match `pattern` (FindFirstFile wildcards).
-std::vector<std::string> ListFiles(const std::string& directory, const char* pattern);
 
 struct ProgressEvent {
   uint32_t code;

@@ -48,14 +48,14 @@ TEST_F(InstallEntryTest, PlainFileReplacesTheTargetInTheGameDirectory) {
   EXPECT_EQ(1, Install(Extracted(Unique("data") + "\\" + name, "new contents")));
   EXPECT_EQ("new contents", ReadFileBytes(gameDir_ + "\\" + name));
   EXPECT_EQ(kInstalled, progress_);
-  EXPECT_TRUE(ListFiles(gameDir_, "upd*.tmp").empty());
+  EXPECT_TRUE(ListFiles(gameDir_, "*.upd-new").empty());
 
   progress_.clear();
   MakeDirectories(gameDir_ + "\\" + Unique("taken.dll"));
   EXPECT_EQ(0, Install(Extracted(Unique("taken.dll"), "x")));
   EXPECT_EQ((std::vector<ProgressEvent>{{PG_INSTALL_BEGIN, 2, 3}}), progress_);
   EXPECT_TRUE(warnings_.empty()) << "a failed plain copy shows nothing itself";
-  EXPECT_TRUE(ListFiles(gameDir_, "upd*.tmp").empty());
+  EXPECT_TRUE(ListFiles(gameDir_, "*.upd-new").empty());
 }
 
 TEST_F(InstallEntryTest, LauncherGetsItsCommandLineAndLaunchText) {
@@ -81,8 +81,9 @@ TEST_F(InstallEntryTest, LauncherGetsItsCommandLineAndLaunchText) {
     EXPECT_EQ("1", record["launch_txt_ok"]);
     EXPECT_EQ(std::to_string(handles[i]), record["handle"]);
   }
-  EXPECT_EQ(30u, ReadFileBytes(TempDir() + "launch.txt").size());
-  EXPECT_EQ(ReadFileBytes(WorkDir() + "\\launch.exe"), ReadFileBytes(TempDir() + "launch.exe"));
+  // Both hand-off files are gone once the launcher has ended.
+  EXPECT_FALSE(FileExists(TempDir() + "launch.txt"));
+  EXPECT_FALSE(FileExists(TempDir() + "launch.exe"));
 }
 
 TEST_F(InstallEntryTest, AnyExitCodeCountsAndTheRunWaitsForTheLauncher) {
@@ -134,6 +135,7 @@ TEST_F(InstallEntryTest, LauncherFailureTexts) {
   RemoveDirectoryA(launchText.c_str());
   EXPECT_EQ(std::vector<std::string>{"laucher txt " + launchText}, warnings_);
   EXPECT_TRUE(LaunchRecords().empty());
+  EXPECT_FALSE(FileExists(copy)) << "the launcher's copy goes after a failed hand-off too";
 }
 
 }  // namespace

@@ -20,8 +20,17 @@ class TempDirOverride {
 };
 
 void ExpectNothingExtracted(const std::string& name, const std::string& gameDir) {
-  EXPECT_FALSE(FileExists(TempDir() + name)) << name;
+  EXPECT_FALSE(DirectoryExists(RunFolder())) << name;
   EXPECT_FALSE(FileExists(gameDir + "\\" + name)) << name;
+}
+
+// Whether the first entry's extracted copy was still there when the second
+// began to be extracted; the callback has no context, so it lives here.
+std::string g_firstExtracted;
+bool g_firstLeftForSecond = true;
+
+void WatchFirstEntry(uint32_t, uint32_t code, uint32_t a, uint32_t) {
+  if (code == PG_EXTRACT_BEGIN && a == 2) g_firstLeftForSecond = FileExists(g_firstExtracted);
 }
 
 TEST_F(MendedFaultsTest, UnsafeNameFailsTheRunBeforeAnythingIsWritten) {
@@ -93,22 +102,57 @@ TEST_F(MendedFaultsTest, FailedReplacementKeepsTheOldFileWhole) {
   EXPECT_EQ(1u, warnings_.size());
   EXPECT_EQ(0u, warnings_.at(0).find("拷贝文件错误 "));
   EXPECT_EQ("old contents", ReadFileBytes(target));
-  EXPECT_TRUE(ListFiles(gameDir_, "upd*.tmp").empty()) << "the partial copy is removed";
+  EXPECT_TRUE(ListFiles(gameDir_, "*.upd-new").empty()) << "the partial copy is removed";
   SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(MendedFaultsTest, LeftoversOfAKilledRunAreClearedAndNothingElseIsTouched) {
+  const std::string name = Unique("left.dll"), sub = Unique("sub");
+  const std::string first = Pattern(6000, 9), second = Pattern(300, 10);
+  // What a run killed half-way leaves: its folder with a partial entry, and a
+  // torn replacement copy beside the target.
+  MakeDirectories(RunFolder() + "\\" + sub);
+  WriteFileBytes(RunFolder() + "\\" + sub + "\\deep.dll", "partial");
+  WriteFileBytes(gameDir_ + "\\" + name + ".upd-new", "torn");
+  // Not the run's: a file of the entry's name directly in the temporary directory.
+  WriteFileBytes(TempDir() + name, "someone else's");
+  UseUpdater(BuildUpdater(64, {{name, first}, {sub + "\\deep.dll", second}}));
+  g_firstExtracted = RunFolder() + "\\" + name;
+  UpdateSession::SetProgressCallback(WatchFirstEntry, 0);
+
+  bool versionOk;
+  ASSERT_EQ(1, Apply(&versionOk)) << (warnings_.empty() ? "" : warnings_[0]);
+  EXPECT_FALSE(g_firstLeftForSecond) << "an entry is removed as soon as it is installed";
+  EXPECT_EQ(first, ReadFileBytes(gameDir_ + "\\" + name));
+  EXPECT_EQ(second, ReadFileBytes(gameDir_ + "\\deep.dll"));
+  EXPECT_TRUE(ListFiles(gameDir_, "*.upd-new").empty()) << "the torn copy was reused";
+  EXPECT_FALSE(DirectoryExists(RunFolder()));
+  EXPECT_EQ("someone else's", ReadFileBytes(TempDir() + name));
+
+  // A file of the folder's name is no run's: it stays, and the run cannot go on.
+  WriteFileBytes(RunFolder(), "not ours");
+  warnings_.clear();
+  EXPECT_EQ(0, Apply(&versionOk));
+  EXPECT_EQ(std::vector<std::string>{"错误的临时目录:参数 183"}, warnings_);
+  EXPECT_EQ("not ours", ReadFileBytes(RunFolder()));
+  DeleteFileA(RunFolder().c_str());
 }
 
 TEST_F(MendedFaultsTest, ExtractionPathTooLongFailsWithAText) {
   std::string longTemp = WorkDir() + "\\" + std::string(200 - WorkDir().size(), 't');
   const std::string name = Unique(std::string(70, 'n'));
+  MakeDirectories(longTemp);
   TempDirOverride temp(longTemp);
   UseUpdater(BuildUpdater(64, {{name, "data"}}));
   bool versionOk;
   EXPECT_EQ(0, Apply(&versionOk));
-  const size_t needed = longTemp.size() + 2 + name.size();
+  const size_t needed = RunFolder().size() + 1 + name.size();
   ASSERT_GT(needed, 259u);
   const std::string text = "错误的文件路径:参数 1 " + std::to_string(needed);
   EXPECT_EQ(std::vector<std::string>{text}, warnings_);
   EXPECT_EQ(1, LogCount(text));
+  EXPECT_FALSE(DirectoryExists(RunFolder()));
+  RemoveTree(longTemp);
 }
 
 TEST_F(MendedFaultsTest, LauncherPathsTooLongFailWithATextInsteadOfBeingCut) {

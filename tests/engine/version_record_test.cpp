@@ -5,6 +5,7 @@
 #include "engine_test_support.h"
 #include "host_hooks.h"
 #include "md5.h"
+#include "win32_handle.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ TEST_F(VersionRecordTest, ReadOnlyFilesLoseOnlyThatAttributeAndOtherKeysStay) {
   SetFileAttributesA(configIni_.c_str(), FILE_ATTRIBUTE_READONLY);
   UseUpdater(BuildUpdater(64, {}));
 
-  g_UpdateSession.WriteVersionRecord();
+  EXPECT_TRUE(g_UpdateSession.WriteVersionRecord());
 
   DWORD clientAttributes = GetFileAttributesA(clientIni_.c_str());
   EXPECT_EQ(0u, clientAttributes & FILE_ATTRIBUTE_READONLY);
@@ -76,8 +77,9 @@ TEST_F(VersionRecordTest, DigestOfTheRealProgramFileMatchesAnIndependentDigest) 
 
 TEST_F(VersionRecordTest, UnopenableOwnFileStillWritesTheVersion) {
   WriteFileBytes(clientIni_, "[Version]\r\nGameVersion=1.0.0.0\r\nMD5=earlier\r\n");
-  // updaterPath_ was never written: the own file cannot be opened.
-  g_UpdateSession.WriteVersionRecord();
+  // updaterPath_ was never written: the own file cannot be opened, and a
+  // record without the digest is reported as not written.
+  EXPECT_FALSE(g_UpdateSession.WriteVersionRecord());
   EXPECT_EQ("1.4.1.34242", ReadIni(clientIni_, "Version", "GameVersion"));
   EXPECT_EQ("earlier", ReadIni(clientIni_, "Version", "MD5"));
 
@@ -88,10 +90,19 @@ TEST_F(VersionRecordTest, UnopenableOwnFileStillWritesTheVersion) {
   EXPECT_EQ("earlier", ReadIni(clientIni_, "Version", "MD5"));
 }
 
-TEST_F(VersionRecordTest, MissingConfigFolderIsSilent) {
-  RemoveTree(gameDir_ + "\\Config");
+TEST_F(VersionRecordTest, UnwritableRecordIsReportedButNotShown) {
   UseUpdater(BuildUpdater(64, {}));
-  g_UpdateSession.WriteVersionRecord();
+  {
+    // Another program holds the file open for reading only.
+    UniqueHandle held(CreateFileA(clientIni_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.IsValid());
+    EXPECT_FALSE(g_UpdateSession.WriteVersionRecord());
+  }
+  EXPECT_NE("1.4.1.34242", ReadIni(clientIni_, "Version", "GameVersion"));
+
+  RemoveTree(gameDir_ + "\\Config");
+  EXPECT_FALSE(g_UpdateSession.WriteVersionRecord());
   EXPECT_FALSE(FileExists(clientIni_));
   EXPECT_TRUE(warnings_.empty());
 }

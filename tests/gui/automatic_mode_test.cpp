@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "file_tree.h"
 #include "outcome_checks.h"
 #include "payload_builder.h"
 #include "test_files.h"
@@ -32,12 +33,16 @@ TEST(AutomaticMode, SuccessfulRunIsSilentAndRecordsTheVersion) {
   UpdateScenario scenario = MakeScenario("auto_success", layout, "1.4.1.33960", true);
   // The launcher takes its time, so the hidden dialog can be watched during the run.
   WriteWholeFile(scenario.game + "\\launch_delay_ms.txt", "3000");
+  ScopedTempDir temp(scenario.work + "\\tmp");
 
   UpdaterProcess updater;
   ASSERT_TRUE(updater.Start(scenario.updater, Quoted(scenario.game) + " ignored-second"));
   UpdaterOutcome outcome = updater.RunToEnd(kRunTimeoutMs);
 
   ASSERT_TRUE(EndedSilently(outcome));
+  EXPECT_EQ(outcome.exitCode, 0u);
+  // Extracted entries, their folders and the launcher's files are all gone.
+  EXPECT_EQ(ListFiles(temp.Path(), "*"), std::vector<std::string>{});
   ASSERT_TRUE(outcome.dialogSeen);
   EXPECT_FALSE(outcome.dialogEverVisible);
   EXPECT_FALSE(outcome.lastDialog.updateEnabled);
@@ -70,6 +75,7 @@ TEST(AutomaticMode, DamagedPatchShowsItsErrorThenTheGeneralMessage) {
   const std::string sizeText = "错误文件长度: " + std::to_string(size + 1) + " " +
                                std::to_string(size) + " 508773209";
   EXPECT_TRUE(EndedAfterBoxes(outcome, {sizeText, kGeneralFailure}));
+  EXPECT_EQ(outcome.exitCode, 1u);
   EXPECT_FALSE(outcome.dialogEverVisible);
   EXPECT_FALSE(FileExists(scenario.game + "\\readme.txt"));
   EXPECT_EQ(InstalledVersion(scenario), "1.4.1.33960");
@@ -95,10 +101,28 @@ TEST(AutomaticMode, DamagedEntryUnderADigestShowsItsTextThenTheGeneralMessage) {
 TEST(AutomaticMode, RefusedVersionEndsSilently) {
   UpdateScenario scenario = MakeScenario("auto_old_version", ReadmePatch(), "1.4.1.33959", false);
 
-  EXPECT_TRUE(EndedSilently(RunUpdater(scenario.updater, Quoted(scenario.game), kRunTimeoutMs)));
+  UpdaterOutcome outcome = RunUpdater(scenario.updater, Quoted(scenario.game), kRunTimeoutMs);
+  EXPECT_TRUE(EndedSilently(outcome));
+  EXPECT_EQ(outcome.exitCode, 3u);
   EXPECT_FALSE(FileExists(scenario.game + "\\readme.txt"));
   EXPECT_EQ(InstalledVersion(scenario), "1.4.1.33959");
   EXPECT_EQ(IniValue(scenario.game + "\\Config\\Client.ini", "Version", "MD5"), "");
+}
+
+TEST(AutomaticMode, VersionRecordThatCannotBeWrittenEndsWithFour) {
+  UpdateScenario scenario = MakeScenario("auto_unrecorded", ReadmePatch(), "1.4.1.33960", false);
+  UpdaterOutcome outcome;
+  {
+    // Another program keeps the configuration open for reading only.
+    UniqueHandle held(CreateFileA((scenario.game + "\\Config\\Client.ini").c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.IsValid());
+    outcome = RunUpdater(scenario.updater, Quoted(scenario.game), kRunTimeoutMs);
+  }
+  EXPECT_TRUE(EndedSilently(outcome));
+  EXPECT_EQ(outcome.exitCode, 4u);
+  EXPECT_EQ(ReadWholeFile(scenario.game + "\\readme.txt"), "new readme");
+  EXPECT_EQ(InstalledVersion(scenario), "1.4.1.33960");
 }
 
 }  // namespace

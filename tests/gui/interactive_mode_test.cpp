@@ -16,6 +16,14 @@ const char* const kPrompt = "            点击这里选择《Orvenna》游戏�
 const char* const kChooseFirst = "请先选择要更新的Orvenna游戏目录!";
 const char* const kDone = "更新补丁文件完成!!";
 
+// Starts the updater by hand with the game's uninstall entry naming the
+// scenario's game, and waits until its dialog shows, as `shown`.
+bool StartByHand(UpdaterProcess& updater, const UpdateScenario& scenario,
+                 DialogSnapshot* shown) {
+  UninstallEntry entry((scenario.game + "\\uninst.exe").c_str());
+  return updater.Start(scenario.updater, "") && updater.WaitForVisibleDialog(kTimeoutMs, shown);
+}
+
 PatchSpec TwoFilePatch() {
   PatchSpec layout = ReadmePatch();
   layout.files.push_back({"data\\x.dll", std::string(70000, 'x')});
@@ -25,12 +33,9 @@ PatchSpec TwoFilePatch() {
 TEST(InteractiveMode, UninstallEntryDirectoryAndTheUpdateButton) {
   UpdateScenario scenario =
       MakeScenario("interactive_button", TwoFilePatch(), "1.4.1.33960", false, "patch.new.exe");
-  UninstallEntry entry((scenario.game + "\\uninst.exe").c_str());
-
   UpdaterProcess updater;
-  ASSERT_TRUE(updater.Start(scenario.updater, ""));
   DialogSnapshot shown;
-  ASSERT_TRUE(updater.WaitForVisibleDialog(kTimeoutMs, &shown));
+  ASSERT_TRUE(StartByHand(updater, scenario, &shown));
   EXPECT_EQ(shown.title, "Orvenna更新补丁(patch.new)，双击目录名可更换更新目录");
   EXPECT_EQ(shown.dirText, scenario.game);
   EXPECT_TRUE(shown.updateEnabled);
@@ -39,6 +44,7 @@ TEST(InteractiveMode, UninstallEntryDirectoryAndTheUpdateButton) {
   updater.ClickUpdate();
   UpdaterOutcome outcome = updater.RunToEnd(kTimeoutMs);
   ASSERT_TRUE(EndedAfterBoxes(outcome, {kDone}));
+  EXPECT_EQ(outcome.exitCode, 0u);
   // The bar and the status line as the run left them, seen while the box was up.
   const DialogSnapshot& after = outcome.boxes[0].dialog;
   EXPECT_EQ(after.progressPos, 100);
@@ -48,6 +54,33 @@ TEST(InteractiveMode, UninstallEntryDirectoryAndTheUpdateButton) {
 
   EXPECT_EQ(ReadWholeFile(scenario.game + "\\readme.txt"), "new readme");
   EXPECT_EQ(InstalledVersion(scenario), "1.4.1.34242");
+}
+
+TEST(InteractiveMode, FailureAndRefusedVersionEndWithTheirCodesOnceTheBoxIsClosed) {
+  PatchSpec damaged = ReadmePatch();
+  damaged.totalSizeSkew = 1;
+  struct Case {
+    const char* name;
+    PatchSpec layout;
+    const char* installed;
+    size_t boxes;
+    DWORD exitCode;
+  };
+  const Case cases[] = {{"interactive_damaged", damaged, "1.4.1.33960", 2, 1},
+                        {"interactive_old_version", ReadmePatch(), "1.4.1.33959", 1, 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    UpdateScenario scenario = MakeScenario(c.name, c.layout, c.installed, false);
+    UpdaterProcess updater;
+    DialogSnapshot shown;
+    ASSERT_TRUE(StartByHand(updater, scenario, &shown));
+    updater.ClickUpdate();
+    UpdaterOutcome outcome = updater.RunToEnd(kTimeoutMs);
+    EXPECT_TRUE(outcome.exited) << Describe(outcome);
+    EXPECT_EQ(outcome.boxes.size(), c.boxes) << Describe(outcome);
+    EXPECT_EQ(outcome.exitCode, c.exitCode);
+    EXPECT_FALSE(FileExists(scenario.game + "\\readme.txt"));
+  }
 }
 
 TEST(InteractiveMode, WithoutAUsableEntryThePromptAsksForAFolder) {
@@ -88,12 +121,9 @@ TEST(InteractiveMode, WithoutAUsableEntryThePromptAsksForAFolder) {
 
 TEST(InteractiveMode, CancelledBrowserStillStartsAValidDirectory) {
   UpdateScenario scenario = MakeScenario("interactive_browser", TwoFilePatch(), "1.4.1.33960", false);
-  UninstallEntry entry((scenario.game + "\\uninst.exe").c_str());
-
   UpdaterProcess updater;
-  ASSERT_TRUE(updater.Start(scenario.updater, ""));
   DialogSnapshot shown;
-  ASSERT_TRUE(updater.WaitForVisibleDialog(kTimeoutMs, &shown));
+  ASSERT_TRUE(StartByHand(updater, scenario, &shown));
   updater.ClickGameDir();
   HWND browser = updater.WaitForFolderBrowser(kTimeoutMs);
   ASSERT_NE(browser, nullptr);
@@ -112,12 +142,9 @@ TEST(InteractiveMode, ClosingOrChoosingDuringARunWaitsForTheRun) {
                 {"readme.txt", "new readme"}};
   UpdateScenario scenario = MakeScenario("interactive_close_during_run", layout, "1.4.1.33960", true);
   WriteWholeFile(scenario.game + "\\launch_delay_ms.txt", "8000");
-  UninstallEntry entry((scenario.game + "\\uninst.exe").c_str());
-
   UpdaterProcess updater;
-  ASSERT_TRUE(updater.Start(scenario.updater, ""));
   DialogSnapshot shown;
-  ASSERT_TRUE(updater.WaitForVisibleDialog(kTimeoutMs, &shown));
+  ASSERT_TRUE(StartByHand(updater, scenario, &shown));
   updater.ClickUpdate();
   // The launcher is installing the package and will take seconds more.
   ASSERT_TRUE(updater.WaitForDialogState(

@@ -153,7 +153,8 @@ TEST_F(ProgressWindow, SecondWorkerDuringARunLeavesEverythingAlone) {
   g_bUpdating = false;
   EXPECT_EQ(BarPos(), 42);
   MSG message;
-  EXPECT_FALSE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_FALSE(
+      PeekMessageA(&message, nullptr, WM_UPDATE_RUN_ENDED, WM_UPDATE_RUN_ENDED, PM_REMOVE));
 }
 
 }  // namespace

@@ -18,6 +18,8 @@ namespace {
 const char kRecordName[] = "launch_received.txt";
 const char kExitCodeName[] = "launch_exit_code.txt";
 const char kDelayName[] = "launch_delay_ms.txt";
+const char kHoldName[] = "launch_hold.txt";
+const char kStartedName[] = "launch_started.txt";
 const char kExitCodeVariable[] = "UPDATE_LAUNCH_EXIT_CODE";
 const size_t kLaunchTextSize = 30;
 
@@ -128,6 +130,17 @@ int ChosenExitCode(const std::string& gameDir) {
   return ReadNumberFile(gameDir + "\\" + kExitCodeName, fallback);
 }
 
+// While `<dir>\launch_hold.txt` exists the launcher waits, after saying in
+// `<dir>\launch_started.txt` that it has started: tests use the pair to act
+// at a known moment of the hand-off instead of guessing how long it takes.
+void WaitWhileHeld(const std::string& dir) {
+  const std::string hold = dir + "\\" + kHoldName;
+  if (GetFileAttributesA(hold.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  UniqueFile started(std::fopen((dir + "\\" + kStartedName).c_str(), "wb"));
+  started.Close();
+  while (GetFileAttributesA(hold.c_str()) != INVALID_FILE_ATTRIBUTES) Sleep(50);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -141,6 +154,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // Without a game directory the record goes beside the program.
   const std::string recordDir = request.argsOk ? request.gameDir : ownDir;
 
+  WaitWhileHeld(recordDir);
   Sleep(static_cast<DWORD>(ReadNumberFile(recordDir + "\\" + kDelayName, 0)));
   int applied = request.argsOk ? ApplyPackage(request.package, request.gameDir) : -1;
 

@@ -2,26 +2,22 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
+#include "remove_tree.h"
 #include "win32_handle.h"
 
-void RemoveTree(const std::string& path) {
-  {
-    // Closed before the folder itself is removed.
-    WIN32_FIND_DATAA entry;
-    UniqueFindHandle find(FindFirstFileA((path + "\\*").c_str(), &entry));
-    if (find) {
-      do {
-        std::string name = entry.cFileName;
-        if (name == "." || name == "..") continue;
-        std::string child = path + "\\" + name;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          RemoveTree(child);
-        } else {
-          SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-          DeleteFileA(child.c_str());
-        }
-      } while (FindNextFileA(find.Get(), &entry));
-    }
-  }
-  RemoveDirectoryA(path.c_str());
+void RemoveTree(const std::string& path) { RemoveTree(path.c_str()); }
+
+std::vector<std::string> ListFiles(const std::string& directory, const char* pattern) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  UniqueFindHandle search(FindFirstFileA((directory + "\\" + pattern).c_str(), &found));
+  if (!search) return names;
+  do {
+    std::string name = found.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
+  } while (FindNextFileA(search.Get(), &found));
+  std::sort(names.begin(), names.end());
+  return names;
 }

@@ -148,6 +148,29 @@ std::string BarePackage(const std::vector<PayloadFile>& files) {
   return out.str();
 }
 
+namespace {
+
+std::string Variable(const char* name) {
+  char value[MAX_PATH] = {};
+  GetEnvironmentVariableA(name, value, sizeof(value));
+  return value;
+}
+
+}  // namespace
+
+ScopedTempDir::ScopedTempDir(const std::string& dir)
+    : dir_(dir), oldTmp_(Variable("TMP")), oldTemp_(Variable("TEMP")) {
+  RemoveTree(dir_);
+  CreateDirectoryA(dir_.c_str(), nullptr);
+  SetEnvironmentVariableA("TMP", dir_.c_str());
+  SetEnvironmentVariableA("TEMP", dir_.c_str());
+}
+
+ScopedTempDir::~ScopedTempDir() {
+  SetEnvironmentVariableA("TMP", oldTmp_.c_str());
+  SetEnvironmentVariableA("TEMP", oldTemp_.c_str());
+}
+
 UninstallEntry::UninstallEntry(const char* uninstallString) {
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
   if (!uninstallString) return;

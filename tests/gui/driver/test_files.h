@@ -68,6 +68,23 @@ std::string Quoted(const std::string& text);
 // A bare payload (no program before it) as the launcher stand-in unpacks it.
 std::string BarePackage(const std::vector<PayloadFile>& files);
 
+// Points TMP and TEMP of this process, and so of the updaters it starts, at
+// `dir` (made afresh, empty) for its lifetime: what a run leaves there can
+// be seen without other programs' files in the way.
+class ScopedTempDir {
+ public:
+  explicit ScopedTempDir(const std::string& dir);
+  ~ScopedTempDir();
+  ScopedTempDir(const ScopedTempDir&) = delete;
+  ScopedTempDir& operator=(const ScopedTempDir&) = delete;
+  const std::string& Path() const { return dir_; }
+
+ private:
+  std::string dir_;
+  std::string oldTmp_;
+  std::string oldTemp_;
+};
+
 // Sets the game's uninstall entry for its lifetime (or removes it, for a
 // null value) and removes it again afterwards.
 class UninstallEntry {

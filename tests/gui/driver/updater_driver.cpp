@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "resource.h"
@@ -135,7 +136,37 @@ bool UpdaterProcess::Start(const std::string& exePath, const std::string& argume
   CloseHandle(info.hThread);
   process_.Reset(info.hProcess);
   processId_ = info.dwProcessId;
+  size_t slash = exePath.find_last_of("\\/");
+  exeName_ = slash == std::string::npos ? exePath : exePath.substr(slash + 1);
   return true;
+}
+
+bool UpdaterProcess::Suspend() const {
+  typedef LONG(WINAPI * SuspendProcess)(HANDLE);
+  auto suspend = reinterpret_cast<SuspendProcess>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSuspendProcess")));
+  return suspend != nullptr && suspend(process_.Get()) >= 0;
+}
+
+bool UpdaterProcess::KillHard(DWORD timeoutMs) {
+  char current[MAX_PATH] = {};
+  GetCurrentDirectoryA(sizeof(current), current);
+  const std::string service = std::string(current) + "\\kill-service";
+  if (GetFileAttributesA(service.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    TerminateProcess(process_.Get(), 137);
+  } else {
+    // The request appears whole or not at all: written aside, then renamed.
+    const std::string request = service + "\\request";
+    DeleteFileA((service + "\\done").c_str());
+    FILE* file = std::fopen((request + ".tmp").c_str(), "wb");
+    if (file == nullptr) return false;
+    std::fputs(exeName_.c_str(), file);
+    std::fclose(file);
+    if (!MoveFileExA((request + ".tmp").c_str(), request.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      return false;
+    }
+  }
+  return WaitForSingleObject(process_.Get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
 bool UpdaterProcess::HasExited() const {

@@ -77,9 +77,19 @@ class UpdaterProcess {
   // Answers every message box, watches the dialog, and waits for the end.
   UpdaterOutcome RunToEnd(DWORD timeoutMs);
 
+  // Stops every thread of the program where it stands, so that a test can
+  // look at a moment of the run before it ends the program.
+  bool Suspend() const;
+  // Ends the program the hard way, as a crash or a power cut would, and
+  // waits until it is gone. Under the kill service (tests/gui/kill_service.sh)
+  // that is SIGKILL of the Wine process; without it, TerminateProcess, which
+  // likewise runs none of the program's code. False if it did not end.
+  bool KillHard(DWORD timeoutMs);
+
  private:
   UniqueHandle process_;
   DWORD processId_ = 0;
+  std::string exeName_;
 };
 
 // Starts the updater with `arguments` and runs it to its end (RunToEnd).

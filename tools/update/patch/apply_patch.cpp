@@ -13,6 +13,7 @@
 #include "payload_table.h"
 #include "progress_report.h"
 #include "run_failure.h"
+#include "run_work_dir.h"
 #include "update_session.h"
 #include "version_gate.h"
 
@@ -153,21 +154,28 @@ int UpdateSession::ApplyPatch(bool& versionOk) {
   }
   if (!failure.Failed()) CheckPayloadDigest(source, trailer, failure);
 
+  RunWorkDir workDir;
+  if (!failure.Failed() && !table.entries.empty()) workDir.Create(failure);
   for (uint32_t index = 0; !failure.Failed() && index < table.entries.size(); ++index) {
     const PayloadEntry& entry = table.entries[index];
     const uint32_t ordinal = index + 1;
     ReportProgress(PG_EXTRACT_BEGIN, ordinal, trailer.entryCount);
     char extractionPath[UPDATE_PATH_SIZE] = {};
-    ExtractEntry(source, entry, ordinal, extractionPath, failure);
+    ExtractEntry(source, entry, ordinal, workDir.Path(), extractionPath, failure);
     if (failure.Failed()) break;
     ReportProgress(PG_EXTRACT_END, ordinal, trailer.entryCount);
-    if (!InstallEntry(extractionPath, entry.name.c_str(), ordinal, trailer.entryCount)) {
+    const bool installed =
+        InstallEntry(extractionPath, entry.name.c_str(), ordinal, trailer.entryCount) != 0;
+    // Installed or not, the extracted copy has served its purpose.
+    workDir.RemoveEntry(extractionPath);
+    if (!installed) {
       failure.Set(ERROR_FILE_CORRUPT, kTextInstallFailed, extractionPath, entry.name.c_str(),
                   static_cast<int>(trailer.entryCount));
     }
   }
 
-  // Closed before the box: the user may keep it open for a long time.
+  // Both before the box: the user may keep it open for a long time.
+  workDir.Remove();
   source.Close();
   if (failure.text[0] != '\0') {
     ShowWarning(failure.text);

@@ -1,13 +1,14 @@
 #include "extract_entry.h"
 
+#include <cstring>
+
+#include "bounded_text.h"
 #include "progress_report.h"
-#include "temp_path.h"
 #include "win32_handle.h"
 
 namespace {
 
 const char kTextReadFailed[] = "读取源文件错误%d %d";
-const char kTextNoTempDir[] = "错误的临时目录:参数 %d";
 const char kTextPathTooLong[] = "错误的文件路径:参数 %d %d";
 
 void CopyData(OwnFileSource& source, const PayloadEntry& entry, HANDLE target,
@@ -43,18 +44,13 @@ void CopyData(OwnFileSource& source, const PayloadEntry& entry, HANDLE target,
 }  // namespace
 
 void ExtractEntry(OwnFileSource& source, const PayloadEntry& entry, uint32_t ordinal,
-                  char (&extractionPath)[UPDATE_PATH_SIZE], RunFailure& failure) {
-  DWORD detail = 0;
-  switch (ComposeTempPath(entry.name.c_str(), extractionPath, &detail)) {
-    case TempPathResult::Ok:
-      break;
-    case TempPathResult::NoTempDir:
-      failure.Set(ERROR_FILE_CORRUPT, kTextNoTempDir, static_cast<int>(detail));
-      return;
-    case TempPathResult::TooLong:
-      failure.Set(ERROR_FILE_CORRUPT, kTextPathTooLong, static_cast<int>(ordinal),
-                  static_cast<int>(detail));
-      return;
+                  const char* workDir, char (&extractionPath)[UPDATE_PATH_SIZE],
+                  RunFailure& failure) {
+  if (!FormatFitted(extractionPath, UPDATE_PATH_SIZE, "%s\\%s", workDir, entry.name.c_str())) {
+    const size_t needed = std::strlen(workDir) + 1 + entry.name.size();
+    failure.Set(ERROR_FILE_CORRUPT, kTextPathTooLong, static_cast<int>(ordinal),
+                static_cast<int>(needed));
+    return;
   }
   CreateParentDirs(extractionPath);
 

@@ -11,8 +11,9 @@
 // Bytes copied per read and write, and per PG_EXTRACT_BYTES report.
 constexpr uint32_t EXTRACT_CHUNK_SIZE = 4096;
 
-// Extracts `entry` (already validated against the file) to the temporary
-// directory under its name; `extractionPath` receives that path. Reports
-// PG_EXTRACT_BYTES after every chunk. On failure `failure` is set.
+// Extracts `entry` (already validated against the file) into the run's
+// folder `workDir` under its name; `extractionPath` receives that path.
+// Reports PG_EXTRACT_BYTES after every chunk. On failure `failure` is set.
 void ExtractEntry(OwnFileSource& source, const PayloadEntry& entry, uint32_t ordinal,
-                  char (&extractionPath)[UPDATE_PATH_SIZE], RunFailure& failure);
+                  const char* workDir, char (&extractionPath)[UPDATE_PATH_SIZE],
+                  RunFailure& failure);

@@ -27,7 +27,7 @@ bool InstallPlainFile(const char* extractedPath, const char* gameDir) {
   const char* fileName = separator != nullptr ? separator + 1 : extractedPath;
   char destination[UPDATE_PATH_SIZE];
   if (!FormatFitted(destination, sizeof destination, "%s\\%s", gameDir, fileName)) return false;
-  return ReplaceWholeFile(extractedPath, destination, gameDir);
+  return ReplaceWholeFile(extractedPath, destination);
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include "bounded_text.h"
 #include "win32_handle.h"
+
+const char REPLACEMENT_SUFFIX[] = ".upd-new";
 
 namespace {
 
@@ -14,7 +17,7 @@ bool FlushToDisk(const char* path) {
 
 }  // namespace
 
-bool ReplaceWholeFile(const char* source, const char* destination, const char* directory) {
+bool ReplaceWholeFile(const char* source, const char* destination) {
   // A plain copy refuses a read-only or hidden target; a rename would not
   // everywhere, so the refusal is made here.
   DWORD existing = GetFileAttributesA(destination);
@@ -24,7 +27,14 @@ bool ReplaceWholeFile(const char* source, const char* destination, const char* d
     return false;
   }
   char temporary[MAX_PATH] = {};
-  if (GetTempFileNameA(directory, "upd", 0, temporary) == 0) return false;
+  if (!FormatFitted(temporary, sizeof temporary, "%s%s", destination, REPLACEMENT_SUFFIX)) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  // A copy left by a killed run is ours and is overwritten, whatever its attributes.
+  if (GetFileAttributesA(temporary) != INVALID_FILE_ATTRIBUTES) {
+    SetFileAttributesA(temporary, FILE_ATTRIBUTE_NORMAL);
+  }
   bool replaced = CopyFileA(source, temporary, FALSE) != FALSE && FlushToDisk(temporary) &&
                   MoveFileExA(temporary, destination,
                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;

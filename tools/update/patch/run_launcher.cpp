@@ -65,6 +65,41 @@ bool ComposeLauncherTempPath(const char* name, char (&path)[UPDATE_PATH_SIZE], i
   return false;
 }
 
+// The launcher's copy and "launch.txt" are removed once the hand-off is over,
+// whichever way it ended, but only once this run has written them: a file it
+// could not replace (a launcher still running from an earlier run, say) is
+// not its own.
+class HandOffFiles {
+ public:
+  HandOffFiles() = default;
+  ~HandOffFiles() {
+    if (launchText_[0] != '\0') DeleteFileA(launchText_);
+    if (launcher_[0] != '\0') RemoveEndedLauncher(launcher_);
+  }
+  HandOffFiles(const HandOffFiles&) = delete;
+  HandOffFiles& operator=(const HandOffFiles&) = delete;
+  void OwnLauncher(const char* path) { FormatFitted(launcher_, sizeof launcher_, "%s", path); }
+  void OwnLaunchText(const char* path) {
+    FormatFitted(launchText_, sizeof launchText_, "%s", path);
+  }
+
+ private:
+  // The system may hold the program's file for a moment after its process
+  // has ended; the wait is bounded, and a copy that stays is overwritten and
+  // removed by the next hand-off.
+  static void RemoveEndedLauncher(const char* path) {
+    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    for (int attempt = 0; attempt < 50 && !DeleteFileA(path); ++attempt) {
+      DWORD error = GetLastError();
+      if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return;
+      Sleep(100);
+    }
+  }
+
+  char launcher_[UPDATE_PATH_SIZE] = {};
+  char launchText_[UPDATE_PATH_SIZE] = {};
+};
+
 // "launch.txt": the window handle as a signed decimal, then zero bytes up to 30.
 bool WriteLaunchText(const char* path) {
   UniqueFile file(std::fopen(path, "w+"));
@@ -87,9 +122,11 @@ int UpdateSession::RunLauncher(const char* packagePath, const char* gameDirector
   if (!FormatFitted(sourcePath, sizeof sourcePath, "%s%s", gameDirectory, kLauncherSource)) {
     return Fail(kTextPathTooLong, gameDirectory, kLauncherSource);
   }
+  HandOffFiles handOff;
   if (!CopyFileA(sourcePath, launcherPath, FALSE)) {
     return Fail(kTextCopyFailed, sourcePath, launcherPath, static_cast<int>(GetLastError()));
   }
+  handOff.OwnLauncher(launcherPath);
 
   char parameters[UPDATE_PATH_SIZE];
   if (!FormatFitted(parameters, sizeof parameters, kParameterFormat, packagePath, gameDirectory)) {
@@ -99,6 +136,7 @@ int UpdateSession::RunLauncher(const char* packagePath, const char* gameDirector
   char launchTextPath[UPDATE_PATH_SIZE];
   if (!ComposeLauncherTempPath(kLaunchTextName, launchTextPath, &failure)) return failure;
   if (!WriteLaunchText(launchTextPath)) return Fail(kTextLaunchTextFailed, launchTextPath);
+  handOff.OwnLaunchText(launchTextPath);
 
   SHELLEXECUTEINFOA request;
   std::memset(&request, 0, sizeof request);

@@ -34,8 +34,9 @@ class UpdateSession {
                    uint32_t entryCount);
   int RunLauncher(const char* packagePath, const char* gameDirectory);
 
-  // The installed version and the updater's MD5 after a successful run.
-  void WriteVersionRecord();
+  // The installed version and the updater's MD5 after a successful run;
+  // false when the record could not be written whole.
+  bool WriteVersionRecord();
 
   char gameDir[UPDATE_PATH_SIZE];
   std::string baseVersion;

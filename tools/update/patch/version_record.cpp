@@ -1,6 +1,7 @@
 // After a successful run: the installed version and the fingerprint of the
-// updater that brought it, in the game's configuration. Every failure here is
-// silent; the run has already succeeded.
+// updater that brought it, in the game's configuration. Nothing here is shown
+// to the user (the run has already succeeded); a record that could not be
+// written is reported to the caller, which makes it the program's exit code.
 #include <windows.h>
 
 #include <cstdio>
@@ -39,15 +40,20 @@ std::string OwnFileDigest() {
 
 }  // namespace
 
-void UpdateSession::WriteVersionRecord() {
+bool UpdateSession::WriteVersionRecord() {
   char clientPath[UPDATE_PATH_SIZE];
   char gamePath[UPDATE_PATH_SIZE];
   // A path that does not fit would name another file; nothing is written then.
-  if (!FormatFitted(clientPath, sizeof clientPath, "%s%s", gameDir, kClientConfig)) return;
+  if (!FormatFitted(clientPath, sizeof clientPath, "%s%s", gameDir, kClientConfig)) return false;
   ClearReadOnly(clientPath);
   if (FormatFitted(gamePath, sizeof gamePath, "%s%s", gameDir, kGameConfig)) ClearReadOnly(gamePath);
 
-  WritePrivateProfileStringA(kSection, "GameVersion", targetVersion.c_str(), clientPath);
+  // The version goes first: without a digest it still tells the next run
+  // what is installed. A record without the digest is incomplete all the same.
+  bool recorded =
+      WritePrivateProfileStringA(kSection, "GameVersion", targetVersion.c_str(), clientPath) != FALSE;
   std::string digest = OwnFileDigest();
-  if (!digest.empty()) WritePrivateProfileStringA(kSection, "MD5", digest.c_str(), clientPath);
+  if (digest.empty()) return false;
+  return WritePrivateProfileStringA(kSection, "MD5", digest.c_str(), clientPath) != FALSE &&
+         recorded;
 }

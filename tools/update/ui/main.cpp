@@ -4,6 +4,7 @@
 
 #include "globals.h"
 #include "resource.h"
+#include "run_outcome.h"
 #include "update_dialog.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
@@ -14,6 +15,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   controls.dwSize = sizeof(controls);
   controls.dwICC = ICC_PROGRESS_CLASS;
   InitCommonControlsEx(&controls);
-  return static_cast<int>(
-      DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_UPDATE), nullptr, UpdateDlgProc, 0));
+  // The dialog ends with the run's outcome or with a refusal (run_outcome.h).
+  INT_PTR outcome =
+      DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_UPDATE), nullptr, UpdateDlgProc, 0);
+  // -1: the dialog could not be shown at all, and nothing was updated.
+  return outcome < 0 ? RUN_FAILED : static_cast<int>(outcome);
 }

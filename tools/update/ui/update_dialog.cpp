@@ -10,13 +10,13 @@
 #include "host_hooks.h"
 #include "registry_value.h"
 #include "resource.h"
+#include "run_outcome.h"
 #include "unique_resource.h"
 #include "update_session.h"
 #include "update_worker.h"
 
 namespace {
 
-constexpr INT_PTR kRefusedExitCode = 2;
 constexpr const char* kInvalidChosenDir = "对不起，不正确的Orvenna游戏目录!";
 
 void ReplaceStopEvent() {
@@ -47,7 +47,7 @@ INT_PTR OnInitDialog(HWND dialog) {
 
   if (g_UpdateSession.IsAnotherInstanceRunning()) {
     ShowWarning("无法同时运行两个更新补丁");
-    EndDialog(dialog, kRefusedExitCode);
+    EndDialog(dialog, RUN_REFUSED);
     return TRUE;
   }
 
@@ -58,7 +58,7 @@ INT_PTR OnInitDialog(HWND dialog) {
     // A cut path would name another directory; refuse like any other
     // unusable directory instead of updating something the caller did not ask for.
     ShowWarning(kInvalidChosenDir);
-    EndDialog(dialog, kRefusedExitCode);
+    EndDialog(dialog, RUN_REFUSED);
     return TRUE;
   }
   g_UpdateSession.autoMode = fromCommandLine == CommandLineDir::Stored;
@@ -66,7 +66,7 @@ INT_PTR OnInitDialog(HWND dialog) {
 
   if (IsGameRunning()) {
     ShowWarning("游戏正在运行,请退出游戏后重新更新补丁!");
-    EndDialog(dialog, kRefusedExitCode);
+    EndDialog(dialog, RUN_REFUSED);
     return TRUE;
   }
 
@@ -139,7 +139,7 @@ INT_PTR OnCancel(HWND dialog) {
   // Ending now would stop the run in the middle of writing the game's files.
   // The request is dropped; the worker ends the program when the run is over.
   if (IsUpdateRunUnderWay()) return TRUE;
-  EndDialog(dialog, kRefusedExitCode);
+  EndDialog(dialog, RUN_REFUSED);
   return TRUE;
 }
 
@@ -198,6 +198,9 @@ INT_PTR CALLBACK UpdateDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         default:
           return TRUE;
       }
+    case WM_UPDATE_RUN_ENDED:
+      EndDialog(dialog, static_cast<INT_PTR>(wParam));
+      return TRUE;
     case WM_DESTROY:
       return OnDestroy();
     default:

@@ -6,6 +6,7 @@
 #include "host_hooks.h"
 #include "progress_display.h"
 #include "resource.h"
+#include "run_outcome.h"
 #include "update_session.h"
 
 namespace {
@@ -34,8 +35,11 @@ DWORD WINAPI UpdateWorkerProc(LPVOID dialogWindow) {
   UpdateSession::SetProgressCallback(OnUpdateProgress, 0);
 
   bool versionOk = true;
-  if (g_UpdateSession.ApplyPatch(versionOk)) {
-    g_UpdateSession.WriteVersionRecord();
+  const bool applied = g_UpdateSession.ApplyPatch(versionOk) != 0;
+  // A record that could not be written does not change what the user is
+  // told; only the exit code says so.
+  const bool recorded = applied && g_UpdateSession.WriteVersionRecord();
+  if (applied) {
     if (!g_UpdateSession.autoMode) ShowWarning("更新补丁文件完成!!");
   } else if (versionOk) {
     // A refused version has been explained by the run itself (or is silent
@@ -46,7 +50,9 @@ DWORD WINAPI UpdateWorkerProc(LPVOID dialogWindow) {
 
   ReleaseCapture();
   SetCursor(LoadCursor(nullptr, IDC_ARROW));
-  PostMessageA(dialog, WM_QUIT, 0, 0);
+  // Only after the outcome box has been closed: the dialog ends with the
+  // outcome, which becomes the program's exit code.
+  PostMessageA(dialog, WM_UPDATE_RUN_ENDED, OutcomeOfRun(applied, versionOk, recorded), 0);
   return 0;
 }
 

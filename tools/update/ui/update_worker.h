@@ -3,6 +3,10 @@
 
 #include <windows.h>
 
+// Posted by the worker to the dialog when its run is over; wParam is the
+// RunOutcome, with which the dialog ends.
+constexpr UINT WM_UPDATE_RUN_ENDED = WM_APP + 1;
+
 // Thread procedure; the parameter is the dialog window. Returns 1 when a run
 // was already under way (and does nothing else), 0 after a run.
 DWORD WINAPI UpdateWorkerProc(LPVOID dialogWindow);

@@ -1,0 +1,154 @@
+// Update.exe killed the hard way at several moments of a run, then started
+// again: every game file stays whole (old or new), the version is recorded
+// only at the very end, and the run after the crashes completes and leaves
+// nothing behind. Each moment is reached by waiting for what the run itself
+// makes (a file that grows, the launcher's start), never by guessing times.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "md5.h"
+#include "file_tree.h"
+#include "outcome_checks.h"
+#include "test_files.h"
+#include "updater_driver.h"
+
+namespace {
+
+constexpr DWORD kTimeoutMs = 240000;
+constexpr size_t kChunkSize = 1 << 20;
+constexpr size_t kChunks = 32;
+
+uint64_t FileSize(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::string DigestOfChunks(const std::string& chunk, size_t count) {
+  MD5 digest;
+  for (size_t i = 0; i < count; ++i) {
+    digest.update(reinterpret_cast<const unsigned char*>(chunk.data()),
+                  static_cast<uint32_t>(chunk.size()));
+  }
+  digest.finalize();
+  return digest.hex_digest();
+}
+
+// Polls `done` as often as it can: a replacement copy lives only briefly.
+template <typename Condition>
+bool WaitUntil(const UpdaterProcess& updater, Condition done) {
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < kTimeoutMs) {
+    if (done()) return true;
+    if (updater.HasExited()) return false;
+    Sleep(1);
+  }
+  return false;
+}
+
+bool LauncherRunning() {
+  UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32First(snapshot.Get(), &entry); more;
+       more = Process32Next(snapshot.Get(), &entry)) {
+    if (std::string(entry.szExeFile) == "launch.exe") return true;
+  }
+  return false;
+}
+
+class CrashRecovery : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (size_t i = 0; i < kChunkSize; ++i) chunk_.push_back(static_cast<char>(i * 7 + i / 251));
+    PatchSpec layout;
+    layout.files = {{"big.dat", chunk_, kChunks},
+                    {"patch.tpk", BarePackage({{"pak\\content.dat", "packaged bytes"}})},
+                    {"readme.txt", "new readme"}};
+    // A name of its own: the kill service finds the program by it.
+    scenario_ = MakeScenario("crash_recovery", layout, "1.4.1.33960", true, "crash_recovery.exe");
+    big_ = scenario_.game + "\\big.dat";
+    WriteWholeFile(big_, "old big");
+    newDigest_ = DigestOfChunks(chunk_, kChunks);
+  }
+
+  // The killed run changed nothing it should not have.
+  void ExpectWholeAndUnrecorded() {
+    const bool old = ReadWholeFile(big_) == "old big";
+    EXPECT_TRUE(old || Md5OfFile(big_) == newDigest_) << "big.dat is torn";
+    EXPECT_EQ(InstalledVersion(scenario_), "1.4.1.33960");
+  }
+
+  std::string chunk_;
+  UpdateScenario scenario_;
+  std::string big_;
+  std::string newDigest_;
+};
+
+TEST_F(CrashRecovery, KilledDuringExtractionReplacementAndLauncherThenCompleted) {
+  ScopedTempDir temp(scenario_.work + "\\tmp");
+  const std::string extracted = temp.Path() + "\\TPK_MVR_J_UPDATE\\big.dat";
+  const std::string replacement = big_ + ".upd-new";
+  const std::string started = scenario_.game + "\\launch_started.txt";
+  const std::string hold = scenario_.game + "\\launch_hold.txt";
+  const uint64_t bigSize = uint64_t(kChunkSize) * kChunks;
+  WriteWholeFile(hold, "");
+
+  {
+    SCOPED_TRACE("during extraction");
+    UpdaterProcess updater;
+    ASSERT_TRUE(updater.Start(scenario_.updater, Quoted(scenario_.game)));
+    ASSERT_TRUE(WaitUntil(updater, [&] { return FileSize(extracted) >= kChunkSize; }));
+    ASSERT_TRUE(updater.Suspend());
+    EXPECT_LT(FileSize(extracted), bigSize);
+    ASSERT_TRUE(updater.KillHard(kTimeoutMs));
+    EXPECT_EQ(ReadWholeFile(big_), "old big");
+    ExpectWholeAndUnrecorded();
+  }
+  {
+    SCOPED_TRACE("while the large file is replaced");
+    UpdaterProcess updater;
+    ASSERT_TRUE(updater.Start(scenario_.updater, Quoted(scenario_.game)));
+    ASSERT_TRUE(WaitUntil(updater, [&] { return FileExists(replacement) || FileExists(started); }));
+    ASSERT_TRUE(updater.Suspend());
+    EXPECT_TRUE(FileExists(replacement)) << "the launcher started before the copy was seen";
+    ASSERT_TRUE(updater.KillHard(kTimeoutMs));
+    ExpectWholeAndUnrecorded();
+  }
+  {
+    SCOPED_TRACE("during the launcher");
+    UpdaterProcess updater;
+    ASSERT_TRUE(updater.Start(scenario_.updater, Quoted(scenario_.game)));
+    ASSERT_TRUE(WaitUntil(updater, [&] { return FileExists(started); }));
+    ASSERT_TRUE(updater.KillHard(kTimeoutMs));
+    ExpectWholeAndUnrecorded();
+    EXPECT_EQ(Md5OfFile(big_), newDigest_) << "installed before the launcher was started";
+    EXPECT_FALSE(FileExists(scenario_.game + "\\readme.txt"));
+    // The launcher outlives the updater, as it would after a real crash.
+    DeleteFileA(hold.c_str());
+    DeleteFileA(started.c_str());
+    DWORD start = GetTickCount();
+    while (LauncherRunning() && GetTickCount() - start < kTimeoutMs) PollPause();
+    ASSERT_FALSE(LauncherRunning());
+  }
+
+  UpdaterOutcome outcome = RunUpdater(scenario_.updater, Quoted(scenario_.game), kTimeoutMs);
+  ASSERT_TRUE(EndedSilently(outcome));
+  EXPECT_EQ(outcome.exitCode, 0u);
+  EXPECT_EQ(Md5OfFile(big_), newDigest_);
+  EXPECT_EQ(ReadWholeFile(scenario_.game + "\\readme.txt"), "new readme");
+  EXPECT_EQ(ReadWholeFile(scenario_.game + "\\pak\\content.dat"), "packaged bytes");
+  EXPECT_EQ(InstalledVersion(scenario_), "1.4.1.34242");
+  // Nothing but the installed files: no extracted entry, no hand-off file,
+  // no replacement copy.
+  EXPECT_EQ(ListFiles(temp.Path(), "*"), std::vector<std::string>{});
+  const std::vector<std::string> game = {"Config", "big.dat", "launch", "launch_received.txt",
+                                         "pak", "readme.txt"};
+  EXPECT_EQ(ListFiles(scenario_.game, "*"), game);
+}
+
+}  // namespace

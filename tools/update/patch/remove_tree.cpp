@@ -1,0 +1,51 @@
+#include "remove_tree.h"
+
+#include <windows.h>
+
+#include "bounded_text.h"
+#include "win32_handle.h"
+
+namespace {
+
+constexpr DWORD kLinkOrDirectory = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+
+void RemoveFile(const char* path) {
+  SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+  DeleteFileA(path);
+}
+
+void RemoveDirectoryContents(const char* path) {
+  char pattern[MAX_PATH];
+  if (!FormatFitted(pattern, sizeof pattern, "%s\\*", path)) return;
+  WIN32_FIND_DATAA entry;
+  UniqueFindHandle find(FindFirstFileA(pattern, &entry));
+  if (!find) return;
+  do {
+    const char* name = entry.cFileName;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+    char child[MAX_PATH];
+    if (!FormatFitted(child, sizeof child, "%s\\%s", path, name)) continue;
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      // Removing the link, never its target.
+      if (!RemoveDirectoryA(child)) RemoveFile(child);
+    } else if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      RemoveTree(child);
+    } else {
+      RemoveFile(child);
+    }
+  } while (FindNextFileA(find.Get(), &entry));
+}
+
+}  // namespace
+
+void RemoveTree(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if ((attributes & kLinkOrDirectory) == FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryContents(path);
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    SetFileAttributesA(path, FILE_ATTRIBUTE_DIRECTORY);
+    RemoveDirectoryA(path);
+  } else {
+    RemoveFile(path);
+  }
+}

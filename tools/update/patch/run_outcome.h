@@ -1,0 +1,27 @@
+// How one start of the updater ended, as its process exit code. Game
+// launchers start Update.exe and act on this value, so the numbers are a
+// contract: they never change meaning and are the same in both modes.
+#pragma once
+
+enum RunOutcome : int {
+  // Every entry installed and the version recorded.
+  RUN_SUCCEEDED = 0,
+  // A damaged or unreadable updater, or an entry not extracted or not installed.
+  RUN_FAILED = 1,
+  // Refused at start (another updater, the game running, an unusable
+  // directory) or left with Escape or the close box before a run.
+  RUN_REFUSED = 2,
+  // The installed version lies outside the patch's range; nothing was written.
+  RUN_VERSION_REFUSED = 3,
+  // Every entry installed, but the version record could not be written: the
+  // next run applies the patch again.
+  RUN_VERSION_NOT_RECORDED = 4,
+};
+
+// The outcome of a run that got past the start: `applied` is what the patch
+// run returned, `versionOk` whether its version gate let the run through,
+// `recorded` whether the version record was written (looked at only when applied).
+inline RunOutcome OutcomeOfRun(bool applied, bool versionOk, bool recorded) {
+  if (applied) return recorded ? RUN_SUCCEEDED : RUN_VERSION_NOT_RECORDED;
+  return versionOk ? RUN_FAILED : RUN_VERSION_REFUSED;
+}
