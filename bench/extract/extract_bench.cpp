@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "globals.h"
 #include "host_hooks.h"
 #include "payload.h"
 #include "update_session.h"

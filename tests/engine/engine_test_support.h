@@ -71,9 +71,12 @@ class EngineTest : public ::testing::Test {
   std::string updaterPath_;
   static std::vector<std::string> warnings_;
   static std::vector<ProgressEvent> progress_;
+  // The window the engine hands the launcher; 1234 unless a test sets another.
+  static HWND ownerWindow_;
 
  private:
   static void CollectWarning(const char* text);
+  static void* OwnerWindow() { return ownerWindow_; }
   static void CollectProgress(uint32_t userValue, uint32_t code, uint32_t a, uint32_t b);
 };
 
