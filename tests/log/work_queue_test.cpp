@@ -236,7 +236,8 @@ TEST_F(WorkQueueTest, ThreadOutlivingTheStopWaitFinishesWithoutTheQueue) {
   CloseHandle(g_release);
 }
 
-// Which way the queue's own messages go: printf, or into g_Log.
+// Which way the queue's own messages go: printf (the texts as they are, no
+// line end added), or into g_Log.
 TEST_F(WorkQueueTest, ConsoleQueueNeverReportsIntoTheLog) {
   char previous[MAX_PATH];
   GetCurrentDirectoryA(sizeof(previous), previous);
@@ -251,8 +252,12 @@ TEST_F(WorkQueueTest, ConsoleQueueNeverReportsIntoTheLog) {
   WorkQueue console(true);
   console.SetHooks(ticksOnly);
   ASSERT_TRUE(console.Create(RecordingHandler, 1, "con"));
+  testing::internal::CaptureStdout();
   console.Post(1, malloc(1), 1, false, WQ_PROBE);
   console.Stop();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Id=1 [con] 处理速度 3 tick"
+            "handle WQ_QUIT,workQueue exit");
   EXPECT_EQ(FindLogFile(prefix), "");
 
   WorkQueue logged(false);
