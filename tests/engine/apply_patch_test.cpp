@@ -208,4 +208,23 @@ TEST_F(ApplyPatchTest, InstallFailureTextIsLoggedVerbatimAndCut) {
   EXPECT_TRUE(ListFiles(gameDir_, "upd*.tmp").empty());
 }
 
+// The run ends at the first entry that cannot be installed. The worker's
+// general message after this failure text is held by the automatic-mode GUI
+// test of a damaged patch.
+TEST_F(ApplyPatchTest, FailedInstallationStopsTheRun) {
+  const std::string blocked = Unique("blocked.dll"), after = Unique("after.dll");
+  MakeDirectories(gameDir_ + "\\" + blocked);  // a directory refuses the copy
+  UseUpdater(BuildUpdater(64, {{blocked, "one"}, {after, "two"}}));
+  bool versionOk;
+  EXPECT_EQ(0, Apply(&versionOk));
+  const std::vector<ProgressEvent> expected = {
+      {PG_EXTRACT_BEGIN, 1, 2}, {PG_EXTRACT_BYTES, 0, 3}, {PG_EXTRACT_END, 1, 2},
+      {PG_INSTALL_BEGIN, 1, 2}};
+  EXPECT_EQ(expected, progress_);
+  const std::string text = "拷贝文件错误 " + TempDir() + "\\" + blocked + " " + blocked + " 2";
+  EXPECT_EQ(std::vector<std::string>{text}, warnings_);
+  EXPECT_FALSE(FileExists(TempDir() + after)) << "the second entry was extracted";
+  EXPECT_FALSE(FileExists(gameDir_ + "\\" + after)) << "the second entry was installed";
+}
+
 }  // namespace
