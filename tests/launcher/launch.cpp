@@ -18,6 +18,9 @@ namespace {
 const char kRecordName[] = "launch_received.txt";
 const char kExitCodeName[] = "launch_exit_code.txt";
 const char kDelayName[] = "launch_delay_ms.txt";
+const char kHoldName[] = "launch_hold.txt";
+// A test that died must not leave the stand-in holding for ever.
+const DWORD kLongestHoldMs = 10 * 60 * 1000;
 const char kExitCodeVariable[] = "UPDATE_LAUNCH_EXIT_CODE";
 const size_t kLaunchTextSize = 30;
 
@@ -128,6 +131,16 @@ int ChosenExitCode(const std::string& gameDir) {
   return ReadNumberFile(gameDir + "\\" + kExitCodeName, fallback);
 }
 
+// When the game directory names an event in launch_hold.txt, waits until the
+// test sets it: the run stays under way for exactly as long as the test needs.
+void WaitForRelease(const std::string& gameDir) {
+  std::vector<unsigned char> name;
+  if (!ReadWholeFile(gameDir + "\\" + kHoldName, &name)) return;
+  name.push_back(0);
+  UniqueHandle release(OpenEventA(SYNCHRONIZE, FALSE, reinterpret_cast<const char*>(name.data())));
+  if (release.IsValid()) WaitForSingleObject(release.Get(), kLongestHoldMs);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -142,6 +155,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   const std::string recordDir = request.argsOk ? request.gameDir : ownDir;
 
   Sleep(static_cast<DWORD>(ReadNumberFile(recordDir + "\\" + kDelayName, 0)));
+  WaitForRelease(recordDir);
   int applied = request.argsOk ? ApplyPackage(request.package, request.gameDir) : -1;
 
   FileHandle record(std::fopen((recordDir + "\\" + kRecordName).c_str(), "ab"));
