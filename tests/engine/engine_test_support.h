@@ -46,7 +46,8 @@ void PrintTo(const ProgressEvent& event, std::ostream* os);
 // Each test gets its own game directory under games\<test name>, a Client.ini
 // with an installed version inside the default patch's range, and its own
 // updater path; the own-file and warning hooks and the progress callback
-// point at recorders for the length of the test.
+// point at recorders, and the launcher's window at ownerWindow_, for the
+// length of the test.
 class EngineTest : public ::testing::Test {
  protected:
   void SetUp() override;
