@@ -143,6 +143,18 @@ for face in SimSun NSimSun 宋体 Tahoma "MS Shell Dlg" "MS Sans Serif"; do
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d "WenQuanYi Micro Hei" /f \
     >/dev/null 2>&1
 done
+# Wine draws the caption buttons (the close box's cross) with its Marlett
+# font; this Wine does not search its own font folder, so without a copy in
+# the prefix the buttons show plain letters.
+wine_fonts=$(dirname "$(readlink -f "$(command -v wine)")")/../share/wine/fonts
+for fonts in "$wine_fonts" /usr/share/wine/fonts; do
+  if [ -f "$fonts/marlett.ttf" ]; then
+    cp -f "$fonts/marlett.ttf" "$WINEPREFIX/drive_c/windows/Fonts/"
+    break
+  fi
+done
+[ -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ] ||
+  echo "    Wine's marlett.ttf not found (package fonts-wine): caption buttons show letters"
 wine "$DRIVER" "$(win_path "$WORK/Update-interactive.exe")" "$(win_path "$WORK/ready.txt")" \
   "$(win_path "$WORK/done.txt")" "$(win_path "$WORK/report.txt")" >/dev/null 2>&1 &
 driver=$!

@@ -18,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "globals.h"
 #include "host_hooks.h"
 #include "md5.h"
 #include "own_file_source.h"

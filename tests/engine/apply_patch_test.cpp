@@ -215,4 +215,24 @@ TEST_F(ApplyPatchTest, InstallFailureTextIsLoggedVerbatimAndCut) {
   EXPECT_FALSE(DirectoryExists(RunFolder())) << "a failed run removes what it extracted";
 }
 
+// The run ends at the first entry that cannot be installed. The worker's
+// general message after this failure text is held by the automatic-mode GUI
+// test of a damaged patch.
+TEST_F(ApplyPatchTest, FailedInstallationStopsTheRun) {
+  const std::string blocked = Unique("blocked.dll"), after = Unique("after.dll");
+  MakeDirectories(gameDir_ + "\\" + blocked);  // a directory refuses the copy
+  UseUpdater(BuildUpdater(64, {{blocked, "one"}, {after, "two"}}));
+  bool versionOk;
+  EXPECT_EQ(0, Apply(&versionOk));
+  const std::vector<ProgressEvent> expected = {
+      {PG_EXTRACT_BEGIN, 1, 2}, {PG_EXTRACT_BYTES, 0, 3}, {PG_EXTRACT_END, 1, 2},
+      {PG_INSTALL_BEGIN, 1, 2}};
+  // Nothing for the second entry: it was never extracted.
+  EXPECT_EQ(expected, progress_);
+  // The text is formatted into 100 bytes, so a long path cuts it short.
+  const std::string text = "拷贝文件错误 " + RunFolder() + "\\" + blocked + " " + blocked + " 2";
+  EXPECT_EQ(std::vector<std::string>{text.substr(0, 99)}, warnings_);
+  EXPECT_FALSE(FileExists(gameDir_ + "\\" + after)) << "the second entry was installed";
+}
+
 }  // namespace

@@ -4,7 +4,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "globals.h"
 #include "host_hooks.h"
 #include "logger.h"
 #include "run_work_dir.h"
@@ -12,6 +11,7 @@
 
 std::vector<std::string> EngineTest::warnings_;
 std::vector<ProgressEvent> EngineTest::progress_;
+HWND EngineTest::ownerWindow_ = nullptr;
 
 namespace {
 
@@ -140,14 +140,15 @@ void EngineTest::SetUp() {
   UpdateSession::SetProgressCallback(&EngineTest::CollectProgress, 77);
   ASSERT_TRUE(g_UpdateSession.SetGameDir(gameDir_.c_str()));
   g_UpdateSession.autoMode = false;
-  g_hMainDlg = reinterpret_cast<HWND>(static_cast<intptr_t>(1234));
+  ownerWindow_ = reinterpret_cast<HWND>(static_cast<intptr_t>(1234));
+  SetOwnerWindowProvider(&EngineTest::OwnerWindow);
 }
 
 void EngineTest::TearDown() {
   SetWarningSink(nullptr);
   SetOwnPathProvider(nullptr);
   UpdateSession::SetProgressCallback(nullptr, 0);
-  g_hMainDlg = nullptr;
+  SetOwnerWindowProvider(nullptr);
 }
 
 void EngineTest::UseUpdater(const Bytes& bytes) { WriteFileBytes(updaterPath_, bytes); }

@@ -46,7 +46,8 @@ void PrintTo(const ProgressEvent& event, std::ostream* os);
 // Each test gets its own game directory under games\<test name>, a Client.ini
 // with an installed version inside the default patch's range, and its own
 // updater path; the own-file and warning hooks and the progress callback
-// point at recorders for the length of the test.
+// point at recorders, and the launcher's window at ownerWindow_, for the
+// length of the test.
 class EngineTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -71,9 +72,12 @@ class EngineTest : public ::testing::Test {
   std::string updaterPath_;
   static std::vector<std::string> warnings_;
   static std::vector<ProgressEvent> progress_;
+  // The window the engine hands the launcher; 1234 unless a test sets another.
+  static HWND ownerWindow_;
 
  private:
   static void CollectWarning(const char* text);
+  static void* OwnerWindow() { return ownerWindow_; }
   static void CollectProgress(uint32_t userValue, uint32_t code, uint32_t a, uint32_t b);
 };
 

@@ -1,7 +1,6 @@
 // Installation of one extracted file: packages through the launcher stand-in,
 // plain files into the game directory.
 #include "engine_test_support.h"
-#include "globals.h"
 
 namespace {
 
@@ -63,7 +62,7 @@ TEST_F(InstallEntryTest, LauncherGetsItsCommandLineAndLaunchText) {
   const std::string package = Extracted(Unique("cmd.tpk"), "pkg");
   const intptr_t handles[] = {1234, -2147483647 - 1};
   for (intptr_t handle : handles) {
-    g_hMainDlg = reinterpret_cast<HWND>(handle);
+    ownerWindow_ = reinterpret_cast<HWND>(handle);
     progress_.clear();
     EXPECT_EQ(1, Install(package));
     EXPECT_EQ(kInstalled, progress_);

@@ -154,6 +154,10 @@ TEST_F(StartUpChecksTest, WindowTitleFromTheProgramName) {
   EXPECT_EQ(0u, title.find("Orvenna更新补丁(nnnn"));
   const std::string suffix = ")，双击目录名可更换更新目录";
   EXPECT_EQ(title.size() - suffix.size(), title.rfind(suffix));
+
+  // A path of 260 bytes or more still has its file's name.
+  std::string deep = "D:\\" + std::string(300, 'd') + "\\Update.exe";
+  EXPECT_EQ("Orvenna更新补丁(Update)，双击目录名可更换更新目录", Title(deep.c_str()));
 }
 
 TEST_F(StartUpChecksTest, SetGameDirKeepsAtMost259Characters) {

@@ -31,12 +31,20 @@ TEST(AutomaticMode, SuccessfulRunIsSilentAndRecordsTheVersion) {
       {"data\\x.dll", std::string(10000, 'd')},
   };
   UpdateScenario scenario = MakeScenario("auto_success", layout, "1.4.1.33960", true);
-  // The launcher takes its time, so the hidden dialog can be watched during the run.
-  WriteWholeFile(scenario.game + "\\launch_delay_ms.txt", "3000");
+  LauncherHold hold(scenario.game);
   ScopedTempDir temp(scenario.work + "\\tmp");
 
   UpdaterProcess updater;
   ASSERT_TRUE(updater.Start(scenario.updater, Quoted(scenario.game) + " ignored-second"));
+  // The launcher holds the run. Once the dialog has handled a message posted
+  // now, its modal loop has run idle, where it would have shown the dialog.
+  DialogSnapshot during;
+  ASSERT_TRUE(updater.WaitForDialogState(
+      kRunTimeoutMs, [](const DialogSnapshot& seen) { return seen.statusText == "正在加入文件"; },
+      &during));
+  ASSERT_TRUE(updater.WaitUntilHandled(kRunTimeoutMs));
+  EXPECT_FALSE(IsWindowVisible(during.window));
+  hold.Release();
   UpdaterOutcome outcome = updater.RunToEnd(kRunTimeoutMs);
 
   ASSERT_TRUE(EndedSilently(outcome));

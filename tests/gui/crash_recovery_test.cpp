@@ -96,7 +96,7 @@ TEST_F(CrashRecovery, KilledDuringExtractionReplacementAndLauncherThenCompleted)
   const std::string started = scenario_.game + "\\launch_started.txt";
   const std::string hold = scenario_.game + "\\launch_hold.txt";
   const uint64_t bigSize = uint64_t(kChunkSize) * kChunks;
-  WriteWholeFile(hold, "");
+  LauncherHold launcherHold(scenario_.game);
 
   {
     SCOPED_TRACE("during extraction");
@@ -129,6 +129,7 @@ TEST_F(CrashRecovery, KilledDuringExtractionReplacementAndLauncherThenCompleted)
     EXPECT_EQ(Md5OfFile(big_), newDigest_) << "installed before the launcher was started";
     EXPECT_FALSE(FileExists(scenario_.game + "\\readme.txt"));
     // The launcher outlives the updater, as it would after a real crash.
+    launcherHold.Release();
     DeleteFileA(hold.c_str());
     DeleteFileA(started.c_str());
     DWORD start = GetTickCount();

@@ -141,12 +141,14 @@ TEST(InteractiveMode, ClosingOrChoosingDuringARunWaitsForTheRun) {
   layout.files = {{"patch.tpk", BarePackage({{"pak\\content.dat", "packaged bytes"}})},
                 {"readme.txt", "new readme"}};
   UpdateScenario scenario = MakeScenario("interactive_close_during_run", layout, "1.4.1.33960", true);
-  WriteWholeFile(scenario.game + "\\launch_delay_ms.txt", "8000");
+  LauncherHold hold(scenario.game);
+  UninstallEntry entry((scenario.game + "\\uninst.exe").c_str());
+
   UpdaterProcess updater;
   DialogSnapshot shown;
   ASSERT_TRUE(StartByHand(updater, scenario, &shown));
   updater.ClickUpdate();
-  // The launcher is installing the package and will take seconds more.
+  // The launcher is installing the package and holds until released.
   ASSERT_TRUE(updater.WaitForDialogState(
       kTimeoutMs, [](const DialogSnapshot& seen) { return seen.statusText == "正在加入文件"; },
       &shown));
@@ -155,11 +157,9 @@ TEST(InteractiveMode, ClosingOrChoosingDuringARunWaitsForTheRun) {
   updater.PressEscape();
   updater.ClickGameDir();
   updater.ClickUpdate();  // a second start during the run ends at once
-  for (int i = 0; i < 20; ++i) {
-    PollPause();
-    ASSERT_FALSE(updater.HasExited()) << "the program ended in the middle of the run";
-    ASSERT_EQ(updater.FindFolderBrowser(), nullptr) << "a folder could be chosen during the run";
-  }
+  ASSERT_TRUE(updater.WaitUntilHandled(kTimeoutMs)) << "the program ended in the middle of the run";
+  ASSERT_EQ(updater.FindFolderBrowser(), nullptr) << "a folder could be chosen during the run";
+  hold.Release();
 
   // One box: the second start during the run said nothing.
   EXPECT_TRUE(EndedAfterBoxes(updater.RunToEnd(kTimeoutMs), {kDone}));

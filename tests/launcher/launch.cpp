@@ -20,6 +20,8 @@ const char kExitCodeName[] = "launch_exit_code.txt";
 const char kDelayName[] = "launch_delay_ms.txt";
 const char kHoldName[] = "launch_hold.txt";
 const char kStartedName[] = "launch_started.txt";
+// A test that died must not leave the stand-in holding for ever.
+const DWORD kLongestHoldMs = 10 * 60 * 1000;
 const char kExitCodeVariable[] = "UPDATE_LAUNCH_EXIT_CODE";
 const size_t kLaunchTextSize = 30;
 
@@ -130,15 +132,17 @@ int ChosenExitCode(const std::string& gameDir) {
   return ReadNumberFile(gameDir + "\\" + kExitCodeName, fallback);
 }
 
-// While `<dir>\launch_hold.txt` exists the launcher waits, after saying in
-// `<dir>\launch_started.txt` that it has started: tests use the pair to act
-// at a known moment of the hand-off instead of guessing how long it takes.
-void WaitWhileHeld(const std::string& dir) {
-  const std::string hold = dir + "\\" + kHoldName;
-  if (GetFileAttributesA(hold.c_str()) == INVALID_FILE_ATTRIBUTES) return;
-  UniqueFile started(std::fopen((dir + "\\" + kStartedName).c_str(), "wb"));
+// When the game directory holds launch_hold.txt, says so in launch_started.txt
+// and waits until the test sets the event the hold file names: tests act at a
+// known moment of the hand-off, for as long as they need, without guessing.
+void WaitForRelease(const std::string& gameDir) {
+  std::vector<unsigned char> name;
+  if (!ReadWholeFile(gameDir + "\\" + kHoldName, &name)) return;
+  UniqueFile started(std::fopen((gameDir + "\\" + kStartedName).c_str(), "wb"));
   started.Close();
-  while (GetFileAttributesA(hold.c_str()) != INVALID_FILE_ATTRIBUTES) Sleep(50);
+  name.push_back(0);
+  UniqueHandle release(OpenEventA(SYNCHRONIZE, FALSE, reinterpret_cast<const char*>(name.data())));
+  if (release.IsValid()) WaitForSingleObject(release.Get(), kLongestHoldMs);
 }
 
 }  // namespace
@@ -154,8 +158,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // Without a game directory the record goes beside the program.
   const std::string recordDir = request.argsOk ? request.gameDir : ownDir;
 
-  WaitWhileHeld(recordDir);
   Sleep(static_cast<DWORD>(ReadNumberFile(recordDir + "\\" + kDelayName, 0)));
+  WaitForRelease(recordDir);
   int applied = request.argsOk ? ApplyPackage(request.package, request.gameDir) : -1;
 
   UniqueFile record(std::fopen((recordDir + "\\" + kRecordName).c_str(), "ab"));

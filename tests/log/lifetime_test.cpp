@@ -56,6 +56,16 @@ TEST_F(LifetimeTest, EveryLineFromSeveralThreadsIsWrittenWholeBeforeExit) {
   ExpectEveryLineWritten(4, 500);
 }
 
+TEST_F(LifetimeTest, FileNameKeepsACharacterWhoseSecondByteIsABackslash) {
+  // "俓" is 0x82 0x5C in GBK; split there, the name would be "child".
+  const std::string name = "log俓child";
+  ASSERT_TRUE(CopyFileA(BesideTestProgram("log_child.exe").c_str(),
+                        BesideTestProgram(name + ".exe").c_str(), FALSE));
+  ChildRun run = RunChild("globals", name + ".exe");
+  ASSERT_EQ(run.exitCode, 0u);
+  EXPECT_NE(FindLogFile(name + "_" + std::to_string(run.processId) + "_"), "");
+}
+
 TEST_F(LifetimeTest, SamePrefixOnTheSameDayAppends) {
   ASSERT_EQ(RunChild("append shared_ first").exitCode, 0u);
   ASSERT_EQ(RunChild("append shared_ second").exitCode, 0u);

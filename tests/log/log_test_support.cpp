@@ -94,11 +94,15 @@ std::string StdoutPipe::Drain() {
   return text;
 }
 
-ChildRun RunChild(const std::string& arguments) {
+std::string BesideTestProgram(const std::string& name) {
   char self[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, self, sizeof(self));
-  std::string program = self;
-  program = program.substr(0, program.find_last_of("\\/") + 1) + "log_child.exe";
+  std::string folder = self;
+  return folder.substr(0, folder.find_last_of("\\/") + 1) + name;
+}
+
+ChildRun RunChild(const std::string& arguments, const std::string& name) {
+  std::string program = BesideTestProgram(name);
   std::string command = "\"" + program + "\" " + arguments;
   std::vector<char> line(command.begin(), command.end());
   line.push_back('\0');

@@ -56,9 +56,11 @@ struct ChildRun {
   DWORD exitCode;
   DWORD processId;
 };
-// Starts log_child.exe (next to the test program) with `arguments` in the
-// current folder and waits for it to end.
-ChildRun RunChild(const std::string& arguments);
+// The path of `name` in the test program's folder.
+std::string BesideTestProgram(const std::string& name);
+// Starts log_child.exe, or a copy of it called `name`, (next to the test
+// program) with `arguments` in the current folder and waits for it to end.
+ChildRun RunChild(const std::string& arguments, const std::string& name = "log_child.exe");
 // The one file matching Log/<prefix>*.<extension>, or "" when there is none.
 std::string FindLogFile(const std::string& prefix, const char* extension = "log");
 std::string DateSuffix(const SYSTEMTIME& day);

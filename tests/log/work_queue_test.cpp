@@ -27,6 +27,8 @@ struct Ledger {
   std::vector<std::string> events;      // handler calls and reports, in order
   std::atomic<DWORD> ticks{0};
   std::atomic<int> tickStep{0};          // added after each tick read
+  // Set once a thread has reported its quit packet, its last act.
+  HANDLE quitReported = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 } ledger;
 
 void* CountedAllocate(size_t size) {
@@ -54,7 +56,10 @@ void Record(const std::string& event) {
   ledger.events.push_back(event);
 }
 
-void CaptureReport(int level, const char* text) { Record(std::to_string(level) + " " + text); }
+void CaptureReport(int level, const char* text) {
+  Record(std::to_string(level) + " " + text);
+  if (strstr(text, "WQ_QUIT")) SetEvent(ledger.quitReported);
+}
 
 int RecordingHandler(WorkItem* item) {
   Record("item " + std::to_string(item->id) + " " +
@@ -78,6 +83,7 @@ protected:
     ledger.failAllocations = 0;
     ledger.ticks = 1000;
     ledger.tickStep = 0;
+    ResetEvent(ledger.quitReported);
   }
   void Install(WorkQueue& queue) {
     WorkQueueHooks hooks = {CountedAllocate, CountedRelease, SteppedTicks, CaptureReport};
@@ -221,22 +227,18 @@ TEST_F(WorkQueueTest, ThreadOutlivingTheStopWaitFinishesWithoutTheQueue) {
     EXPECT_FALSE(queue.Stop());
   }  // the queue object is gone while its thread still waits
   SetEvent(g_release);
-  for (int i = 0; i < 1000 && Live() != 0; ++i) Sleep(10);
-  for (int i = 0; i < 1000; ++i) {
-    {
-      std::lock_guard<std::mutex> guard(ledger.mutex);
-      if (ledger.events.size() == 4u) break;
-    }
-    Sleep(10);
-  }
+  // Items are freed as they are handled, all before the quit packet.
+  ASSERT_EQ(WaitForSingleObject(ledger.quitReported, 120000), WAIT_OBJECT_0);
+  std::lock_guard<std::mutex> guard(ledger.mutex);
   ASSERT_EQ(ledger.events.size(), 4u);
   EXPECT_EQ(ledger.events[2], "item 2 s");
   EXPECT_EQ(ledger.events[3], "2 handle WQ_QUIT,workQueue exit");
-  EXPECT_EQ(Live(), 0u);
+  EXPECT_TRUE(ledger.live.empty());
   CloseHandle(g_release);
 }
 
-// Which way the queue's own messages go: printf, or into g_Log.
+// Which way the queue's own messages go: printf (the texts as they are, no
+// line end added), or into g_Log.
 TEST_F(WorkQueueTest, ConsoleQueueNeverReportsIntoTheLog) {
   char previous[MAX_PATH];
   GetCurrentDirectoryA(sizeof(previous), previous);
@@ -251,8 +253,12 @@ TEST_F(WorkQueueTest, ConsoleQueueNeverReportsIntoTheLog) {
   WorkQueue console(true);
   console.SetHooks(ticksOnly);
   ASSERT_TRUE(console.Create(RecordingHandler, 1, "con"));
+  testing::internal::CaptureStdout();
   console.Post(1, malloc(1), 1, false, WQ_PROBE);
   console.Stop();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Id=1 [con] 处理速度 3 tick"
+            "handle WQ_QUIT,workQueue exit");
   EXPECT_EQ(FindLogFile(prefix), "");
 
   WorkQueue logged(false);

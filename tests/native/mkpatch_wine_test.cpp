@@ -40,6 +40,13 @@ int RunTool(std::vector<std::string> args, std::string* out) {
 
 }  // namespace
 
+// Every GBK test below rests on these two: the prefix's ANSI code page, and
+// Chinese literals compiled to GBK bytes rather than UTF-8.
+TEST(CodePage936, PrefixAndLiteralsAreGbk) {
+  EXPECT_EQ(GetACP(), 936u);
+  EXPECT_STREQ("更新", "\xB8\xFC\xD0\xC2");
+}
+
 TEST(MkpatchWine, GbkNameRoundTrip) {
   ASSERT_EQ(GetACP(), 936u) << "the tests expect the Chinese ANSI code page";
   const std::string root = TempDirectory();

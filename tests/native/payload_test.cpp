@@ -207,6 +207,15 @@ TEST(PayloadTable, RefusesUnsafeAndUnterminatedNames) {
   file = BuildUpdater(10, {{"x", "1"}});
   std::memset(&file[10], 'n', PATCH_NAME_FIELD_SIZE);
   EXPECT_EQ(TableOf(file).error, PayloadError::NameNotTerminated);
+
+  // A count the file could hold, with a damaged first header: nothing is set
+  // aside for entries that were never read (a 32-bit process near 2 GiB
+  // could not have it, and would end without the table's failure text).
+  file.insert(file.end() - PATCH_TRAILER_SIZE, 84 * 20000, 0);
+  WriteLe32(&file[file.size() - PATCH_TRAILER_SIZE + 8], 20000);
+  table = TableOf(file);
+  EXPECT_EQ(table.error, PayloadError::NameNotTerminated);
+  EXPECT_LT(table.entries.capacity(), 20000u);
 }
 
 TEST(PayloadTable, ShortHeaderReportsBytesRead) {

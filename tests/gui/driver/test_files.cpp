@@ -142,6 +142,12 @@ PatchSpec ReadmePatch() {
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
+LauncherHold::LauncherHold(const std::string& gameDir) {
+  const std::string name = "update_test_launch_hold_" + std::to_string(GetCurrentProcessId());
+  event_.Reset(CreateEventA(nullptr, TRUE, FALSE, name.c_str()));
+  WriteWholeFile(gameDir + "\\launch_hold.txt", name);
+}
+
 std::string BarePackage(const std::vector<PayloadFile>& files) {
   std::ostringstream out;
   WritePayload(out, files, 0, "1.4.1.33960", "1.4.1.34242", 0);

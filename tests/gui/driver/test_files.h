@@ -85,6 +85,20 @@ class ScopedTempDir {
   std::string oldTemp_;
 };
 
+// Holds the launcher stand-in, and with it the run, until Release or the end
+// of its life (see launch_hold.txt in tests/launcher/README.md).
+class LauncherHold {
+ public:
+  explicit LauncherHold(const std::string& gameDir);
+  ~LauncherHold() { Release(); }
+  LauncherHold(const LauncherHold&) = delete;
+  LauncherHold& operator=(const LauncherHold&) = delete;
+  void Release() { SetEvent(event_.Get()); }
+
+ private:
+  UniqueHandle event_;
+};
+
 // Sets the game's uninstall entry for its lifetime (or removes it, for a
 // null value) and removes it again afterwards.
 class UninstallEntry {

@@ -242,6 +242,24 @@ void UpdaterProcess::PressEscape() const {
 
 void UpdaterProcess::CloseBox() const { PostMessageA(FindDialog(), WM_CLOSE, 0, 0); }
 
+// A thread takes posted messages in the order they were posted, whichever of
+// its windows they are for, so a marker posted to the dialog's progress bar is
+// dispatched only after every earlier post. The bar's step, which the updater
+// never uses, carries the marker. (A sent message proves nothing here: the
+// thread takes sent messages before posted ones.)
+bool UpdaterProcess::WaitUntilHandled(DWORD timeoutMs) {
+  HWND bar = GetDlgItem(FindDialog(), IDC_PROGRESS_FILE);
+  const LRESULT marker = 1000 + ++markers_;
+  if (!bar || !PostMessageA(bar, PBM_SETSTEP, static_cast<WPARAM>(marker), 0)) return false;
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < timeoutMs) {
+    if (SendWithTimeout(bar, PBM_GETSTEP, 0, 0) == marker) return true;
+    if (HasExited()) return false;
+    PollPause();
+  }
+  return false;
+}
+
 UpdaterOutcome UpdaterProcess::RunToEnd(DWORD timeoutMs) {
   UpdaterOutcome outcome;
   DWORD start = GetTickCount();

@@ -74,6 +74,10 @@ class UpdaterProcess {
   void PressEscape() const;  // IDCANCEL, as the Escape key sends it
   void CloseBox() const;     // WM_CLOSE, as the close box sends it
 
+  // Waits until the dialog's thread has handled every message posted to it
+  // so far; false when the program ended first or on timeout.
+  bool WaitUntilHandled(DWORD timeoutMs);
+
   // Answers every message box, watches the dialog, and waits for the end.
   UpdaterOutcome RunToEnd(DWORD timeoutMs);
 
@@ -90,6 +94,7 @@ class UpdaterProcess {
   UniqueHandle process_;
   DWORD processId_ = 0;
   std::string exeName_;
+  int markers_ = 0;
 };
 
 // Starts the updater with `arguments` and runs it to its end (RunToEnd).

@@ -6,6 +6,7 @@
 
 #include <new>
 
+#include "gbk_text.h"
 #include "log_text.h"
 #include "work_queue.h"
 
@@ -14,15 +15,14 @@ const char kLogDir[] = "Log/";
 const uint32_t kLogRecordKey = 3;
 
 // "<name>_<pid>_" from the program's own file name, without folder and
-// extension, keeping its letter case.
+// extension, keeping its letter case. The folder ends at the last separator
+// that is not the second byte of a double-byte character.
 void BuildFilePrefix(char* target, size_t size) {
   char module[LOG_NAME_SIZE];
   memset(module, 0, sizeof(module));
   GetModuleFileNameA(nullptr, module, sizeof(module) - 1);
-  const char* name = module;
-  for (const char* p = module; *p; ++p) {
-    if (*p == '\\' || *p == '/') name = p + 1;
-  }
+  const char* separator = FindLastSeparator(module, "\\/");
+  const char* name = separator ? separator + 1 : module;
   char stem[LOG_NAME_SIZE];
   CopyText(stem, sizeof(stem), name);
   char* dot = strrchr(stem, '.');

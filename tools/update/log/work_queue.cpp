@@ -32,9 +32,9 @@ void ReportMessage(const WorkQueueHooks& hooks, bool reportToConsole, int level,
   if (hooks.report) {
     hooks.report(level, text);
   } else if (reportToConsole) {
-    // The texts carry no line end of their own; without one every message
-    // would run into the next.
-    printf("%s\n", text);
+    // The texts as they are, without a line end: on the console one message
+    // runs into the next, as it always has.
+    printf("%s", text);
   } else {
     g_Log.Log(level, text);
   }

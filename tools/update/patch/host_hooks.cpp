@@ -17,11 +17,13 @@ void RealWarning(const char* text) {
 // Set by tests before the code under test runs; read from any thread.
 std::atomic<OwnPathProvider> g_ownPathProvider{nullptr};
 std::atomic<WarningSink> g_warningSink{nullptr};
+std::atomic<OwnerWindowProvider> g_ownerWindowProvider{nullptr};
 
 }  // namespace
 
 void SetOwnPathProvider(OwnPathProvider provider) { g_ownPathProvider = provider; }
 void SetWarningSink(WarningSink sink) { g_warningSink = sink; }
+void SetOwnerWindowProvider(OwnerWindowProvider provider) { g_ownerWindowProvider = provider; }
 
 uint32_t GetOwnPath(char* buffer, uint32_t size) {
   OwnPathProvider provider = g_ownPathProvider.load();
@@ -35,4 +37,9 @@ void ShowWarning(const char* text) {
   } else {
     RealWarning(text);
   }
+}
+
+void* GetOwnerWindow() {
+  OwnerWindowProvider provider = g_ownerWindowProvider.load();
+  return provider ? provider() : nullptr;
 }

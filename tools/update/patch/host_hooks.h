@@ -1,6 +1,8 @@
-// The two places where the updater meets its host and tests need to step in:
-// which file is "the program's own file", and where warning boxes go.
-// By default they are the real module path and a real message box.
+// The places where the updater meets its host and tests need to step in:
+// which file is "the program's own file", where warning boxes go, and which
+// window the game's launcher is handed. By default they are the real module
+// path, a real message box and no window; the user interface registers its
+// dialog as the launcher's window when it starts.
 #pragma once
 
 #include <cstdint>
@@ -10,11 +12,16 @@
 typedef uint32_t (*OwnPathProvider)(char* buffer, uint32_t size);
 // Shows `text` to the user and returns once it has been acknowledged.
 typedef void (*WarningSink)(const char* text);
+// The window written into "launch.txt" and given as the owner of the
+// launcher's start, as an opaque pointer (an HWND); null for none.
+typedef void* (*OwnerWindowProvider)();
 
 // Passing null restores the real behaviour.
 void SetOwnPathProvider(OwnPathProvider provider);
 void SetWarningSink(WarningSink sink);
+void SetOwnerWindowProvider(OwnerWindowProvider provider);
 
 uint32_t GetOwnPath(char* buffer, uint32_t size);
 // MessageBoxA(NULL, text, "更新补丁提示", MB_ICONWARNING) unless redirected.
 void ShowWarning(const char* text);
+void* GetOwnerWindow();

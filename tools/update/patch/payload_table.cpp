@@ -42,7 +42,9 @@ PayloadTable ReadPayloadTable(PayloadSource& source, const PatchTrailer& trailer
   const uint64_t first = trailer.firstEntryOffset;
   table.entriesEnd = first;
 
-  // The count is untrusted: only reserve once its headers alone could fit.
+  // The count is untrusted. Entries are kept as they are read, not reserved
+  // for: even a count whose headers alone fit may stand for more memory than
+  // a 32-bit process has near a 2 GiB file, while the first header is bad.
   uint64_t room = first <= trailerOffset ? trailerOffset - first : 0;
   if (trailer.entryCount > 0 &&
       (first > trailerOffset ||
@@ -50,7 +52,6 @@ PayloadTable ReadPayloadTable(PayloadSource& source, const PatchTrailer& trailer
     table.error = PayloadError::EntryCountImpossible;
     return table;
   }
-  table.entries.reserve(trailer.entryCount);
 
   uint64_t position = first;
   for (uint32_t index = 0; index < trailer.entryCount; ++index) {

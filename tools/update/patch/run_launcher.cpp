@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "bounded_text.h"
-#include "globals.h"
 #include "host_hooks.h"
 #include "temp_path.h"
 #include "update_session.h"
@@ -106,7 +105,7 @@ bool WriteLaunchText(const char* path) {
   if (file.Get() == nullptr) return false;
   char record[kLaunchTextSize] = {};
   FormatFitted(record, sizeof record, "%d",
-                static_cast<int>(reinterpret_cast<intptr_t>(g_hMainDlg)));
+                static_cast<int>(reinterpret_cast<intptr_t>(GetOwnerWindow())));
   bool written = std::fwrite(record, 1, sizeof record, file.Get()) == sizeof record;
   return file.Close() && written;
 }
@@ -142,7 +141,7 @@ int UpdateSession::RunLauncher(const char* packagePath, const char* gameDirector
   std::memset(&request, 0, sizeof request);
   request.cbSize = sizeof request;
   request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-  request.hwnd = g_hMainDlg;
+  request.hwnd = static_cast<HWND>(GetOwnerWindow());
   request.lpVerb = "open";
   request.lpFile = launcherPath;
   request.lpParameters = parameters;

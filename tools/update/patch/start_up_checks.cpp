@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <vector>
 
 #include "bounded_text.h"
 #include "gbk_text.h"
@@ -17,6 +18,9 @@ const char kInstallKey[] = "SOFTWARE\\hexlane\\Orvenna\\Setup";
 const char kInstallValue[] = "InstallPath";
 const char kTitlePrefix[] = "Orvenna更新补丁(";
 const char kTitleSuffix[] = ")，双击目录名可更换更新目录";
+// The longest path Windows can give for a module. The title only needs the
+// file's name, which a path of 260 bytes or more still has.
+constexpr uint32_t kLongestModulePath = 32768;
 
 bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
@@ -72,10 +76,13 @@ int UpdateSession::IsGameDirValid() {
 }
 
 int UpdateSession::FormatWindowTitle(char (&title)[UPDATE_PATH_SIZE]) {
-  char ownPath[UPDATE_PATH_SIZE] = {};
-  uint32_t length = GetOwnPath(ownPath, UPDATE_PATH_SIZE);
-  if (length == 0 || length >= UPDATE_PATH_SIZE) ownPath[0] = '\0';
-  ownPath[UPDATE_PATH_SIZE - 1] = '\0';
+  // A cut path would end in the middle of a folder's name; with none at all
+  // the brackets stay empty.
+  std::vector<char> path(kLongestModulePath, '\0');
+  char* ownPath = path.data();
+  uint32_t length = GetOwnPath(ownPath, kLongestModulePath);
+  if (length == 0 || length >= kLongestModulePath) ownPath[0] = '\0';
+  ownPath[kLongestModulePath - 1] = '\0';
 
   const char* separator = FindLastChar(ownPath, '\\');
   char* name = separator != nullptr ? ownPath + (separator - ownPath) + 1 : ownPath;

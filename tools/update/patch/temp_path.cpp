@@ -10,7 +10,8 @@ TempPathResult ComposeTempPath(const char* name, char (&path)[UPDATE_PATH_SIZE],
   DWORD length = GetTempPathA(UPDATE_PATH_SIZE - 1, tempDir);
   // Going on without the directory would write to the root of the current drive.
   if (length == 0 || length >= UPDATE_PATH_SIZE - 1) {
-    *detail = GetLastError();
+    // Too long is no error to the system: its last error would read 0.
+    *detail = length == 0 ? GetLastError() : length;
     return TempPathResult::NoTempDir;
   }
   if (!FormatFitted(path, UPDATE_PATH_SIZE, "%s\\%s", tempDir, name)) {

@@ -15,5 +15,7 @@ enum class TempPathResult {
 // Composes "%s\%s" from the temporary directory as the system reports it and
 // `name`. The system's text already ends in a backslash, so the result holds
 // a doubled separator, which the file system accepts. On NoTempDir `detail`
-// receives the system's error code, on TooLong the length the path needed.
+// receives the system's error code, or, when the directory's name alone is
+// too long for the buffer, the buffer size the system asked for; on TooLong
+// the length the path needed.
 TempPathResult ComposeTempPath(const char* name, char (&path)[UPDATE_PATH_SIZE], DWORD* detail);

@@ -1,5 +1,6 @@
 // Process-wide values of the user interface, zero at start. The dialog sets
-// them; the worker and the launcher hand-off read g_hMainDlg.
+// them; the worker reads g_hMainDlg, and the launcher hand-off gets it through
+// the owner window that the program's entry registers with the engine.
 #pragma once
 
 #include <windows.h>

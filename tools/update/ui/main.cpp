@@ -3,12 +3,21 @@
 #include <commctrl.h>
 
 #include "globals.h"
+#include "host_hooks.h"
 #include "resource.h"
 #include "run_outcome.h"
 #include "update_dialog.h"
 
+namespace {
+
+// The launcher is told the dialog's window, as long as there is one.
+void* MainDialogWindow() { return g_hMainDlg; }
+
+}  // namespace
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   g_hInstance = instance;
+  SetOwnerWindowProvider(&MainDialogWindow);
   // The template holds a progress bar; its class must exist before the
   // dialog is created or the dialog fails to load.
   INITCOMMONCONTROLSEX controls = {};
