@@ -30,7 +30,8 @@ class MD5 {
 
  private:
   void init();
-  void transform(const unsigned char* block);
+  // Digests `blockCount` whole 64-byte blocks.
+  void transform(const unsigned char* blocks, size_t blockCount);
 
   uint32_t state[4];
   uint32_t count[2];  // bits fed so far, low word first
