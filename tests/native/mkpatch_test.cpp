@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -247,4 +248,22 @@ TEST_F(MkpatchTest, RealBinaryReportsExitCodes) {
   EXPECT_EQ(WEXITSTATUS(std::system((binary + " verify '" + P("p.tpk") + "' >/dev/null").c_str())), 0);
   EXPECT_EQ(WEXITSTATUS(std::system((binary + " verify '" + P("a.dll") + "' >/dev/null").c_str())), 1);
   EXPECT_EQ(WEXITSTATUS(std::system((binary + " bogus 2>/dev/null").c_str())), 2);
+}
+
+TEST_F(MkpatchTest, SameInputsGiveTheSameBytesWhateverTheirTimesAndTheOutputFolder) {
+  WriteAll(P("stub.exe"), std::string(3000, 'S'));
+  WriteAll(P("in/b/z.txt"), "zz");
+  WriteAll(P("in/a.txt"), "a");
+  ASSERT_EQ(Run(Build({P("in")})), 0) << err_;
+  std::string first = ReadAll(P("out.exe"));
+
+  const auto longAgo = fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 20);
+  for (const char* input : {"stub.exe", "in/b/z.txt", "in/a.txt", "in/b", "in"}) {
+    fs::last_write_time(P(input), longAgo);
+  }
+  std::vector<std::string> args = Build({P("in")});
+  args[2] = P("elsewhere/deeper/other name.exe");
+  fs::create_directories(P("elsewhere/deeper"));
+  ASSERT_EQ(Run(args), 0) << err_;
+  EXPECT_EQ(ReadAll(args[2]), first);
 }
