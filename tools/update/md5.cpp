@@ -24,17 +24,19 @@ inline uint32_t LoadLe(const unsigned char* p) {
 }
 
 inline uint32_t RotateLeft(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
-// F and G with one operation less than RFC 1321 writes them, same values.
+// F with one operation less than RFC 1321 writes it, same values.
 inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z)); }
-inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) { return y ^ (z & (x ^ y)); }
 inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
 inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
 
 inline void FF(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, int s, uint32_t ac) {
   a = RotateLeft(a + F(b, c, d) + x + ac, s) + b;
 }
+// G(b, c, d) = (b & d) | (c & ~d): the two halves share no bit, so they may
+// be added instead, and all but (b & d) is ready before b, the word the
+// previous step has only just computed.
 inline void GG(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, int s, uint32_t ac) {
-  a = RotateLeft(a + G(b, c, d) + x + ac, s) + b;
+  a = RotateLeft(a + x + ac + (c & ~d) + (b & d), s) + b;
 }
 inline void HH(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, int s, uint32_t ac) {
   a = RotateLeft(a + H(b, c, d) + x + ac, s) + b;
@@ -103,6 +105,13 @@ void MD5::update(const unsigned char* input, uint32_t length) {
     waiting = 0;
   }
   if (length > consumed) std::memcpy(buffer + waiting, input + consumed, length - consumed);
+}
+
+FILE* OpenForDigest(const char* path) {
+  FILE* file = std::fopen(path, "rb");
+  // Before any read, as setvbuf requires; the library owns the buffer.
+  if (file != nullptr) std::setvbuf(file, nullptr, _IOFBF, kDigestReadAhead);
+  return file;
 }
 
 void MD5::update(FILE* file) {
