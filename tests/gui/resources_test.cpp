@@ -163,6 +163,15 @@ TEST(UpdateResources, IconGroupHoldsTheEightImages) {
     EXPECT_EQ(side, sides[i]) << "image " << i;
     EXPECT_EQ(entry[1] ? entry[1] : 256, side) << "image " << i;
     EXPECT_EQ(bits, side == 256 ? 32 : 24) << "image " << i;
+    // The small images are DIBs (they start with their 40-byte header); the
+    // 256-pixel one is a PNG, as large icon images are since Vista.
+    const int id = entry[12] | (entry[13] << 8);
+    std::vector<unsigned char> image = exe.Bytes(RT_ICON, id, kChinesePrc);
+    ASSERT_GE(image.size(), 8u) << "image " << i;
+    const unsigned char pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    const bool isPng = std::memcmp(image.data(), pngSignature, 8) == 0;
+    EXPECT_EQ(isPng, side == 256) << "image " << i;
+    if (!isPng) EXPECT_EQ(image[0] | (image[1] << 8), 40) << "image " << i;
   }
 }
 

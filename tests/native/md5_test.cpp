@@ -18,16 +18,21 @@ std::string HexOf(const std::string& text) {
   return md5.hex_digest();
 }
 
-// Captures what std::cerr receives while the object lives.
-class CerrCapture {
+// Captures what reaches the standard error stream while the object lives.
+class StderrCapture {
  public:
-  CerrCapture() : old_(std::cerr.rdbuf(captured_.rdbuf())) {}
-  ~CerrCapture() { std::cerr.rdbuf(old_); }
-  std::string Text() const { return captured_.str(); }
+  StderrCapture() { testing::internal::CaptureStderr(); }
+  ~StderrCapture() { Text(); }
+  // Everything written so far; ends the capture.
+  std::string Text() {
+    if (!done_) text_ = testing::internal::GetCapturedStderr();
+    done_ = true;
+    return text_;
+  }
 
  private:
-  std::ostringstream captured_;
-  std::streambuf* old_;
+  bool done_ = false;
+  std::string text_;
 };
 
 std::vector<unsigned char> Pattern(size_t size) {
@@ -122,13 +127,13 @@ TEST(Md5, StreamConstructorFeedsPartialLastRead) {
 TEST(Md5, MisuseWritesOneLineAndChangesNothing) {
   MD5 open;
   {
-    CerrCapture capture;
+    StderrCapture capture;
     EXPECT_EQ(open.hex_digest(), "");
     EXPECT_EQ(capture.Text(),
               "MD5::hex_digest:  Can't get digest if you haven't finalized the digest!\n");
   }
   {
-    CerrCapture capture;
+    StderrCapture capture;
     EXPECT_EQ(open.raw_digest(), "");
     EXPECT_EQ(capture.Text(),
               "MD5::raw_digest:  Can't get digest if you haven't finalized the digest!\n");
@@ -136,12 +141,12 @@ TEST(Md5, MisuseWritesOneLineAndChangesNothing) {
   open.update(reinterpret_cast<const unsigned char*>("abc"), 3);
   open.finalize();
   {
-    CerrCapture capture;
+    StderrCapture capture;
     open.update(reinterpret_cast<const unsigned char*>("more"), 4);
     EXPECT_EQ(capture.Text(), "MD5::update:  Can't update a finalized digest!\n");
   }
   {
-    CerrCapture capture;
+    StderrCapture capture;
     open.finalize();
     EXPECT_EQ(capture.Text(), "MD5::finalize:  Already finalized this digest!\n");
   }

@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -559,4 +560,22 @@ TEST(ProfileString, ReadsAsTheProfileApiDoes) {
   EXPECT_EQ(read("[Version]\nGameVersion=1.2 ; not a comment here\n"), "1.2 ; not a comment here");
   EXPECT_EQ(read("[Version]\nGameVersion=" + std::string(300, '9') + "\n").size(), 259u);
   EXPECT_EQ(read("[Version]\nGameVersion=123456\n", 4), "123");
+}
+
+TEST_F(MkpatchTest, SameInputsGiveTheSameBytesWhateverTheirTimesAndTheOutputFolder) {
+  WriteAll(P("stub.exe"), std::string(3000, 'S'));
+  WriteAll(P("in/b/z.txt"), "zz");
+  WriteAll(P("in/a.txt"), "a");
+  ASSERT_EQ(Run(Build({P("in")})), 0) << err_;
+  std::string first = ReadAll(P("out.exe"));
+
+  const auto longAgo = fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 20);
+  for (const char* input : {"stub.exe", "in/b/z.txt", "in/a.txt", "in/b", "in"}) {
+    fs::last_write_time(P(input), longAgo);
+  }
+  std::vector<std::string> args = Build({P("in")});
+  args[2] = P("elsewhere/deeper/other name.exe");
+  fs::create_directories(P("elsewhere/deeper"));
+  ASSERT_EQ(Run(args), 0) << err_;
+  EXPECT_EQ(ReadAll(args[2]), first);
 }

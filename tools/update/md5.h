@@ -30,7 +30,8 @@ class MD5 {
 
  private:
   void init();
-  void transform(const unsigned char* block);
+  // Digests `blockCount` whole 64-byte blocks.
+  void transform(const unsigned char* blocks, size_t blockCount);
 
   uint32_t state[4];
   uint32_t count[2];  // bits fed so far, low word first
@@ -38,3 +39,12 @@ class MD5 {
   unsigned char digest[16];
   uint8_t finalized;
 };
+
+// The stdio buffer OpenForDigest gives a file. MD5 reads 1024 bytes at a
+// time; behind that, the C library's default buffer (4 KiB) would cost one
+// system call per four reads.
+const size_t kDigestReadAhead = 64 * 1024;
+
+// Opens `path` for reading by MD5(FILE*), with a read-ahead buffer of
+// kDigestReadAhead bytes; null when it cannot be opened.
+FILE* OpenForDigest(const char* path);

@@ -6,9 +6,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <sstream>
-#include <string>
-
 #include "log_format.h"
 #include "log_text.h"
 
@@ -18,20 +15,6 @@ bool IsColoured(int level) { return level >= LOG_WARN && level <= LOG_CRITICAL; 
 
 void Logger::Log(int level, const char* message) {
   if (ShouldLog(level)) Write(message, level);
-}
-
-void Logger::LogStream(int level, std::ostringstream& stream) {
-  if (ShouldLog(level)) {
-    // Only what was written since the last rewind: after a rewind the
-    // buffer still holds the tail of a longer earlier text.
-    std::string text = stream.str();
-    std::streamoff position = stream.tellp();
-    if (position >= 0 && static_cast<size_t>(position) < text.size()) {
-      text.resize(static_cast<size_t>(position));
-    }
-    Write(text.c_str(), level);
-  }
-  stream.seekp(0);
 }
 
 void Logger::Logf(int level, const char* format, ...) {

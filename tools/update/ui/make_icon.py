@@ -1,16 +1,18 @@
 #!/usr/bin/env python3
 """Draws the updater's icon and writes app.ico.
 
-The artwork is a rounded tile with a downward arrow landing in a tray. Every
-image is an uncompressed DIB: 24-bit colour with a 1-bit mask for the small
-sizes, 32-bit colour with alpha for 256 x 256, so that the resource loader of
-any Windows version can read them. Run it again after changing the drawing;
+The artwork is a rounded tile with a downward arrow landing in a tray. The small
+sizes are uncompressed DIBs (24-bit colour with a 1-bit mask), which every
+resource loader reads; the 256 x 256 image is a PNG with alpha, as Windows
+has stored large icon images since Vista (as a DIB it would be 270 KB of the
+updater, which every patch carries). Run it again after changing the drawing;
 the output is deterministic.
 
     python3 make_icon.py [output.ico]
 """
 import struct
 import sys
+import zlib
 
 SIZES_24 = [32, 32, 40, 48, 64, 72, 80]
 SIZE_32 = 256
@@ -92,21 +94,56 @@ def mask_bytes(rows, size):
     return bytes(out)
 
 
-def dib(rows, size, bits):
-    header = struct.pack('<IiiHHIIiiII', 40, size, size * 2, 1, bits, 0, 0, 0, 0, 0, 0)
+def dib(rows, size):
+    """24-bit colour, bottom-up, then the AND mask."""
+    header = struct.pack('<IiiHHIIiiII', 40, size, size * 2, 1, 24, 0, 0, 0, 0, 0, 0)
     pixels = bytearray()
     for row in reversed(rows):
         line = bytearray()
         for r, g, b, a in row:
-            if bits == 32:
-                line += bytes((b, g, r, a))
-            else:
-                # Transparent pixels are black so the AND mask shows through.
-                line += bytes((b, g, r)) if a >= 128 else b'\0\0\0'
+            # Transparent pixels are black so the AND mask shows through.
+            line += bytes((b, g, r)) if a >= 128 else b'\0\0\0'
         while len(line) % 4:
             line += b'\0'
         pixels += line
     return header + bytes(pixels) + mask_bytes(rows, size)
+
+
+def png_chunk(kind, body):
+    return struct.pack('>I', len(body)) + kind + body + \
+        struct.pack('>I', zlib.crc32(kind + body) & 0xffffffff)
+
+
+def paeth(a, b, c):
+    p = a + b - c
+    pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+    if pa <= pb and pa <= pc:
+        return a
+    return b if pb <= pc else c
+
+
+def png(rows, size):
+    """8-bit RGBA PNG; each row takes the filter with the smallest sum of
+    absolute differences, the usual choice of encoders."""
+    raw = bytearray()
+    previous = bytes(size * 4)
+    for row in rows:
+        line = bytes(v for pixel in row for v in pixel)
+        candidates = []
+        for kind in range(5):
+            out = bytearray((kind,))
+            for i, x in enumerate(line):
+                a = line[i - 4] if i >= 4 else 0
+                b = previous[i]
+                c = previous[i - 4] if i >= 4 else 0
+                predictor = (0, a, b, (a + b) // 2, paeth(a, b, c))[kind]
+                out.append((x - predictor) & 0xff)
+            candidates.append(out)
+        raw += min(candidates, key=lambda f: sum(v if v < 128 else 256 - v for v in f[1:]))
+        previous = line
+    header = struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0)
+    return (b'\x89PNG\r\n\x1a\n' + png_chunk(b'IHDR', header) +
+            png_chunk(b'IDAT', zlib.compress(bytes(raw), 9)) + png_chunk(b'IEND', b''))
 
 
 def main():
@@ -116,8 +153,8 @@ def main():
     for size in SIZES_24:
         if size not in cache:
             cache[size] = render(size)
-        images.append((size, 24, dib(cache[size], size, 24)))
-    images.append((SIZE_32, 32, dib(render(SIZE_32), SIZE_32, 32)))
+        images.append((size, 24, dib(cache[size], size)))
+    images.append((SIZE_32, 32, png(render(SIZE_32), SIZE_32)))
 
     data = bytearray(struct.pack('<HHH', 0, 1, len(images)))
     offset = 6 + 16 * len(images)
