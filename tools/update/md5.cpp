@@ -152,9 +152,13 @@ std::string MD5::hex_digest() const {
     ReportMisuse("MD5::hex_digest:  Can't get digest if you haven't ", kDigestMisuseTail);
     return std::string();
   }
-  char text[33];
-  for (int i = 0; i < 16; ++i) std::snprintf(text + i * 2, sizeof text - i * 2, "%02x", digest[i]);
-  return std::string(text, 32);
+  static const char kHex[] = "0123456789abcdef";
+  std::string text(32, '0');
+  for (int i = 0; i < 16; ++i) {
+    text[i * 2] = kHex[digest[i] >> 4];
+    text[i * 2 + 1] = kHex[digest[i] & 0x0F];
+  }
+  return text;
 }
 
 void MD5::transform(const unsigned char* blocks, size_t blockCount) {

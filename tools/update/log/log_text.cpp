@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "text_format.h"
+
 void CopyText(char* target, size_t size, const char* source) {
   if (size == 0) return;
   target[0] = '\0';
@@ -33,14 +35,7 @@ void CutAtWholeCharacter(char* text) {
 
 size_t FormatBounded(char* target, size_t size, const char* format, va_list args) {
   if (size == 0) return 0;
-#ifdef _MSC_VER
-  // The plain bounded MSVC formatter calls the invalid-parameter handler on
-  // overflow; _TRUNCATE asks for a cut instead.
-  int written = _vsnprintf_s(target, size, _TRUNCATE, format, args);
-#else
-  int written = vsnprintf(target, size, format, args);
-#endif
-  target[size - 1] = '\0';
+  int written = FormatMeasured(target, size, format, args);
   if (written < 0 || static_cast<size_t>(written) >= size) {
     CutAtWholeCharacter(target);
     return strlen(target);

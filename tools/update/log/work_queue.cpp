@@ -34,7 +34,7 @@ void ReportMessage(const WorkQueueHooks& hooks, bool reportToConsole, int level,
   } else if (reportToConsole) {
     // The texts as they are, without a line end: on the console one message
     // runs into the next, as it always has.
-    printf("%s", text);
+    fputs(text, stdout);
   } else {
     g_Log.Log(level, text);
   }

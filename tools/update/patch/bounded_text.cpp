@@ -1,8 +1,7 @@
 #include "bounded_text.h"
 
-#include <cstdio>
-
 #include "log_text.h"
+#include "text_format.h"
 
 bool FormatFitted(char* buffer, size_t size, const char* format, ...) {
   va_list args;
@@ -17,7 +16,7 @@ bool FormatFittedV(char* buffer, size_t size, const char* format, va_list args) 
   // Measured on a copy first: some runtimes report a cut only as -1.
   va_list measure;
   va_copy(measure, args);
-  int needed = std::vsnprintf(nullptr, 0, format, measure);
+  int needed = FormatMeasured(nullptr, 0, format, measure);
   va_end(measure);
   FormatBounded(buffer, size, format, args);
   return needed >= 0 && static_cast<size_t>(needed) < size;
