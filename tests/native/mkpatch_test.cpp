@@ -218,6 +218,8 @@ TEST_F(MkpatchTest, SignaturesComeOffTheStubAndSignedUpdatersReadAsUnsigned) {
   ASSERT_EQ(Run({"list", P("signed.exe")}), 0);
   EXPECT_NE(out_.find("signature:"), std::string::npos) << out_;
   EXPECT_EQ(Run({"verify", P("signed.exe")}), 0) << out_;
+  WriteAll(P("game/Config/Client.ini"), "[Version]\nGameVersion=1.4.1.33960\n");
+  EXPECT_EQ(Run({"check", P("signed.exe"), P("game")}), 0) << out_;
   ASSERT_EQ(Run({"extract", P("signed.exe"), P("x")}), 0) << err_;
   EXPECT_EQ(ReadAll(P("x/a.txt")), "abc");
   // A signed updater as the stub of the next patch: old payload and signature go.
@@ -294,6 +296,11 @@ TEST_F(MkpatchTest, DigestCatchesDamagedEntriesAndIsRenewedOnReplace) {
     EXPECT_EQ(Run({"list", P("bad.exe"), "--json"}), 1) << at;  // shown, but refused
     EXPECT_NE(out_.find("\"digestMatches\":false"), std::string::npos) << out_;
     EXPECT_NE(err_.find("payload digest does not match"), std::string::npos) << err_;
+    WriteAll(P("game/Config/Client.ini"), "[Version]\nGameVersion=1.4.1.33960\n");
+    EXPECT_EQ(Run({"check", P("bad.exe"), P("game"), "--json"}), 1) << at;
+    EXPECT_NE(out_.find("\"applies\":false,\"reason\":\"payload digest does not match"),
+              std::string::npos)
+        << out_;
   }
   // The last entry's size field one lower: the table still fits (a stray
   // byte), the digest tells.
