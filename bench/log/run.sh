@@ -5,6 +5,9 @@
 set -u
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=${BUILD:-$ROOT/build}
+# The script moves into its work folder: relative paths would point elsewhere.
+BUILD=$(cd "$BUILD" && pwd)
+if [ -n "${WINEPREFIX:-}" ]; then export WINEPREFIX=$(mkdir -p "$WINEPREFIX" && cd "$WINEPREFIX" && pwd); fi
 BENCH="$BUILD/win32/bench/log/log_bench.exe"
 LINES=${LOG_BENCH_LINES:-20000}
 work=$(mktemp -d)

@@ -10,6 +10,9 @@
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=${BUILD:-$ROOT/build}
+# The script moves into its work folder: relative paths would point elsewhere.
+BUILD=$(cd "$BUILD" && pwd)
+if [ -n "${WINEPREFIX:-}" ]; then export WINEPREFIX=$(mkdir -p "$WINEPREFIX" && cd "$WINEPREFIX" && pwd); fi
 WORK="$BUILD/bench-md5"
 DATA="$WORK/data.bin"
 RUNS=${MD5_BENCH_RUNS:-5}

@@ -10,6 +10,9 @@
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=${BUILD:-$ROOT/build}
+# The script moves into its work folder: relative paths would point elsewhere.
+BUILD=$(cd "$BUILD" && pwd)
+if [ -n "${WINEPREFIX:-}" ]; then export WINEPREFIX=$(mkdir -p "$WINEPREFIX" && cd "$WINEPREFIX" && pwd); fi
 EXE="$BUILD/win32/bench/ui/update_ui_bench.exe"
 MIB=${UI_BENCH_MIB:-64}
 WORK="$BUILD/bench-ui"
