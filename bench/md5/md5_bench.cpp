@@ -11,7 +11,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: md5_bench FILE\n");
     return 2;
   }
-  FILE* file = OpenForDigest(argv[1]);
+  DigestReadAhead readAhead;
+  FILE* file = OpenForDigest(argv[1], readAhead);
   if (!file) {
     std::fprintf(stderr, "md5_bench: cannot open %s\n", argv[1]);
     return 1;

@@ -118,6 +118,27 @@ TEST(Md5, FileConstructorReadsAllAndClosesTheFile) {
   EXPECT_EQ(MD5(empty).hex_digest(), "d41d8cd98f00b204e9800998ecf8427e");
 }
 
+TEST(Md5, OpenForDigestReadsAheadThroughTheCallersBuffer) {
+  // Longer than the read-ahead, and not a whole number of reads or blocks.
+  std::vector<unsigned char> bytes = Pattern(3 * kDigestReadAhead + 777);
+  const char* path = "md5_read_ahead_test.bin";
+  FILE* out = std::fopen(path, "wb");
+  ASSERT_NE(out, nullptr);
+  ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), out), bytes.size());
+  ASSERT_EQ(std::fclose(out), 0);
+
+  DigestReadAhead readAhead;
+  FILE* file = OpenForDigest(path, readAhead);
+  ASSERT_NE(file, nullptr);
+  EXPECT_NE(readAhead.bytes, nullptr);
+  EXPECT_EQ(MD5(file).hex_digest(), DigestInSplits(bytes, bytes.size()));
+  std::remove(path);
+
+  DigestReadAhead unused;
+  EXPECT_EQ(OpenForDigest("no_such_file_for_md5.bin", unused), nullptr);
+  EXPECT_EQ(unused.bytes, nullptr) << "nothing is allocated for a file that is not there";
+}
+
 TEST(Md5, StreamConstructorFeedsPartialLastRead) {
   std::vector<unsigned char> bytes = Pattern(2500);
   std::istringstream stream(std::string(bytes.begin(), bytes.end()));

@@ -2,6 +2,7 @@
 
 #include <cassert>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -107,10 +108,12 @@ void MD5::update(const unsigned char* input, uint32_t length) {
   if (length > consumed) std::memcpy(buffer + waiting, input + consumed, length - consumed);
 }
 
-FILE* OpenForDigest(const char* path) {
+FILE* OpenForDigest(const char* path, DigestReadAhead& readAhead) {
   FILE* file = std::fopen(path, "rb");
-  // Before any read, as setvbuf requires; the library owns the buffer.
-  if (file != nullptr) std::setvbuf(file, nullptr, _IOFBF, kDigestReadAhead);
+  if (file == nullptr) return nullptr;
+  // Before any read, as setvbuf requires.
+  readAhead.bytes.reset(new (std::nothrow) char[kDigestReadAhead]);
+  std::setvbuf(file, readAhead.bytes.get(), _IOFBF, kDigestReadAhead);
   return file;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <iosfwd>
+#include <memory>
 #include <string>
 
 class MD5 {
@@ -40,11 +41,18 @@ class MD5 {
   uint8_t finalized;
 };
 
-// The stdio buffer OpenForDigest gives a file. MD5 reads 1024 bytes at a
-// time; behind that, the C library's default buffer (4 KiB) would cost one
-// system call per four reads.
+// The read-ahead buffer OpenForDigest gives a file. MD5 reads 1024 bytes at
+// a time; behind that, the C library's default buffer (4 KiB) would cost one
+// system call per four reads. The buffer is the caller's: a library given no
+// buffer may ignore the size asked for (glibc does), and the one it is given
+// stays in use until the file is closed, so it must outlive the FILE.
 const size_t kDigestReadAhead = 64 * 1024;
+struct DigestReadAhead {
+  std::unique_ptr<char[]> bytes;
+};
 
-// Opens `path` for reading by MD5(FILE*), with a read-ahead buffer of
-// kDigestReadAhead bytes; null when it cannot be opened.
-FILE* OpenForDigest(const char* path);
+// Opens `path` for reading by MD5(FILE*), reading ahead through `readAhead`
+// (or the library's default buffer when there is no memory for it); null
+// when it cannot be opened. Declare `readAhead` before the MD5 that closes
+// the file.
+FILE* OpenForDigest(const char* path, DigestReadAhead& readAhead);

@@ -32,7 +32,8 @@ std::string OwnFileDigest() {
   char ownPath[UPDATE_PATH_SIZE] = {};
   uint32_t length = GetOwnPath(ownPath, UPDATE_PATH_SIZE);
   if (length == 0 || length >= UPDATE_PATH_SIZE) return std::string();
-  FILE* file = OpenForDigest(ownPath);
+  DigestReadAhead readAhead;
+  FILE* file = OpenForDigest(ownPath, readAhead);
   if (file == nullptr) return std::string();
   MD5 digest(file);  // reads to the end and closes the file
   return digest.hex_digest();
