@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
   const size_t mib = std::strtoul(argv[2], nullptr, 10);
   CreateDirectoryA(work.c_str(), nullptr);
 
-  PatchSpec layout;
+  PatchLayout layout;
   layout.files = {{"bench.bin", std::string(1 << 20, '\x5A'), mib}};
   g_updaterPath = work + "\\Update.exe";
   if (!MakeUpdaterFile(g_updaterPath, layout)) return 1;
@@ -188,7 +188,7 @@ int main(int argc, char** argv) {
   double program = RunProgram(g_updaterPath, work + "\\game_program");
   bool programOk = IniValue(work + "\\game_program\\Config\\Client.ini", "Version",
                             "GameVersion") == "1.4.1.34242";
-  PatchSpec empty;
+  PatchLayout empty;
   MakeUpdaterFile(work + "\\Empty.exe", empty);
   double programEmpty = RunProgram(work + "\\Empty.exe", work + "\\game_empty");
 

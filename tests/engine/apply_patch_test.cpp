@@ -116,8 +116,8 @@ TEST_F(ApplyPatchTest, ChunkBoundariesAndTheExactProgressSequence) {
   };
   EXPECT_EQ(expected, progress_);
   EXPECT_TRUE(FileExists(gameDir_ + "\\" + Unique("0.dat")));
-  EXPECT_EQ(one, ReadFileBytes(gameDir_ + "\\" + Unique("4096.dat")));
-  EXPECT_EQ(two, ReadFileBytes(gameDir_ + "\\" + Unique("4097.dat")));
+  EXPECT_EQ(one, ReadWholeFile(gameDir_ + "\\" + Unique("4096.dat")));
+  EXPECT_EQ(two, ReadWholeFile(gameDir_ + "\\" + Unique("4097.dat")));
   EXPECT_TRUE(ListFiles(gameDir_, "*.upd-new").empty()) << "no copy left beside the targets";
   EXPECT_FALSE(DirectoryExists(RunFolder())) << "no extracted file left behind";
 }
@@ -127,11 +127,11 @@ TEST_F(ApplyPatchTest, RunsAgainAfterSuccessAndWithoutCallback) {
   UseUpdater(BuildUpdater(64, {{Unique("again.dll"), data}}));
   SetInstalledVersion("1.4.1.34242");  // the target: applying again is accepted
   UpdateSession::SetProgressCallback(nullptr, 0);
-  WriteFileBytes(gameDir_ + "\\" + Unique("again.dll"), "old contents");
+  EXPECT_TRUE(WriteWholeFile(gameDir_ + "\\" + Unique("again.dll"), "old contents"));
   bool versionOk;
   EXPECT_EQ(1, Apply(&versionOk));
   EXPECT_TRUE(progress_.empty());
-  EXPECT_EQ(data, ReadFileBytes(gameDir_ + "\\" + Unique("again.dll")));
+  EXPECT_EQ(data, ReadWholeFile(gameDir_ + "\\" + Unique("again.dll")));
 }
 
 TEST_F(ApplyPatchTest, SubdirectoriesAreCreatedForExtractionOnly) {
@@ -142,8 +142,8 @@ TEST_F(ApplyPatchTest, SubdirectoriesAreCreatedForExtractionOnly) {
   ASSERT_EQ(1, Apply(&versionOk));
   EXPECT_FALSE(DirectoryExists(RunFolder())) << "the folders made for extraction are gone too";
   // Installed under the last component, directly in the game directory.
-  EXPECT_EQ(deep, ReadFileBytes(gameDir_ + "\\x.dll"));
-  EXPECT_EQ(slashed, ReadFileBytes(gameDir_ + "\\y.dll"));
+  EXPECT_EQ(deep, ReadWholeFile(gameDir_ + "\\x.dll"));
+  EXPECT_EQ(slashed, ReadWholeFile(gameDir_ + "\\y.dll"));
   EXPECT_FALSE(DirectoryExists(gameDir_ + "\\data"));
 }
 
@@ -155,7 +155,7 @@ TEST_F(ApplyPatchTest, DoubleByteNamesWithBackslashTrailBytes) {
   bool versionOk;
   ASSERT_EQ(1, Apply(&versionOk)) << (warnings_.empty() ? "" : warnings_[0]);
   EXPECT_FALSE(DirectoryExists(RunFolder()));
-  EXPECT_EQ(data, ReadFileBytes(gameDir_ + "\\" + file));
+  EXPECT_EQ(data, ReadWholeFile(gameDir_ + "\\" + file));
 }
 
 TEST_F(ApplyPatchTest, CreateParentDirsWalksWholeCharacters) {

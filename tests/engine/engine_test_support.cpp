@@ -1,7 +1,6 @@
 #include "engine_test_support.h"
 
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 
 #include "host_hooks.h"
@@ -66,45 +65,6 @@ std::string TempDir() {
 
 std::string RunFolder() { return TempDir() + "\\" + RUN_WORK_DIR_NAME; }
 
-bool FileExists(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-bool DirectoryExists(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-void MakeDirectories(const std::string& path) {
-  for (size_t i = 3; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '\\') CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
-  }
-}
-
-void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  ASSERT_TRUE(out.good()) << path;
-}
-
-void WriteFileBytes(const std::string& path, const Bytes& bytes) {
-  WriteFileBytes(path, std::string(bytes.begin(), bytes.end()));
-}
-
-std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-std::string ReadIni(const std::string& path, const char* section, const char* key) {
-  char value[MAX_PATH] = {};
-  GetPrivateProfileStringA(section, key, "<absent>", value, MAX_PATH, path.c_str());
-  return value;
-}
-
 void PrintTo(const ProgressEvent& event, std::ostream* os) {
   *os << "{" << event.code << ", " << event.a << ", " << event.b << "}";
 }
@@ -151,11 +111,11 @@ void EngineTest::TearDown() {
   SetOwnerWindowProvider(nullptr);
 }
 
-void EngineTest::UseUpdater(const Bytes& bytes) { WriteFileBytes(updaterPath_, bytes); }
+void EngineTest::UseUpdater(const Bytes& bytes) { EXPECT_TRUE(WriteWholeFile(updaterPath_, bytes)); }
 
 void EngineTest::SetInstalledVersion(const char* version) {
-  WriteFileBytes(gameDir_ + "\\Config\\Client.ini",
-                 std::string("[Version]\r\nGameVersion=") + version + "\r\n");
+  EXPECT_TRUE(WriteWholeFile(gameDir_ + "\\Config\\Client.ini",
+                             std::string("[Version]\r\nGameVersion=") + version + "\r\n"));
 }
 
 void EngineTest::InstallLauncherStandIn() {
@@ -166,7 +126,7 @@ void EngineTest::InstallLauncherStandIn() {
 
 std::vector<Record> EngineTest::LaunchRecords() const {
   std::vector<Record> records;
-  std::istringstream lines(ReadFileBytes(gameDir_ + "\\launch_received.txt"));
+  std::istringstream lines(ReadWholeFile(gameDir_ + "\\launch_received.txt"));
   std::string line;
   Record current;
   while (std::getline(lines, line)) {
@@ -194,7 +154,7 @@ int EngineTest::LogCount(const std::string& text) const {
                 static_cast<unsigned long>(GetCurrentProcessId()));
   int count = 0;
   for (const std::string& name : ListFiles(WorkDir() + "\\Log", prefix)) {
-    std::string content = ReadFileBytes(WorkDir() + "\\Log\\" + name);
+    std::string content = ReadWholeFile(WorkDir() + "\\Log\\" + name);
     for (size_t at = content.find(text); at != std::string::npos; at = content.find(text, at + 1)) {
       ++count;
     }

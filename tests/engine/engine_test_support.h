@@ -1,5 +1,5 @@
 // Shared by the engine tests: a scratch game directory per test, updater files
-// built with the native tests' payload builder, the host hooks pointed at
+// built with the shared payload builder, the host hooks pointed at
 // them, and recorders for what the engine shows, logs and reports.
 #pragma once
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "file_tree.h"
+#include "file_helpers.h"
 #include "gtest/gtest.h"
 #include "payload_builder.h"
 #include "update_session.h"
@@ -24,14 +24,6 @@ std::string WorkDir();
 std::string TempDir();
 // The run's own folder in it, as the engine composes it (doubled separator).
 std::string RunFolder();
-
-bool FileExists(const std::string& path);
-bool DirectoryExists(const std::string& path);
-void MakeDirectories(const std::string& path);
-void WriteFileBytes(const std::string& path, const std::string& bytes);
-void WriteFileBytes(const std::string& path, const Bytes& bytes);
-std::string ReadFileBytes(const std::string& path);
-std::string ReadIni(const std::string& path, const char* section, const char* key);
 
 struct ProgressEvent {
   uint32_t code;

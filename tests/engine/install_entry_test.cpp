@@ -9,7 +9,7 @@ class InstallEntryTest : public EngineTest {
   // An extracted file in the temporary directory, as the run would leave it.
   std::string Extracted(const std::string& name, const std::string& data) {
     std::string path = TempDir() + "\\" + name;
-    WriteFileBytes(path, data);
+    EXPECT_TRUE(WriteWholeFile(path, data));
     return path;
   }
   int Install(const std::string& path) {
@@ -31,21 +31,21 @@ TEST_F(InstallEntryTest, PackageOrPlainFileByExtension) {
   const char* plain[] = {"d.tpk.bak", "e.tpkx", "f_no_dot"};
   for (const char* suffix : plain) {
     EXPECT_EQ(1, Install(Extracted(Unique(suffix), suffix))) << suffix;
-    EXPECT_EQ(suffix, ReadFileBytes(gameDir_ + "\\" + Unique(suffix)));
+    EXPECT_EQ(suffix, ReadWholeFile(gameDir_ + "\\" + Unique(suffix)));
   }
   // The file name has no dot, a directory of the path has one: not a package.
   MakeDirectories(TempDir() + Unique("dir.tpk"));
   EXPECT_EQ(1, Install(Extracted(Unique("dir.tpk") + "\\plain", "p")));
-  EXPECT_EQ("p", ReadFileBytes(gameDir_ + "\\plain"));
+  EXPECT_EQ("p", ReadWholeFile(gameDir_ + "\\plain"));
   EXPECT_EQ(3u, LaunchRecords().size());
 }
 
 TEST_F(InstallEntryTest, PlainFileReplacesTheTargetInTheGameDirectory) {
   const std::string name = Unique("foo.dll");
-  WriteFileBytes(gameDir_ + "\\" + name, "old");
+  EXPECT_TRUE(WriteWholeFile(gameDir_ + "\\" + name, "old"));
   MakeDirectories(TempDir() + Unique("data"));
   EXPECT_EQ(1, Install(Extracted(Unique("data") + "\\" + name, "new contents")));
-  EXPECT_EQ("new contents", ReadFileBytes(gameDir_ + "\\" + name));
+  EXPECT_EQ("new contents", ReadWholeFile(gameDir_ + "\\" + name));
   EXPECT_EQ(kInstalled, progress_);
   EXPECT_TRUE(ListFiles(gameDir_, "*.upd-new").empty());
 
@@ -87,11 +87,11 @@ TEST_F(InstallEntryTest, LauncherGetsItsCommandLineAndLaunchText) {
 
 TEST_F(InstallEntryTest, AnyExitCodeCountsAndTheRunWaitsForTheLauncher) {
   InstallLauncherStandIn();
-  WriteFileBytes(gameDir_ + "\\launch_delay_ms.txt", "400");
+  EXPECT_TRUE(WriteWholeFile(gameDir_ + "\\launch_delay_ms.txt", "400"));
   const std::string package = Extracted(Unique("exit.tpk"), "pkg");
   const char* codes[] = {"0", "7", "-1"};
   for (size_t i = 0; i < 3; ++i) {
-    WriteFileBytes(gameDir_ + "\\launch_exit_code.txt", codes[i]);
+    EXPECT_TRUE(WriteWholeFile(gameDir_ + "\\launch_exit_code.txt", codes[i]));
     EXPECT_EQ(1, Install(package)) << codes[i];
     // The stand-in writes its record after the delay, right before it ends.
     EXPECT_EQ(i + 1, LaunchRecords().size()) << "returned before the launcher ended";
@@ -105,10 +105,10 @@ TEST_F(InstallEntryTest, BarePayloadPackageIsAppliedByTheStandIn) {
   AppendEntry(package, "top.dat", 3, "top");
   AppendTrailer(package, MakeTrailer(0, 2, static_cast<uint32_t>(package.size() + PATCH_TRAILER_SIZE)));
   const std::string path = TempDir() + "\\" + Unique("bare.tpk");
-  WriteFileBytes(path, package);
+  EXPECT_TRUE(WriteWholeFile(path, package));
   EXPECT_EQ(1, Install(path));
-  EXPECT_EQ("game data", ReadFileBytes(gameDir_ + "\\sub\\game.dat"));
-  EXPECT_EQ("top", ReadFileBytes(gameDir_ + "\\top.dat"));
+  EXPECT_EQ("game data", ReadWholeFile(gameDir_ + "\\sub\\game.dat"));
+  EXPECT_EQ("top", ReadWholeFile(gameDir_ + "\\top.dat"));
   std::vector<Record> records = LaunchRecords();
   ASSERT_EQ(1u, records.size());
   EXPECT_EQ("payload", records[0]["package_kind"]);

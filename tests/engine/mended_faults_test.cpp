@@ -94,14 +94,14 @@ TEST_F(MendedFaultsTest, EntryTableOutsideTheFileFailsBeforeAnythingIsWritten) {
 TEST_F(MendedFaultsTest, FailedReplacementKeepsTheOldFileWhole) {
   const std::string name = Unique("kept.dll");
   const std::string target = gameDir_ + "\\" + name;
-  WriteFileBytes(target, "old contents");
+  EXPECT_TRUE(WriteWholeFile(target, "old contents"));
   SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY);
   UseUpdater(BuildUpdater(64, {{name, Pattern(9000, 7)}}));
   bool versionOk;
   EXPECT_EQ(0, Apply(&versionOk));
   EXPECT_EQ(1u, warnings_.size());
   EXPECT_EQ(0u, warnings_.at(0).find("拷贝文件错误 "));
-  EXPECT_EQ("old contents", ReadFileBytes(target));
+  EXPECT_EQ("old contents", ReadWholeFile(target));
   EXPECT_TRUE(ListFiles(gameDir_, "*.upd-new").empty()) << "the partial copy is removed";
   SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
@@ -112,10 +112,10 @@ TEST_F(MendedFaultsTest, LeftoversOfAKilledRunAreClearedAndNothingElseIsTouched)
   // What a run killed half-way leaves: its folder with a partial entry, and a
   // torn replacement copy beside the target.
   MakeDirectories(RunFolder() + "\\" + sub);
-  WriteFileBytes(RunFolder() + "\\" + sub + "\\deep.dll", "partial");
-  WriteFileBytes(gameDir_ + "\\" + name + ".upd-new", "torn");
+  EXPECT_TRUE(WriteWholeFile(RunFolder() + "\\" + sub + "\\deep.dll", "partial"));
+  EXPECT_TRUE(WriteWholeFile(gameDir_ + "\\" + name + ".upd-new", "torn"));
   // Not the run's: a file of the entry's name directly in the temporary directory.
-  WriteFileBytes(TempDir() + name, "someone else's");
+  EXPECT_TRUE(WriteWholeFile(TempDir() + name, "someone else's"));
   UseUpdater(BuildUpdater(64, {{name, first}, {sub + "\\deep.dll", second}}));
   g_firstExtracted = RunFolder() + "\\" + name;
   UpdateSession::SetProgressCallback(WatchFirstEntry, 0);
@@ -123,18 +123,18 @@ TEST_F(MendedFaultsTest, LeftoversOfAKilledRunAreClearedAndNothingElseIsTouched)
   bool versionOk;
   ASSERT_EQ(1, Apply(&versionOk)) << (warnings_.empty() ? "" : warnings_[0]);
   EXPECT_FALSE(g_firstLeftForSecond) << "an entry is removed as soon as it is installed";
-  EXPECT_EQ(first, ReadFileBytes(gameDir_ + "\\" + name));
-  EXPECT_EQ(second, ReadFileBytes(gameDir_ + "\\deep.dll"));
+  EXPECT_EQ(first, ReadWholeFile(gameDir_ + "\\" + name));
+  EXPECT_EQ(second, ReadWholeFile(gameDir_ + "\\deep.dll"));
   EXPECT_TRUE(ListFiles(gameDir_, "*.upd-new").empty()) << "the torn copy was reused";
   EXPECT_FALSE(DirectoryExists(RunFolder()));
-  EXPECT_EQ("someone else's", ReadFileBytes(TempDir() + name));
+  EXPECT_EQ("someone else's", ReadWholeFile(TempDir() + name));
 
   // A file of the folder's name is no run's: it stays, and the run cannot go on.
-  WriteFileBytes(RunFolder(), "not ours");
+  EXPECT_TRUE(WriteWholeFile(RunFolder(), "not ours"));
   warnings_.clear();
   EXPECT_EQ(0, Apply(&versionOk));
   EXPECT_EQ(std::vector<std::string>{"错误的临时目录:参数 183"}, warnings_);
-  EXPECT_EQ("not ours", ReadFileBytes(RunFolder()));
+  EXPECT_EQ("not ours", ReadWholeFile(RunFolder()));
   DeleteFileA(RunFolder().c_str());
 }
 
@@ -168,7 +168,7 @@ TEST_F(MendedFaultsTest, LauncherPathsTooLongFailWithATextInsteadOfBeingCut) {
   std::string longGame = gameDir_ + "\\" + std::string(250 - gameDir_.size(), 'g');
   ASSERT_EQ(1, g_UpdateSession.SetGameDir(longGame.c_str()));
   const std::string package = TempDir() + Unique("p.tpk");
-  WriteFileBytes(package, "pkg");
+  EXPECT_TRUE(WriteWholeFile(package, "pkg"));
   EXPECT_EQ(1, g_UpdateSession.RunLauncher(package.c_str(), longGame.c_str()));
   ASSERT_EQ(1u, warnings_.size());
   EXPECT_EQ("laucher path " + longGame + " /launch/launch.exe", warnings_[0]);
@@ -177,7 +177,7 @@ TEST_F(MendedFaultsTest, LauncherPathsTooLongFailWithATextInsteadOfBeingCut) {
   warnings_.clear();
   InstallLauncherStandIn();
   const std::string longPackage = TempDir() + std::string(250 - TempDir().size(), 'k') + ".tpk";
-  WriteFileBytes(longPackage, "pkg");
+  EXPECT_TRUE(WriteWholeFile(longPackage, "pkg"));
   EXPECT_EQ(1, g_UpdateSession.RunLauncher(longPackage.c_str(), gameDir_.c_str()));
   ASSERT_EQ(1u, warnings_.size());
   EXPECT_EQ("laucher path " + longPackage + " " + gameDir_, warnings_[0]);

@@ -41,7 +41,7 @@ class DigestRun : public EngineTest {
       EXPECT_FALSE(FileExists(TempDir() + name)) << label;
       EXPECT_FALSE(FileExists(gameDir_ + "\\" + name)) << label;
     }
-    EXPECT_EQ("1.4.1.34000", ReadIni(gameDir_ + "\\Config\\Client.ini", "Version", "GameVersion"));
+    EXPECT_EQ("1.4.1.34000", IniValue(gameDir_ + "\\Config\\Client.ini", "Version", "GameVersion"));
   }
 
   std::string first_, last_;
@@ -80,8 +80,8 @@ TEST_F(DigestRun, SoundRecordRunsAndInstalls) {
   bool versionOk = true;
   ASSERT_EQ(1, Apply(&versionOk)) << (warnings_.empty() ? "" : warnings_[0]);
   EXPECT_TRUE(warnings_.empty());
-  EXPECT_EQ(Pattern(5000, 1), ReadFileBytes(gameDir_ + "\\" + first_));
-  EXPECT_EQ(Pattern(300, 2), ReadFileBytes(gameDir_ + "\\" + last_));
+  EXPECT_EQ(Pattern(5000, 1), ReadWholeFile(gameDir_ + "\\" + first_));
+  EXPECT_EQ(Pattern(300, 2), ReadWholeFile(gameDir_ + "\\" + last_));
   EXPECT_EQ((ProgressEvent{PG_EXTRACT_BEGIN, 1, 2}), progress_.at(0)) << "no new progress codes";
 }
 
@@ -110,7 +110,7 @@ TEST_F(PayloadDigestCheckTest, WithoutAUsableRecordTheRunGoesOnAsBefore) {
     EXPECT_TRUE(warnings_.empty());
     std::string expected = data;
     expected[0] ^= 0x01;
-    EXPECT_EQ(expected, ReadFileBytes(gameDir_ + "\\" + name));
+    EXPECT_EQ(expected, ReadWholeFile(gameDir_ + "\\" + name));
   }
 }
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "file_tree.h"
+#include "file_helpers.h"
 #include "outcome_checks.h"
 #include "payload_builder.h"
 #include "test_files.h"
@@ -24,7 +24,7 @@ std::string RecordValue(const std::string& record, const std::string& key) {
 }
 
 TEST(AutomaticMode, SuccessfulRunIsSilentAndRecordsTheVersion) {
-  PatchSpec layout;
+  PatchLayout layout;
   layout.files = {
       {"patch.tpk", BarePackage({{"pak\\content.dat", "packaged bytes"}})},
       {"readme.txt", "new readme"},
@@ -73,7 +73,7 @@ TEST(AutomaticMode, SuccessfulRunIsSilentAndRecordsTheVersion) {
 }
 
 TEST(AutomaticMode, DamagedPatchShowsItsErrorThenTheGeneralMessage) {
-  PatchSpec layout = ReadmePatch();
+  PatchLayout layout = ReadmePatch();
   layout.totalSizeSkew = 1;
   UpdateScenario scenario = MakeScenario("auto_damaged", layout, "1.4.1.33960", false);
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "md5.h"
-#include "file_tree.h"
+#include "file_helpers.h"
 #include "outcome_checks.h"
 #include "test_files.h"
 #include "updater_driver.h"
@@ -65,7 +65,7 @@ class CrashRecovery : public ::testing::Test {
  protected:
   void SetUp() override {
     for (size_t i = 0; i < kChunkSize; ++i) chunk_.push_back(static_cast<char>(i * 7 + i / 251));
-    PatchSpec layout;
+    PatchLayout layout;
     layout.files = {{"big.dat", chunk_, kChunks},
                     {"patch.tpk", BarePackage({{"pak\\content.dat", "packaged bytes"}})},
                     {"readme.txt", "new readme"}};

@@ -24,8 +24,8 @@ bool StartByHand(UpdaterProcess& updater, const UpdateScenario& scenario,
   return updater.Start(scenario.updater, "") && updater.WaitForVisibleDialog(kTimeoutMs, shown);
 }
 
-PatchSpec TwoFilePatch() {
-  PatchSpec layout = ReadmePatch();
+PatchLayout TwoFilePatch() {
+  PatchLayout layout = ReadmePatch();
   layout.files.push_back({"data\\x.dll", std::string(70000, 'x')});
   return layout;
 }
@@ -57,11 +57,11 @@ TEST(InteractiveMode, UninstallEntryDirectoryAndTheUpdateButton) {
 }
 
 TEST(InteractiveMode, FailureAndRefusedVersionEndWithTheirCodesOnceTheBoxIsClosed) {
-  PatchSpec damaged = ReadmePatch();
+  PatchLayout damaged = ReadmePatch();
   damaged.totalSizeSkew = 1;
   struct Case {
     const char* name;
-    PatchSpec layout;
+    PatchLayout layout;
     const char* installed;
     size_t boxes;
     DWORD exitCode;
@@ -137,7 +137,7 @@ TEST(InteractiveMode, CancelledBrowserStillStartsAValidDirectory) {
 }
 
 TEST(InteractiveMode, ClosingOrChoosingDuringARunWaitsForTheRun) {
-  PatchSpec layout;
+  PatchLayout layout;
   layout.files = {{"patch.tpk", BarePackage({{"pak\\content.dat", "packaged bytes"}})},
                 {"readme.txt", "new readme"}};
   UpdateScenario scenario = MakeScenario("interactive_close_during_run", layout, "1.4.1.33960", true);

@@ -2,7 +2,7 @@
 
 #include <stdio.h>
 
-#include "file_tree.h"
+#include "file_helpers.h"
 
 void ScratchFolderTest::SetUp() {
   GetCurrentDirectoryA(sizeof(previous), previous);
@@ -14,28 +14,6 @@ void ScratchFolderTest::SetUp() {
 }
 
 void ScratchFolderTest::TearDown() { SetCurrentDirectoryA(previous); }
-
-std::string ReadWholeFile(const std::string& path) {
-  std::string content;
-  FILE* file = fopen(path.c_str(), "rb");
-  if (!file) return content;
-  char buffer[4096];
-  size_t got;
-  while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0) content.append(buffer, got);
-  fclose(file);
-  return content;
-}
-
-bool FileExists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void WriteWholeFile(const std::string& path, const std::string& bytes) {
-  FILE* file = fopen(path.c_str(), "wb");
-  ASSERT_TRUE(file != nullptr) << path;
-  fwrite(bytes.data(), 1, bytes.size(), file);
-  fclose(file);
-}
 
 std::vector<std::string> SplitLogLines(const std::string& content) {
   std::vector<std::string> lines;

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "file_helpers.h"
 #include "log_clock.h"
 
 // Runs each test inside an empty folder of its own, so "Log/" and the day's
@@ -24,9 +25,6 @@ private:
   char previous[MAX_PATH];
 };
 
-std::string ReadWholeFile(const std::string& path);
-bool FileExists(const std::string& path);
-void WriteWholeFile(const std::string& path, const std::string& bytes);
 // The file's lines, split at "\r\n"; the first (empty) piece is dropped.
 std::vector<std::string> SplitLogLines(const std::string& content);
 

@@ -56,7 +56,7 @@ TEST_F(LogFileTest, MidnightClosesTheOldFileAndStartsANewOne) {
 
 TEST_F(LogFileTest, ExistingFileIsAppendedTo) {
   CreateDirectoryA("Log", nullptr);
-  WriteWholeFile("Log/t_20261207.log", "\r\nearlier run");
+  EXPECT_TRUE(WriteWholeFile("Log/t_20261207.log", "\r\nearlier run"));
   auto log = MakeLog();
   FakeClock::Set(2026, 12, 7, 8, 0, 0);
   log->Info("later run");
@@ -65,7 +65,7 @@ TEST_F(LogFileTest, ExistingFileIsAppendedTo) {
 }
 
 TEST_F(LogFileTest, FolderNameTakenByAPlainFileDropsLinesUntilItIsFreed) {
-  WriteWholeFile("Log", "not a folder");
+  EXPECT_TRUE(WriteWholeFile("Log", "not a folder"));
   auto log = MakeLog();
   FakeClock::Set(2026, 12, 7, 8, 0, 0);
   log->Info("lost");

@@ -44,11 +44,11 @@ std::string WithBackslashes(std::string relative) {
 
 }  // namespace
 
-bool PlanEntries(const std::vector<InputSpec>& inputs, std::vector<PlannedEntry>* entries,
+bool PlanEntries(const std::vector<BuildInput>& inputs, std::vector<PlannedEntry>* entries,
                  std::vector<std::string>* problems) {
   entries->clear();
   size_t problemsBefore = problems->size();
-  for (const InputSpec& input : inputs) {
+  for (const BuildInput& input : inputs) {
     if (input.named) {
       if (!IsRegularFile(input.path)) {
         problems->push_back("--name " + input.name + ": " + input.path + " is not a file");

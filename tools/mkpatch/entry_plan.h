@@ -16,5 +16,5 @@ struct PlannedEntry {
 };
 
 // False with one message per refused input or name.
-bool PlanEntries(const std::vector<InputSpec>& inputs, std::vector<PlannedEntry>* entries,
+bool PlanEntries(const std::vector<BuildInput>& inputs, std::vector<PlannedEntry>* entries,
                  std::vector<std::string>* problems);

@@ -40,7 +40,7 @@ bool ParseBuild(const std::vector<std::string>& args, Options* options, std::str
         *error = "--name wants NAME=PATH";
         return false;
       }
-      InputSpec input;
+      BuildInput input;
       input.named = true;
       input.name = nameAndPath.substr(0, equals);
       input.path = nameAndPath.substr(equals + 1);
@@ -49,7 +49,7 @@ bool ParseBuild(const std::vector<std::string>& args, Options* options, std::str
       *error = "unknown option " + arg;
       return false;
     } else {
-      InputSpec input;
+      BuildInput input;
       input.path = arg;
       options->inputs.push_back(input);
     }

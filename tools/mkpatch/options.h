@@ -7,7 +7,7 @@
 enum class Command { Help, Build, List, Verify, Extract, Check };
 
 // One build input: a file or directory, or a file under an explicit name.
-struct InputSpec {
+struct BuildInput {
   bool named = false;
   std::string name;  // UTF-8; only when named
   std::string path;
@@ -21,7 +21,7 @@ struct Options {
   std::string baseVersion;
   std::string targetVersion;
   bool replacePayload = false;
-  std::vector<InputSpec> inputs;
+  std::vector<BuildInput> inputs;
   // list, verify, extract, check
   std::string file;
   std::string directory;  // extract: where to; check: the game directory

@@ -2,48 +2,13 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
-#include "file_tree.h"
 #include "md5.h"
-#include "payload.h"
 
 namespace {
 
 constexpr const char* kUninstallKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\《Orvenna》正式公测版客户端程序";
-
-// Writes the entries back to back from `firstOffset`, then the trailer, to
-// `out` piece by piece: entries of many megabytes are never held whole.
-void WritePayload(std::ostream& out, const std::vector<PayloadFile>& files, uint32_t firstOffset,
-                  const std::string& base, const std::string& target, int sizeSkew) {
-  uint64_t written = 0;
-  for (const PayloadFile& file : files) {
-    PatchEntryHeader header = {};
-    std::snprintf(header.name, sizeof(header.name), "%s", file.name.c_str());
-    header.size = static_cast<uint32_t>(file.data.size() * file.repeat);
-    unsigned char encoded[PATCH_ENTRY_HEADER_SIZE];
-    EncodeEntryHeader(header, encoded);
-    out.write(reinterpret_cast<char*>(encoded), sizeof(encoded));
-    for (size_t i = 0; i < file.repeat; ++i) {
-      out.write(file.data.data(), static_cast<std::streamsize>(file.data.size()));
-    }
-    written += sizeof(encoded) + uint64_t(header.size);
-  }
-  PatchTrailer trailer = {};
-  trailer.magic = PATCH_TRAILER_MAGIC;
-  trailer.firstEntryOffset = firstOffset;
-  trailer.entryCount = static_cast<uint32_t>(files.size());
-  trailer.totalFileSize =
-      static_cast<uint32_t>(firstOffset + written + PATCH_TRAILER_SIZE + sizeSkew);
-  std::snprintf(trailer.baseVersion, sizeof(trailer.baseVersion), "%s", base.c_str());
-  std::snprintf(trailer.targetVersion, sizeof(trailer.targetVersion), "%s", target.c_str());
-  unsigned char encoded[PATCH_TRAILER_SIZE];
-  EncodeTrailer(trailer, encoded);
-  out.write(reinterpret_cast<char*>(encoded), sizeof(encoded));
-}
 
 }  // namespace
 
@@ -69,27 +34,6 @@ std::string MakeWorkDir(const std::string& name) {
   return dir;
 }
 
-bool WriteWholeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out);
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool FileExists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string IniValue(const std::string& path, const char* section, const char* key) {
-  char value[260] = {};
-  GetPrivateProfileStringA(section, key, "", value, sizeof(value), path.c_str());
-  return value;
-}
-
 std::string Md5OfFile(const std::string& path) {
   FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) return std::string();
@@ -108,17 +52,13 @@ void MakeGameInstall(const std::string& dir, const std::string& version, bool la
   }
 }
 
-bool MakeUpdaterFile(const std::string& path, const PatchSpec& layout) {
+bool MakeUpdaterFile(const std::string& path, const PatchLayout& layout) {
   std::string program = ReadWholeFile(BuiltUpdateExe());
   if (program.empty()) return false;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(program.data(), static_cast<std::streamsize>(program.size()));
-  WritePayload(out, layout.files, static_cast<uint32_t>(program.size()), layout.baseVersion,
-               layout.targetVersion, layout.totalSizeSkew);
-  return static_cast<bool>(out);
+  return WriteUpdaterFile(path, program, layout);
 }
 
-UpdateScenario MakeScenario(const std::string& name, const PatchSpec& layout,
+UpdateScenario MakeScenario(const std::string& name, const PatchLayout& layout,
                             const std::string& installedVersion, bool launcher,
                             const std::string& updaterName) {
   UpdateScenario scenario;
@@ -134,8 +74,8 @@ std::string InstalledVersion(const UpdateScenario& scenario) {
   return IniValue(scenario.game + "\\Config\\Client.ini", "Version", "GameVersion");
 }
 
-PatchSpec ReadmePatch() {
-  PatchSpec layout;
+PatchLayout ReadmePatch() {
+  PatchLayout layout;
   layout.files = {{"readme.txt", "new readme"}};
   return layout;
 }
@@ -146,12 +86,6 @@ LauncherHold::LauncherHold(const std::string& gameDir) {
   const std::string name = "update_test_launch_hold_" + std::to_string(GetCurrentProcessId());
   event_.Reset(CreateEventA(nullptr, TRUE, FALSE, name.c_str()));
   WriteWholeFile(gameDir + "\\launch_hold.txt", name);
-}
-
-std::string BarePackage(const std::vector<PayloadFile>& files) {
-  std::ostringstream out;
-  WritePayload(out, files, 0, "1.4.1.33960", "1.4.1.34242", 0);
-  return out.str();
 }
 
 namespace {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "file_helpers.h"
+#include "payload_builder.h"
 #include "win32_handle.h"
 
 // A build path as Windows code under Wine can open it ("/x" is "Z:/x").
@@ -19,31 +21,14 @@ std::string BuiltUpdateExe();
 // A fresh, empty folder under the test's working folder.
 std::string MakeWorkDir(const std::string& name);
 
-bool WriteWholeFile(const std::string& path, const std::string& bytes);
-std::string ReadWholeFile(const std::string& path);
-bool FileExists(const std::string& path);
-std::string IniValue(const std::string& path, const char* section, const char* key);
 std::string Md5OfFile(const std::string& path);
 
 // `dir`\Config\Client.ini at `version`; with `launcher`, the launcher
 // stand-in as `dir`\launch\launch.exe.
 void MakeGameInstall(const std::string& dir, const std::string& version, bool launcher);
 
-struct PayloadFile {
-  std::string name;
-  std::string data;  // the entry's bytes are `data` written `repeat` times
-  size_t repeat = 1;
-};
-
-struct PatchSpec {
-  std::string baseVersion = "1.4.1.33960";
-  std::string targetVersion = "1.4.1.34242";
-  std::vector<PayloadFile> files;
-  int totalSizeSkew = 0;  // nonzero: the trailer's total size is off by this much
-};
-
 // Update.exe of this build followed by the payload and trailer of `layout`.
-bool MakeUpdaterFile(const std::string& path, const PatchSpec& layout);
+bool MakeUpdaterFile(const std::string& path, const PatchLayout& layout);
 
 // A work folder with a game installation at `installedVersion` (with the
 // launcher stand-in when `launcher`) and an updater file built from `layout`.
@@ -52,7 +37,7 @@ struct UpdateScenario {
   std::string game;
   std::string updater;
 };
-UpdateScenario MakeScenario(const std::string& name, const PatchSpec& layout,
+UpdateScenario MakeScenario(const std::string& name, const PatchLayout& layout,
                             const std::string& installedVersion, bool launcher,
                             const std::string& updaterName = "Update.exe");
 
@@ -60,13 +45,10 @@ UpdateScenario MakeScenario(const std::string& name, const PatchSpec& layout,
 std::string InstalledVersion(const UpdateScenario& scenario);
 
 // A patch with one plain file, readme.txt = "new readme".
-PatchSpec ReadmePatch();
+PatchLayout ReadmePatch();
 
 // `text` in double quotes, as one command-line argument.
 std::string Quoted(const std::string& text);
-
-// A bare payload (no program before it) as the launcher stand-in unpacks it.
-std::string BarePackage(const std::vector<PayloadFile>& files);
 
 // Points TMP and TEMP of this process, and so of the updaters it starts, at
 // `dir` (made afresh, empty) for its lifetime: what a run leaves there can

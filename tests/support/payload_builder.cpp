@@ -1,0 +1,115 @@
+#include "payload_builder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "payload_digest.h"
+#include "payload_table.h"
+
+void PutText(char* field, size_t fieldSize, const std::string& text) {
+  std::memset(field, 0, fieldSize);
+  std::memcpy(field, text.data(), std::min(text.size(), fieldSize));
+}
+
+namespace {
+
+std::string EntryHeader(const std::string& name, uint32_t size) {
+  PatchEntryHeader header = {};
+  PutText(header.name, sizeof header.name, name);
+  header.size = size;
+  unsigned char bytes[PATCH_ENTRY_HEADER_SIZE];
+  EncodeEntryHeader(header, bytes);
+  return std::string(bytes, bytes + sizeof bytes);
+}
+
+std::string TrailerBytes(const PatchTrailer& trailer) {
+  unsigned char bytes[PATCH_TRAILER_SIZE];
+  EncodeTrailer(trailer, bytes);
+  return std::string(bytes, bytes + sizeof bytes);
+}
+
+}  // namespace
+
+void AppendEntry(std::vector<unsigned char>& file, const std::string& name, uint32_t size,
+                 const std::string& data) {
+  const std::string header = EntryHeader(name, size);
+  file.insert(file.end(), header.begin(), header.end());
+  file.insert(file.end(), data.begin(), data.end());
+}
+
+PatchTrailer MakeTrailer(uint32_t firstEntryOffset, uint32_t entryCount, uint32_t totalFileSize,
+                         const std::string& base, const std::string& target) {
+  PatchTrailer trailer = {};
+  trailer.magic = PATCH_TRAILER_MAGIC;
+  trailer.firstEntryOffset = firstEntryOffset;
+  trailer.entryCount = entryCount;
+  trailer.totalFileSize = totalFileSize;
+  PutText(trailer.baseVersion, sizeof trailer.baseVersion, base);
+  PutText(trailer.targetVersion, sizeof trailer.targetVersion, target);
+  return trailer;
+}
+
+void AppendTrailer(std::vector<unsigned char>& file, const PatchTrailer& trailer) {
+  const std::string bytes = TrailerBytes(trailer);
+  file.insert(file.end(), bytes.begin(), bytes.end());
+}
+
+void WritePayload(std::ostream& out, const PatchLayout& layout, uint32_t firstOffset) {
+  uint64_t written = 0;
+  for (const PayloadFile& file : layout.files) {
+    const uint32_t size = static_cast<uint32_t>(file.data.size() * file.repeat);
+    out << EntryHeader(file.name, size);
+    for (size_t i = 0; i < file.repeat; ++i) {
+      out.write(file.data.data(), static_cast<std::streamsize>(file.data.size()));
+    }
+    written += PATCH_ENTRY_HEADER_SIZE + uint64_t(size);
+  }
+  const uint32_t total =
+      static_cast<uint32_t>(firstOffset + written + PATCH_TRAILER_SIZE + layout.totalSizeSkew);
+  out << TrailerBytes(MakeTrailer(firstOffset, static_cast<uint32_t>(layout.files.size()), total,
+                                  layout.baseVersion, layout.targetVersion));
+}
+
+bool WriteUpdaterFile(const std::string& path, const std::string& program,
+                      const PatchLayout& layout) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(program.data(), static_cast<std::streamsize>(program.size()));
+  WritePayload(out, layout, static_cast<uint32_t>(program.size()));
+  return static_cast<bool>(out);
+}
+
+std::vector<unsigned char> BuildUpdater(size_t programSize, const std::vector<PayloadFile>& files) {
+  std::ostringstream out;
+  out << std::string(programSize, 'P');
+  PatchLayout layout;
+  layout.files = files;
+  WritePayload(out, layout, static_cast<uint32_t>(programSize));
+  const std::string bytes = out.str();
+  return std::vector<unsigned char>(bytes.begin(), bytes.end());
+}
+
+std::string BarePackage(const std::vector<PayloadFile>& files) {
+  std::ostringstream out;
+  PatchLayout layout;
+  layout.files = files;
+  WritePayload(out, layout, 0);
+  return out.str();
+}
+
+bool AddDigestRecord(std::vector<unsigned char>& file) {
+  unsigned char bytes[PATCH_TRAILER_SIZE];
+  std::memcpy(bytes, file.data() + file.size() - PATCH_TRAILER_SIZE, PATCH_TRAILER_SIZE);
+  PatchTrailer trailer = DecodeTrailer(bytes);
+  MemoryPayloadSource source(file.data(), file.size());
+  unsigned char digest[PAYLOAD_DIGEST_SIZE];
+  uint64_t digested = 0;
+  if (!DigestRegion(source, trailer.firstEntryOffset, DigestRegionEnd(trailer), digest, &digested) ||
+      !WriteDigestRecord(&trailer, digest)) {
+    return false;
+  }
+  EncodeTrailer(trailer, bytes);
+  std::memcpy(file.data() + file.size() - PATCH_TRAILER_SIZE, bytes, PATCH_TRAILER_SIZE);
+  return true;
+}
