@@ -181,7 +181,7 @@ TEST_F(ApplyPatchTest, ExtractionFileThatCannotBeCreated) {
   const std::string blocked = Unique("blocked.dll");
   // A directory of that name is in the way, and a file in it that another
   // program holds open keeps it from being cleared away before the run.
-  MakeDirectories(RunFolder() + "\\" + blocked);
+  MakeDirectoryTree(RunFolder() + "\\" + blocked);
   UniqueHandle held(CreateFileA((RunFolder() + "\\" + blocked + "\\held").c_str(), GENERIC_WRITE,
                                 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   ASSERT_TRUE(held.IsValid());
@@ -199,7 +199,7 @@ TEST_F(ApplyPatchTest, InstallFailureTextIsLoggedVerbatimAndCut) {
   // A directory of the same name in the game directory refuses the copy. The
   // name's "%" signs must reach the log as they are.
   const std::string name = Unique("100%s%d%n" + std::string(40, 'x') + ".dll");
-  MakeDirectories(gameDir_ + "\\" + name);
+  MakeDirectoryTree(gameDir_ + "\\" + name);
   UseUpdater(BuildUpdater(64, {{name, "data"}}));
   bool versionOk;
   EXPECT_EQ(0, Apply(&versionOk));
@@ -220,7 +220,7 @@ TEST_F(ApplyPatchTest, InstallFailureTextIsLoggedVerbatimAndCut) {
 // test of a damaged patch.
 TEST_F(ApplyPatchTest, FailedInstallationStopsTheRun) {
   const std::string blocked = Unique("blocked.dll"), after = Unique("after.dll");
-  MakeDirectories(gameDir_ + "\\" + blocked);  // a directory refuses the copy
+  MakeDirectoryTree(gameDir_ + "\\" + blocked);  // a directory refuses the copy
   UseUpdater(BuildUpdater(64, {{blocked, "one"}, {after, "two"}}));
   bool versionOk;
   EXPECT_EQ(0, Apply(&versionOk));

@@ -1,6 +1,7 @@
 #include "engine_test_support.h"
 
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 
 #include "host_hooks.h"
@@ -32,7 +33,7 @@ class EngineEnvironment : public ::testing::Environment {
   void SetUp() override {
     std::string temp = WorkDir() + "\\tmp";
     RemoveTree(temp);  // names repeat from run to run
-    MakeDirectories(temp);
+    MakeDirectoryTree(temp);
     SetEnvironmentVariableA("TMP", temp.c_str());
     SetEnvironmentVariableA("TEMP", temp.c_str());
     g_Log.SetSynchronous(true);
@@ -87,9 +88,9 @@ void EngineTest::SetUp() {
   tag_ = "t" + std::to_string(++testCount);
   gameDir_ = WorkDir() + "\\games\\" + testName_;
   RemoveTree(gameDir_);
-  MakeDirectories(gameDir_ + "\\Config");
+  MakeDirectoryTree(gameDir_ + "\\Config");
   SetInstalledVersion("1.4.1.34000");
-  MakeDirectories(WorkDir() + "\\updaters");
+  MakeDirectoryTree(WorkDir() + "\\updaters");
   updaterPath_ = WorkDir() + "\\updaters\\" + testName_ + ".exe";
 
   warnings_.clear();
@@ -119,7 +120,7 @@ void EngineTest::SetInstalledVersion(const char* version) {
 }
 
 void EngineTest::InstallLauncherStandIn() {
-  MakeDirectories(gameDir_ + "\\launch");
+  MakeDirectoryTree(gameDir_ + "\\launch");
   ASSERT_TRUE(CopyFileA((WorkDir() + "\\launch.exe").c_str(),
                         (gameDir_ + "\\launch\\launch.exe").c_str(), FALSE));
 }

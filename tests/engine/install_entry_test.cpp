@@ -34,7 +34,7 @@ TEST_F(InstallEntryTest, PackageOrPlainFileByExtension) {
     EXPECT_EQ(suffix, ReadWholeFile(gameDir_ + "\\" + Unique(suffix)));
   }
   // The file name has no dot, a directory of the path has one: not a package.
-  MakeDirectories(TempDir() + Unique("dir.tpk"));
+  MakeDirectoryTree(TempDir() + Unique("dir.tpk"));
   EXPECT_EQ(1, Install(Extracted(Unique("dir.tpk") + "\\plain", "p")));
   EXPECT_EQ("p", ReadWholeFile(gameDir_ + "\\plain"));
   EXPECT_EQ(3u, LaunchRecords().size());
@@ -43,14 +43,14 @@ TEST_F(InstallEntryTest, PackageOrPlainFileByExtension) {
 TEST_F(InstallEntryTest, PlainFileReplacesTheTargetInTheGameDirectory) {
   const std::string name = Unique("foo.dll");
   EXPECT_TRUE(WriteWholeFile(gameDir_ + "\\" + name, "old"));
-  MakeDirectories(TempDir() + Unique("data"));
+  MakeDirectoryTree(TempDir() + Unique("data"));
   EXPECT_EQ(1, Install(Extracted(Unique("data") + "\\" + name, "new contents")));
   EXPECT_EQ("new contents", ReadWholeFile(gameDir_ + "\\" + name));
   EXPECT_EQ(kInstalled, progress_);
   EXPECT_TRUE(ListFiles(gameDir_, "*.upd-new").empty());
 
   progress_.clear();
-  MakeDirectories(gameDir_ + "\\" + Unique("taken.dll"));
+  MakeDirectoryTree(gameDir_ + "\\" + Unique("taken.dll"));
   EXPECT_EQ(0, Install(Extracted(Unique("taken.dll"), "x")));
   EXPECT_EQ((std::vector<ProgressEvent>{{PG_INSTALL_BEGIN, 2, 3}}), progress_);
   EXPECT_TRUE(warnings_.empty()) << "a failed plain copy shows nothing itself";
@@ -119,7 +119,7 @@ TEST_F(InstallEntryTest, LauncherFailureTexts) {
   const std::string package = Extracted(Unique("fail.tpk"), "pkg");
   const std::string source = gameDir_ + "/launch/launch.exe";
   const std::string copy = TempDir() + "\\launch.exe";
-  MakeDirectories(gameDir_ + "\\launch");
+  MakeDirectoryTree(gameDir_ + "\\launch");
   EXPECT_EQ(0, Install(package));
   EXPECT_EQ(std::vector<std::string>{"copy laucher " + source + " " + copy + " 2"}, warnings_);
   EXPECT_EQ((std::vector<ProgressEvent>{{PG_INSTALL_BEGIN, 2, 3}}), progress_);

@@ -111,7 +111,7 @@ TEST_F(MendedFaultsTest, LeftoversOfAKilledRunAreClearedAndNothingElseIsTouched)
   const std::string first = Pattern(6000, 9), second = Pattern(300, 10);
   // What a run killed half-way leaves: its folder with a partial entry, and a
   // torn replacement copy beside the target.
-  MakeDirectories(RunFolder() + "\\" + sub);
+  MakeDirectoryTree(RunFolder() + "\\" + sub);
   EXPECT_TRUE(WriteWholeFile(RunFolder() + "\\" + sub + "\\deep.dll", "partial"));
   EXPECT_TRUE(WriteWholeFile(gameDir_ + "\\" + name + ".upd-new", "torn"));
   // Not the run's: a file of the entry's name directly in the temporary directory.
@@ -141,7 +141,7 @@ TEST_F(MendedFaultsTest, LeftoversOfAKilledRunAreClearedAndNothingElseIsTouched)
 TEST_F(MendedFaultsTest, ExtractionPathTooLongFailsWithAText) {
   std::string longTemp = WorkDir() + "\\" + std::string(200 - WorkDir().size(), 't');
   const std::string name = Unique(std::string(70, 'n'));
-  MakeDirectories(longTemp);
+  MakeDirectoryTree(longTemp);
   TempDirOverride temp(longTemp);
   UseUpdater(BuildUpdater(64, {{name, "data"}}));
   bool versionOk;

@@ -17,7 +17,7 @@ bool DirectoryExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-void MakeDirectories(const std::string& path) {
+void MakeDirectoryTree(const std::string& path) {
   for (size_t i = 3; i <= path.size(); ++i) {
     if (i == path.size() || path[i] == '\\') CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
   }

@@ -10,7 +10,7 @@
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
 // `path` ("X:\..." form) and every folder above it.
-void MakeDirectories(const std::string& path);
+void MakeDirectoryTree(const std::string& path);
 
 // Deletes `path` and everything below it, read-only files included; a
 // missing path is not an error. Tests start from a clean folder with it.
