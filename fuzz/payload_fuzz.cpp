@@ -79,7 +79,8 @@ void CheckTable(PayloadSource& source) {
     Require(entry.dataOffset == entry.headerOffset + PATCH_ENTRY_HEADER_SIZE);
     Require(entry.dataOffset + entry.size <= trailerOffset);
     Require(!entry.name.empty() && entry.name.size() < PATCH_NAME_FIELD_SIZE);
-    Require(entry.name == PATCH_TOPLEVEL_NAME || IsSafeEntryName(entry.name.c_str(), entry.name.size() + 1));
+    Require(entry.name == PATCH_TOPLEVEL_NAME ||
+            IsSafeEntryName(entry.name.c_str(), entry.name.size() + 1));
     expected = entry.dataOffset + entry.size;
   }
   if (table.error == PayloadError::None) Require(table.entries.size() == trailer.entryCount);

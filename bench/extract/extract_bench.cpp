@@ -61,7 +61,8 @@ bool WriteAll(HANDLE file, const void* data, DWORD size) {
 // Stub, one plain entry of `size` bytes, trailer; with the digest record as
 // mkpatch writes it when `withDigest`.
 bool MakeUpdater(const std::string& path, uint32_t size, bool withDigest = false) {
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  UniqueHandle file(
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   if (!file.IsValid()) return false;
   std::vector<unsigned char> block(1 << 20);
   uint32_t state = 12345;
@@ -158,7 +159,8 @@ double TimeDigestPass(const std::string& updater) {
   unsigned char digest[PAYLOAD_DIGEST_SIZE];
   uint64_t digested = 0;
   if (!source.Open(updater.c_str()) || !ReadTrailer(source, &trailer, &got) ||
-      !DigestRegion(source, trailer.firstEntryOffset, DigestRegionEnd(trailer), digest, &digested)) {
+      !DigestRegion(source, trailer.firstEntryOffset, DigestRegionEnd(trailer), digest,
+                    &digested)) {
     std::fprintf(stderr, "digest pass failed\n");
     std::exit(1);
   }
@@ -213,7 +215,8 @@ std::string CurrentDir() {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: extract_bench speed <MiB> <runs> | peak <MiB> | digest <MiB> <runs>\n");
+    std::fprintf(stderr,
+                 "usage: extract_bench speed <MiB> <runs> | peak <MiB> | digest <MiB> <runs>\n");
     return 2;
   }
   const std::string mode = argv[1];
@@ -224,7 +227,8 @@ int main(int argc, char** argv) {
   const std::string game = work + "\\game";
   CreateDirectoryA(game.c_str(), nullptr);
   CreateDirectoryA((game + "\\Config").c_str(), nullptr);
-  WritePrivateProfileStringA("Version", "GameVersion", "1.0.0.0", (game + "\\Config\\Client.ini").c_str());
+  WritePrivateProfileStringA("Version", "GameVersion", "1.0.0.0",
+                             (game + "\\Config\\Client.ini").c_str());
   SetOwnPathProvider(&BenchOwnPath);
   SetWarningSink(&PrintWarning);
   UpdateSession::SetProgressCallback(&OnProgress, 0);

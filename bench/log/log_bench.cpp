@@ -33,7 +33,8 @@ double Micros(int64_t ticks) { return ticks * g_tickSeconds * 1e6; }
 void PrintCosts(std::vector<int64_t>& all) {
   if (all.empty()) return;
   std::sort(all.begin(), all.end());
-  printf(" median_us=%.2f p99_us=%.2f", Micros(all[all.size() / 2]), Micros(all[all.size() * 99 / 100]));
+  printf(" median_us=%.2f p99_us=%.2f", Micros(all[all.size() / 2]),
+         Micros(all[all.size() * 99 / 100]));
 }
 
 const char kFormat[] = "bench line %d from thread %d: typical failure text of the updater";
@@ -163,12 +164,18 @@ int main(int argc, char** argv) {
   g_tickSeconds = 1.0 / frequency.QuadPart;
   const char* mode = argc > 1 ? argv[1] : "";
   int lines = argc > 2 ? atoi(argv[2]) : 20000;
-  if (!strcmp(mode, "post-floor")) PostFloor(lines);
-  else if (!strcmp(mode, "write-floor")) WriteFloor(lines);
-  else if (!strcmp(mode, "logger-1")) ThroughLogger(1, lines);
-  else if (!strcmp(mode, "logger-4")) ThroughLogger(4, lines / 4);
-  else if (!strcmp(mode, "backlog")) Backlog(lines);
-  else return 2;
+  if (!strcmp(mode, "post-floor"))
+    PostFloor(lines);
+  else if (!strcmp(mode, "write-floor"))
+    WriteFloor(lines);
+  else if (!strcmp(mode, "logger-1"))
+    ThroughLogger(1, lines);
+  else if (!strcmp(mode, "logger-4"))
+    ThroughLogger(4, lines / 4);
+  else if (!strcmp(mode, "backlog"))
+    Backlog(lines);
+  else
+    return 2;
   printf("\n");
   return 0;
 }

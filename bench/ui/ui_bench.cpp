@@ -134,11 +134,11 @@ int main(int argc, char** argv) {
   INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
   // Hidden, like the dialog in automatic mode.
-  HWND dialog = CreateWindowExA(0, "STATIC", "bench", WS_POPUP, 100, 100, 520, 90,
-                                nullptr, nullptr, nullptr, nullptr);
-  HWND bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 50,
-                             500, 20, dialog, reinterpret_cast<HMENU>(IDC_PROGRESS_FILE), nullptr,
-                             nullptr);
+  HWND dialog = CreateWindowExA(0, "STATIC", "bench", WS_POPUP, 100, 100, 520, 90, nullptr, nullptr,
+                                nullptr, nullptr);
+  HWND bar =
+      CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 50, 500, 20,
+                      dialog, reinterpret_cast<HMENU>(IDC_PROGRESS_FILE), nullptr, nullptr);
   CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 10, 20, 300, 16, dialog,
                   reinterpret_cast<HMENU>(IDC_STATUS), nullptr, nullptr);
   SendMessageA(bar, PBM_SETRANGE, 0, 6553601);

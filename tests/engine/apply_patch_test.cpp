@@ -26,7 +26,10 @@ TEST_F(ApplyPatchTest, TotalSizeOrMagicWrongIsRefused) {
     Bytes file(64, 'P');
     AppendEntry(file, Unique("a.dll"), static_cast<uint32_t>(data.size()), data);
     uint32_t actual = static_cast<uint32_t>(file.size() + PATCH_TRAILER_SIZE);
-    PatchTrailer trailer = MakeTrailer(64, 1, variant == 0 ? actual + 1 : variant == 1 ? actual - 1 : actual);
+    PatchTrailer trailer = MakeTrailer(64, 1,
+                                       variant == 0   ? actual + 1
+                                       : variant == 1 ? actual - 1
+                                                      : actual);
     if (variant == 2) trailer.magic = 0x1E534358;
     AppendTrailer(file, trailer);
     UseUpdater(file);
@@ -36,8 +39,9 @@ TEST_F(ApplyPatchTest, TotalSizeOrMagicWrongIsRefused) {
     EXPECT_EQ(0, Apply(&versionOk)) << variant;
     EXPECT_TRUE(versionOk);
     char text[100];
-    std::snprintf(text, sizeof text, "错误文件长度: %d %d %d", static_cast<int>(trailer.totalFileSize),
-                  static_cast<int>(actual), static_cast<int>(trailer.magic));
+    std::snprintf(text, sizeof text, "错误文件长度: %d %d %d",
+                  static_cast<int>(trailer.totalFileSize), static_cast<int>(actual),
+                  static_cast<int>(trailer.magic));
     EXPECT_EQ(std::vector<std::string>{text}, warnings_) << variant;
     EXPECT_EQ(1, LogCount(text)) << variant;
     EXPECT_TRUE(progress_.empty());
@@ -102,8 +106,8 @@ TEST_F(ApplyPatchTest, NoEntriesIsSuccessWithoutProgress) {
 
 TEST_F(ApplyPatchTest, ChunkBoundariesAndTheExactProgressSequence) {
   const std::string empty, one = Pattern(4096, 1), two = Pattern(4097, 2);
-  UseUpdater(BuildUpdater(64, {{Unique("0.dat"), empty}, {Unique("4096.dat"), one},
-                               {Unique("4097.dat"), two}}));
+  UseUpdater(BuildUpdater(
+      64, {{Unique("0.dat"), empty}, {Unique("4096.dat"), one}, {Unique("4097.dat"), two}}));
   bool versionOk;
   ASSERT_EQ(1, Apply(&versionOk));
   EXPECT_TRUE(warnings_.empty());
@@ -136,8 +140,8 @@ TEST_F(ApplyPatchTest, RunsAgainAfterSuccessAndWithoutCallback) {
 
 TEST_F(ApplyPatchTest, SubdirectoriesAreCreatedForExtractionOnly) {
   const std::string deep = Pattern(10, 4), slashed = Pattern(11, 5);
-  UseUpdater(BuildUpdater(64, {{Unique("d") + "\\data\\x.dll", deep},
-                               {Unique("s") + "/more/y.dll", slashed}}));
+  UseUpdater(BuildUpdater(
+      64, {{Unique("d") + "\\data\\x.dll", deep}, {Unique("s") + "/more/y.dll", slashed}}));
   bool versionOk;
   ASSERT_EQ(1, Apply(&versionOk));
   EXPECT_FALSE(DirectoryExists(RunFolder())) << "the folders made for extraction are gone too";
@@ -162,7 +166,8 @@ TEST_F(ApplyPatchTest, CreateParentDirsWalksWholeCharacters) {
   const std::string base = TempDir() + Unique("礬");
   CreateParentDirs((base + "\\表\\a.txt").c_str());
   EXPECT_TRUE(DirectoryExists(base + "\\表"));
-  EXPECT_FALSE(DirectoryExists(base.substr(0, base.size() - 1))) << "no directory cut at the trail byte";
+  EXPECT_FALSE(DirectoryExists(base.substr(0, base.size() - 1)))
+      << "no directory cut at the trail byte";
 }
 
 TEST_F(ApplyPatchTest, EmptyNameIsTheTopLevelPackage) {
@@ -182,8 +187,8 @@ TEST_F(ApplyPatchTest, ExtractionFileThatCannotBeCreated) {
   // A directory of that name is in the way, and a file in it that another
   // program holds open keeps it from being cleared away before the run.
   MakeDirectoryTree(RunFolder() + "\\" + blocked);
-  UniqueHandle held(CreateFileA((RunFolder() + "\\" + blocked + "\\held").c_str(), GENERIC_WRITE,
-                                0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  UniqueHandle held(CreateFileA((RunFolder() + "\\" + blocked + "\\held").c_str(), GENERIC_WRITE, 0,
+                                nullptr, CREATE_ALWAYS, 0, nullptr));
   ASSERT_TRUE(held.IsValid());
   UseUpdater(BuildUpdater(64, {{blocked, "data"}}));
   bool versionOk;
@@ -224,9 +229,10 @@ TEST_F(ApplyPatchTest, FailedInstallationStopsTheRun) {
   UseUpdater(BuildUpdater(64, {{blocked, "one"}, {after, "two"}}));
   bool versionOk;
   EXPECT_EQ(0, Apply(&versionOk));
-  const std::vector<ProgressEvent> expected = {
-      {PG_EXTRACT_BEGIN, 1, 2}, {PG_EXTRACT_BYTES, 0, 3}, {PG_EXTRACT_END, 1, 2},
-      {PG_INSTALL_BEGIN, 1, 2}};
+  const std::vector<ProgressEvent> expected = {{PG_EXTRACT_BEGIN, 1, 2},
+                                               {PG_EXTRACT_BYTES, 0, 3},
+                                               {PG_EXTRACT_END, 1, 2},
+                                               {PG_INSTALL_BEGIN, 1, 2}};
   // Nothing for the second entry: it was never extracted.
   EXPECT_EQ(expected, progress_);
   // The text is formatted into 100 bytes, so a long path cuts it short.

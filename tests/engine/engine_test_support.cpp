@@ -112,7 +112,9 @@ void EngineTest::TearDown() {
   SetOwnerWindowProvider(nullptr);
 }
 
-void EngineTest::UseUpdater(const Bytes& bytes) { EXPECT_TRUE(WriteWholeFile(updaterPath_, bytes)); }
+void EngineTest::UseUpdater(const Bytes& bytes) {
+  EXPECT_TRUE(WriteWholeFile(updaterPath_, bytes));
+}
 
 void EngineTest::SetInstalledVersion(const char* version) {
   EXPECT_TRUE(WriteWholeFile(gameDir_ + "\\Config\\Client.ini",

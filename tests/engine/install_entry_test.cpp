@@ -103,7 +103,8 @@ TEST_F(InstallEntryTest, BarePayloadPackageIsAppliedByTheStandIn) {
   Bytes package;
   AppendEntry(package, "sub\\game.dat", 9, "game data");
   AppendEntry(package, "top.dat", 3, "top");
-  AppendTrailer(package, MakeTrailer(0, 2, static_cast<uint32_t>(package.size() + PATCH_TRAILER_SIZE)));
+  AppendTrailer(package,
+                MakeTrailer(0, 2, static_cast<uint32_t>(package.size() + PATCH_TRAILER_SIZE)));
   const std::string path = TempDir() + "\\" + Unique("bare.tpk");
   EXPECT_TRUE(WriteWholeFile(path, package));
   EXPECT_EQ(1, Install(path));

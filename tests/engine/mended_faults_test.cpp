@@ -66,10 +66,10 @@ TEST_F(MendedFaultsTest, EntryTableOutsideTheFileFailsBeforeAnythingIsWritten) {
   const int secondHeader = static_cast<int>(probe.size());
   const int fileSize = secondHeader + 84 + 5 + static_cast<int>(PATCH_TRAILER_SIZE);
   const Case cases[] = {
-      {"past the end", 100000, 2, "错误的文件数据:参数 2 " + std::to_string(secondHeader) + " " +
-                                      std::to_string(fileSize)},
-      {"into the trailer", 6, 2, "错误的文件数据:参数 2 " + std::to_string(secondHeader) + " " +
-                                     std::to_string(fileSize)},
+      {"past the end", 100000, 2,
+       "错误的文件数据:参数 2 " + std::to_string(secondHeader) + " " + std::to_string(fileSize)},
+      {"into the trailer", 6, 2,
+       "错误的文件数据:参数 2 " + std::to_string(secondHeader) + " " + std::to_string(fileSize)},
       {"too many entries", 5, 1000, "错误的文件数:参数 1000 64"},
   };
   for (const Case& c : cases) {

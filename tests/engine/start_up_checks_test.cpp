@@ -43,10 +43,9 @@ class SetupKey {
     UniqueRegKey key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSetupKey, 0, nullptr, 0,
                                              KEY_ALL_ACCESS, nullptr, key.Receive(), nullptr));
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegSetValueExA(key.Get(), "InstallPath", 0, type,
-                             reinterpret_cast<const BYTE*>(bytes.data()),
-                             static_cast<DWORD>(bytes.size())));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.Get(), "InstallPath", 0, type,
+                                            reinterpret_cast<const BYTE*>(bytes.data()),
+                                            static_cast<DWORD>(bytes.size())));
   }
 };
 
@@ -76,12 +75,13 @@ TEST_F(StartUpChecksTest, SecondCopyFindsTheMutexUntilTheFirstEnds) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                             nullptr, &startup, &process));
+  ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &process));
   UniqueHandle thread(process.hThread);
   UniqueHandle holder(process.hProcess);
   HANDLE waits[2] = {ready.Get(), holder.Get()};
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, 60000)) << "holder did not start";
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, 60000))
+      << "holder did not start";
 
   EXPECT_EQ(1u, RunProbe("probe")) << "the first copy is running";
 
@@ -140,7 +140,8 @@ TEST_F(StartUpChecksTest, GameDirectoryValidation) {
 
 TEST_F(StartUpChecksTest, WindowTitleFromTheProgramName) {
   EXPECT_EQ("Orvenna更新补丁(Update)，双击目录名可更换更新目录", Title("D:\\patch\\Update.exe"));
-  EXPECT_EQ("Orvenna更新补丁(patch.new)，双击目录名可更换更新目录", Title("D:\\patch\\patch.new.exe"));
+  EXPECT_EQ("Orvenna更新补丁(patch.new)，双击目录名可更换更新目录",
+            Title("D:\\patch\\patch.new.exe"));
   EXPECT_EQ("Orvenna更新补丁(Update)，双击目录名可更换更新目录", Title("D:\\patch\\Update"));
   EXPECT_EQ("Orvenna更新补丁(Update)，双击目录名可更换更新目录", Title("Update.exe"));
   // A name whose double-byte character ends in 0x5C is not split at it.
@@ -181,8 +182,10 @@ TEST_F(StartUpChecksTest, VersionGate) {
     const char* installed;
     int accepted;
   } cases[] = {
-      {"1.4.1.33960", 1}, {"1.4.1.34000", 1}, {"1.4.1.34242", 1}, {"1.4.1.33959", 0},
-      {"1.4.1", 0},       {"1.4.2.0", 0},     {"1.4.1.34243", 0}, {"", 0},
+      {"1.4.1.33960", 1}, {"1.4.1.34000", 1},
+      {"1.4.1.34242", 1}, {"1.4.1.33959", 0},
+      {"1.4.1", 0},       {"1.4.2.0", 0},
+      {"1.4.1.34243", 0}, {"", 0},
       {"1.4", 0},         {"1.4.1.34000 trailing", 1},
   };
   for (const Case& c : cases) {

@@ -30,8 +30,8 @@ std::string DigestOf(const std::string& bytes) {
 }
 
 TEST_F(VersionRecordTest, ReadOnlyFilesLoseOnlyThatAttributeAndOtherKeysStay) {
-  EXPECT_TRUE(WriteWholeFile(clientIni_,
-                             "[Version]\r\nGameVersion=1.4.1.33960\r\nBuild=77\r\n[Other]\r\nKey=Value\r\n"));
+  EXPECT_TRUE(WriteWholeFile(
+      clientIni_, "[Version]\r\nGameVersion=1.4.1.33960\r\nBuild=77\r\n[Other]\r\nKey=Value\r\n"));
   const std::string config = "[Game]\r\nLanguage=zh\r\n";
   EXPECT_TRUE(WriteWholeFile(configIni_, config));
   SetFileAttributesA(clientIni_.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
@@ -64,7 +64,8 @@ TEST_F(VersionRecordTest, DigestCoversEveryByteOfTheUpdater) {
   UseUpdater(file);
   g_UpdateSession.WriteVersionRecord();
   EXPECT_NE(before, IniValue(clientIni_, "Version", "MD5"));
-  EXPECT_EQ(DigestOf(std::string(file.begin(), file.end())), IniValue(clientIni_, "Version", "MD5"));
+  EXPECT_EQ(DigestOf(std::string(file.begin(), file.end())),
+            IniValue(clientIni_, "Version", "MD5"));
 }
 
 TEST_F(VersionRecordTest, DigestOfTheRealProgramFileMatchesAnIndependentDigest) {

@@ -60,7 +60,8 @@ TEST(AutomaticMode, SuccessfulRunIsSilentAndRecordsTheVersion) {
   EXPECT_EQ(ReadWholeFile(scenario.game + "\\x.dll"), std::string(10000, 'd'));
   EXPECT_EQ(ReadWholeFile(scenario.game + "\\pak\\content.dat"), "packaged bytes");
   EXPECT_EQ(InstalledVersion(scenario), "1.4.1.34242");
-  EXPECT_EQ(IniValue(scenario.game + "\\Config\\Client.ini", "Version", "MD5"), Md5OfFile(scenario.updater));
+  EXPECT_EQ(IniValue(scenario.game + "\\Config\\Client.ini", "Version", "MD5"),
+            Md5OfFile(scenario.updater));
 
   // The launcher got the hidden dialog's handle through launch.txt.
   std::string received = ReadWholeFile(scenario.game + "\\launch_received.txt");
@@ -80,8 +81,8 @@ TEST(AutomaticMode, DamagedPatchShowsItsErrorThenTheGeneralMessage) {
   UpdaterOutcome outcome = RunUpdater(scenario.updater, Quoted(scenario.game), kRunTimeoutMs);
   // The run's own text (claimed size, real size, magic), then the general message.
   const size_t size = ReadWholeFile(scenario.updater).size();
-  const std::string sizeText = "错误文件长度: " + std::to_string(size + 1) + " " +
-                               std::to_string(size) + " 508773209";
+  const std::string sizeText =
+      "错误文件长度: " + std::to_string(size + 1) + " " + std::to_string(size) + " 508773209";
   EXPECT_TRUE(EndedAfterBoxes(outcome, {sizeText, kGeneralFailure}));
   EXPECT_EQ(outcome.exitCode, 1u);
   EXPECT_FALSE(outcome.dialogEverVisible);
@@ -100,8 +101,8 @@ TEST(AutomaticMode, DamagedEntryUnderADigestShowsItsTextThenTheGeneralMessage) {
 
   UpdaterOutcome outcome = RunUpdater(scenario.updater, Quoted(scenario.game), kRunTimeoutMs);
   const std::string region = std::to_string(PATCH_ENTRY_HEADER_SIZE + 10);
-  EXPECT_TRUE(EndedAfterBoxes(outcome, {"错误的文件校验:参数 " + region + " " + region,
-                                        kGeneralFailure}));
+  EXPECT_TRUE(
+      EndedAfterBoxes(outcome, {"错误的文件校验:参数 " + region + " " + region, kGeneralFailure}));
   EXPECT_FALSE(FileExists(scenario.game + "\\readme.txt"));
   EXPECT_EQ(InstalledVersion(scenario), "1.4.1.33960");
 }

@@ -10,8 +10,8 @@
 
 #include <string>
 
-#include "md5.h"
 #include "file_helpers.h"
+#include "md5.h"
 #include "outcome_checks.h"
 #include "test_files.h"
 #include "updater_driver.h"
@@ -147,8 +147,8 @@ TEST_F(CrashRecovery, KilledDuringExtractionReplacementAndLauncherThenCompleted)
   // Nothing but the installed files: no extracted entry, no hand-off file,
   // no replacement copy.
   EXPECT_EQ(ListFiles(temp.Path(), "*"), std::vector<std::string>{});
-  const std::vector<std::string> game = {"Config", "big.dat", "launch", "launch_received.txt",
-                                         "pak", "readme.txt"};
+  const std::vector<std::string> game = {"Config", "big.dat",   "launch", "launch_received.txt",
+                                         "pak",    "readme.txt"};
   EXPECT_EQ(ListFiles(scenario_.game, "*"), game);
 }
 

@@ -18,8 +18,7 @@ const char* const kDone = "更新补丁文件完成!!";
 
 // Starts the updater by hand with the game's uninstall entry naming the
 // scenario's game, and waits until its dialog shows, as `shown`.
-bool StartByHand(UpdaterProcess& updater, const UpdateScenario& scenario,
-                 DialogSnapshot* shown) {
+bool StartByHand(UpdaterProcess& updater, const UpdateScenario& scenario, DialogSnapshot* shown) {
   UninstallEntry entry((scenario.game + "\\uninst.exe").c_str());
   return updater.Start(scenario.updater, "") && updater.WaitForVisibleDialog(kTimeoutMs, shown);
 }
@@ -84,7 +83,8 @@ TEST(InteractiveMode, FailureAndRefusedVersionEndWithTheirCodesOnceTheBoxIsClose
 }
 
 TEST(InteractiveMode, WithoutAUsableEntryThePromptAsksForAFolder) {
-  UpdateScenario scenario = MakeScenario("interactive_prompt", TwoFilePatch(), "1.4.1.33960", false);
+  UpdateScenario scenario =
+      MakeScenario("interactive_prompt", TwoFilePatch(), "1.4.1.33960", false);
   struct Case {
     bool present;
     std::string uninstallString;
@@ -120,7 +120,8 @@ TEST(InteractiveMode, WithoutAUsableEntryThePromptAsksForAFolder) {
 }
 
 TEST(InteractiveMode, CancelledBrowserStillStartsAValidDirectory) {
-  UpdateScenario scenario = MakeScenario("interactive_browser", TwoFilePatch(), "1.4.1.33960", false);
+  UpdateScenario scenario =
+      MakeScenario("interactive_browser", TwoFilePatch(), "1.4.1.33960", false);
   UpdaterProcess updater;
   DialogSnapshot shown;
   ASSERT_TRUE(StartByHand(updater, scenario, &shown));
@@ -139,8 +140,9 @@ TEST(InteractiveMode, CancelledBrowserStillStartsAValidDirectory) {
 TEST(InteractiveMode, ClosingOrChoosingDuringARunWaitsForTheRun) {
   PatchLayout layout;
   layout.files = {{"patch.tpk", BarePackage({{"pak\\content.dat", "packaged bytes"}})},
-                {"readme.txt", "new readme"}};
-  UpdateScenario scenario = MakeScenario("interactive_close_during_run", layout, "1.4.1.33960", true);
+                  {"readme.txt", "new readme"}};
+  UpdateScenario scenario =
+      MakeScenario("interactive_close_during_run", layout, "1.4.1.33960", true);
   LauncherHold hold(scenario.game);
   UninstallEntry entry((scenario.game + "\\uninst.exe").c_str());
 

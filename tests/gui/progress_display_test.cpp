@@ -63,8 +63,8 @@ class ProgressWindow : public ::testing::Test {
   void SetUp() override {
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
-    dialog_ = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 400, 100, nullptr, nullptr,
-                              nullptr, nullptr);
+    dialog_ = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 400, 100, nullptr, nullptr, nullptr,
+                              nullptr);
     bar_ = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 0, 40, 300, 20, dialog_,
                            reinterpret_cast<HMENU>(IDC_PROGRESS_FILE), nullptr, nullptr);
     status_ = CreateWindowExA(0, "STATIC", "start", WS_CHILD | WS_VISIBLE, 0, 0, 300, 20, dialog_,

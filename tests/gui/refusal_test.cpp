@@ -74,9 +74,9 @@ TEST(Refusal, NamesThatOnlyLookLikeTheGameDoNotBlock) {
 
 TEST(Refusal, DirectoryTooLongForTheFieldIsRefused) {
   UpdateScenario scenario = MakeScenario("auto_long_dir", ReadmePatch(), "1.4.1.33960", false);
-  EXPECT_TRUE(RefusedWith(
-      RunUpdater(scenario.updater, Quoted("C:\\" + std::string(280, 'g')), kTimeoutMs),
-      "对不起，不正确的Orvenna游戏目录!"));
+  EXPECT_TRUE(
+      RefusedWith(RunUpdater(scenario.updater, Quoted("C:\\" + std::string(280, 'g')), kTimeoutMs),
+                  "对不起，不正确的Orvenna游戏目录!"));
 }
 
 }  // namespace

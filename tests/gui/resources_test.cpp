@@ -57,9 +57,12 @@ class TemplateCursor {
     if (Peek() == 0xFFFF) {
       Word();
       switch (WORD ordinal = Word()) {
-        case 0x80: return "Button";
-        case 0x82: return "Static";
-        default: return "#" + std::to_string(ordinal);
+        case 0x80:
+          return "Button";
+        case 0x82:
+          return "Static";
+        default:
+          return "#" + std::to_string(ordinal);
       }
     }
     return Text();
@@ -69,7 +72,9 @@ class TemplateCursor {
 
  private:
   WORD Peek() const {
-    return offset_ + 2 <= bytes_.size() ? static_cast<WORD>(bytes_[offset_] | (bytes_[offset_ + 1] << 8)) : 0;
+    return offset_ + 2 <= bytes_.size()
+               ? static_cast<WORD>(bytes_[offset_] | (bytes_[offset_ + 1] << 8))
+               : 0;
   }
   uint32_t Take(size_t count) {
     if (offset_ + count > bytes_.size()) {

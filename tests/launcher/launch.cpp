@@ -108,7 +108,8 @@ int ApplyPackage(const std::string& packagePath, const std::string& gameDir) {
   int written = 0;
   for (const PayloadEntry& entry : table.entries) {
     char target[UPDATE_PATH_SIZE];
-    if (!FormatFitted(target, sizeof target, "%s\\%s", gameDir.c_str(), entry.name.c_str())) continue;
+    if (!FormatFitted(target, sizeof target, "%s\\%s", gameDir.c_str(), entry.name.c_str()))
+      continue;
     CreateParentDirs(target);
     UniqueFile out(std::fopen(target, "wb"));
     if (out.Get() == nullptr) continue;

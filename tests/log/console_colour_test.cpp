@@ -11,14 +11,15 @@
 namespace {
 
 class ConsoleColourTest : public ScratchFolderTest {
-protected:
+ protected:
   void SetUp() override {
     ScratchFolderTest::SetUp();
     // A test run under ctest has no usable console; make a fresh one.
     FreeConsole();
     ASSERT_TRUE(AllocConsole());
-    buffer = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       nullptr, CONSOLE_TEXTMODE_BUFFER, nullptr);
+    buffer =
+        CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, CONSOLE_TEXTMODE_BUFFER, nullptr);
     ASSERT_NE(buffer, INVALID_HANDLE_VALUE);
     // Wine's console host needs a display; without one every call fails.
     if (!SetConsoleTextAttribute(buffer, kStartUp)) GTEST_SKIP() << "no working console here";
@@ -47,7 +48,8 @@ protected:
     text.resize(read);
     return text;
   }
-  static constexpr WORD kStartUp = BACKGROUND_BLUE | FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE;
+  static constexpr WORD kStartUp =
+      BACKGROUND_BLUE | FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE;
   HANDLE buffer = INVALID_HANDLE_VALUE;
   HANDLE previous = nullptr;
 };

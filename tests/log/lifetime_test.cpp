@@ -42,7 +42,8 @@ void ExpectEveryLineWritten(int threads, int perThread) {
     const std::string& line = lines[n];
     int thread = -1, index = -1;
     char filler[200] = {};
-    ASSERT_EQ(sscanf(line.c_str() + 20, "thread %d line %d %199s", &thread, &index, filler), 3) << line;
+    ASSERT_EQ(sscanf(line.c_str() + 20, "thread %d line %d %199s", &thread, &index, filler), 3)
+        << line;
     // Each line whole: its filler is as long as its index says.
     EXPECT_EQ(std::string(filler), std::string(1 + index % 97, 'a' + thread)) << line;
     EXPECT_EQ(index, nextOfThread[thread]++) << "lines of one thread stay in order";
@@ -50,7 +51,9 @@ void ExpectEveryLineWritten(int threads, int perThread) {
   EXPECT_EQ(nextOfThread.size(), static_cast<size_t>(threads));
 }
 
-TEST_F(LifetimeTest, EveryLineFromTheMainThreadIsWrittenBeforeExit) { ExpectEveryLineWritten(1, 2000); }
+TEST_F(LifetimeTest, EveryLineFromTheMainThreadIsWrittenBeforeExit) {
+  ExpectEveryLineWritten(1, 2000);
+}
 
 TEST_F(LifetimeTest, EveryLineFromSeveralThreadsIsWrittenWholeBeforeExit) {
   ExpectEveryLineWritten(4, 500);

@@ -20,7 +20,8 @@ std::vector<std::string> SplitLogLines(const std::string& content) {
   size_t start = 0;
   for (;;) {
     size_t end = content.find("\r\n", start);
-    std::string piece = content.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    std::string piece =
+        content.substr(start, end == std::string::npos ? std::string::npos : end - start);
     if (start != 0 || !piece.empty()) lines.push_back(piece);
     if (end == std::string::npos) break;
     start = end + 2;
@@ -49,7 +50,8 @@ LogClock FakeClock::Get() {
   return clock;
 }
 
-StdoutPipe::StdoutPipe() : readEnd(nullptr), writeEnd(nullptr), previous(GetStdHandle(STD_OUTPUT_HANDLE)) {
+StdoutPipe::StdoutPipe()
+    : readEnd(nullptr), writeEnd(nullptr), previous(GetStdHandle(STD_OUTPUT_HANDLE)) {
   CreatePipe(&readEnd, &writeEnd, nullptr, 1 << 20);
   SetStdHandle(STD_OUTPUT_HANDLE, writeEnd);
 }

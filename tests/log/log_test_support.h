@@ -16,12 +16,12 @@
 // Runs each test inside an empty folder of its own, so "Log/" and the day's
 // files start absent.
 class ScratchFolderTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override;
   void TearDown() override;
   std::string folder;
 
-private:
+ private:
   char previous[MAX_PATH];
 };
 
@@ -39,12 +39,12 @@ struct FakeClock {
 // Standard output swapped for a pipe while it lives; Drain returns what was
 // written so far.
 class StdoutPipe {
-public:
+ public:
   StdoutPipe();
   ~StdoutPipe();
   std::string Drain();
 
-private:
+ private:
   HANDLE readEnd;
   HANDLE writeEnd;
   HANDLE previous;

@@ -11,7 +11,7 @@
 namespace {
 
 class LogFileTest : public ScratchFolderTest {
-protected:
+ protected:
   // A quiet, synchronous log with a fake clock and the file prefix "t_".
   std::unique_ptr<Logger> MakeLog(const char* path = "t_") {
     std::unique_ptr<Logger> log(new Logger());
@@ -46,7 +46,8 @@ TEST_F(LogFileTest, MidnightClosesTheOldFileAndStartsANewOne) {
   FakeClock::Set(2026, 12, 8, 0, 0, 0);
   log->Info("after");
   // Exclusive access succeeds only once the log has let go of the file.
-  HANDLE old = CreateFileA("Log/t_20261207.log", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE old =
+      CreateFileA("Log/t_20261207.log", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_NE(old, INVALID_HANDLE_VALUE);
   CloseHandle(old);
   log.reset();
@@ -61,7 +62,8 @@ TEST_F(LogFileTest, ExistingFileIsAppendedTo) {
   FakeClock::Set(2026, 12, 7, 8, 0, 0);
   log->Info("later run");
   log.reset();
-  EXPECT_EQ(ReadWholeFile("Log/t_20261207.log"), "\r\nearlier run\r\n2026-12-07 08:00:00 later run");
+  EXPECT_EQ(ReadWholeFile("Log/t_20261207.log"),
+            "\r\nearlier run\r\n2026-12-07 08:00:00 later run");
 }
 
 TEST_F(LogFileTest, FolderNameTakenByAPlainFileDropsLinesUntilItIsFreed) {

@@ -15,7 +15,7 @@ const char kStamp[] = "2026-12-07 21:35:17";
 std::vector<int> g_callbackLevels;
 
 class LogLinesTest : public ScratchFolderTest {
-protected:
+ protected:
   void SetUp() override {
     ScratchFolderTest::SetUp();
     FakeClock::Set(2026, 12, 7, 21, 35, 17);
@@ -36,7 +36,8 @@ protected:
 TEST_F(LogLinesTest, EachLevelGoesWhereItsTableSays) {
   log->Configure("t_", true, true, false, false);
   log->SetLevelCallback([](int level) { g_callbackLevels.push_back(level); });
-  for (int level = -1; level <= 6; ++level) log->Write(("L" + std::to_string(level)).c_str(), level);
+  for (int level = -1; level <= 6; ++level)
+    log->Write(("L" + std::to_string(level)).c_str(), level);
   std::string file = Finish();
   EXPECT_EQ(file, Line("L2") + Line("L3  <-------警告") + Line("L4  <-------错误") +
                       Line("L5  <-------严重关注") + Line("L6"));
@@ -104,8 +105,8 @@ TEST_F(LogLinesTest, SilenceNoticePrecedesALineAfterAQuietGap) {
   log->Info("soon");
   FakeClock::seconds = 1085;
   log->Info("late");
-  EXPECT_EQ(Finish(), Line("first") + Line("soon") + Line("请注意,之前75秒无LOG输出  <-------警告") +
-                          Line("late"));
+  EXPECT_EQ(Finish(), Line("first") + Line("soon") +
+                          Line("请注意,之前75秒无LOG输出  <-------警告") + Line("late"));
 }
 
 TEST_F(LogLinesTest, StreamLogsOnlyWhatWasWrittenSinceItsRewind) {
@@ -125,7 +126,8 @@ TEST_F(LogLinesTest, StatusLineModeOverwritesTheConsoleLine) {
   log->Raw("r");
   log->Info("i");
   std::string file = Finish();
-  EXPECT_EQ(out.Drain(), "\r" + std::string(56, ' ') + "\r" + kStamp + " p" + "r" + "\r" + kStamp + " i\n");
+  EXPECT_EQ(out.Drain(),
+            "\r" + std::string(56, ' ') + "\r" + kStamp + " p" + "r" + "\r" + kStamp + " i\n");
   EXPECT_EQ(file, "\r" + std::string(kStamp) + " i\n");
 }
 

@@ -26,7 +26,7 @@ struct Ledger {
   std::atomic<int> failAllocations{0};  // the next n allocations fail
   std::vector<std::string> events;      // handler calls and reports, in order
   std::atomic<DWORD> ticks{0};
-  std::atomic<int> tickStep{0};          // added after each tick read
+  std::atomic<int> tickStep{0};  // added after each tick read
   // Set once a thread has reported its quit packet, its last act.
   HANDLE quitReported = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 } ledger;
@@ -74,7 +74,7 @@ int BlockingHandler(WorkItem* item) {
 }
 
 class WorkQueueTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     std::lock_guard<std::mutex> guard(ledger.mutex);
     ledger.live.clear();
@@ -204,7 +204,7 @@ TEST_F(WorkQueueTest, ProbeReportsOnlyAWaitAndNeverCallsTheHandler) {
   queue.Stop();
   ASSERT_EQ(ledger.events.size(), 1u) << "only the quit report";
   ledger.events.clear();
-  ledger.tickStep = 5;  // the thread reads 5 ticks after the post
+  ledger.tickStep = 5;        // the thread reads 5 ticks after the post
   ledger.ticks = 0xFFFFFFFE;  // and across the counter's wrap
   WorkQueue waited(true);
   Install(waited);

@@ -35,9 +35,9 @@ TEST(EntryName, AcceptsPlainNamesAndSubdirectories) {
 }
 
 TEST(EntryName, RefusesEscapesFromTheDirectory) {
-  for (const char* name : {"..", "..\\x", "a\\..\\..\\x", "a/../x", "\\x", "/etc/passwd",
-                           "\\\\server\\share\\x", "\\\\?\\C:\\x", "C:\\x", "C:x", "a:b",
-                           "x.dll:stream", "./x", "a\\.\\x"}) {
+  for (const char* name :
+       {"..", "..\\x", "a\\..\\..\\x", "a/../x", "\\x", "/etc/passwd", "\\\\server\\share\\x",
+        "\\\\?\\C:\\x", "C:\\x", "C:x", "a:b", "x.dll:stream", "./x", "a\\.\\x"}) {
     EXPECT_FALSE(Safe(name)) << name;
   }
 }
@@ -90,7 +90,9 @@ TEST(GbkText, FindsSeparatorsOutsideDoubleByteCharacters) {
 }
 
 TEST(GbkText, NextCharStepsOverPairsButNeverPastTheEnd) {
-  const char text[] = "\xCA\xFD" "a\xD5";
+  const char text[] =
+      "\xCA\xFD"
+      "a\xD5";
   EXPECT_EQ(NextChar(text), text + 2);
   EXPECT_EQ(NextChar(text + 2), text + 3);
   EXPECT_EQ(NextChar(text + 3), text + 4);  // lone lead byte before the NUL

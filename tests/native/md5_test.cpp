@@ -13,7 +13,8 @@ namespace {
 
 std::string HexOf(const std::string& text) {
   MD5 md5;
-  md5.update(reinterpret_cast<const unsigned char*>(text.data()), static_cast<uint32_t>(text.size()));
+  md5.update(reinterpret_cast<const unsigned char*>(text.data()),
+             static_cast<uint32_t>(text.size()));
   md5.finalize();
   return md5.hex_digest();
 }

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "mkpatch.h"
-#include "profile_string.h"
 #include "payload.h"
 #include "payload_builder.h"
 #include "pe_builder.h"
+#include "profile_string.h"
 
 namespace fs = std::filesystem;
 
@@ -53,8 +53,8 @@ class MkpatchTest : public ::testing::Test {
   std::vector<std::string> Build(std::vector<std::string> inputs,
                                  const std::string& base = "1.4.1.33960",
                                  const std::string& target = "1.4.1.34242") {
-    std::vector<std::string> args = {"build", "-o", P("out.exe"), "--stub", P("stub.exe"),
-                                     "--base", base, "--target", target};
+    std::vector<std::string> args = {"build",  "-o", P("out.exe"), "--stub", P("stub.exe"),
+                                     "--base", base, "--target",   target};
     args.insert(args.end(), inputs.begin(), inputs.end());
     return args;
   }
@@ -114,8 +114,8 @@ TEST_F(MkpatchTest, BuildsTheExactLayoutAndReadsItBack) {
 
 TEST_F(MkpatchTest, ListJsonEscapesNamesAndNamesTheInstallKind) {
   WriteAll(P("f"), "12345");
-  ASSERT_EQ(Run({"build", "-o", P("pkg.tpk"), "--base", "1.0.0.0", "--target", "1.0.0.1",
-                 "--name", "sub\\Big.TPK=" + P("f"), "--name", "数据.dll=" + P("f")}),
+  ASSERT_EQ(Run({"build", "-o", P("pkg.tpk"), "--base", "1.0.0.0", "--target", "1.0.0.1", "--name",
+                 "sub\\Big.TPK=" + P("f"), "--name", "数据.dll=" + P("f")}),
             0)
       << err_;
   ASSERT_EQ(Run({"list", P("pkg.tpk"), "--json"}), 0);
@@ -145,7 +145,7 @@ TEST_F(MkpatchTest, EveryRefusalLeavesTheOldOutputAndNoTemporary) {
       Build({"--name", "..\\a.dll=" + P("a.dll")}),
       Build({"--name", "CON.txt=" + P("a.dll")}),
       Build({"--name", "c:a.dll=" + P("a.dll")}),
-      Build({"--name", "A.DLL=" + P("a.dll"), P("a.dll")}),           // case-insensitive
+      Build({"--name", "A.DLL=" + P("a.dll"), P("a.dll")}),  // case-insensitive
       Build({"--name", "=" + P("a.dll"), "--name", "TopLevel.tpk=" + P("a.dll")}),
       Build({"--name", "d=" + P("a.dll"), "--name", "D/x=" + P("a.dll")}),  // file vs directory
       Build({P("missing.dll")}),
@@ -160,7 +160,8 @@ TEST_F(MkpatchTest, EveryRefusalLeavesTheOldOutputAndNoTemporary) {
     EXPECT_EQ(Run(args), 1) << args[args.size() - 1];
     EXPECT_FALSE(err_.empty());
     EXPECT_EQ(ReadAll(P("out.exe")), "old output");
-    EXPECT_EQ(FilesInTop(), (std::vector<std::string>{"a.dll", "carrier.exe", "out.exe", "stub.exe"}));
+    EXPECT_EQ(FilesInTop(),
+              (std::vector<std::string>{"a.dll", "carrier.exe", "out.exe", "stub.exe"}));
   }
   // The longest name that fits is accepted.
   EXPECT_EQ(Run(Build({"--name", chinese39 + "=" + P("a.dll")})), 0) << err_;
@@ -168,9 +169,7 @@ TEST_F(MkpatchTest, EveryRefusalLeavesTheOldOutputAndNoTemporary) {
 
 TEST_F(MkpatchTest, RefusesTwoGibibytesBeforeWriting) {
   WriteAll(P("stub.exe"), "MZ");
-  {
-    std::ofstream big(P("big.bin"), std::ios::binary);
-  }
+  { std::ofstream big(P("big.bin"), std::ios::binary); }
   fs::resize_file(P("big.bin"), (uint64_t(1) << 31) - 84 - 136 - 2);  // sparse; exactly 2 GiB
   EXPECT_EQ(Run(Build({P("big.bin")})), 1);
   EXPECT_NE(err_.find("2 GiB"), std::string::npos) << err_;
@@ -203,7 +202,8 @@ TEST_F(MkpatchTest, SignaturesComeOffTheStubAndSignedUpdatersReadAsUnsigned) {
   WriteAll(P("a.txt"), "abc");
   ASSERT_EQ(Run(Build({P("a.txt")})), 0) << err_;
   EXPECT_NE(err_.find("stub.exe carries a signature (certificate table of 40 bytes at byte 1024)"),
-            std::string::npos) << err_;
+            std::string::npos)
+      << err_;
   const std::string built = ReadAll(P("out.exe"));
   ASSERT_EQ(Run({"build", "-o", P("out.exe"), "--stub", P("plain.exe"), "--base", "1.4.1.33960",
                  "--target", "1.4.1.34242", P("a.txt")}),
@@ -215,7 +215,8 @@ TEST_F(MkpatchTest, SignaturesComeOffTheStubAndSignedUpdatersReadAsUnsigned) {
   WriteAll(P("signed.exe"), std::string(signedUpdater.begin(), signedUpdater.end()));
   ASSERT_EQ(Run({"list", P("signed.exe"), "--json"}), 0) << err_;
   EXPECT_NE(out_.find(",\"signed\":true,\"payloadEnd\":" + std::to_string(built.size()) + ","),
-            std::string::npos) << out_;
+            std::string::npos)
+      << out_;
   ASSERT_EQ(Run({"list", P("signed.exe")}), 0);
   EXPECT_NE(out_.find("signature:"), std::string::npos) << out_;
   EXPECT_EQ(Run({"verify", P("signed.exe")}), 0) << out_;
@@ -226,7 +227,8 @@ TEST_F(MkpatchTest, SignaturesComeOffTheStubAndSignedUpdatersReadAsUnsigned) {
   // A signed updater as the stub of the next patch: old payload and signature go.
   ASSERT_EQ(Run({"build", "-o", P("again.exe"), "--stub", P("signed.exe"), "--replace-payload",
                  "--base", "1.4.1.33960", "--target", "1.4.1.34242", P("a.txt")}),
-            0) << err_;
+            0)
+      << err_;
   EXPECT_EQ(ReadAll(P("again.exe")), built);
   // So does a signed stub with a payload appended after it, which broke its signature.
   Bytes broken = signedImage;
@@ -236,7 +238,8 @@ TEST_F(MkpatchTest, SignaturesComeOffTheStubAndSignedUpdatersReadAsUnsigned) {
   WriteAll(P("broken.exe"), std::string(broken.begin(), broken.end()));
   ASSERT_EQ(Run({"build", "-o", P("again.exe"), "--stub", P("broken.exe"), "--replace-payload",
                  "--base", "1.4.1.33960", "--target", "1.4.1.34242", P("a.txt")}),
-            0) << err_;
+            0)
+      << err_;
   EXPECT_EQ(ReadAll(P("again.exe")), built);
 
   // Without a signature, any byte after the trailer is still refused.
@@ -248,7 +251,8 @@ TEST_F(MkpatchTest, SignaturesComeOffTheStubAndSignedUpdatersReadAsUnsigned) {
 TEST_F(MkpatchTest, VerifyListsEveryProblem) {
   std::vector<unsigned char> file = BuildUpdater(50, {{"a.dll", "abc"}, {"a.DLL", "x"}});
   // base above target, and four stray bytes before the trailer
-  PatchTrailer trailer = MakeTrailer(50, 2, static_cast<uint32_t>(file.size() + 4), "2.0.0.0", "1.0.0.0");
+  PatchTrailer trailer =
+      MakeTrailer(50, 2, static_cast<uint32_t>(file.size() + 4), "2.0.0.0", "1.0.0.0");
   file.resize(file.size() - 136);
   file.insert(file.end(), 4, 0);
   AppendTrailer(file, trailer);
@@ -315,8 +319,8 @@ TEST_F(MkpatchTest, DigestCatchesDamagedEntriesAndIsRenewedOnReplace) {
   EXPECT_NE(out_.find("1 stray bytes"), std::string::npos) << out_;
 
   // --replace-payload hashes the new entries only.
-  ASSERT_EQ(Run({"build", "-o", P("new.exe"), "--stub", P("out.exe"), "--replace-payload",
-                 "--base", "1.0.0.0", "--target", "2.0.0.0", P("two.dll")}),
+  ASSERT_EQ(Run({"build", "-o", P("new.exe"), "--stub", P("out.exe"), "--replace-payload", "--base",
+                 "1.0.0.0", "--target", "2.0.0.0", P("two.dll")}),
             0)
       << err_;
   ASSERT_EQ(Run({"verify", P("new.exe")}), 0) << out_;
@@ -359,7 +363,8 @@ TEST_F(MkpatchTest, UsageErrorsExitTwo) {
   EXPECT_EQ(Run({"frobnicate"}), 2);
   EXPECT_EQ(Run({"build", "--base", "1.0.0.0", "--target", "1.0.0.0"}), 2);  // no -o
   EXPECT_EQ(Run({"build", "-o", "x", "--base", "1.0.0.0"}), 2);
-  EXPECT_EQ(Run({"build", "-o", "x", "--base", "1.0.0.0", "--target", "1.0.0.0", "--name", "a"}), 2);
+  EXPECT_EQ(Run({"build", "-o", "x", "--base", "1.0.0.0", "--target", "1.0.0.0", "--name", "a"}),
+            2);
   EXPECT_EQ(Run({"extract", "only-one"}), 2);
   EXPECT_EQ(Run({"list", "a", "--bogus"}), 2);
   EXPECT_EQ(Run({"list", "--help"}), 0);
@@ -372,8 +377,10 @@ TEST_F(MkpatchTest, RealBinaryReportsExitCodes) {
   std::string build = binary + " build -o '" + P("p.tpk") + "' --base 1.0.0.0 --target 1.0.0.1 '" +
                       P("a.dll") + "' >/dev/null";
   EXPECT_EQ(WEXITSTATUS(std::system(build.c_str())), 0);
-  EXPECT_EQ(WEXITSTATUS(std::system((binary + " verify '" + P("p.tpk") + "' >/dev/null").c_str())), 0);
-  EXPECT_EQ(WEXITSTATUS(std::system((binary + " verify '" + P("a.dll") + "' >/dev/null").c_str())), 1);
+  EXPECT_EQ(WEXITSTATUS(std::system((binary + " verify '" + P("p.tpk") + "' >/dev/null").c_str())),
+            0);
+  EXPECT_EQ(WEXITSTATUS(std::system((binary + " verify '" + P("a.dll") + "' >/dev/null").c_str())),
+            1);
   EXPECT_EQ(WEXITSTATUS(std::system((binary + " bogus 2>/dev/null").c_str())), 2);
 }
 
@@ -417,8 +424,8 @@ TEST_F(MkpatchTest, WarnsWhereDirectoriesAreDroppedButStillBuilds) {
             "the game directory itself)\n");
   // A bare package keeps its directories: the launcher unpacks it.
   WriteAll(P("in/other/y.dat"), "z");
-  ASSERT_EQ(
-      Run({"build", "-o", P("p.tpk"), "--base", "1.0.0.0", "--target", "1.0.0.1", P("in")}), 0)
+  ASSERT_EQ(Run({"build", "-o", P("p.tpk"), "--base", "1.0.0.0", "--target", "1.0.0.1", P("in")}),
+            0)
       << err_;
   EXPECT_EQ(err_, "");
 }
@@ -442,8 +449,9 @@ std::string Snapshot(const fs::path& root) {
 
 TEST_F(MkpatchTest, CheckTellsWhatTheRunWouldDoAndWritesNothing) {
   // Windows finds Config/Client.ini, the launcher and the files whatever their case.
-  WriteAll(P("game/config/CLIENT.INI"), "; installed by setup\r\n[Other]\r\nGameVersion=9.0.0.0\r\n"
-                                        "[VERSION]\r\n  gameVERSION =  \"1.4.1.34000\"  \r\n");
+  WriteAll(P("game/config/CLIENT.INI"),
+           "; installed by setup\r\n[Other]\r\nGameVersion=9.0.0.0\r\n"
+           "[VERSION]\r\n  gameVERSION =  \"1.4.1.34000\"  \r\n");
   WriteAll(P("game/Launch/LAUNCH.EXE"), "MZ");
   WriteAll(P("game/SAME.DAT"), "same bytes");
   WriteAll(P("game/old.dll"), "old bytes!");  // same size, other bytes
@@ -556,7 +564,8 @@ TEST(ProfileString, ReadsAsTheProfileApiDoes) {
   EXPECT_EQ(read("[version]\r\nGAMEVERSION=1.2.3.4"), "1.2.3.4");  // no line end at the end
   EXPECT_EQ(read("\xEF\xBB\xBF[Version]\nGameVersion=1\n"), "1");  // UTF-8 byte order mark
   const char utf16[] =
-      "\xFF\xFE[\0V\0e\0r\0s\0i\0o\0n\0]\0\n\0G\0a\0m\0e\0V\0e\0r\0s\0i\0o\0n\0=\0" "7";
+      "\xFF\xFE[\0V\0e\0r\0s\0i\0o\0n\0]\0\n\0G\0a\0m\0e\0V\0e\0r\0s\0i\0o\0n\0=\0"
+      "7";
   EXPECT_EQ(read(std::string(utf16, sizeof utf16)), "7");  // UTF-16, the last NUL its high byte
   EXPECT_EQ(read("[Version]\n;GameVersion=1\nGameVersion=2\nGameVersion=3\n"), "2");
   EXPECT_EQ(read("[Version]\nX=1\n[Version]\nGameVersion=2\n"), "<none>");  // first section only

@@ -2,8 +2,8 @@
 // as UTF-8 (from UTF-16), entry names must be stored as code page 936 bytes,
 // and those bytes must open the same file through the ANSI API the updater
 // uses.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
@@ -61,8 +61,8 @@ TEST(MkpatchWine, GbkNameRoundTrip) {
   std::string output;
   const std::string package = JoinPath(root, u8"补丁.tpk");
   ASSERT_EQ(RunTool({"build", "-o", package, "--base", "1.0.0.0", "--target", "1.0.0.1",
-                 JoinPath(root, "in")},
-                &output),
+                     JoinPath(root, "in")},
+                    &output),
             0)
       << output;
 
@@ -93,8 +93,8 @@ TEST(MkpatchWine, GbkNameRoundTrip) {
 
   // A name the code page cannot hold is refused, not mangled.
   ASSERT_EQ(RunTool({"build", "-o", JoinPath(root, "bad.tpk"), "--base", "1.0.0.0", "--target",
-                 "1.0.0.1", "--name", u8"\uD55C.dll=" + JoinPath(root, "in/" + utf8Name)},
-                &output),
+                     "1.0.0.1", "--name", u8"\uD55C.dll=" + JoinPath(root, "in/" + utf8Name)},
+                    &output),
             1);
   EXPECT_NE(output.find("code page 936"), std::string::npos) << output;
   EXPECT_FALSE(IsRegularFile(JoinPath(root, "bad.tpk")));

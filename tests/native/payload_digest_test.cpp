@@ -24,7 +24,8 @@ class TrickleSource : public MemoryPayloadSource {
 
 std::string Md5Hex(const std::string& bytes) {
   MD5 md5;
-  md5.update(reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<uint32_t>(bytes.size()));
+  md5.update(reinterpret_cast<const unsigned char*>(bytes.data()),
+             static_cast<uint32_t>(bytes.size()));
   md5.finalize();
   return md5.hex_digest();
 }
@@ -38,12 +39,14 @@ TEST(PayloadDigestRecord, SitsRightAfterTheTargetVersionsNul) {
   unsigned char bytes[PATCH_TRAILER_SIZE];
   EncodeTrailer(trailer, bytes);
   const unsigned char* field = bytes + 76;
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(field), 12), std::string("1.4.1.34242\0", 12));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(field), 12),
+            std::string("1.4.1.34242\0", 12));
   const unsigned char marker[] = {0xD7, 'P', 'Y', 'L', 'D', 'M', 'D', 0x8F};
   EXPECT_EQ(0, std::memcmp(field + 12, marker, sizeof marker));
   EXPECT_EQ(1, field[20]);
   EXPECT_EQ(0, std::memcmp(field + 21, kDigest, sizeof kDigest));
-  EXPECT_EQ(std::string(60 - 37, '\0'), std::string(reinterpret_cast<const char*>(field + 37), 60 - 37));
+  EXPECT_EQ(std::string(60 - 37, '\0'),
+            std::string(reinterpret_cast<const char*>(field + 37), 60 - 37));
   EXPECT_EQ("1.4.1.34242", FieldText(trailer.targetVersion, PATCH_VERSION_FIELD_SIZE));
 
   PayloadDigestRecord record = ParseDigestRecord(DecodeTrailer(bytes));
@@ -83,13 +86,13 @@ TEST(PayloadDigestRecord, AnythingButTheExactMarkerAfterTheNulIsNoRecord) {
   EXPECT_EQ(DigestRecordKind::Absent, ParseDigestRecord(inBase).kind);
 
   std::vector<PatchTrailer> garbled(5, sound);
-  garbled[0].targetVersion[12 + 7] = 'X';             // last marker byte wrong
-  garbled[1].targetVersion[12] = 'X';                 // first marker byte wrong
+  garbled[0].targetVersion[12 + 7] = 'X';                        // last marker byte wrong
+  garbled[1].targetVersion[12] = 'X';                            // first marker byte wrong
   std::memmove(garbled[2].targetVersion + 13, target + 12, 25);  // one byte late
   garbled[2].targetVersion[12] = 'G';
-  std::memcpy(garbled[3].targetVersion + 12, "\xD7PYLD", 5);   // part of the marker, then zeros
+  std::memcpy(garbled[3].targetVersion + 12, "\xD7PYLD", 5);  // part of the marker, then zeros
   std::memset(garbled[3].targetVersion + 17, 0, PATCH_VERSION_FIELD_SIZE - 17);
-  std::memset(garbled[4].targetVersion, '7', 12);     // the text runs on into the record
+  std::memset(garbled[4].targetVersion, '7', 12);  // the text runs on into the record
 
   for (size_t i = 0; i < garbled.size(); ++i) {
     EXPECT_EQ(DigestRecordKind::Absent, ParseDigestRecord(garbled[i]).kind) << i;

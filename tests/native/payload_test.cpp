@@ -51,7 +51,8 @@ TEST(PayloadLayout, TrailerBytesAreLittleEndianWhateverTheHost) {
   PatchTrailer trailer = MakeTrailer(0x04030201u, 2, 0x0A0B0C0Du, "1.2.3.4", "5.6.7.8");
   unsigned char bytes[PATCH_TRAILER_SIZE];
   EncodeTrailer(trailer, bytes);
-  const unsigned char head[] = {0x59, 0x43, 0x53, 0x1E, 1, 2, 3, 4, 2, 0, 0, 0, 0x0D, 0x0C, 0x0B, 0x0A};
+  const unsigned char head[] = {0x59, 0x43, 0x53, 0x1E, 1,    2,    3,    4,
+                                2,    0,    0,    0,    0x0D, 0x0C, 0x0B, 0x0A};
   EXPECT_EQ(0, std::memcmp(bytes, head, sizeof head));
   EXPECT_STREQ(reinterpret_cast<const char*>(bytes + 16), "1.2.3.4");
   EXPECT_STREQ(reinterpret_cast<const char*>(bytes + 76), "5.6.7.8");

@@ -30,7 +30,7 @@ inline Bytes MakeImage(size_t imageSize) {
   WriteLe32(&file[0x3C], 0x40);
   file[0x40] = 'P';
   file[0x41] = 'E';
-  Put16(file, 0x44 + 2, 1);    // NumberOfSections
+  Put16(file, 0x44 + 2, 1);     // NumberOfSections
   Put16(file, 0x44 + 16, 224);  // SizeOfOptionalHeader
   Put16(file, kOptional, 0x10B);
   WriteLe32(&file[kOptional + 92], 16);  // NumberOfRvaAndSizes
@@ -50,4 +50,3 @@ inline Bytes Sign(Bytes file, uint32_t tableSize = 40) {
   WriteLe32(&file[offset], tableSize);  // WIN_CERTIFICATE dwLength
   return file;
 }
-

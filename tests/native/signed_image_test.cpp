@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "payload_builder.h"
-#include "pe_builder.h"
 #include "payload_table.h"
+#include "pe_builder.h"
 #include "signed_image.h"
 
 namespace {

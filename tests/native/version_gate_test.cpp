@@ -16,11 +16,15 @@ uint32_t ValueOf(const char* text) {
 TEST(VersionGate, TheDocumentedTable) {
   EXPECT_EQ(ValueOf(kBase), 1004034960u);
   EXPECT_EQ(ValueOf(kTarget), 1004035242u);
-  struct Row { const char* installed; uint32_t value; bool accepted; };
+  struct Row {
+    const char* installed;
+    uint32_t value;
+    bool accepted;
+  };
   const Row rows[] = {
-      {"1.4.1.33960", 1004034960u, true},  {"1.4.1.34000", 1004035000u, true},
-      {"1.4.1.34242", 1004035242u, true},  {"1.4.1.33959", 1004034959u, false},
-      {"1.4.1", 1004000999u, false},       {"1.4.2.0", 1004002000u, false},
+      {"1.4.1.33960", 1004034960u, true}, {"1.4.1.34000", 1004035000u, true},
+      {"1.4.1.34242", 1004035242u, true}, {"1.4.1.33959", 1004034959u, false},
+      {"1.4.1", 1004000999u, false},      {"1.4.2.0", 1004002000u, false},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(ValueOf(row.installed), row.value) << row.installed;
@@ -30,7 +34,7 @@ TEST(VersionGate, TheDocumentedTable) {
 
 TEST(VersionGate, ArithmeticWrapsAndIgnoresTrailingText) {
   EXPECT_EQ(ValueOf("5.0.0.0"), 5000000000ull & 0xFFFFFFFFu);  // wraps below 1.x
-  EXPECT_EQ(ValueOf("0.0.0"), 0xFFFFFFFFu);                     // missing fourth is -1
+  EXPECT_EQ(ValueOf("0.0.0"), 0xFFFFFFFFu);                    // missing fourth is -1
   EXPECT_EQ(ValueOf("1.2.3.4.5"), 1002003004u);
   EXPECT_EQ(ValueOf("1.2.3.4 beta"), 1002003004u);
   EXPECT_EQ(ValueOf(" 1. 2.+3.-4"), 1002002996u);  // %d skips blanks, takes signs

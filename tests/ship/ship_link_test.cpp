@@ -11,7 +11,8 @@ int main() {
   volatile std::size_t huge = static_cast<std::size_t>(-1) / 4 * 3;
   void* single = ::operator new(huge, std::nothrow);
   char* array = new (std::nothrow) char[huge];
-  std::printf("operator new(nothrow): %p, new[] (nothrow): %p\n", single, static_cast<void*>(array));
+  std::printf("operator new(nothrow): %p, new[] (nothrow): %p\n", single,
+              static_cast<void*>(array));
   bool bothNull = single == nullptr && array == nullptr;
   ::operator delete(single);
   delete[] array;

@@ -86,8 +86,8 @@ TEST(SignedUpdaters, UnsignedWithBytesAfterTheTrailerIsStillRefused) {
   // The last 136 bytes are no trailer: the magic printed is whatever lies there.
   const std::string tail = unsignedUpdater.substr(unsignedUpdater.size() - 136 + 5, 16);
   const int magic = static_cast<int>(ReadLe32(reinterpret_cast<const unsigned char*>(tail.data())));
-  const int total = static_cast<int>(
-      ReadLe32(reinterpret_cast<const unsigned char*>(tail.data() + 12)));
+  const int total =
+      static_cast<int>(ReadLe32(reinterpret_cast<const unsigned char*>(tail.data() + 12)));
   const std::string text = "错误文件长度: " + std::to_string(total) + " " +
                            std::to_string(unsignedUpdater.size() + 5) + " " + std::to_string(magic);
   // The versions come from those bytes too, so the gate refuses as well and

@@ -105,7 +105,8 @@ bool AddDigestRecord(std::vector<unsigned char>& file) {
   MemoryPayloadSource source(file.data(), file.size());
   unsigned char digest[PAYLOAD_DIGEST_SIZE];
   uint64_t digested = 0;
-  if (!DigestRegion(source, trailer.firstEntryOffset, DigestRegionEnd(trailer), digest, &digested) ||
+  if (!DigestRegion(source, trailer.firstEntryOffset, DigestRegionEnd(trailer), digest,
+                    &digested) ||
       !WriteDigestRecord(&trailer, digest)) {
     return false;
   }

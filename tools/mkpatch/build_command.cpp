@@ -59,7 +59,8 @@ bool CheckVersions(const Options& options, std::ostream& err) {
   bool sound = true;
   for (const std::string* version : {&options.baseVersion, &options.targetVersion}) {
     if (!IsWellFormedVersion(version->c_str())) {
-      err << "mkpatch: version \"" << *version << "\" is not four decimal numbers like 1.4.1.34242\n";
+      err << "mkpatch: version \"" << *version
+          << "\" is not four decimal numbers like 1.4.1.34242\n";
       sound = false;
     }
   }
@@ -126,8 +127,7 @@ bool MeasureStub(const Options& options, FILE* stub, StubPlan* plan, std::ostrea
   const PeSignature signature = ReadPeSignature(kept);
   plan->keep = UnsignedImageEnd(kept, signature);
   const bool hasEntry = signature.tableOffset != 0 || signature.tableSize != 0;
-  if (signature.headersSound && hasEntry &&
-      signature.directoryEntryOffset + 8 <= plan->keep) {
+  if (signature.headersSound && hasEntry && signature.directoryEntryOffset + 8 <= plan->keep) {
     plan->clearSignatureEntry = signature.directoryEntryOffset;
     err << "mkpatch: stub " << options.stub << " carries a signature (certificate table of "
         << signature.tableSize << " bytes at byte " << signature.tableOffset
@@ -238,7 +238,8 @@ int RunBuild(const Options& options, std::ostream& out, std::ostream& err) {
   uint64_t total = stubBytes + PATCH_TRAILER_SIZE;
   for (const PlannedEntry& entry : entries) total += PATCH_ENTRY_HEADER_SIZE + entry.size;
   if (total >= kSizeLimit) {
-    err << "mkpatch: the result would be " << total << " bytes; the updater needs less than 2 GiB\n";
+    err << "mkpatch: the result would be " << total
+        << " bytes; the updater needs less than 2 GiB\n";
     return 1;
   }
 
@@ -268,7 +269,7 @@ int RunBuild(const Options& options, std::ostream& out, std::ostream& err) {
     err << "mkpatch: writing " << options.output << " failed\n";
     return 1;
   }
-  out << "wrote " << options.output << ": " << entries.size() << " entries, " << total
-      << " bytes, " << options.baseVersion << " -> " << options.targetVersion << "\n";
+  out << "wrote " << options.output << ": " << entries.size() << " entries, " << total << " bytes, "
+      << options.baseVersion << " -> " << options.targetVersion << "\n";
   return 0;
 }

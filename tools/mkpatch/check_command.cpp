@@ -93,7 +93,8 @@ CheckResult Check(const Options& options) {
   }
   result.reasons = report.structuralProblems;
   if (report.Readable() && trailer.firstEntryOffset == 0) {
-    result.reasons.push_back(options.file + " is a bare package (its entries start at byte 0), "
+    result.reasons.push_back(options.file +
+                             " is a bare package (its entries start at byte 0), "
                              "not an updater");
   }
   result.warnings = report.writerProblems;
@@ -130,8 +131,8 @@ void PrintJson(const CheckResult& result, std::ostream& out) {
   out << ",\"entries\":[";
   const char* separator = "";
   for (const PlannedInstall& entry : result.plan.entries) {
-    out << separator << "{\"name\":" << JsonString(GbkForDisplay(entry.name))
-        << ",\"install\":\"" << (entry.package ? "package" : "file") << "\"";
+    out << separator << "{\"name\":" << JsonString(GbkForDisplay(entry.name)) << ",\"install\":\""
+        << (entry.package ? "package" : "file") << "\"";
     if (!entry.package) out << ",\"destination\":" << JsonString(GbkForDisplay(entry.destination));
     out << ",\"action\":\"" << InstallActionName(entry.action) << "\"}";
     separator = ",";

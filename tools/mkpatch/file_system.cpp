@@ -5,8 +5,8 @@
 #include <cstring>
 
 #ifdef _WIN32
-#include <io.h>
 #include <windows.h>
+#include <io.h>
 #else
 #include <dirent.h>
 #include <sys/stat.h>

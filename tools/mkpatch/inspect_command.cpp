@@ -42,7 +42,9 @@ std::string DigestSummary(const PayloadReport& report) {
   return text + " (DOES NOT MATCH: the updater will refuse this file)";
 }
 
-const char* InstallKind(const std::string& name) { return IsPackageName(name) ? "package" : "file"; }
+const char* InstallKind(const std::string& name) {
+  return IsPackageName(name) ? "package" : "file";
+}
 
 void PrintJson(const PayloadReport& report, std::ostream& out) {
   const PatchTrailer& trailer = report.trailer;
@@ -62,8 +64,8 @@ void PrintJson(const PayloadReport& report, std::ostream& out) {
   const char* separator = "";
   for (const PayloadEntry& entry : report.table.entries) {
     out << separator << "{\"name\":" << JsonString(GbkForDisplay(entry.name))
-        << ",\"size\":" << entry.size << ",\"offset\":" << entry.dataOffset
-        << ",\"install\":\"" << InstallKind(entry.name) << "\"}";
+        << ",\"size\":" << entry.size << ",\"offset\":" << entry.dataOffset << ",\"install\":\""
+        << InstallKind(entry.name) << "\"}";
     separator = ",";
   }
   out << "]}\n";
@@ -115,7 +117,8 @@ int RunVerify(const Options& options, std::ostream& out, std::ostream& err) {
   if (report.trailerRead && report.trailer.magic == PATCH_TRAILER_MAGIC) {
     out << "digest: " << DigestSummary(report) << "\n";
   }
-  for (const std::string& problem : report.structuralProblems) out << "problem: " << problem << "\n";
+  for (const std::string& problem : report.structuralProblems)
+    out << "problem: " << problem << "\n";
   for (const std::string& problem : report.writerProblems) out << "problem: " << problem << "\n";
   if (count > 0) {
     out << options.file << ": " << count << (count == 1 ? " problem\n" : " problems\n");

@@ -75,9 +75,8 @@ class Planner {
       const PayloadEntry previous = earlier->second;
       earlier->second = entry;
       bool same = false;
-      if (previous.size == entry.size &&
-          !CompareBytes(updater_, previous.dataOffset, updater_, entry.dataOffset, entry.size,
-                        &same)) {
+      if (previous.size == entry.size && !CompareBytes(updater_, previous.dataOffset, updater_,
+                                                       entry.dataOffset, entry.size, &same)) {
         Refuse("cannot read the updater file");
       }
       return same ? InstallAction::Same : InstallAction::Replace;
@@ -96,7 +95,8 @@ class Planner {
       return InstallAction::Replace;
     }
     if (IsReadOnlyOrHidden(path)) {
-      Refuse(shown + " in the game directory is read-only or hidden; the updater will not "
+      Refuse(shown +
+             " in the game directory is read-only or hidden; the updater will not "
              "replace it");
       return InstallAction::Replace;
     }

@@ -14,7 +14,7 @@ enum class InstallAction { Package, New, Replace, Same };
 const char* InstallActionName(InstallAction action);
 
 struct PlannedInstall {
-  std::string name;         // extraction name, GBK
+  std::string name;  // extraction name, GBK
   bool package = false;
   std::string destination;  // GBK file name in the game directory; plain files only
   InstallAction action = InstallAction::Package;

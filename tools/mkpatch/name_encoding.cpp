@@ -78,7 +78,8 @@ bool Convert(const char* from, const char* to, const std::string& input, std::st
   size_t inLeft = in.size();
   char* outPointer = &out[0];
   size_t outLeft = out.size();
-  if (iconv(converter.Get(), &inPointer, &inLeft, &outPointer, &outLeft) == static_cast<size_t>(-1)) {
+  if (iconv(converter.Get(), &inPointer, &inLeft, &outPointer, &outLeft) ==
+      static_cast<size_t>(-1)) {
     return false;
   }
   out.resize(out.size() - outLeft);

@@ -21,8 +21,8 @@ void CheckVersions(const PatchTrailer& trailer, std::vector<std::string>* proble
       continue;
     }
     if (!IsWellFormedVersion(fields[i])) {
-      problems->push_back(std::string(labels[i]) + " version \"" +
-                          GbkForDisplay(fields[i]) + "\" is not four decimal numbers");
+      problems->push_back(std::string(labels[i]) + " version \"" + GbkForDisplay(fields[i]) +
+                          "\" is not four decimal numbers");
       bothWellFormed = false;
     }
   }
@@ -49,8 +49,8 @@ void CheckDigest(PayloadSource& source, PayloadReport* report) {
         Number(end) + ") could not be read whole");
     return;
   }
-  report->digestMatches = std::memcmp(report->actualDigest, report->digest.digest,
-                                      PAYLOAD_DIGEST_SIZE) == 0;
+  report->digestMatches =
+      std::memcmp(report->actualDigest, report->digest.digest, PAYLOAD_DIGEST_SIZE) == 0;
   if (!report->digestMatches) {
     report->digestFailed = true;
     report->structuralProblems.push_back("payload digest does not match: recorded " +
@@ -80,8 +80,7 @@ PayloadReport InspectPayload(PayloadSource& file) {
   std::vector<std::string>& structural = report.structuralProblems;
   uint32_t got = 0;
   if (size < PATCH_TRAILER_SIZE) {
-    structural.push_back("file is shorter than the 136-byte trailer (" + Number(size) +
-                         " bytes)");
+    structural.push_back("file is shorter than the 136-byte trailer (" + Number(size) + " bytes)");
     return report;
   }
   if (!ReadTrailer(source, &report.trailer, &got)) {

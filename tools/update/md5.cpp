@@ -175,6 +175,8 @@ void MD5::transform(const unsigned char* blocks, size_t blockCount) {
     for (int i = 0; i < 16; ++i) x[i] = LoadLe(block + i * 4);
     uint32_t a = s0, b = s1, c = s2, d = s3;
 
+    // The step table, two steps a line.
+    // clang-format off
     FF(a, b, c, d, x[0], 7, 0xd76aa478); FF(d, a, b, c, x[1], 12, 0xe8c7b756);
     FF(c, d, a, b, x[2], 17, 0x242070db); FF(b, c, d, a, x[3], 22, 0xc1bdceee);
     FF(a, b, c, d, x[4], 7, 0xf57c0faf); FF(d, a, b, c, x[5], 12, 0x4787c62a);
@@ -210,6 +212,7 @@ void MD5::transform(const unsigned char* blocks, size_t blockCount) {
     II(c, d, a, b, x[6], 15, 0xa3014314); II(b, c, d, a, x[13], 21, 0x4e0811a1);
     II(a, b, c, d, x[4], 6, 0xf7537e82); II(d, a, b, c, x[11], 10, 0xbd3af235);
     II(c, d, a, b, x[2], 15, 0x2ad7d2bb); II(b, c, d, a, x[9], 21, 0xeb86d391);
+    // clang-format on
 
     s0 += a;
     s1 += b;

@@ -59,8 +59,9 @@ int main(int argc, char** argv) {
         return s.statusText == "正在提取文件" && s.progressPos >= 20 && s.progressPos <= 80;
       },
       &seen);
-  if (!halfWay) updater.WaitForDialogState(
-      kTimeoutMs, [](const DialogSnapshot& s) { return !s.statusText.empty(); }, &seen);
+  if (!halfWay)
+    updater.WaitForDialogState(
+        kTimeoutMs, [](const DialogSnapshot& s) { return !s.statusText.empty(); }, &seen);
   report += "[during]\r\n" + Describe(seen);
   WriteWholeFile(ready, Describe(seen));
   WaitForFile(done, kTimeoutMs);

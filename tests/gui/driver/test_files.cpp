@@ -143,8 +143,8 @@ NamedProcess::NamedProcess(const std::string& dir, const std::string& exeName) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  if (CreateProcessA(path.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                     nullptr, &startup, &info)) {
+  if (CreateProcessA(path.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                     &startup, &info)) {
     CloseHandle(info.hThread);
     process_.Reset(info.hProcess);
   }

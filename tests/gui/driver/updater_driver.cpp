@@ -175,9 +175,7 @@ bool UpdaterProcess::HasExited() const {
 
 HWND UpdaterProcess::FindDialog() const { return FindTopLevel(processId_, IsMainDialog); }
 HWND UpdaterProcess::FindMessageBox() const { return FindTopLevel(processId_, IsMessageBox); }
-HWND UpdaterProcess::FindFolderBrowser() const {
-  return FindTopLevel(processId_, IsFolderBrowser);
-}
+HWND UpdaterProcess::FindFolderBrowser() const { return FindTopLevel(processId_, IsFolderBrowser); }
 
 DialogSnapshot UpdaterProcess::ReadDialog(HWND dialog) const {
   DialogSnapshot snapshot;

@@ -7,7 +7,7 @@
 // The interface the log's lock users see; the destructor is virtual so an
 // owner may delete through it.
 class LockInterface {
-public:
+ public:
   virtual ~LockInterface() {}
   virtual void Enter() = 0;
   virtual void Leave() = 0;
@@ -16,7 +16,7 @@ public:
 // A critical section that spins before sleeping: the log's locks are held
 // for one file write at most, so a short spin usually wins.
 class Lock : public LockInterface {
-public:
+ public:
   Lock();
   ~Lock() override;
   void Enter() override;
@@ -27,13 +27,13 @@ public:
   Lock(const Lock&) = delete;
   Lock& operator=(const Lock&) = delete;
 
-private:
+ private:
   CRITICAL_SECTION section;
   bool abandoned;
 };
 
 class ScopedLock {
-public:
+ public:
   explicit ScopedLock(LockInterface* lock, bool takeNow = true);
   ~ScopedLock();
   void Take();
@@ -42,7 +42,7 @@ public:
   ScopedLock(const ScopedLock&) = delete;
   ScopedLock& operator=(const ScopedLock&) = delete;
 
-private:
+ private:
   LockInterface* lock;
   bool held;
 };

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 class LogConsole {
-public:
+ public:
   LogConsole();
   // Takes the process's standard output. False when there is none; the
   // colours stay meaningless (and harmless) when it is not a console.

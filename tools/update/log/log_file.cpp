@@ -44,7 +44,8 @@ DWORD LogFile::OpenForDate(const char* logDir, const char* filePrefix, const SYS
 
   bool folderUsable = CreateDirectoryA(logDir, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
   if (folderUsable) {
-    FormatText(path, sizeof(path), "%s%s%d%02d%02d.%s", logDir, filePrefix, year, month, day, extension);
+    FormatText(path, sizeof(path), "%s%s%d%02d%02d.%s", logDir, filePrefix, year, month, day,
+               extension);
   } else {
     FormatText(path, sizeof(path), "%s%d%02d%02d.%s", filePrefix, year, month, day, extension);
   }

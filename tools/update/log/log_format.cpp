@@ -12,10 +12,14 @@ const char* LineFormat(bool statusLineMode, int level) {
     return "\r%s %s\n";
   }
   switch (level) {
-    case LOG_WARN: return "\r\n%s %s  <-------警告";
-    case LOG_ERROR: return "\r\n%s %s  <-------错误";
-    case LOG_CRITICAL: return "\r\n%s %s  <-------严重关注";
-    default: return "\r\n%s %s";
+    case LOG_WARN:
+      return "\r\n%s %s  <-------警告";
+    case LOG_ERROR:
+      return "\r\n%s %s  <-------错误";
+    case LOG_CRITICAL:
+      return "\r\n%s %s  <-------严重关注";
+    default:
+      return "\r\n%s %s";
   }
 }
 

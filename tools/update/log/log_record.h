@@ -12,7 +12,7 @@ struct LogRecord {
   bool consoleEnabled;  // as it was when the line was formatted
   LogFile* logFile;
   LogFile* errFile;
-  int32_t length;       // text length plus its terminating zero
-  char* text;           // points just past this header
-  Logger* owner;        // the log whose console and files write the line
+  int32_t length;  // text length plus its terminating zero
+  char* text;      // points just past this header
+  Logger* owner;   // the log whose console and files write the line
 };

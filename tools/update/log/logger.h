@@ -16,8 +16,8 @@
 #include "log_record.h"
 
 enum {
-  LOG_STATUS = 0,    // console only
-  LOG_RAW = 1,       // console only
+  LOG_STATUS = 0,  // console only
+  LOG_RAW = 1,     // console only
   LOG_INFO = 2,
   LOG_WARN = 3,
   LOG_ERROR = 4,
@@ -41,7 +41,7 @@ struct WorkItem;
 typedef void (*LevelCallback)(int level);
 
 class Logger {
-public:
+ public:
   Logger();
   ~Logger();
 
@@ -62,11 +62,17 @@ public:
   void Error(const char* text) { Log(LOG_ERROR, text); }
   void Critical(const char* text) { Log(LOG_CRITICAL, text); }
   template <typename First, typename... Rest>
-  void Info(const char* format, First first, Rest... rest) { Logf(LOG_INFO, format, first, rest...); }
+  void Info(const char* format, First first, Rest... rest) {
+    Logf(LOG_INFO, format, first, rest...);
+  }
   template <typename First, typename... Rest>
-  void Warn(const char* format, First first, Rest... rest) { Logf(LOG_WARN, format, first, rest...); }
+  void Warn(const char* format, First first, Rest... rest) {
+    Logf(LOG_WARN, format, first, rest...);
+  }
   template <typename First, typename... Rest>
-  void Error(const char* format, First first, Rest... rest) { Logf(LOG_ERROR, format, first, rest...); }
+  void Error(const char* format, First first, Rest... rest) {
+    Logf(LOG_ERROR, format, first, rest...);
+  }
   template <typename First, typename... Rest>
   void Critical(const char* format, First first, Rest... rest) {
     Logf(LOG_CRITICAL, format, first, rest...);
@@ -94,7 +100,7 @@ public:
   Logger(const Logger&) = delete;
   Logger& operator=(const Logger&) = delete;
 
-private:
+ private:
   void WriteFileStep(LogRecord* record);
   void ReportWriteFailure(LogFile& file, DWORD error);
   void SilenceNotice();

@@ -57,9 +57,9 @@ bool IsHardwareFault(DWORD code) {
 
 bool InOwnImage(const void* address) {
   HMODULE module = nullptr;
-  return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            static_cast<LPCSTR>(address), &module) &&
+  return GetModuleHandleExA(
+             GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+             static_cast<LPCSTR>(address), &module) &&
          module == GetModuleHandleA(nullptr);
 }
 

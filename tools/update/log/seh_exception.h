@@ -7,19 +7,19 @@
 #include <windows.h>
 
 class SEH_Base {
-public:
+ public:
   virtual ~SEH_Base() {}
   virtual unsigned int Code() const = 0;
 };
 
 class SHException : public SEH_Base {
-public:
+ public:
   SHException(unsigned int code, const EXCEPTION_POINTERS* pointers);
   unsigned int Code() const override { return code; }
   const EXCEPTION_RECORD& Record() const { return record; }
   const CONTEXT& Context() const { return context; }
 
-private:
+ private:
   unsigned int code;
   EXCEPTION_RECORD record;
   CONTEXT context;

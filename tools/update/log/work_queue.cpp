@@ -136,7 +136,8 @@ bool WorkQueue::Create(WorkHandler newHandler, int count, const char* name) {
   if (!handler || port) return false;
   if (count < 1 || count > WQ_MAX_THREADS) return false;
 
-  port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, reinterpret_cast<ULONG_PTR>(this), 0);
+  port =
+      CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, reinterpret_cast<ULONG_PTR>(this), 0);
   if (!port) {
     char message[kMessageSize];
     FormatText(message, sizeof(message), "workQueue [%s] create fail", queueName);

@@ -38,7 +38,7 @@ struct WorkQueueHooks {
 };
 
 class WorkQueue {
-public:
+ public:
   explicit WorkQueue(bool reportToConsole);
   ~WorkQueue();
 
@@ -60,7 +60,7 @@ public:
   WorkQueue(const WorkQueue&) = delete;
   WorkQueue& operator=(const WorkQueue&) = delete;
 
-private:
+ private:
   void Report(int level, const char* text) const;
   void Release(void* block) const;
 

@@ -60,7 +60,8 @@ const char* CharacterProblem(const char* name) {
     if (byte < 0x20) return "control character";
     if (byte == 0xFF) return "invalid double-byte character";
     if (byte == ':') return "drive letter or stream name (':')";
-    if (std::strchr("<>\"|?*", byte) != nullptr) return "character not allowed in Windows file names";
+    if (std::strchr("<>\"|?*", byte) != nullptr)
+      return "character not allowed in Windows file names";
   }
   return nullptr;
 }

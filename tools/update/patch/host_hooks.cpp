@@ -10,9 +10,7 @@ uint32_t RealOwnPath(char* buffer, uint32_t size) {
   return GetModuleFileNameA(nullptr, buffer, size);
 }
 
-void RealWarning(const char* text) {
-  MessageBoxA(nullptr, text, "更新补丁提示", MB_ICONWARNING);
-}
+void RealWarning(const char* text) { MessageBoxA(nullptr, text, "更新补丁提示", MB_ICONWARNING); }
 
 // Set by tests before the code under test runs; read from any thread.
 std::atomic<OwnPathProvider> g_ownPathProvider{nullptr};

@@ -53,8 +53,8 @@ void EncodeEntryHeader(const PatchEntryHeader& header,
 
 std::string FieldText(const char* field, size_t fieldSize) {
   const void* terminator = std::memchr(field, '\0', fieldSize);
-  size_t length = terminator ? static_cast<size_t>(static_cast<const char*>(terminator) - field)
-                             : fieldSize;
+  size_t length =
+      terminator ? static_cast<size_t>(static_cast<const char*>(terminator) - field) : fieldSize;
   return std::string(field, length);
 }
 

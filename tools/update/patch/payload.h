@@ -51,7 +51,8 @@ void WriteLe32(unsigned char* p, uint32_t value);
 PatchTrailer DecodeTrailer(const unsigned char (&bytes)[PATCH_TRAILER_SIZE]);
 PatchEntryHeader DecodeEntryHeader(const unsigned char (&bytes)[PATCH_ENTRY_HEADER_SIZE]);
 void EncodeTrailer(const PatchTrailer& trailer, unsigned char (&bytes)[PATCH_TRAILER_SIZE]);
-void EncodeEntryHeader(const PatchEntryHeader& header, unsigned char (&bytes)[PATCH_ENTRY_HEADER_SIZE]);
+void EncodeEntryHeader(const PatchEntryHeader& header,
+                       unsigned char (&bytes)[PATCH_ENTRY_HEADER_SIZE]);
 
 // Text of a fixed field up to its first NUL, or the whole field without one.
 std::string FieldText(const char* field, size_t fieldSize);

@@ -72,7 +72,8 @@ bool DigestRegion(PayloadSource& source, uint64_t begin, uint64_t end,
 }
 
 uint64_t DigestRegionEnd(const PatchTrailer& trailer) {
-  return trailer.totalFileSize >= PATCH_TRAILER_SIZE ? trailer.totalFileSize - PATCH_TRAILER_SIZE : 0;
+  return trailer.totalFileSize >= PATCH_TRAILER_SIZE ? trailer.totalFileSize - PATCH_TRAILER_SIZE
+                                                     : 0;
 }
 
 std::string DigestHex(const unsigned char (&digest)[PAYLOAD_DIGEST_SIZE]) {

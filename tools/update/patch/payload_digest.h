@@ -23,8 +23,8 @@ constexpr size_t PAYLOAD_DIGEST_SIZE = 16;
 constexpr size_t PAYLOAD_DIGEST_MARKER_SIZE = 8;
 // Two bytes outside ASCII around a word: version texts are plain ASCII, and
 // an arbitrary leftover matches all eight bytes once in 2^64.
-constexpr unsigned char PAYLOAD_DIGEST_MARKER[PAYLOAD_DIGEST_MARKER_SIZE] = {
-    0xD7, 'P', 'Y', 'L', 'D', 'M', 'D', 0x8F};
+constexpr unsigned char PAYLOAD_DIGEST_MARKER[PAYLOAD_DIGEST_MARKER_SIZE] = {0xD7, 'P', 'Y', 'L',
+                                                                             'D',  'M', 'D', 0x8F};
 constexpr uint8_t PAYLOAD_DIGEST_FORMAT = 1;
 constexpr size_t PAYLOAD_DIGEST_RECORD_SIZE = PAYLOAD_DIGEST_MARKER_SIZE + 1 + PAYLOAD_DIGEST_SIZE;
 // The longest version text that leaves room for its NUL and the record.

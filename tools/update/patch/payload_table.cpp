@@ -87,7 +87,8 @@ PayloadTable ReadPayloadTable(PayloadSource& source, const PatchTrailer& trailer
       table.error = PayloadError::OverlapsTrailer;
       return table;
     }
-    table.entries.push_back(PayloadEntry{EntryExtractName(header), header.size, position, dataOffset});
+    table.entries.push_back(
+        PayloadEntry{EntryExtractName(header), header.size, position, dataOffset});
     position = dataEnd;
     table.entriesEnd = dataEnd;
   }
@@ -97,15 +98,24 @@ PayloadTable ReadPayloadTable(PayloadSource& source, const PatchTrailer& trailer
 
 const char* PayloadErrorText(PayloadError error) {
   switch (error) {
-    case PayloadError::None: return "no error";
-    case PayloadError::FileTooShort: return "file is shorter than the 136-byte trailer";
-    case PayloadError::TrailerUnreadable: return "trailer could not be read";
-    case PayloadError::EntryCountImpossible: return "entry count does not fit in the file";
-    case PayloadError::HeaderUnreadable: return "entry header could not be read";
-    case PayloadError::NameNotTerminated: return "entry name has no NUL within 80 bytes";
-    case PayloadError::UnsafeName: return "entry name is unsafe";
-    case PayloadError::DataPastEnd: return "entry data runs past the end of the file";
-    case PayloadError::OverlapsTrailer: return "entry reaches into the trailer";
+    case PayloadError::None:
+      return "no error";
+    case PayloadError::FileTooShort:
+      return "file is shorter than the 136-byte trailer";
+    case PayloadError::TrailerUnreadable:
+      return "trailer could not be read";
+    case PayloadError::EntryCountImpossible:
+      return "entry count does not fit in the file";
+    case PayloadError::HeaderUnreadable:
+      return "entry header could not be read";
+    case PayloadError::NameNotTerminated:
+      return "entry name has no NUL within 80 bytes";
+    case PayloadError::UnsafeName:
+      return "entry name is unsafe";
+    case PayloadError::DataPastEnd:
+      return "entry data runs past the end of the file";
+    case PayloadError::OverlapsTrailer:
+      return "entry reaches into the trailer";
   }
   return "unknown error";
 }

@@ -41,22 +41,22 @@ struct PayloadEntry {
 
 enum class PayloadError {
   None,
-  FileTooShort,           // under 136 bytes: no trailer
-  TrailerUnreadable,      // fewer than 136 bytes came back
-  EntryCountImpossible,   // entryCount headers cannot fit before the trailer
-  HeaderUnreadable,       // fewer than 84 header bytes came back (bytesRead)
-  NameNotTerminated,      // no NUL within the 80-byte name field
-  UnsafeName,             // see EntryNameProblem
-  DataPastEnd,            // the entry's data runs past the end of the file
-  OverlapsTrailer,        // the entry's header or data reaches into the trailer
+  FileTooShort,          // under 136 bytes: no trailer
+  TrailerUnreadable,     // fewer than 136 bytes came back
+  EntryCountImpossible,  // entryCount headers cannot fit before the trailer
+  HeaderUnreadable,      // fewer than 84 header bytes came back (bytesRead)
+  NameNotTerminated,     // no NUL within the 80-byte name field
+  UnsafeName,            // see EntryNameProblem
+  DataPastEnd,           // the entry's data runs past the end of the file
+  OverlapsTrailer,       // the entry's header or data reaches into the trailer
 };
 
 struct PayloadTable {
   PayloadError error = PayloadError::None;
-  uint32_t failedEntry = 0;  // index of the entry at fault
-  uint32_t bytesRead = 0;    // for TrailerUnreadable and HeaderUnreadable
+  uint32_t failedEntry = 0;           // index of the entry at fault
+  uint32_t bytesRead = 0;             // for TrailerUnreadable and HeaderUnreadable
   std::vector<PayloadEntry> entries;  // those read before any failure
-  uint64_t entriesEnd = 0;   // first byte after the last entry's data
+  uint64_t entriesEnd = 0;            // first byte after the last entry's data
 };
 
 // Reads the last 136 bytes. On failure *bytesRead tells how many came.

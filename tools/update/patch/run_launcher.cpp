@@ -105,7 +105,7 @@ bool WriteLaunchText(const char* path) {
   if (file.Get() == nullptr) return false;
   char record[kLaunchTextSize] = {};
   FormatFitted(record, sizeof record, "%d",
-                static_cast<int>(reinterpret_cast<intptr_t>(GetOwnerWindow())));
+               static_cast<int>(reinterpret_cast<intptr_t>(GetOwnerWindow())));
   bool written = std::fwrite(record, 1, sizeof record, file.Get()) == sizeof record;
   return file.Close() && written;
 }

@@ -55,8 +55,8 @@ uint64_t SectionDataEnd(PayloadSource& source, uint64_t table, uint16_t count) {
 // The zero bytes directly before `end`, at most SIGNATURE_MAX_PADDING.
 uint32_t ZerosBefore(PayloadSource& source, uint64_t end) {
   unsigned char bytes[SIGNATURE_MAX_PADDING];
-  const uint32_t span = end < SIGNATURE_MAX_PADDING ? static_cast<uint32_t>(end)
-                                                    : SIGNATURE_MAX_PADDING;
+  const uint32_t span =
+      end < SIGNATURE_MAX_PADDING ? static_cast<uint32_t>(end) : SIGNATURE_MAX_PADDING;
   if (!ReadExact(source, end - span, bytes, span)) return 0;
   uint32_t zeros = 0;
   while (zeros < span && bytes[span - 1 - zeros] == 0) ++zeros;

@@ -47,12 +47,13 @@ bool UpdateSession::WriteVersionRecord() {
   // A path that does not fit would name another file; nothing is written then.
   if (!FormatFitted(clientPath, sizeof clientPath, "%s%s", gameDir, kClientConfig)) return false;
   ClearReadOnly(clientPath);
-  if (FormatFitted(gamePath, sizeof gamePath, "%s%s", gameDir, kGameConfig)) ClearReadOnly(gamePath);
+  if (FormatFitted(gamePath, sizeof gamePath, "%s%s", gameDir, kGameConfig))
+    ClearReadOnly(gamePath);
 
   // The version goes first: without a digest it still tells the next run
   // what is installed. A record without the digest is incomplete all the same.
-  bool recorded =
-      WritePrivateProfileStringA(kSection, "GameVersion", targetVersion.c_str(), clientPath) != FALSE;
+  bool recorded = WritePrivateProfileStringA(kSection, "GameVersion", targetVersion.c_str(),
+                                             clientPath) != FALSE;
   std::string digest = OwnFileDigest();
   if (digest.empty()) return false;
   return WritePrivateProfileStringA(kSection, "MD5", digest.c_str(), clientPath) != FALSE &&

@@ -21,7 +21,8 @@ CommandLineDir ReadCommandLineDir(const char* commandLine, char* dir, size_t dir
   if (!argv.Get() || argc < 2) return CommandLineDir::None;
 
   // Measured first: a cut path would name some other directory.
-  int needed = WideCharToMultiByte(CP_THREAD_ACP, 0, argv.Get()[1], -1, nullptr, 0, nullptr, nullptr);
+  int needed =
+      WideCharToMultiByte(CP_THREAD_ACP, 0, argv.Get()[1], -1, nullptr, 0, nullptr, nullptr);
   if (needed <= 0 || static_cast<size_t>(needed) > dirSize) return CommandLineDir::TooLong;
   WideCharToMultiByte(CP_THREAD_ACP, 0, argv.Get()[1], -1, dir, needed, nullptr, nullptr);
   return CommandLineDir::Stored;

@@ -4,9 +4,9 @@
 #include <cstddef>
 
 enum class CommandLineDir {
-  None,       // no argument after the program path: interactive mode
-  Stored,     // the first argument is in the buffer (it may be empty)
-  TooLong,    // its ANSI form does not fit; the buffer is left empty
+  None,     // no argument after the program path: interactive mode
+  Stored,   // the first argument is in the buffer (it may be empty)
+  TooLong,  // its ANSI form does not fit; the buffer is left empty
 };
 
 // Splits `commandLine` (ANSI, as GetCommandLineA gives it) with the shell's

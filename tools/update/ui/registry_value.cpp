@@ -24,8 +24,8 @@ void ReadUninstallDir(char (&dir)[UNINSTALL_DIR_SIZE]) {
   std::memset(dir, 0, sizeof(dir));
   DWORD size = sizeof(dir);
   DWORD type = 0;
-  LONG status = ReadRegistryValue(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", dir,
-                                  &size, &type);
+  LONG status =
+      ReadRegistryValue(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", dir, &size, &type);
   // A value too long for the buffer leaves it in an unknown state, and a
   // binary value may fill it without a terminator: neither names a folder.
   if (status != ERROR_SUCCESS || std::memchr(dir, '\0', sizeof(dir)) == nullptr) {
