@@ -4,7 +4,7 @@
 
 #include "engine_test_support.h"
 #include "host_hooks.h"
-#include "md5.h"
+#include "md5_hex.h"
 #include "win32_handle.h"
 
 namespace {
@@ -20,14 +20,6 @@ class VersionRecordTest : public EngineTest {
   std::string clientIni_;
   std::string configIni_;
 };
-
-std::string DigestOf(const std::string& bytes) {
-  MD5 digest;
-  digest.update(reinterpret_cast<const unsigned char*>(bytes.data()),
-                static_cast<uint32_t>(bytes.size()));
-  digest.finalize();
-  return digest.hex_digest();
-}
 
 TEST_F(VersionRecordTest, ReadOnlyFilesLoseOnlyThatAttributeAndOtherKeysStay) {
   EXPECT_TRUE(WriteWholeFile(
@@ -47,7 +39,7 @@ TEST_F(VersionRecordTest, ReadOnlyFilesLoseOnlyThatAttributeAndOtherKeysStay) {
   EXPECT_EQ(config, ReadWholeFile(configIni_));
 
   EXPECT_EQ("1.4.1.34242", IniValue(clientIni_, "Version", "GameVersion"));
-  EXPECT_EQ(DigestOf(ReadWholeFile(updaterPath_)), IniValue(clientIni_, "Version", "MD5"));
+  EXPECT_EQ(Md5Hex(ReadWholeFile(updaterPath_)), IniValue(clientIni_, "Version", "MD5"));
   EXPECT_EQ("77", IniValue(clientIni_, "Version", "Build"));
   EXPECT_EQ("Value", IniValue(clientIni_, "Other", "Key"));
   SetFileAttributesA(clientIni_.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -58,14 +50,13 @@ TEST_F(VersionRecordTest, DigestCoversEveryByteOfTheUpdater) {
   UseUpdater(file);
   g_UpdateSession.WriteVersionRecord();
   const std::string before = IniValue(clientIni_, "Version", "MD5");
-  EXPECT_EQ(DigestOf(std::string(file.begin(), file.end())), before);
+  EXPECT_EQ(Md5Hex(std::string(file.begin(), file.end())), before);
 
   file[file.size() - PATCH_TRAILER_SIZE - 1] ^= 1;  // last payload byte
   UseUpdater(file);
   g_UpdateSession.WriteVersionRecord();
   EXPECT_NE(before, IniValue(clientIni_, "Version", "MD5"));
-  EXPECT_EQ(DigestOf(std::string(file.begin(), file.end())),
-            IniValue(clientIni_, "Version", "MD5"));
+  EXPECT_EQ(Md5Hex(std::string(file.begin(), file.end())), IniValue(clientIni_, "Version", "MD5"));
 }
 
 TEST_F(VersionRecordTest, DigestOfTheRealProgramFileMatchesAnIndependentDigest) {

@@ -8,16 +8,9 @@
 #include <vector>
 
 #include "md5.h"
+#include "md5_hex.h"
 
 namespace {
-
-std::string HexOf(const std::string& text) {
-  MD5 md5;
-  md5.update(reinterpret_cast<const unsigned char*>(text.data()),
-             static_cast<uint32_t>(text.size()));
-  md5.finalize();
-  return md5.hex_digest();
-}
 
 // Captures what reaches the standard error stream while the object lives.
 class StderrCapture {
@@ -55,26 +48,26 @@ std::string DigestInSplits(const std::vector<unsigned char>& bytes, size_t step)
 }  // namespace
 
 TEST(Md5, MatchesRfc1321Suite) {
-  EXPECT_EQ(HexOf(""), "d41d8cd98f00b204e9800998ecf8427e");
-  EXPECT_EQ(HexOf("a"), "0cc175b9c0f1b6a831c399e269772661");
-  EXPECT_EQ(HexOf("abc"), "900150983cd24fb0d6963f7d28e17f72");
-  EXPECT_EQ(HexOf("message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
-  EXPECT_EQ(HexOf("abcdefghijklmnopqrstuvwxyz"), "c3fcd3d76192e4007dfb496cca67e13b");
-  EXPECT_EQ(HexOf("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"),
+  EXPECT_EQ(Md5Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_EQ(Md5Hex("a"), "0cc175b9c0f1b6a831c399e269772661");
+  EXPECT_EQ(Md5Hex("abc"), "900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_EQ(Md5Hex("message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
+  EXPECT_EQ(Md5Hex("abcdefghijklmnopqrstuvwxyz"), "c3fcd3d76192e4007dfb496cca67e13b");
+  EXPECT_EQ(Md5Hex("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"),
             "d174ab98d277d9f5a5611c2c9f419d9f");
-  EXPECT_EQ(HexOf("1234567890123456789012345678901234567890"
-                  "1234567890123456789012345678901234567890"),
+  EXPECT_EQ(Md5Hex("1234567890123456789012345678901234567890"
+                   "1234567890123456789012345678901234567890"),
             "57edf4a22be3c955ac49da2e2107b67a");
 }
 
 TEST(Md5, PaddingBoundaries) {
   // Independent digests (md5sum) of 55, 56, 63, 64, 65 and 120 'a' bytes.
-  EXPECT_EQ(HexOf(std::string(55, 'a')), "ef1772b6dff9a122358552954ad0df65");
-  EXPECT_EQ(HexOf(std::string(56, 'a')), "3b0c8ac703f828b04c6c197006d17218");
-  EXPECT_EQ(HexOf(std::string(63, 'a')), "b06521f39153d618550606be297466d5");
-  EXPECT_EQ(HexOf(std::string(64, 'a')), "014842d480b571495a4a0363793f7367");
-  EXPECT_EQ(HexOf(std::string(65, 'a')), "c743a45e0d2e6a95cb859adae0248435");
-  EXPECT_EQ(HexOf(std::string(120, 'a')), "5f61c0ccad4cac44c75ff505e1f1e537");
+  EXPECT_EQ(Md5Hex(std::string(55, 'a')), "ef1772b6dff9a122358552954ad0df65");
+  EXPECT_EQ(Md5Hex(std::string(56, 'a')), "3b0c8ac703f828b04c6c197006d17218");
+  EXPECT_EQ(Md5Hex(std::string(63, 'a')), "b06521f39153d618550606be297466d5");
+  EXPECT_EQ(Md5Hex(std::string(64, 'a')), "014842d480b571495a4a0363793f7367");
+  EXPECT_EQ(Md5Hex(std::string(65, 'a')), "c743a45e0d2e6a95cb859adae0248435");
+  EXPECT_EQ(Md5Hex(std::string(120, 'a')), "5f61c0ccad4cac44c75ff505e1f1e537");
 }
 
 TEST(Md5, AnySplitGivesTheSameDigest) {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "md5.h"
+#include "md5_hex.h"
 #include "payload_builder.h"
 #include "payload_digest.h"
 
@@ -21,14 +21,6 @@ class TrickleSource : public MemoryPayloadSource {
     return MemoryPayloadSource::ReadAt(offset, buffer, length < 1000 ? length : 1000, bytesRead);
   }
 };
-
-std::string Md5Hex(const std::string& bytes) {
-  MD5 md5;
-  md5.update(reinterpret_cast<const unsigned char*>(bytes.data()),
-             static_cast<uint32_t>(bytes.size()));
-  md5.finalize();
-  return md5.hex_digest();
-}
 
 }  // namespace
 
