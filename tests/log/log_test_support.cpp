@@ -50,25 +50,20 @@ LogClock FakeClock::Get() {
   return clock;
 }
 
-StdoutPipe::StdoutPipe()
-    : readEnd(nullptr), writeEnd(nullptr), previous(GetStdHandle(STD_OUTPUT_HANDLE)) {
-  CreatePipe(&readEnd, &writeEnd, nullptr, 1 << 20);
-  SetStdHandle(STD_OUTPUT_HANDLE, writeEnd);
+StdoutPipe::StdoutPipe() : previous(GetStdHandle(STD_OUTPUT_HANDLE)) {
+  CreatePipe(readEnd.Receive(), writeEnd.Receive(), nullptr, 1 << 20);
+  SetStdHandle(STD_OUTPUT_HANDLE, writeEnd.Get());
 }
 
-StdoutPipe::~StdoutPipe() {
-  SetStdHandle(STD_OUTPUT_HANDLE, previous);
-  CloseHandle(writeEnd);
-  CloseHandle(readEnd);
-}
+StdoutPipe::~StdoutPipe() { SetStdHandle(STD_OUTPUT_HANDLE, previous); }
 
 std::string StdoutPipe::Drain() {
   std::string text;
   DWORD available = 0;
-  while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+  while (PeekNamedPipe(readEnd.Get(), nullptr, 0, nullptr, &available, nullptr) && available > 0) {
     std::vector<char> buffer(available);
     DWORD got = 0;
-    if (!ReadFile(readEnd, buffer.data(), available, &got, nullptr) || got == 0) break;
+    if (!ReadFile(readEnd.Get(), buffer.data(), available, &got, nullptr) || got == 0) break;
     text.append(buffer.data(), got);
   }
   return text;
@@ -95,26 +90,20 @@ ChildRun RunChild(const std::string& arguments, const std::string& name) {
     ADD_FAILURE() << "cannot start " << command << ": " << GetLastError();
     return run;
   }
+  UniqueHandle child(process.hProcess);
+  UniqueHandle thread(process.hThread);
   run.processId = process.dwProcessId;
-  if (WaitForSingleObject(process.hProcess, 300000) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(child.Get(), 300000) != WAIT_OBJECT_0) {
     ADD_FAILURE() << "child did not end: " << command;
-    TerminateProcess(process.hProcess, 1);
+    TerminateProcess(child.Get(), 1);
   }
-  GetExitCodeProcess(process.hProcess, &run.exitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  GetExitCodeProcess(child.Get(), &run.exitCode);
   return run;
 }
 
 std::string FindLogFile(const std::string& prefix, const char* extension) {
-  WIN32_FIND_DATAA entry;
-  std::string pattern = "Log\\" + prefix + "*." + extension;
-  HANDLE find = FindFirstFileA(pattern.c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return "";
-  std::string found = std::string("Log/") + entry.cFileName;
-  bool more = FindNextFileA(find, &entry) != 0;
-  FindClose(find);
-  return more ? "" : found;
+  std::vector<std::string> names = ListFiles("Log", (prefix + "*." + extension).c_str());
+  return names.size() == 1 ? "Log/" + names[0] : "";
 }
 
 std::string DateSuffix(const SYSTEMTIME& day) {

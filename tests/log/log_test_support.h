@@ -12,6 +12,7 @@
 
 #include "file_helpers.h"
 #include "log_clock.h"
+#include "win32_handle.h"
 
 // Runs each test inside an empty folder of its own, so "Log/" and the day's
 // files start absent.
@@ -45,9 +46,9 @@ class StdoutPipe {
   std::string Drain();
 
  private:
-  HANDLE readEnd;
-  HANDLE writeEnd;
-  HANDLE previous;
+  UniqueHandle readEnd;
+  UniqueHandle writeEnd;
+  HANDLE previous;  // the process's, not ours to close
 };
 
 struct ChildRun {
