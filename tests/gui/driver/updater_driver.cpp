@@ -2,10 +2,10 @@
 
 #include <commctrl.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "resource.h"
+#include "whole_file.h"
 
 namespace {
 
@@ -158,10 +158,7 @@ bool UpdaterProcess::KillHard(DWORD timeoutMs) {
     // The request appears whole or not at all: written aside, then renamed.
     const std::string request = service + "\\request";
     DeleteFileA((service + "\\done").c_str());
-    FILE* file = std::fopen((request + ".tmp").c_str(), "wb");
-    if (file == nullptr) return false;
-    std::fputs(exeName_.c_str(), file);
-    std::fclose(file);
+    if (!WriteWholeFile(request + ".tmp", exeName_)) return false;
     if (!MoveFileExA((request + ".tmp").c_str(), request.c_str(), MOVEFILE_REPLACE_EXISTING)) {
       return false;
     }
