@@ -27,8 +27,8 @@ std::string VolumeOf(const std::string& path) {
 }
 
 std::string ShortText(const std::string& volume, int megabytes) {
-  return "磁盘空间不足 " + volume + " 还需要 " + std::to_string(megabytes) +
-         " MB,请释放空间后重新运行更新程序!";
+  return "磁盘空间不足,还需要 " + std::to_string(megabytes) + " MB,请释放空间后重新运行更新程序! " +
+         volume;
 }
 
 class FreeSpaceTest : public EngineTest {

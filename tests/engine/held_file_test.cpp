@@ -33,6 +33,10 @@ uint32_t TotalWaited() {
   return total;
 }
 
+// Built beside the test program.
+std::string HolderExe() { return WorkDir() + "\\file_holder.exe"; }
+
+// Records the waits instead of the base's silent ones.
 class HeldFileTest : public EngineTest {
  protected:
   void SetUp() override {
@@ -40,10 +44,6 @@ class HeldFileTest : public EngineTest {
     g_waits.clear();
     g_releaseOnFirstWait = nullptr;
     SetFileRetryWait(&RecordWait);
-  }
-  void TearDown() override {
-    SetFileRetryWait(nullptr);
-    EngineTest::TearDown();
   }
 };
 
@@ -54,7 +54,7 @@ TEST_F(HeldFileTest, TargetHeldForAMomentIsWaitedOut) {
   const std::string name = Unique("held.dll"), target = gameDir_ + "\\" + name;
   ASSERT_TRUE(WriteWholeFile(target, "old contents"));
   UseUpdater(BuildUpdater(64, {{name, Pattern(9000, 4)}}));
-  FileHolder holder;
+  FileHolder holder(HolderExe());
   ASSERT_TRUE(holder.Hold(target));
   g_releaseOnFirstWait = &holder;
 
@@ -75,7 +75,7 @@ TEST_F(HeldFileTest, TargetHeldForTheWholeRunFailsAfterTheBoundAndLeavesNothing)
   const std::string name = Unique("kept.dll"), target = gameDir_ + "\\" + name;
   ASSERT_TRUE(WriteWholeFile(target, "old contents"));
   UseUpdater(BuildUpdater(64, {{name, Pattern(9000, 5)}}));
-  FileHolder holder;
+  FileHolder holder(HolderExe());
   ASSERT_TRUE(holder.Hold(target));
 
   bool versionOk;
@@ -108,7 +108,7 @@ TEST_F(HeldFileTest, LauncherCopyHeldForAMomentIsWaitedOut) {
   ASSERT_TRUE(WriteWholeFile(copy, "an earlier copy"));
   const std::string package = Unique("held.tpk");
   UseUpdater(BuildUpdater(64, {{package, BarePackage({{Unique("in.dll"), "x"}})}}));
-  FileHolder holder;
+  FileHolder holder(HolderExe());
   ASSERT_TRUE(holder.Hold(copy));
   g_releaseOnFirstWait = &holder;
 
@@ -150,7 +150,7 @@ TEST_F(HeldFileTest, LastingRefusalsAreNotRetried) {
 TEST_F(HeldFileTest, WrappersWaitForTheHolderAndKeepTheLastError) {
   const std::string path = gameDir_ + "\\" + Unique("doomed.dat");
   ASSERT_TRUE(WriteWholeFile(path, "x"));
-  FileHolder holder;
+  FileHolder holder(HolderExe());
   ASSERT_TRUE(holder.Hold(path));
   EXPECT_FALSE(RetryingDeleteFile(path.c_str()));
   const DWORD error = GetLastError();

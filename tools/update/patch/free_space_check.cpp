@@ -4,13 +4,18 @@
 
 #include <string>
 
+#include "bounded_text.h"
 #include "host_hooks.h"
+#include "logger.h"
 #include "space_needs.h"
 #include "update_session.h"
 
 namespace {
 
-const char kTextNoSpace[] = "磁盘空间不足 %s 还需要 %d MB,请释放空间后重新运行更新程序!";
+// The volume goes last: a mounted folder's long name is what the 100-byte
+// failure text cuts, never the megabytes or the advice.
+const char kTextNoSpace[] = "磁盘空间不足,还需要 %d MB,请释放空间后重新运行更新程序! %s";
+const char kTextNoSpaceWhole[] = "磁盘空间不足 %s 还需要 %d MB";
 
 // The root of the volume that holds `path` ("C:\", or a mounted folder), or
 // the path itself when the system cannot tell.
@@ -38,7 +43,14 @@ bool CheckFreeSpace(const std::vector<PayloadEntry>& entries, const char* gameDi
     if (!QueryFreeSpace(folder, &freeBytes)) continue;
     const uint64_t missing = MegabytesShort(need.bytes, freeBytes);
     if (missing != 0) {
-      failure.Set(ERROR_DISK_FULL, kTextNoSpace, need.volume.c_str(), static_cast<int>(missing));
+      const int megabytes = static_cast<int>(missing);
+      char whole[UPDATE_PATH_SIZE + RUN_FAILURE_TEXT_SIZE];
+      if (!FormatFitted(whole, RUN_FAILURE_TEXT_SIZE, kTextNoSpace, megabytes,
+                        need.volume.c_str())) {
+        // The log keeps the volume's whole name all the same.
+        g_Log.Info(kTextNoSpaceWhole, need.volume.c_str(), megabytes);
+      }
+      failure.Set(ERROR_DISK_FULL, kTextNoSpace, megabytes, need.volume.c_str());
       return false;
     }
   }

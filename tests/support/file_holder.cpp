@@ -1,7 +1,5 @@
 #include "file_holder.h"
 
-#include "engine_test_support.h"
-
 namespace {
 
 // Wine under emulation starts a process slowly; this only bounds a hang.
@@ -16,7 +14,7 @@ bool FileHolder::Hold(const std::string& path) {
   held_.Reset(CreateEventA(nullptr, TRUE, FALSE, (name + "_held").c_str()));
   release_.Reset(CreateEventA(nullptr, TRUE, FALSE, (name + "_release").c_str()));
   if (!held_ || !release_) return false;
-  std::string command = "\"" + WorkDir() + "\\file_holder.exe\" \"" + path + "\" " + name;
+  std::string command = "\"" + holderExe_ + "\" \"" + path + "\" " + name;
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};

@@ -1,5 +1,5 @@
-// Another program holding a file, for the engine tests: file_holder.exe
-// beside the test program, started on a path, released by a named event.
+// Another program holding a file, for the engine and GUI tests: the program
+// tests/engine/file_holder.cpp, started on a path, released by a named event.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +10,8 @@
 
 class FileHolder {
  public:
-  FileHolder() = default;
+  // `holderExe`: the Windows path of file_holder.exe.
+  explicit FileHolder(const std::string& holderExe) : holderExe_(holderExe) {}
   ~FileHolder() { Release(); }
   FileHolder(const FileHolder&) = delete;
   FileHolder& operator=(const FileHolder&) = delete;
@@ -22,6 +23,7 @@ class FileHolder {
   void Release();
 
  private:
+  std::string holderExe_;
   UniqueHandle held_;
   UniqueHandle release_;
   UniqueHandle process_;
