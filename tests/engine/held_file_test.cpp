@@ -120,6 +120,19 @@ TEST_F(HeldFileTest, LauncherCopyHeldForAMomentIsWaitedOut) {
   EXPECT_FALSE(FileExists(copy)) << "removed once the launcher ended";
 }
 
+// Steps on one file share its budget: the two values of the version record
+// wait ten seconds in all, not ten each.
+TEST_F(HeldFileTest, VersionRecordOfAHeldFileWaitsOneBudget) {
+  UseUpdater(BuildUpdater(64, {}));
+  const std::string ini = gameDir_ + "\\Config\\Client.ini";
+  FileHolder holder(HolderExe());
+  ASSERT_TRUE(holder.Hold(ini));
+  EXPECT_FALSE(g_UpdateSession.WriteVersionRecord());
+  holder.Release();
+  EXPECT_EQ(FILE_RETRY_BUDGET_MS, TotalWaited());
+  EXPECT_EQ("1.4.1.34000", IniValue(ini, "Version", "GameVersion"));
+}
+
 // Only a file some program holds is worth waiting for: a refusal for good
 // fails at once, as before.
 TEST_F(HeldFileTest, LastingRefusalsAreNotRetried) {

@@ -102,3 +102,10 @@ bool RetryingRemoveDirectory(const char* path) {
 bool RetryingSetFileAttributes(const char* path, DWORD attributes) {
   return FileRetry(path).Run([&] { return SetFileAttributesA(path, attributes) != FALSE; });
 }
+
+bool RetryingForceDeleteFile(const char* path) {
+  FileRetry retry(path);
+  // A failure to clear them shows in the deletion.
+  retry.Run([&] { return SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL) != FALSE; });
+  return retry.Run([&] { return DeleteFileA(path) != FALSE; });
+}

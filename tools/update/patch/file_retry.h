@@ -82,3 +82,6 @@ bool RetryingMoveFile(const char* from, const char* to, DWORD flags);
 bool RetryingDeleteFile(const char* path);
 bool RetryingRemoveDirectory(const char* path);
 bool RetryingSetFileAttributes(const char* path, DWORD attributes);
+// Deletes `path` whatever its attributes (read-only included): they are
+// cleared first, and both steps share one budget.
+bool RetryingForceDeleteFile(const char* path);

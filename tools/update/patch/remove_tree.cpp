@@ -10,11 +10,6 @@ namespace {
 
 constexpr DWORD kLinkOrDirectory = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
 
-void RemoveFile(const char* path) {
-  RetryingSetFileAttributes(path, FILE_ATTRIBUTE_NORMAL);
-  RetryingDeleteFile(path);
-}
-
 void RemoveDirectoryContents(const char* path) {
   char pattern[MAX_PATH];
   if (!FormatFitted(pattern, sizeof pattern, "%s\\*", path)) return;
@@ -28,11 +23,11 @@ void RemoveDirectoryContents(const char* path) {
     if (!FormatFitted(child, sizeof child, "%s\\%s", path, name)) continue;
     if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
       // Removing the link, never its target.
-      if (!RetryingRemoveDirectory(child)) RemoveFile(child);
+      if (!RetryingRemoveDirectory(child)) RetryingForceDeleteFile(child);
     } else if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       RemoveTree(child);
     } else {
-      RemoveFile(child);
+      RetryingForceDeleteFile(child);
     }
   } while (FindNextFileA(find.Get(), &entry));
 }
@@ -47,6 +42,6 @@ void RemoveTree(const char* path) {
     RetryingSetFileAttributes(path, FILE_ATTRIBUTE_DIRECTORY);
     RetryingRemoveDirectory(path);
   } else {
-    RemoveFile(path);
+    RetryingForceDeleteFile(path);
   }
 }

@@ -87,10 +87,7 @@ class HandOffFiles {
   // The system may hold the program's file for a moment after its process
   // has ended; the wait is bounded, and a copy that stays is overwritten and
   // removed by the next hand-off.
-  static void RemoveEndedLauncher(const char* path) {
-    RetryingSetFileAttributes(path, FILE_ATTRIBUTE_NORMAL);
-    RetryingDeleteFile(path);
-  }
+  static void RemoveEndedLauncher(const char* path) { RetryingForceDeleteFile(path); }
 
   char launcher_[UPDATE_PATH_SIZE] = {};
   char launchText_[UPDATE_PATH_SIZE] = {};

@@ -29,10 +29,9 @@ void ClearReadOnly(const char* path) {
 }
 
 // The profile functions rewrite the whole file; a sync client or indexer
-// holding it is waited for like any other write.
-bool WriteProfileValue(const char* key, const char* value, const char* path) {
-  return FileRetry(path).Run(
-      [&] { return WritePrivateProfileStringA(kSection, key, value, path) != FALSE; });
+// holding it is waited for like any other write, within the file's budget.
+bool WriteProfileValue(FileRetry& retry, const char* key, const char* value, const char* path) {
+  return retry.Run([&] { return WritePrivateProfileStringA(kSection, key, value, path) != FALSE; });
 }
 
 // 32 lowercase hex digits of the updater's own file, or empty.
@@ -60,8 +59,9 @@ bool UpdateSession::WriteVersionRecord() {
 
   // The version goes first: without a digest it still tells the next run
   // what is installed. A record without the digest is incomplete all the same.
-  bool recorded = WriteProfileValue("GameVersion", targetVersion.c_str(), clientPath);
+  FileRetry retry(clientPath);
+  bool recorded = WriteProfileValue(retry, "GameVersion", targetVersion.c_str(), clientPath);
   std::string digest = OwnFileDigest();
   if (digest.empty()) return false;
-  return WriteProfileValue("MD5", digest.c_str(), clientPath) && recorded;
+  return WriteProfileValue(retry, "MD5", digest.c_str(), clientPath) && recorded;
 }
