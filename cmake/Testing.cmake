@@ -33,6 +33,6 @@ function(add_wine_test name)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK updater_shared_state)
   endif()
   set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT 600
-    WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
+    FIXTURES_REQUIRED wine_session WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
     ENVIRONMENT "UPDATE_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
 endfunction()

@@ -113,6 +113,10 @@ TEST_F(MendedFaultsTest, LeftoversOfAKilledRunAreClearedAndNothingElseIsTouched)
   // torn replacement copy beside the target.
   MakeDirectoryTree(RunFolder() + "\\" + sub);
   EXPECT_TRUE(WriteWholeFile(RunFolder() + "\\" + sub + "\\deep.dll", "partial"));
+  // Names with a leading dot are the run's too (a partial download, say).
+  EXPECT_TRUE(WriteWholeFile(RunFolder() + "\\.partial", "partial"));
+  MakeDirectoryTree(RunFolder() + "\\.cache");
+  EXPECT_TRUE(WriteWholeFile(RunFolder() + "\\.cache\\.x", "partial"));
   EXPECT_TRUE(WriteWholeFile(gameDir_ + "\\" + name + ".upd-new", "torn"));
   // Not the run's: a file of the entry's name directly in the temporary directory.
   EXPECT_TRUE(WriteWholeFile(TempDir() + name, "someone else's"));

@@ -76,6 +76,20 @@ TEST_F(DigestRun, DamagedEntriesAreRefusedBeforeAnythingIsWritten) {
   ExpectRefusedUntouched(tableText, "size field higher");
 }
 
+// Damage to the entries changes every byte of their digest; a recorded
+// digest can also be wrong in a few bytes only, anywhere in its 16.
+TEST_F(DigestRun, RecordWrongInAnyOneByteIsRefused) {
+  const Bytes sound = file_;
+  const std::string text = DigestText(RegionLength(), RegionLength());
+  const size_t recorded = file_.size() - PATCH_TRAILER_SIZE + 76 + std::strlen("1.4.1.34242") + 1 +
+                          PAYLOAD_DIGEST_MARKER_SIZE + 1;
+  for (size_t byte : {size_t(0), size_t(7), size_t(8), PAYLOAD_DIGEST_SIZE - 1}) {
+    file_ = sound;
+    file_[recorded + byte] ^= 0x04;
+    ExpectRefusedUntouched(text, ("recorded digest byte " + std::to_string(byte)).c_str());
+  }
+}
+
 TEST_F(DigestRun, SoundRecordRunsAndInstalls) {
   UseUpdater(file_);
   bool versionOk = true;

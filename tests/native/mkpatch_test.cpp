@@ -167,6 +167,18 @@ TEST_F(MkpatchTest, EveryRefusalLeavesTheOldOutputAndNoTemporary) {
   EXPECT_EQ(Run(Build({"--name", chinese39 + "=" + P("a.dll")})), 0) << err_;
 }
 
+// The last step can fail after the whole output was written beside its
+// place: a folder of the output's name cannot be replaced by a file.
+TEST_F(MkpatchTest, FailedFinalRenameLeavesNoTemporary) {
+  WriteAll(P("stub.exe"), "MZ stub");
+  WriteAll(P("a.dll"), "a");
+  WriteAll(P("out.exe/inside.txt"), "someone's folder");
+  EXPECT_EQ(Run(Build({P("a.dll")})), 1);
+  EXPECT_NE(err_.find("writing " + P("out.exe") + " failed"), std::string::npos) << err_;
+  EXPECT_EQ(FilesInTop(), (std::vector<std::string>{"a.dll", "out.exe", "stub.exe"}));
+  EXPECT_EQ(ReadAll(P("out.exe/inside.txt")), "someone's folder");
+}
+
 TEST_F(MkpatchTest, RefusesTwoGibibytesBeforeWriting) {
   WriteAll(P("stub.exe"), "MZ");
   { std::ofstream big(P("big.bin"), std::ios::binary); }

@@ -6,6 +6,7 @@
 
 #include "bounded_text.h"
 #include "extract_entry.h"
+#include "free_space_check.h"
 #include "host_hooks.h"
 #include "logger.h"
 #include "own_file_source.h"
@@ -97,6 +98,11 @@ int UpdateSession::CheckVersion(const char* installedVersion) {
 }
 
 int UpdateSession::ApplyPatch(bool& versionOk) {
+  bool spaceOk = true;
+  return ApplyPatch(versionOk, spaceOk);
+}
+
+int UpdateSession::ApplyPatch(bool& versionOk, bool& spaceOk) {
   RunFailure failure;
   char ownPath[UPDATE_PATH_SIZE] = {};
   uint32_t ownPathLength = GetOwnPath(ownPath, UPDATE_PATH_SIZE);
@@ -153,6 +159,8 @@ int UpdateSession::ApplyPatch(bool& versionOk) {
     SetTableFailure(table, trailer, source.Size(), failure);
   }
   if (!failure.Failed()) CheckPayloadDigest(source, trailer, failure);
+  // Still before the first write: a disk too small is refused, not filled.
+  if (!failure.Failed() && !CheckFreeSpace(table.entries, gameDir, failure)) spaceOk = false;
 
   RunWorkDir workDir;
   if (!failure.Failed() && !table.entries.empty()) workDir.Create(failure);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "bounded_text.h"
+#include "file_retry.h"
 #include "progress_report.h"
 #include "win32_handle.h"
 
@@ -54,8 +55,8 @@ void ExtractEntry(OwnFileSource& source, const PayloadEntry& entry, uint32_t ord
   }
   CreateParentDirs(extractionPath);
 
-  UniqueHandle target(CreateFileA(extractionPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                  nullptr, CREATE_ALWAYS, 0, nullptr));
+  UniqueHandle target(RetryingCreateFile(extractionPath, GENERIC_READ | GENERIC_WRITE,
+                                         FILE_SHARE_READ, CREATE_ALWAYS, 0));
   if (!target.IsValid()) {
     failure.Set(GetLastError());
     return;

@@ -12,16 +12,25 @@ uint32_t RealOwnPath(char* buffer, uint32_t size) {
 
 void RealWarning(const char* text) { MessageBoxA(nullptr, text, "更新补丁提示", MB_ICONWARNING); }
 
+bool RealFreeSpace(const char* directory, uint64_t* freeBytes) {
+  ULARGE_INTEGER available;
+  if (!GetDiskFreeSpaceExA(directory, &available, nullptr, nullptr)) return false;
+  *freeBytes = available.QuadPart;
+  return true;
+}
+
 // Set by tests before the code under test runs; read from any thread.
 std::atomic<OwnPathProvider> g_ownPathProvider{nullptr};
 std::atomic<WarningSink> g_warningSink{nullptr};
 std::atomic<OwnerWindowProvider> g_ownerWindowProvider{nullptr};
+std::atomic<FreeSpaceProvider> g_freeSpaceProvider{nullptr};
 
 }  // namespace
 
 void SetOwnPathProvider(OwnPathProvider provider) { g_ownPathProvider = provider; }
 void SetWarningSink(WarningSink sink) { g_warningSink = sink; }
 void SetOwnerWindowProvider(OwnerWindowProvider provider) { g_ownerWindowProvider = provider; }
+void SetFreeSpaceProvider(FreeSpaceProvider provider) { g_freeSpaceProvider = provider; }
 
 uint32_t GetOwnPath(char* buffer, uint32_t size) {
   OwnPathProvider provider = g_ownPathProvider.load();
@@ -40,4 +49,9 @@ void ShowWarning(const char* text) {
 void* GetOwnerWindow() {
   OwnerWindowProvider provider = g_ownerWindowProvider.load();
   return provider ? provider() : nullptr;
+}
+
+bool QueryFreeSpace(const char* directory, uint64_t* freeBytes) {
+  FreeSpaceProvider provider = g_freeSpaceProvider.load();
+  return provider ? provider(directory, freeBytes) : RealFreeSpace(directory, freeBytes);
 }

@@ -1,8 +1,9 @@
 // The places where the updater meets its host and tests need to step in:
-// which file is "the program's own file", where warning boxes go, and which
-// window the game's launcher is handed. By default they are the real module
-// path, a real message box and no window; the user interface registers its
-// dialog as the launcher's window when it starts.
+// which file is "the program's own file", where warning boxes go, which
+// window the game's launcher is handed, and how much room a disk has. By
+// default they are the real module path, a real message box, no window and
+// the system's free space; the user interface registers its dialog as the
+// launcher's window when it starts.
 #pragma once
 
 #include <cstdint>
@@ -15,13 +16,18 @@ typedef void (*WarningSink)(const char* text);
 // The window written into "launch.txt" and given as the owner of the
 // launcher's start, as an opaque pointer (an HWND); null for none.
 typedef void* (*OwnerWindowProvider)();
+// Like GetDiskFreeSpaceExA(directory, &free, ...): the bytes free to the
+// caller on the volume of `directory`; false when the system cannot tell.
+typedef bool (*FreeSpaceProvider)(const char* directory, uint64_t* freeBytes);
 
 // Passing null restores the real behaviour.
 void SetOwnPathProvider(OwnPathProvider provider);
 void SetWarningSink(WarningSink sink);
 void SetOwnerWindowProvider(OwnerWindowProvider provider);
+void SetFreeSpaceProvider(FreeSpaceProvider provider);
 
 uint32_t GetOwnPath(char* buffer, uint32_t size);
 // MessageBoxA(NULL, text, "更新补丁提示", MB_ICONWARNING) unless redirected.
 void ShowWarning(const char* text);
 void* GetOwnerWindow();
+bool QueryFreeSpace(const char* directory, uint64_t* freeBytes);

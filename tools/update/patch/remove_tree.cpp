@@ -3,16 +3,12 @@
 #include <windows.h>
 
 #include "bounded_text.h"
+#include "file_retry.h"
 #include "win32_handle.h"
 
 namespace {
 
 constexpr DWORD kLinkOrDirectory = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-
-void RemoveFile(const char* path) {
-  SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-  DeleteFileA(path);
-}
 
 void RemoveDirectoryContents(const char* path) {
   char pattern[MAX_PATH];
@@ -27,11 +23,11 @@ void RemoveDirectoryContents(const char* path) {
     if (!FormatFitted(child, sizeof child, "%s\\%s", path, name)) continue;
     if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
       // Removing the link, never its target.
-      if (!RemoveDirectoryA(child)) RemoveFile(child);
+      if (!RetryingRemoveDirectory(child)) RetryingForceDeleteFile(child);
     } else if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       RemoveTree(child);
     } else {
-      RemoveFile(child);
+      RetryingForceDeleteFile(child);
     }
   } while (FindNextFileA(find.Get(), &entry));
 }
@@ -43,9 +39,9 @@ void RemoveTree(const char* path) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
   if ((attributes & kLinkOrDirectory) == FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryContents(path);
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    SetFileAttributesA(path, FILE_ATTRIBUTE_DIRECTORY);
-    RemoveDirectoryA(path);
+    RetryingSetFileAttributes(path, FILE_ATTRIBUTE_DIRECTORY);
+    RetryingRemoveDirectory(path);
   } else {
-    RemoveFile(path);
+    RetryingForceDeleteFile(path);
   }
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "bounded_text.h"
+#include "file_retry.h"
 #include "win32_handle.h"
 
 const char REPLACEMENT_SUFFIX[] = ".upd-new";
@@ -12,7 +13,14 @@ namespace {
 // The copy must be on disk before the rename makes it the game's file.
 bool FlushToDisk(const char* path) {
   UniqueHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-  return file.IsValid() && FlushFileBuffers(file.Get()) != FALSE && file.Close();
+  if (!file.IsValid()) return false;
+  if (!FlushFileBuffers(file.Get())) {
+    const DWORD error = GetLastError();
+    file.Close();
+    SetLastError(error);
+    return false;
+  }
+  return file.Close();
 }
 
 }  // namespace
@@ -33,14 +41,19 @@ bool ReplaceWholeFile(const char* source, const char* destination) {
   }
   // A copy left by a killed run is ours and is overwritten, whatever its attributes.
   if (GetFileAttributesA(temporary) != INVALID_FILE_ATTRIBUTES) {
-    SetFileAttributesA(temporary, FILE_ATTRIBUTE_NORMAL);
+    RetryingSetFileAttributes(temporary, FILE_ATTRIBUTE_NORMAL);
   }
-  bool replaced = CopyFileA(source, temporary, FALSE) != FALSE && FlushToDisk(temporary) &&
-                  MoveFileExA(temporary, destination,
-                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  // One budget for the file: a scanner that opens the fresh copy, or a
+  // program that holds the game's file, is waited for across all three steps.
+  FileRetry retry(destination, temporary);
+  bool replaced = retry.Run([&] { return CopyFileA(source, temporary, FALSE) != FALSE; }) &&
+                  retry.Run([&] { return FlushToDisk(temporary); }) && retry.Run([&] {
+                    return MoveFileExA(temporary, destination,
+                                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+                  });
   if (!replaced) {
     DWORD error = GetLastError();
-    DeleteFileA(temporary);
+    RetryingDeleteFile(temporary);
     SetLastError(error);
   }
   return replaced;

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "bounded_text.h"
+#include "file_retry.h"
 #include "host_hooks.h"
 #include "temp_path.h"
 #include "update_session.h"
@@ -72,7 +73,7 @@ class HandOffFiles {
  public:
   HandOffFiles() = default;
   ~HandOffFiles() {
-    if (launchText_[0] != '\0') DeleteFileA(launchText_);
+    if (launchText_[0] != '\0') RetryingDeleteFile(launchText_);
     if (launcher_[0] != '\0') RemoveEndedLauncher(launcher_);
   }
   HandOffFiles(const HandOffFiles&) = delete;
@@ -86,14 +87,7 @@ class HandOffFiles {
   // The system may hold the program's file for a moment after its process
   // has ended; the wait is bounded, and a copy that stays is overwritten and
   // removed by the next hand-off.
-  static void RemoveEndedLauncher(const char* path) {
-    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-    for (int attempt = 0; attempt < 50 && !DeleteFileA(path); ++attempt) {
-      DWORD error = GetLastError();
-      if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return;
-      Sleep(100);
-    }
-  }
+  static void RemoveEndedLauncher(const char* path) { RetryingForceDeleteFile(path); }
 
   char launcher_[UPDATE_PATH_SIZE] = {};
   char launchText_[UPDATE_PATH_SIZE] = {};
@@ -101,13 +95,15 @@ class HandOffFiles {
 
 // "launch.txt": the window handle as a signed decimal, then zero bytes up to 30.
 bool WriteLaunchText(const char* path) {
-  UniqueFile file(std::fopen(path, "w+"));
-  if (file.Get() == nullptr) return false;
+  UniqueHandle file(RetryingCreateFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS, 0));
+  if (!file.IsValid()) return false;
   char record[kLaunchTextSize] = {};
   FormatFitted(record, sizeof record, "%d",
                static_cast<int>(reinterpret_cast<intptr_t>(GetOwnerWindow())));
-  bool written = std::fwrite(record, 1, sizeof record, file.Get()) == sizeof record;
-  return file.Close() && written;
+  DWORD written = 0;
+  const bool whole = WriteFile(file.Get(), record, sizeof record, &written, nullptr) != FALSE &&
+                     written == sizeof record;
+  return file.Close() && whole;
 }
 
 }  // namespace
@@ -122,7 +118,8 @@ int UpdateSession::RunLauncher(const char* packagePath, const char* gameDirector
     return Fail(kTextPathTooLong, gameDirectory, kLauncherSource);
   }
   HandOffFiles handOff;
-  if (!CopyFileA(sourcePath, launcherPath, FALSE)) {
+  // A freshly written program: the file scanners most like to open.
+  if (!RetryingCopyFile(sourcePath, launcherPath, false)) {
     return Fail(kTextCopyFailed, sourcePath, launcherPath, static_cast<int>(GetLastError()));
   }
   handOff.OwnLauncher(launcherPath);

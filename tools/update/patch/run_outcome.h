@@ -16,12 +16,17 @@ enum RunOutcome : int {
   // Every entry installed, but the version record could not be written: the
   // next run applies the patch again.
   RUN_VERSION_NOT_RECORDED = 4,
+  // Refused before anything was written: a volume the run writes to has too
+  // little free space. The same updater runs once the space is freed.
+  RUN_DISK_SPACE_SHORT = 6,
 };
 
 // The outcome of a run that got past the start: `applied` is what the patch
 // run returned, `versionOk` whether its version gate let the run through,
-// `recorded` whether the version record was written (looked at only when applied).
-inline RunOutcome OutcomeOfRun(bool applied, bool versionOk, bool recorded) {
+// `recorded` whether the version record was written (looked at only when
+// applied), `spaceOk` false when the run refused a disk too small.
+inline RunOutcome OutcomeOfRun(bool applied, bool versionOk, bool recorded, bool spaceOk) {
   if (applied) return recorded ? RUN_SUCCEEDED : RUN_VERSION_NOT_RECORDED;
-  return versionOk ? RUN_FAILED : RUN_VERSION_REFUSED;
+  if (!versionOk) return RUN_VERSION_REFUSED;
+  return spaceOk ? RUN_FAILED : RUN_DISK_SPACE_SHORT;
 }

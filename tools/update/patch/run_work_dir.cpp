@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bounded_text.h"
+#include "file_retry.h"
 #include "gbk_text.h"
 #include "remove_tree.h"
 #include "temp_path.h"
@@ -53,7 +54,7 @@ bool RunWorkDir::Create(RunFailure& failure) {
 
 void RunWorkDir::RemoveEntry(const char* extractionPath) const {
   if (!created_) return;
-  DeleteFileA(extractionPath);
+  RetryingDeleteFile(extractionPath);
   char directory[UPDATE_PATH_SIZE];
   if (!FormatFitted(directory, sizeof directory, "%s", extractionPath)) return;
   const size_t rootLength = std::strlen(path_);
@@ -62,7 +63,7 @@ void RunWorkDir::RemoveEntry(const char* extractionPath) const {
     const char* separator = FindLastSeparator(directory, "\\/");
     if (separator == nullptr || static_cast<size_t>(separator - directory) <= rootLength) return;
     directory[separator - directory] = '\0';
-    if (!RemoveDirectoryA(directory)) return;
+    if (!RetryingRemoveDirectory(directory)) return;
   }
 }
 

@@ -27,6 +27,9 @@ class UpdateSession {
 
   // One update run from the program's own file.
   int ApplyPatch(bool& versionOk);
+  // The same; `spaceOk` false when the run was refused for want of free
+  // disk space, before anything was written.
+  int ApplyPatch(bool& versionOk, bool& spaceOk);
   int CheckVersion(const char* installedVersion);
 
   // Installation of one extracted entry.

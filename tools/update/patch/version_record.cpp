@@ -8,6 +8,7 @@
 #include <string>
 
 #include "bounded_text.h"
+#include "file_retry.h"
 #include "host_hooks.h"
 #include "md5.h"
 #include "update_session.h"
@@ -24,7 +25,13 @@ void ClearReadOnly(const char* path) {
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0) return;
   attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-  SetFileAttributesA(path, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
+  RetryingSetFileAttributes(path, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
+}
+
+// The profile functions rewrite the whole file; a sync client or indexer
+// holding it is waited for like any other write, within the file's budget.
+bool WriteProfileValue(FileRetry& retry, const char* key, const char* value, const char* path) {
+  return retry.Run([&] { return WritePrivateProfileStringA(kSection, key, value, path) != FALSE; });
 }
 
 // 32 lowercase hex digits of the updater's own file, or empty.
@@ -52,10 +59,9 @@ bool UpdateSession::WriteVersionRecord() {
 
   // The version goes first: without a digest it still tells the next run
   // what is installed. A record without the digest is incomplete all the same.
-  bool recorded = WritePrivateProfileStringA(kSection, "GameVersion", targetVersion.c_str(),
-                                             clientPath) != FALSE;
+  FileRetry retry(clientPath);
+  bool recorded = WriteProfileValue(retry, "GameVersion", targetVersion.c_str(), clientPath);
   std::string digest = OwnFileDigest();
   if (digest.empty()) return false;
-  return WritePrivateProfileStringA(kSection, "MD5", digest.c_str(), clientPath) != FALSE &&
-         recorded;
+  return WriteProfileValue(retry, "MD5", digest.c_str(), clientPath) && recorded;
 }

@@ -1,0 +1,72 @@
+// What a run needs free on each volume before it writes anything.
+#include "space_needs.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr uint64_t kMiB = uint64_t(1) << 20;
+
+PayloadEntry Entry(const std::string& name, uint32_t size) {
+  PayloadEntry entry;
+  entry.name = name;
+  entry.size = size;
+  entry.headerOffset = 0;
+  entry.dataOffset = 0;
+  return entry;
+}
+
+TEST(SpaceNeeds, SeparateVolumesEachNeedTheirLargestFileAndTheMargin) {
+  const std::vector<PayloadEntry> entries = {Entry("a.dll", 300), Entry("data\\b.pak", 7000),
+                                             Entry("game.tpk", 90000), Entry("c.exe", 5000)};
+  const std::vector<VolumeNeed> needs = SpaceNeeds(entries, "C:\\", "D:\\");
+  ASSERT_EQ(2u, needs.size());
+  EXPECT_EQ("C:\\", needs[0].volume);
+  EXPECT_EQ(90000 + SPACE_MARGIN_BYTES, needs[0].bytes) << "every entry is extracted";
+  EXPECT_EQ("D:\\", needs[1].volume);
+  EXPECT_EQ(7000 + SPACE_MARGIN_BYTES, needs[1].bytes)
+      << "only plain files get a copy beside their target; a package goes to the launcher";
+}
+
+TEST(SpaceNeeds, OneVolumeCountsOnceWithTheSumAndOneMargin) {
+  const std::vector<PayloadEntry> entries = {Entry("a.dll", 3 * kMiB), Entry("b.TPK", 4 * kMiB)};
+  const std::vector<VolumeNeed> needs = SpaceNeeds(entries, "c:\\", "C:\\");
+  ASSERT_EQ(1u, needs.size()) << "drive letters compare without regard to case";
+  EXPECT_EQ("C:\\", needs[0].volume);
+  EXPECT_EQ(4 * kMiB + 3 * kMiB + SPACE_MARGIN_BYTES, needs[0].bytes);
+}
+
+TEST(SpaceNeeds, NothingIsNeededWithoutEntriesAndOnlyTheMarginForEmptyOnes) {
+  EXPECT_TRUE(SpaceNeeds({}, "C:\\", "D:\\").empty());
+  const std::vector<VolumeNeed> needs = SpaceNeeds({Entry("empty.dll", 0)}, "C:\\", "D:\\");
+  ASSERT_EQ(2u, needs.size());
+  EXPECT_EQ(SPACE_MARGIN_BYTES, needs[0].bytes);
+  EXPECT_EQ(SPACE_MARGIN_BYTES, needs[1].bytes);
+}
+
+TEST(SpaceNeeds, LargestEntriesNearTheFormatsLimitDoNotOverflow) {
+  const std::vector<PayloadEntry> entries = {Entry("a.dll", 0xFFFFFFFFu),
+                                             Entry("b.dll", 0xFFFFFFFEu)};
+  const std::vector<VolumeNeed> needs = SpaceNeeds(entries, "C:\\", "C:\\");
+  ASSERT_EQ(1u, needs.size());
+  EXPECT_EQ(2 * uint64_t(0xFFFFFFFFu) + SPACE_MARGIN_BYTES, needs[0].bytes);
+}
+
+TEST(SpaceNeeds, InstalledSizeIsTheStoredSizeAndPackagesAreNamedTpk) {
+  EXPECT_EQ(1234u, InstalledSize(Entry("a.dll", 1234)));
+  EXPECT_TRUE(IsPackageEntry(Entry("x.tpk", 1)));
+  EXPECT_TRUE(IsPackageEntry(Entry("dir\\X.Tpk", 1)));
+  EXPECT_FALSE(IsPackageEntry(Entry("x.tpk.dll", 1)));
+  EXPECT_FALSE(IsPackageEntry(Entry("tpk", 1)));
+}
+
+TEST(SpaceNeeds, MegabytesShortRoundsUp) {
+  EXPECT_EQ(0u, MegabytesShort(5 * kMiB, 5 * kMiB));
+  EXPECT_EQ(0u, MegabytesShort(5 * kMiB, 900 * kMiB));
+  EXPECT_EQ(1u, MegabytesShort(5 * kMiB, 5 * kMiB - 1));
+  EXPECT_EQ(1u, MegabytesShort(1, 0));
+  EXPECT_EQ(5u, MegabytesShort(5 * kMiB, 0));
+  EXPECT_EQ(6u, MegabytesShort(5 * kMiB + 1, 0));
+}
+
+}  // namespace
