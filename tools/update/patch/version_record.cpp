@@ -27,11 +27,16 @@ void ClearReadOnly(const char* path) {
   SetFileAttributesA(path, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
 }
 
-// 32 lowercase hex digits of the updater's own file, or empty.
-std::string OwnFileDigest() {
+// 32 lowercase hex digits of the updater's own file, or empty. The run's
+// digest pass has read every byte of it already; that digest stands while the
+// path names the same file, unwritten since. Under Wine, as under Windows, a
+// running program's file cannot be opened for writing (nor deleted), but it
+// can be renamed and another file put in its place: that one is read here.
+std::string OwnFileDigest(const StampedDigest& taken) {
   char ownPath[UPDATE_PATH_SIZE] = {};
   uint32_t length = GetOwnPath(ownPath, UPDATE_PATH_SIZE);
   if (length == 0 || length >= UPDATE_PATH_SIZE) return std::string();
+  if (taken.DescribesFileAt(ownPath)) return taken.hex;
   DigestReadAhead readAhead;
   FILE* file = OpenForDigest(ownPath, readAhead);
   if (file == nullptr) return std::string();
@@ -54,7 +59,9 @@ bool UpdateSession::WriteVersionRecord() {
   // what is installed. A record without the digest is incomplete all the same.
   bool recorded = WritePrivateProfileStringA(kSection, "GameVersion", targetVersion.c_str(),
                                              clientPath) != FALSE;
-  std::string digest = OwnFileDigest();
+  const StampedDigest taken = ownFileDigest;
+  ownFileDigest = StampedDigest();
+  std::string digest = OwnFileDigest(taken);
   if (digest.empty()) return false;
   return WritePrivateProfileStringA(kSection, "MD5", digest.c_str(), clientPath) != FALSE &&
          recorded;
