@@ -2,9 +2,11 @@
 # Extraction throughput of the update run under Wine for one 256 MiB plain
 # entry, beside a bare 4096-byte ReadFile/WriteFile loop and CopyFileA on the
 # same bytes in the same process; then peak memory for 16 and 256 MiB entries;
-# then the whole automatic run without and with the payload digest record.
+# then the whole automatic run without and with the payload digest record;
+# then the run with and without the version record after it.
 # Env: BUILD (build root), WINEPREFIX, EXTRACT_BENCH_RUNS (default 3),
-# DIGEST_BENCH_SIZES (MiB, default "64 1024"), DIGEST_BENCH_RUNS (default 3).
+# DIGEST_BENCH_SIZES (MiB, default "64 1024"), DIGEST_BENCH_RUNS (default 3),
+# RECORD_BENCH_SIZES (MiB, default "64 256"), RECORD_BENCH_RUNS (default 5).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=${BUILD:-$ROOT/build}
@@ -39,6 +41,15 @@ for size in ${DIGEST_BENCH_SIZES:-64 1024}; do
     "$size" "$without" "$with" "$(echo "$with - $without" | bc -l)"
   printf ' one digest pass %s s (added / pass %.2f, goal <= 1)\n' \
     "$pass" "$(echo "($with - $without) / $pass" | bc -l)"
+  rm -f "$WORK"/*.exe "$WORK"/game/*.bin
+done
+for size in ${RECORD_BENCH_SIZES:-64 256}; do
+  line=$("$ROOT/cmake/wine-run.sh" "$EXE" record "$size" "${RECORD_BENCH_RUNS:-5}" |
+         tr -d '\r' | grep -a "^run_and_record ")
+  read -r _ recorded _ run _ pass <<<"$line"
+  printf 'automatic run, %4s MiB entry: with the version record %s s, without %s s, record adds %.3f s;' \
+    "$size" "$recorded" "$run" "$(echo "$recorded - $run" | bc -l)"
+  printf ' one whole-file MD5 pass %s s\n' "$pass"
   rm -f "$WORK"/*.exe "$WORK"/game/*.bin
 done
 rm -f "$WORK"/*.exe "$WORK"/*.bin "$WORK"/game/*.bin

@@ -143,6 +143,7 @@ int main(int argc, char** argv) {
                   reinterpret_cast<HMENU>(IDC_STATUS), nullptr, nullptr);
   SendMessageA(bar, PBM_SETRANGE, 0, 6553601);
   g_hMainDlg = dialog;
+  g_progressControls = LookUpProgressControls(dialog);  // as the dialog takes them
 
   // Warm the file cache so neither contender pays for the first read.
   MakeGameInstall(work + "\\game_warm", "1.4.1.33960", false);
@@ -181,6 +182,7 @@ int main(int argc, char** argv) {
     }
   });
   g_hMainDlg = nullptr;
+  g_progressControls = ProgressControls();
   DestroyWindow(dialog);
 
   // The whole program in automatic mode, on the 64 MiB patch and on an empty

@@ -99,4 +99,64 @@ TEST_F(VersionRecordTest, UnwritableRecordIsReportedButNotShown) {
   EXPECT_TRUE(warnings_.empty());
 }
 
+// Opened for reading by nobody else: a second read of the updater (fopen)
+// fails while this is held, so a record with the right digest proves the
+// run's own read served.
+UniqueHandle HoldExclusively(const std::string& path) {
+  return UniqueHandle(
+      CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+// The run reads the updater once for both digests; the record takes the
+// whole file's from that read, with the payload digest record and without.
+TEST_F(VersionRecordTest, TheRunsOwnReadGivesTheRecordedDigest) {
+  for (bool withRecord : {true, false}) {
+    SCOPED_TRACE(withRecord ? "with a payload digest record" : "without one");
+    Bytes file = BuildUpdater(64, {{Unique("a.dll"), Pattern(70000, withRecord ? 3 : 4)}});
+    if (withRecord) {
+      ASSERT_TRUE(AddDigestRecord(file));
+    }
+    UseUpdater(file);
+    bool versionOk = true;
+    ASSERT_EQ(1, Apply(&versionOk));
+    UniqueHandle held = HoldExclusively(updaterPath_);
+    ASSERT_TRUE(held.IsValid());
+    ASSERT_TRUE(ReadWholeFile(updaterPath_).empty()) << "the hold must keep readers out";
+
+    EXPECT_TRUE(g_UpdateSession.WriteVersionRecord());
+    EXPECT_EQ(Md5Hex(std::string(file.begin(), file.end())),
+              IniValue(clientIni_, "Version", "MD5"));
+    // Used up: a second record has to read the file, and cannot.
+    EXPECT_FALSE(g_UpdateSession.WriteVersionRecord());
+  }
+}
+
+// A file put in the updater's place after the run (a rename and a new file,
+// which Windows and Wine allow for a running program), or one written to
+// since, is read again: the record is the MD5 of the file the path names.
+TEST_F(VersionRecordTest, AnotherOrChangedFileAfterTheRunIsReadAgain) {
+  const Bytes ran = BuildUpdater(64, {{Unique("a.dll"), Pattern(3000, 5)}});
+  Bytes other = ran;
+  other[10] ^= 1;  // the same size, other bytes
+  bool versionOk = true;
+
+  UseUpdater(ran);
+  ASSERT_EQ(1, Apply(&versionOk));
+  const std::string replacement = updaterPath_ + ".new";
+  ASSERT_TRUE(WriteWholeFile(replacement, std::string(other.begin(), other.end())));
+  ASSERT_TRUE(MoveFileExA(replacement.c_str(), updaterPath_.c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_TRUE(g_UpdateSession.WriteVersionRecord());
+  EXPECT_EQ(Md5Hex(std::string(other.begin(), other.end())),
+            IniValue(clientIni_, "Version", "MD5"));
+
+  UseUpdater(ran);
+  ASSERT_EQ(1, Apply(&versionOk));
+  Bytes grown = ran;
+  grown.push_back(0);  // written in place: the same file, another size
+  ASSERT_TRUE(WriteWholeFile(updaterPath_, std::string(grown.begin(), grown.end())));
+  EXPECT_TRUE(g_UpdateSession.WriteVersionRecord());
+  EXPECT_EQ(Md5Hex(std::string(grown.begin(), grown.end())),
+            IniValue(clientIni_, "Version", "MD5"));
+}
+
 }  // namespace

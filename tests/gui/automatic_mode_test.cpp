@@ -44,6 +44,17 @@ TEST(AutomaticMode, SuccessfulRunIsSilentAndRecordsTheVersion) {
       &during));
   ASSERT_TRUE(updater.WaitUntilHandled(kRunTimeoutMs));
   EXPECT_FALSE(IsWindowVisible(during.window));
+  // The MD5 recorded below was taken when the run began: nobody can write to
+  // or delete a running program's file meanwhile, here under Wine as well.
+  {
+    UniqueHandle writer(CreateFileA(scenario.updater.c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    const DWORD refusal = GetLastError();
+    EXPECT_FALSE(writer.IsValid());
+    EXPECT_EQ(refusal, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(DeleteFileA(scenario.updater.c_str()));
+  }
   hold.Release();
   UpdaterOutcome outcome = updater.RunToEnd(kRunTimeoutMs);
 

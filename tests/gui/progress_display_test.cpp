@@ -71,10 +71,13 @@ class ProgressWindow : public ::testing::Test {
                               reinterpret_cast<HMENU>(IDC_STATUS), nullptr, nullptr);
     ASSERT_TRUE(dialog_ && bar_ && status_);
     SendMessageA(bar_, PBM_SETRANGE, 0, 6553601);
+    // As the dialog sets itself up.
     g_hMainDlg = dialog_;
+    g_progressControls = LookUpProgressControls(dialog_);
   }
   void TearDown() override {
     g_hMainDlg = nullptr;
+    g_progressControls = ProgressControls();
     DestroyWindow(dialog_);
   }
 
@@ -137,8 +140,45 @@ TEST_F(ProgressWindow, SetProgressPosTakesOnlyTheTwoBars) {
   EXPECT_EQ(Status(), "start");
 }
 
+TEST_F(ProgressWindow, ControlsAreTakenByTheirIdentifiers) {
+  EXPECT_EQ(g_progressControls.dialog, dialog_);
+  EXPECT_EQ(g_progressControls.fileBar, bar_);
+  EXPECT_EQ(g_progressControls.status, status_);
+  EXPECT_EQ(g_progressControls.totalBar, nullptr);
+  const ProgressControls none = LookUpProgressControls(nullptr);
+  EXPECT_TRUE(none.dialog == nullptr && none.fileBar == nullptr && none.status == nullptr);
+}
+
+// Reports go to the handles taken at set-up, not to whatever carries the
+// identifiers at the time: once the controls are renumbered, only sending to
+// the handles still reaches them.
+TEST_F(ProgressWindow, ReportsSendToTheHandlesTakenAtSetUp) {
+  SetWindowLongPtrA(bar_, GWLP_ID, 4001);
+  SetWindowLongPtrA(status_, GWLP_ID, 4002);
+  OnUpdateProgress(0, PG_EXTRACT_BEGIN, 1, 1);
+  EXPECT_EQ(Status(), "正在提取文件");
+  OnUpdateProgress(0, PG_EXTRACT_BYTES, 30, 100);
+  EXPECT_EQ(BarPos(), 70);
+  EXPECT_EQ(SetProgressPos(IDC_PROGRESS_FILE, 20), 0);
+  EXPECT_EQ(BarPos(), 20);
+}
+
+// A window set without its controls (a stand-in, or a dialog that replaced
+// the one they came from) is looked up by identifiers, as before.
+TEST_F(ProgressWindow, AWindowWithoutTakenControlsIsLookedUp) {
+  g_progressControls = ProgressControls();
+  OnUpdateProgress(0, PG_INSTALL_BEGIN, 1, 1);
+  EXPECT_EQ(Status(), "正在加入文件");
+  OnUpdateProgress(0, PG_EXTRACT_BYTES, 10, 100);
+  EXPECT_EQ(BarPos(), 90);
+
+  SetWindowLongPtrA(bar_, GWLP_ID, 4001);  // the identifier no longer names the bar
+  OnUpdateProgress(0, PG_EXTRACT_BYTES, 60, 100);
+  EXPECT_EQ(BarPos(), 90);
+}
+
 TEST_F(ProgressWindow, ReportsWithoutADialogGoNowhere) {
-  g_hMainDlg = nullptr;
+  g_hMainDlg = nullptr;  // the controls taken from the dialog no longer count
   OnUpdateProgress(0, PG_EXTRACT_BEGIN, 1, 1);
   OnUpdateProgress(0, PG_EXTRACT_BYTES, 1, 2);
   EXPECT_EQ(Status(), "start");

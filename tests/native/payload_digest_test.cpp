@@ -126,3 +126,101 @@ TEST(PayloadDigestRegion, BuilderRecordCoversEntriesNotProgramOrTrailer) {
   std::string entries(file.begin() + 33, file.end() - PATCH_TRAILER_SIZE);
   EXPECT_EQ(Md5Hex(entries), DigestHex(record.digest));
 }
+
+namespace {
+
+// Fails every read that reaches `failAt` or beyond.
+class FailingSource : public MemoryPayloadSource {
+ public:
+  FailingSource(const std::string& bytes, uint64_t failAt)
+      : MemoryPayloadSource(bytes.data(), bytes.size()), failAt_(failAt) {}
+  bool ReadAt(uint64_t offset, void* buffer, uint32_t length, uint32_t* bytesRead) override {
+    if (offset + length > failAt_) return false;
+    return MemoryPayloadSource::ReadAt(offset, buffer, length, bytesRead);
+  }
+
+ private:
+  uint64_t failAt_;
+};
+
+std::string Bytes(size_t size) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 13 + i / 509);
+  return bytes;
+}
+
+}  // namespace
+
+// The one pass gives the region exactly what DigestRegion over the payload
+// gives it (result, bytes hashed, digest), whatever the region, and the whole
+// file's MD5 besides, signature bytes after the payload included.
+TEST(PayloadDigestRegionAndFile, RegionAsDigestRegionGivesItAndEveryByteForTheFile) {
+  const std::string bytes = Bytes(3 * 65536 + 777);
+  const std::string wholeHex = Md5Hex(bytes);
+  TrickleSource file(bytes.data(), bytes.size());
+  struct Case {
+    uint64_t payloadSize, begin, end;
+  };
+  const Case cases[] = {
+      {bytes.size(), 0, bytes.size()},                       // the whole file
+      {bytes.size(), 1000, bytes.size() - 136},              // program, region, trailer
+      {bytes.size() - 777, 65535, 131073},                   // across chunk boundaries, signed
+      {bytes.size() - 777, 70000, 70000},                    // empty region
+      {bytes.size() - 777, 100, bytes.size() - 700},         // past the payload: into the signature
+      {bytes.size() - 777, bytes.size(), bytes.size() + 5},  // begins past the payload
+      {bytes.size(), 500, 499},                              // backwards
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.payloadSize << " " << c.begin << " " << c.end);
+    MemoryPayloadSource payload(bytes.data(), c.payloadSize);
+    unsigned char expected[PAYLOAD_DIGEST_SIZE];
+    uint64_t expectedDigested = 99;
+    const bool expectedOk = DigestRegion(payload, c.begin, c.end, expected, &expectedDigested);
+
+    unsigned char region[PAYLOAD_DIGEST_SIZE];
+    unsigned char whole[PAYLOAD_DIGEST_SIZE];
+    uint64_t digested = 99;
+    bool wholeRead = false;
+    EXPECT_EQ(expectedOk, DigestRegionAndFile(payload, file, c.begin, c.end, region, &digested,
+                                              whole, &wholeRead));
+    EXPECT_EQ(expectedDigested, digested);
+    EXPECT_EQ(DigestHex(expected), DigestHex(region));
+    EXPECT_TRUE(wholeRead);
+    EXPECT_EQ(wholeHex, DigestHex(whole));
+  }
+}
+
+// A file that cannot be read to its end gives no whole digest; the region is
+// judged by its own bytes alone, as before there was a second digest.
+TEST(PayloadDigestRegionAndFile, UnreadableFileLeavesTheRegionToItsOwnRead) {
+  const std::string bytes = Bytes(200000);
+  const uint64_t payloadSize = 199000;
+  MemoryPayloadSource payload(bytes.data(), payloadSize);
+  unsigned char region[PAYLOAD_DIGEST_SIZE];
+  unsigned char whole[PAYLOAD_DIGEST_SIZE];
+  uint64_t digested = 0;
+  bool wholeRead = true;
+
+  FailingSource signatureUnreadable(bytes, payloadSize + 10);
+  ASSERT_TRUE(DigestRegionAndFile(payload, signatureUnreadable, 100, 150000, region, &digested,
+                                  whole, &wholeRead));
+  EXPECT_FALSE(wholeRead);
+  EXPECT_EQ(Md5Hex(bytes.substr(100, 149900)), DigestHex(region));
+  EXPECT_EQ(149900u, digested);
+  EXPECT_EQ(std::string(32, '0'), DigestHex(whole));
+
+  // An error before the region: the region is still read and found sound.
+  FailingSource programUnreadable(bytes, 10);
+  wholeRead = true;
+  ASSERT_TRUE(DigestRegionAndFile(payload, programUnreadable, 70000, 80000, region, &digested,
+                                  whole, &wholeRead));
+  EXPECT_FALSE(wholeRead);
+  EXPECT_EQ(Md5Hex(bytes.substr(70000, 10000)), DigestHex(region));
+
+  // The region itself unreadable: refused, as DigestRegion refuses it.
+  FailingSource regionUnreadable(bytes, 75000);
+  FailingSource payloadUnreadable(bytes, 75000);
+  EXPECT_FALSE(DigestRegionAndFile(payloadUnreadable, regionUnreadable, 70000, 80000, region,
+                                   &digested, whole, &wholeRead));
+  EXPECT_FALSE(wholeRead);
+}

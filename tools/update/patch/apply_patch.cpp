@@ -73,22 +73,34 @@ void SetTableFailure(const PayloadTable& table, const PatchTrailer& trailer, uin
   }
 }
 
-// A payload whose trailer carries a digest must hash to it whole before
-// anything is extracted: a damaged download is refused, not installed. The
-// text gives the bytes hashed and the region's length (equal unless the file
-// ended early).
-void CheckPayloadDigest(PayloadSource& source, const PatchTrailer& trailer, RunFailure& failure) {
-  const PayloadDigestRecord record = ParseDigestRecord(trailer);
-  if (record.kind != DigestRecordKind::Present) return;
+// One read of the updater's own file for both of its digests. A payload
+// whose trailer carries a digest must hash to it whole before anything is
+// extracted: a damaged download is refused, not installed. The text gives the
+// bytes hashed and the region's length (equal unless the file ended early).
+// The whole file's digest, taken with or without a record, is returned for
+// the version record, with the stamp of the file it came from.
+StampedDigest DigestOwnFile(OwnFileSource& source, const PatchTrailer& trailer,
+                            RunFailure& failure) {
   const uint64_t begin = trailer.firstEntryOffset;
   const uint64_t end = DigestRegionEnd(trailer);
   unsigned char digest[PAYLOAD_DIGEST_SIZE];
+  unsigned char whole[PAYLOAD_DIGEST_SIZE];
   uint64_t digested = 0;
-  if (!DigestRegion(source, begin, end, digest, &digested) ||
-      std::memcmp(digest, record.digest, PAYLOAD_DIGEST_SIZE) != 0) {
+  bool wholeRead = false;
+  const bool regionRead = DigestRegionAndFile(source, source.WholeFile(), begin, end, digest,
+                                              &digested, whole, &wholeRead);
+  const PayloadDigestRecord record = ParseDigestRecord(trailer);
+  if (record.kind == DigestRecordKind::Present &&
+      (!regionRead || std::memcmp(digest, record.digest, PAYLOAD_DIGEST_SIZE) != 0)) {
     failure.Set(ERROR_FILE_CORRUPT, kTextDigestWrong, AsInt(digested),
                 AsInt(end > begin ? end - begin : 0));
   }
+  StampedDigest kept;
+  if (wholeRead) {
+    kept.hex = DigestHex(whole);
+    kept.stamp = source.Stamp();
+  }
+  return kept;
 }
 
 }  // namespace
@@ -103,6 +115,7 @@ int UpdateSession::ApplyPatch(bool& versionOk) {
 }
 
 int UpdateSession::ApplyPatch(bool& versionOk, bool& spaceOk) {
+  ownFileDigest = StampedDigest();
   RunFailure failure;
   char ownPath[UPDATE_PATH_SIZE] = {};
   uint32_t ownPathLength = GetOwnPath(ownPath, UPDATE_PATH_SIZE);
@@ -158,7 +171,7 @@ int UpdateSession::ApplyPatch(bool& versionOk, bool& spaceOk) {
     table = ReadPayloadTable(source, trailer);
     SetTableFailure(table, trailer, source.Size(), failure);
   }
-  if (!failure.Failed()) CheckPayloadDigest(source, trailer, failure);
+  if (!failure.Failed()) ownFileDigest = DigestOwnFile(source, trailer, failure);
   // Still before the first write: a disk too small is refused, not filled.
   if (!failure.Failed() && !CheckFreeSpace(table.entries, gameDir, failure)) spaceOk = false;
 

@@ -9,7 +9,8 @@ bool OwnFileSource::Open(const char* path) {
     return false;
   }
   LARGE_INTEGER size;
-  size_ = GetFileSizeEx(file_.Get(), &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+  fileSize_ = GetFileSizeEx(file_.Get(), &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+  size_ = fileSize_;
   // Signed after it was built: the signature follows the trailer.
   size_ = PayloadEnd(*this, ReadPeSignature(*this));
   return true;
@@ -22,10 +23,15 @@ bool OwnFileSource::Seek(uint64_t offset) {
 }
 
 bool OwnFileSource::ReadAt(uint64_t offset, void* buffer, uint32_t length, uint32_t* bytesRead) {
-  *bytesRead = 0;
   // Nothing past the updater's own bytes: a signature is no part of the payload.
-  if (offset >= size_) return true;
-  if (length > size_ - offset) length = static_cast<uint32_t>(size_ - offset);
+  return ReadBelow(size_, offset, buffer, length, bytesRead);
+}
+
+bool OwnFileSource::ReadBelow(uint64_t end, uint64_t offset, void* buffer, uint32_t length,
+                              uint32_t* bytesRead) {
+  *bytesRead = 0;
+  if (offset >= end) return true;
+  if (length > end - offset) length = static_cast<uint32_t>(end - offset);
   if (!Seek(offset)) return false;
   unsigned char* out = static_cast<unsigned char*>(buffer);
   // ReadFile may deliver less than asked before the end of the file.

@@ -3,11 +3,16 @@
 
 #include <windows.h>
 
+#include "file_stamp.h"
 #include "payload_table.h"
 #include "win32_handle.h"
 
 class OwnFileSource : public PayloadSource {
  public:
+  OwnFileSource() : wholeFile_(*this) {}
+  OwnFileSource(const OwnFileSource&) = delete;
+  OwnFileSource& operator=(const OwnFileSource&) = delete;
+
   // Opens `path` for reading, sharing it for reading only, so nobody can
   // change the payload while it is read. On failure OpenError tells why.
   bool Open(const char* path);
@@ -25,8 +30,30 @@ class OwnFileSource : public PayloadSource {
   // Moves the file position for a following sequential read.
   bool Seek(uint64_t offset);
 
+  // Every byte of the file as it was opened, a signature included: what the
+  // MD5 of the updater's own file covers.
+  PayloadSource& WholeFile() { return wholeFile_; }
+  // Which file is open, and in what state (see file_stamp.h).
+  FileStamp Stamp() const { return StampOfHandle(file_.Get()); }
+
  private:
+  class WholeFileSource : public PayloadSource {
+   public:
+    explicit WholeFileSource(OwnFileSource& file) : file_(file) {}
+    uint64_t Size() const override { return file_.fileSize_; }
+    bool ReadAt(uint64_t offset, void* buffer, uint32_t length, uint32_t* bytesRead) override {
+      return file_.ReadBelow(file_.fileSize_, offset, buffer, length, bytesRead);
+    }
+
+   private:
+    OwnFileSource& file_;
+  };
+
+  bool ReadBelow(uint64_t end, uint64_t offset, void* buffer, uint32_t length, uint32_t* bytesRead);
+
   UniqueHandle file_;
   DWORD openError_ = 0;
+  uint64_t fileSize_ = 0;
   uint64_t size_ = 0;
+  WholeFileSource wholeFile_;
 };

@@ -19,6 +19,12 @@ size_t RecordStart(const PatchTrailer& trailer) {
   return static_cast<size_t>(static_cast<const char*>(nul) - trailer.targetVersion) + 1;
 }
 
+void Finish(MD5& md5, unsigned char (&digest)[PAYLOAD_DIGEST_SIZE]) {
+  md5.finalize();
+  const std::string raw = md5.raw_digest();
+  std::memcpy(digest, raw.data(), PAYLOAD_DIGEST_SIZE);
+}
+
 }  // namespace
 
 PayloadDigestRecord ParseDigestRecord(const PatchTrailer& trailer) {
@@ -65,9 +71,43 @@ bool DigestRegion(PayloadSource& source, uint64_t begin, uint64_t end,
     position += got;
     *digested += got;
   }
-  md5.finalize();
-  const std::string raw = md5.raw_digest();
-  std::memcpy(digest, raw.data(), PAYLOAD_DIGEST_SIZE);
+  Finish(md5, digest);
+  return true;
+}
+
+bool DigestRegionAndFile(PayloadSource& payload, PayloadSource& file, uint64_t begin, uint64_t end,
+                         unsigned char (&region)[PAYLOAD_DIGEST_SIZE], uint64_t* digested,
+                         unsigned char (&whole)[PAYLOAD_DIGEST_SIZE], bool* wholeRead) {
+  *digested = 0;
+  *wholeRead = false;
+  std::memset(region, 0, PAYLOAD_DIGEST_SIZE);
+  std::memset(whole, 0, PAYLOAD_DIGEST_SIZE);
+  // Bytes past the payload's end (a signature) never reach the region, as
+  // they never come from `payload`.
+  const uint64_t regionEnd = end < payload.Size() ? end : payload.Size();
+  MD5 regionMd5;
+  MD5 wholeMd5;
+  std::vector<unsigned char> buffer(kDigestChunk);
+  for (uint64_t position = 0; position < file.Size();) {
+    const uint64_t left = file.Size() - position;
+    const uint32_t want = left < kDigestChunk ? static_cast<uint32_t>(left) : kDigestChunk;
+    uint32_t got = 0;
+    if (!file.ReadAt(position, buffer.data(), want, &got) || got == 0) {
+      return DigestRegion(payload, begin, end, region, digested);
+    }
+    wholeMd5.update(buffer.data(), got);
+    const uint64_t from = position > begin ? position : begin;
+    const uint64_t to = position + got < regionEnd ? position + got : regionEnd;
+    if (begin <= end && from < to) {
+      regionMd5.update(buffer.data() + (from - position), static_cast<uint32_t>(to - from));
+      *digested += to - from;
+    }
+    position += got;
+  }
+  Finish(wholeMd5, whole);
+  *wholeRead = true;
+  if (begin > end || *digested != end - begin) return false;
+  Finish(regionMd5, region);
   return true;
 }
 

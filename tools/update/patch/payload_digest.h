@@ -55,6 +55,16 @@ bool WriteDigestRecord(PatchTrailer* trailer, const unsigned char (&digest)[PAYL
 bool DigestRegion(PayloadSource& source, uint64_t begin, uint64_t end,
                   unsigned char (&digest)[PAYLOAD_DIGEST_SIZE], uint64_t* digested);
 
+// DigestRegion over `payload`, and the MD5 of every byte of `file`, in one
+// read of `file` (the updater's whole file, a signature included, of which
+// `payload` is the first payload.Size() bytes): the region gets exactly the
+// bytes and the result DigestRegion would give it. *wholeRead tells whether
+// `whole` holds the file's digest; when the file cannot be read whole, the
+// region is left to DigestRegion alone, which reads only its own bytes.
+bool DigestRegionAndFile(PayloadSource& payload, PayloadSource& file, uint64_t begin, uint64_t end,
+                         unsigned char (&region)[PAYLOAD_DIGEST_SIZE], uint64_t* digested,
+                         unsigned char (&whole)[PAYLOAD_DIGEST_SIZE], bool* wholeRead);
+
 // The region the record covers, as the trailer places it: from
 // firstEntryOffset up to totalFileSize - 136, so bytes after the trailer's
 // own end (a signature) stay outside. Zero when the trailer places none.

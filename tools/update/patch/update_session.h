@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "file_stamp.h"
 #include "progress.h"
 
 constexpr size_t UPDATE_PATH_SIZE = 260;
@@ -38,13 +39,18 @@ class UpdateSession {
   int RunLauncher(const char* packagePath, const char* gameDirectory);
 
   // The installed version and the updater's MD5 after a successful run;
-  // false when the record could not be written whole.
+  // false when the record could not be written whole. The MD5 is the one the
+  // run took (ownFileDigest) while the own file is still that file, unchanged;
+  // otherwise the file is read again.
   bool WriteVersionRecord();
 
   char gameDir[UPDATE_PATH_SIZE];
   std::string baseVersion;
   std::string targetVersion;
   bool autoMode;
+  // The MD5 of the whole own file from the run's one read of it (empty
+  // before a run reached it); used up by the next WriteVersionRecord.
+  StampedDigest ownFileDigest;
 };
 
 // Creates every missing directory on the way to the file at `path`.

@@ -34,11 +34,16 @@ bool WriteProfileValue(FileRetry& retry, const char* key, const char* value, con
   return retry.Run([&] { return WritePrivateProfileStringA(kSection, key, value, path) != FALSE; });
 }
 
-// 32 lowercase hex digits of the updater's own file, or empty.
-std::string OwnFileDigest() {
+// 32 lowercase hex digits of the updater's own file, or empty. The run's
+// digest pass has read every byte of it already; that digest stands while the
+// path names the same file, unwritten since. Under Wine, as under Windows, a
+// running program's file cannot be opened for writing (nor deleted), but it
+// can be renamed and another file put in its place: that one is read here.
+std::string OwnFileDigest(const StampedDigest& taken) {
   char ownPath[UPDATE_PATH_SIZE] = {};
   uint32_t length = GetOwnPath(ownPath, UPDATE_PATH_SIZE);
   if (length == 0 || length >= UPDATE_PATH_SIZE) return std::string();
+  if (taken.DescribesFileAt(ownPath)) return taken.hex;
   DigestReadAhead readAhead;
   FILE* file = OpenForDigest(ownPath, readAhead);
   if (file == nullptr) return std::string();
@@ -61,7 +66,9 @@ bool UpdateSession::WriteVersionRecord() {
   // what is installed. A record without the digest is incomplete all the same.
   FileRetry retry(clientPath);
   bool recorded = WriteProfileValue(retry, "GameVersion", targetVersion.c_str(), clientPath);
-  std::string digest = OwnFileDigest();
+  const StampedDigest taken = ownFileDigest;
+  ownFileDigest = StampedDigest();
+  std::string digest = OwnFileDigest(taken);
   if (digest.empty()) return false;
   return WriteProfileValue(retry, "MD5", digest.c_str(), clientPath) && recorded;
 }

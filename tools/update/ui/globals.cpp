@@ -2,6 +2,7 @@
 
 HINSTANCE g_hInstance = nullptr;
 HWND g_hMainDlg = nullptr;
+ProgressControls g_progressControls;
 HANDLE g_hWorkerThread = nullptr;
 HANDLE g_hStopEvent = nullptr;
 std::atomic<bool> g_bUpdating{false};

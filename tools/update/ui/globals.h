@@ -7,8 +7,13 @@
 
 #include <atomic>
 
+#include "progress_controls.h"
+
 extern HINSTANCE g_hInstance;
 extern HWND g_hMainDlg;
+// Taken from g_hMainDlg when the dialog sets it, for the progress display;
+// a report for another window (or none) looks its controls up itself.
+extern ProgressControls g_progressControls;
 extern HANDLE g_hWorkerThread;
 extern HANDLE g_hStopEvent;
 // Claimed by one worker at a time with an atomic test-and-set.

@@ -37,22 +37,50 @@ bool ProgressPositionFor(uint32_t code, uint32_t a, uint32_t b, uint32_t* positi
   }
 }
 
+namespace {
+
+// The controls of g_hMainDlg. Those the dialog took when it set itself up
+// cost nothing; any other window (a stand-in, or none) is looked up here, as
+// each report did before.
+ProgressControls CurrentControls() {
+  if (g_progressControls.dialog == g_hMainDlg) return g_progressControls;
+  return LookUpProgressControls(g_hMainDlg);
+}
+
+HWND BarOf(const ProgressControls& controls, int controlId) {
+  return controlId == IDC_PROGRESS_FILE ? controls.fileBar : controls.totalBar;
+}
+
+// WM_SETTEXT, as SetDlgItemText sends it. A control the window lacks gets
+// nothing, as SendDlgItemMessage sends nothing then.
+void SendStatus(HWND status, const char* text) {
+  if (status != nullptr) SendMessageA(status, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void MoveBar(HWND bar, int position) {
+  if (bar == nullptr) return;
+  SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  // Sent messages do not paint; without this the bar would only catch up
+  // when the dialog thread next runs out of input.
+  UpdateWindow(bar);
+}
+
+}  // namespace
+
 void OnUpdateProgress(uint32_t /*userValue*/, uint32_t code, uint32_t a, uint32_t b) {
   uint32_t position = 0;
   if (!ProgressPositionFor(code, a, b, &position)) return;
+  const ProgressControls controls = CurrentControls();
   if (code == PG_EXTRACT_BEGIN) {
-    SetDlgItemTextA(g_hMainDlg, IDC_STATUS, "正在提取文件");
+    SendStatus(controls.status, "正在提取文件");
   } else if (code == PG_INSTALL_BEGIN) {
-    SetDlgItemTextA(g_hMainDlg, IDC_STATUS, "正在加入文件");
+    SendStatus(controls.status, "正在加入文件");
   }
-  SetProgressPos(IDC_PROGRESS_FILE, static_cast<int>(position));
+  MoveBar(controls.fileBar, static_cast<int>(position));
 }
 
 int SetProgressPos(int controlId, int position) {
   if (controlId != IDC_PROGRESS_FILE && controlId != IDC_PROGRESS_TOTAL) return 0;
-  SendDlgItemMessageA(g_hMainDlg, controlId, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-  // Sent messages do not paint; without this the bar would only catch up
-  // when the dialog thread next runs out of input.
-  UpdateWindow(GetDlgItem(g_hMainDlg, controlId));
+  MoveBar(BarOf(CurrentControls(), controlId), position);
   return 0;
 }

@@ -8,7 +8,8 @@
 bool ProgressPositionFor(uint32_t code, uint32_t a, uint32_t b, uint32_t* position);
 
 // The ProgressCallback the worker registers. Runs on the worker thread and
-// updates the controls of g_hMainDlg by sent messages.
+// updates the controls of g_hMainDlg by sent messages, through the handles in
+// g_progressControls when they were taken from that window.
 void OnUpdateProgress(uint32_t userValue, uint32_t code, uint32_t a, uint32_t b);
 
 // Moves bar IDC_PROGRESS_FILE or IDC_PROGRESS_TOTAL of g_hMainDlg and repaints

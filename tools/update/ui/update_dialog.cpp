@@ -63,6 +63,7 @@ INT_PTR OnInitDialog(HWND dialog) {
   }
   g_UpdateSession.autoMode = fromCommandLine == CommandLineDir::Stored;
   g_hMainDlg = dialog;
+  g_progressControls = LookUpProgressControls(dialog);
 
   if (IsGameRunning()) {
     ShowWarning("游戏正在运行,请退出游戏后重新更新补丁!");
@@ -164,6 +165,7 @@ INT_PTR OnDestroy() {
   if (g_hStopEvent) CloseHandle(g_hStopEvent);
   g_hStopEvent = nullptr;
   g_hMainDlg = nullptr;
+  g_progressControls = ProgressControls();
   return FALSE;
 }
 
