@@ -29,13 +29,13 @@ class DecodeSink {
 
 enum class DecodeError {
   None,
-  UnknownCoding,      // a coding (or delta method) this decoder does not know
-  StoredUnreadable,   // the stored bytes could not be read from the updater's file
-  Corrupt,            // the stored bytes are not a valid stream of their coding
-  SizeMismatch,       // the stream decodes to more or fewer than decodedSize bytes
-  SourceUnreadable,   // a delta's source file could not be read, or is too short
-  SinkFailed,         // the sink refused a write
-  OutOfMemory,        // the decoder's bounded buffers could not be allocated
+  UnknownCoding,     // a coding (or delta method) this decoder does not know
+  StoredUnreadable,  // the stored bytes could not be read from the updater's file
+  Corrupt,           // the stored bytes are not a valid stream of their coding
+  SizeMismatch,      // the stream decodes to more or fewer than decodedSize bytes
+  SourceUnreadable,  // a delta's source file could not be read, or is too short
+  SinkFailed,        // the sink refused a write
+  OutOfMemory,       // the decoder's bounded buffers could not be allocated
 };
 
 struct DecodeRequest {

@@ -1,0 +1,112 @@
+#include "codec_test_support.h"
+
+#include <algorithm>
+
+#include "payload_table.h"
+
+namespace {
+
+// A small linear congruential generator: the same bytes on every platform.
+class Generator {
+ public:
+  explicit Generator(uint32_t seed) : state_(seed * 2654435761u + 1) {}
+  uint32_t Next() {
+    state_ = state_ * 1664525u + 1013904223u;
+    return state_ >> 8;
+  }
+  uint32_t Below(uint32_t bound) { return bound == 0 ? 0 : Next() % bound; }
+
+ private:
+  uint32_t state_;
+};
+
+void PutLe32(Bytes& bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4 && at + i < bytes.size(); ++i) {
+    bytes[at + i] = static_cast<unsigned char>(value >> (8 * i));
+  }
+}
+
+}  // namespace
+
+Bytes ProgramLike(size_t size, uint32_t seed) {
+  Generator random(seed);
+  Bytes bytes;
+  bytes.reserve(size);
+  static const char kText[] = "runtime error: index out of range; panic: ";
+  while (bytes.size() < size) {
+    switch (random.Below(4)) {
+      case 0:  // "code": opcodes with calls to nearby addresses
+        for (int i = 0; i < 64; ++i) {
+          bytes.push_back(static_cast<unsigned char>(0x8B + random.Below(3)));
+          if (random.Below(4) == 0) {
+            bytes.push_back(0xE8);
+            const uint32_t target = random.Below(1 << 16);
+            for (int k = 0; k < 4; ++k)
+              bytes.push_back(static_cast<unsigned char>(target >> (8 * k)));
+          }
+        }
+        break;
+      case 1:  // a table of pointers into the image
+        for (int i = 0; i < 32; ++i) {
+          const uint32_t pointer = 0x00400000u + random.Below(1 << 20) * 4;
+          for (int k = 0; k < 4; ++k)
+            bytes.push_back(static_cast<unsigned char>(pointer >> (8 * k)));
+        }
+        break;
+      case 2:
+        bytes.insert(bytes.end(), kText, kText + sizeof kText - 1);
+        break;
+      default:
+        for (int i = 0; i < 48; ++i) bytes.push_back(static_cast<unsigned char>(random.Next()));
+        break;
+    }
+  }
+  bytes.resize(size);
+  return bytes;
+}
+
+Bytes NextBuild(const Bytes& old, uint32_t seed, uint32_t shift) {
+  Generator random(seed);
+  Bytes next = old;
+  // Pointers into the image move as code grows in front of what they point at.
+  for (size_t at = 0; at + 4 <= next.size(); at += 4) {
+    const uint32_t value = next[at] | next[at + 1] << 8 | next[at + 2] << 16 |
+                           static_cast<uint32_t>(next[at + 3]) << 24;
+    if (value >= 0x00480000u && value < 0x00500000u) PutLe32(next, at, value + shift);
+  }
+  for (size_t i = 0; i < next.size() / 997; ++i) {
+    next[random.Below(static_cast<uint32_t>(next.size()))] ^= 0x5A;
+  }
+  if (!next.empty()) {
+    const size_t insertAt = random.Below(static_cast<uint32_t>(next.size()));
+    const Bytes block = ProgramLike(1 + next.size() / 50, seed + 7);
+    next.insert(next.begin() + insertAt, block.begin(), block.end());
+    const size_t removeAt = random.Below(static_cast<uint32_t>(next.size()));
+    const size_t removed = std::min(next.size() - removeAt, next.size() / 40);
+    next.erase(next.begin() + removeAt, next.begin() + removeAt + removed);
+  }
+  return next;
+}
+
+bool MemorySink::Write(const unsigned char* data, uint32_t length) {
+  if (bytes.size() + length > failAfter) return false;
+  bytes.insert(bytes.end(), data, data + length);
+  return true;
+}
+
+DecodeError DecodeInMemory(EntryCoding coding, const Bytes& data, uint64_t decodedSize,
+                           const Bytes& source, Bytes* out) {
+  MemoryPayloadSource stored(data.data(), data.size());
+  MemoryPayloadSource installed(source.data(), source.size());
+  DecodeRequest request;
+  request.coding = coding;
+  request.stored = &stored;
+  request.storedBegin = 0;
+  request.storedSize = data.size();
+  request.source = &installed;
+  request.decodedSize = decodedSize;
+  MemorySink sink;
+  const DecodeError error = DecodeEntryData(request, sink);
+  *out = std::move(sink.bytes);
+  return error;
+}

@@ -1,0 +1,34 @@
+// Shared by the codec tests: generated files that look like successive
+// builds of a program, and decoding into memory with every byte counted.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "entry_codec.h"
+#include "entry_encoder.h"
+
+using Bytes = std::vector<unsigned char>;
+
+// `size` bytes of a deterministic mix: runs of structured "code" with 32-bit
+// little-endian pointers, text, and noise, all from `seed`.
+Bytes ProgramLike(size_t size, uint32_t seed);
+
+// The next build of `old`: pointers moved by `shift`, some bytes changed, a
+// block inserted and one removed, all chosen by `seed`.
+Bytes NextBuild(const Bytes& old, uint32_t seed, uint32_t shift = 0x40);
+
+// Counts and keeps what the decoder writes; refuses writes after `failAfter`
+// bytes when set.
+class MemorySink : public DecodeSink {
+ public:
+  bool Write(const unsigned char* data, uint32_t length) override;
+  Bytes bytes;
+  uint64_t failAfter = UINT64_MAX;
+};
+
+// Decodes `data` as entry data of `coding` for a file of `decodedSize`
+// bytes, against `source` (may be empty), into `out`.
+DecodeError DecodeInMemory(EntryCoding coding, const Bytes& data, uint64_t decodedSize,
+                           const Bytes& source, Bytes* out);

@@ -1,0 +1,249 @@
+// The codec end to end: what mkpatch's encoder writes, the updater's decoder
+// turns back into the very bytes, and malformed stored bytes never make it
+// write more than the file's size or read outside the source.
+#include <gtest/gtest.h>
+
+#include <zstd.h>
+
+#include "codec_test_support.h"
+#include "delta_format.h"
+#include "delta_writer.h"
+#include "varint.h"
+#include "zstd_encode.h"
+
+namespace {
+
+Bytes Decoded(const EncodedData& data, size_t decodedSize, const Bytes& source) {
+  Bytes out;
+  EXPECT_EQ(DecodeInMemory(data.coding, data.bytes, decodedSize, source, &out), DecodeError::None);
+  return out;
+}
+
+void ExpectRoundTrip(const Bytes& old, const Bytes& target) {
+  const EncodedData data = EncodeChanged(old.data(), old.size(), target.data(), target.size());
+  EXPECT_TRUE(Decoded(data, target.size(), old) == target)
+      << "coding " << static_cast<int>(data.coding) << ", " << old.size() << " -> " << target.size()
+      << " bytes";
+}
+
+TEST(EntryCodec, ChangedFilesRoundTripWhateverTheirShape) {
+  const Bytes program = ProgramLike(300000, 1);
+  ExpectRoundTrip(program, NextBuild(program, 2));
+  ExpectRoundTrip(program, program);                                       // unchanged
+  ExpectRoundTrip(program, Bytes());                                       // shrinks to nothing
+  ExpectRoundTrip(Bytes(), program);                                       // grows from nothing
+  ExpectRoundTrip(Bytes(1, 'x'), Bytes(1, 'y'));                           // single bytes
+  ExpectRoundTrip(program, Bytes(program.begin() + 1000, program.end()));  // cut in front
+  Bytes doubled = program;
+  doubled.insert(doubled.end(), program.begin(), program.end());
+  ExpectRoundTrip(program, doubled);                            // repeated
+  ExpectRoundTrip(Bytes(70000, 0), Bytes(90000, 0));            // long runs
+  ExpectRoundTrip(ProgramLike(5000, 3), ProgramLike(6000, 4));  // unrelated
+}
+
+TEST(EntryCodec, ADeltaOfASimilarBuildIsMuchSmallerThanTheFile) {
+  const Bytes old = ProgramLike(400000, 5);
+  const Bytes next = NextBuild(old, 6);
+  const EncodedData delta = EncodeChanged(old.data(), old.size(), next.data(), next.size());
+  const EncodedData whole = EncodeWhole(next.data(), next.size());
+  EXPECT_EQ(delta.coding, EntryCoding::Delta);
+  EXPECT_LT(delta.bytes.size() * 4, whole.bytes.size());
+  EXPECT_TRUE(Decoded(delta, next.size(), old) == next);
+}
+
+TEST(EntryCodec, WholeFilesAreStoredWhenCompressionDoesNotHelp) {
+  Bytes noise(4096);
+  uint32_t state = 7;
+  for (unsigned char& byte : noise)
+    byte = static_cast<unsigned char>((state = state * 1103515245u + 12345u) >> 16);
+  const EncodedData stored = EncodeWhole(noise.data(), noise.size());
+  EXPECT_EQ(stored.coding, EntryCoding::Stored);
+  EXPECT_TRUE(stored.bytes == noise);
+  const Bytes text = ProgramLike(100000, 8);
+  const EncodedData compressed = EncodeWhole(text.data(), text.size());
+  EXPECT_EQ(compressed.coding, EntryCoding::Zstd);
+  EXPECT_TRUE(Decoded(compressed, text.size(), Bytes()) == text);
+  const EncodedData empty = EncodeWhole(nullptr, 0);
+  EXPECT_EQ(empty.coding, EntryCoding::Stored);
+  EXPECT_TRUE(empty.bytes.empty());
+}
+
+TEST(EntryCodec, EncodingIsDeterministic) {
+  const Bytes old = ProgramLike(200000, 9);
+  const Bytes next = NextBuild(old, 10);
+  EXPECT_TRUE(EncodeChanged(old.data(), old.size(), next.data(), next.size()).bytes ==
+              EncodeChanged(old.data(), old.size(), next.data(), next.size()).bytes);
+}
+
+TEST(EntryCodec, DecodesLargeFilesInBoundedChunks) {
+  // More than one 64 KiB chunk per copy and per insertion, and a file larger
+  // than the packed layout's limit.
+  const Bytes old = ProgramLike(1300000, 11);
+  Bytes next = NextBuild(old, 12);
+  const Bytes fresh = ProgramLike(300000, 13);
+  next.insert(next.begin() + next.size() / 2, fresh.begin(), fresh.end());
+  ExpectRoundTrip(old, next);
+}
+
+// --- Malformed stored bytes -------------------------------------------------
+
+Bytes DeltaOf(const DeltaStreams& streams) { return WriteDelta(streams, 3); }
+
+DeltaStreams Commands(std::initializer_list<std::initializer_list<int64_t>> commands) {
+  DeltaStreams streams;
+  for (const auto& command : commands) {
+    auto value = command.begin();
+    AppendVarint(streams.control, ZigzagEncode(value[0]));
+    AppendVarint(streams.control, static_cast<uint64_t>(value[1]));
+    AppendVarint(streams.control, static_cast<uint64_t>(value[2]));
+    streams.difference.insert(streams.difference.end(), static_cast<size_t>(value[1]), 0);
+    streams.insertion.insert(streams.insertion.end(), static_cast<size_t>(value[2]), 'i');
+  }
+  return streams;
+}
+
+DecodeError DecodeDeltaOf(const DeltaStreams& streams, uint64_t size, const Bytes& source,
+                          Bytes* out = nullptr) {
+  Bytes scratch;
+  const DecodeError error =
+      DecodeInMemory(EntryCoding::Delta, DeltaOf(streams), size, source, out ? out : &scratch);
+  EXPECT_LE((out ? out : &scratch)->size(), size);
+  return error;
+}
+
+TEST(EntryCodecRefusal, CommandsOutsideTheSourceOrTheFileAreRefused) {
+  const Bytes source(100, 's');
+  Bytes out;
+  // A hand-made delta decodes as written: a copy, a move back, an insertion.
+  ASSERT_EQ(DecodeDeltaOf(Commands({{10, 5, 2}, {-15, 3, 0}}), 10, source, &out),
+            DecodeError::None);
+  EXPECT_EQ(out, Bytes({'s', 's', 's', 's', 's', 'i', 'i', 's', 's', 's'}));
+
+  EXPECT_EQ(DecodeDeltaOf(Commands({{-1, 5, 0}}), 5, source), DecodeError::Corrupt);
+  EXPECT_EQ(DecodeDeltaOf(Commands({{101, 0, 5}}), 5, source), DecodeError::Corrupt);
+  EXPECT_EQ(DecodeDeltaOf(Commands({{96, 5, 0}}), 5, source), DecodeError::Corrupt);
+  EXPECT_EQ(DecodeDeltaOf(Commands({{0, 5, 0}}), 5, Bytes(4, 's')), DecodeError::Corrupt);
+  EXPECT_EQ(DecodeDeltaOf(Commands({{0, 0, 0}, {0, 5, 0}}), 5, source), DecodeError::Corrupt);
+  // Commands that make more or fewer bytes than the file has.
+  EXPECT_EQ(DecodeDeltaOf(Commands({{0, 5, 1}}), 5, source), DecodeError::SizeMismatch);
+  EXPECT_EQ(DecodeDeltaOf(Commands({{0, 5, 0}}), 6, source), DecodeError::SizeMismatch);
+  // A command left over once the file is complete.
+  DeltaStreams extra = Commands({{0, 5, 0}});
+  AppendVarint(extra.control, 0);
+  EXPECT_EQ(DecodeDeltaOf(extra, 5, source), DecodeError::Corrupt);
+  // A seek the size of the whole address space.
+  DeltaStreams huge;
+  AppendVarint(huge.control, ZigzagEncode(INT64_MIN));
+  AppendVarint(huge.control, 1);
+  AppendVarint(huge.control, 0);
+  huge.difference.push_back(0);
+  EXPECT_EQ(DecodeDeltaOf(huge, 1, source), DecodeError::Corrupt);
+}
+
+TEST(EntryCodecRefusal, UnknownMethodsAndBadHeadersAreRefused) {
+  Bytes delta = DeltaOf(Commands({{0, 5, 0}}));
+  Bytes out;
+  const Bytes source(10, 's');
+  Bytes method = delta;
+  method[0] = 2;
+  EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, method, 5, source, &out),
+            DecodeError::UnknownCoding);
+  Bytes filter = delta;
+  filter[1] = 9;
+  EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, filter, 5, source, &out),
+            DecodeError::UnknownCoding);
+  Bytes layout = delta;
+  layout[2] = 2;
+  EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, layout, 5, source, &out), DecodeError::Corrupt);
+  for (size_t cut = 0; cut < delta.size(); ++cut) {
+    EXPECT_NE(DecodeInMemory(EntryCoding::Delta, Bytes(delta.begin(), delta.begin() + cut), 5,
+                             source, &out),
+              DecodeError::None)
+        << "cut at " << cut;
+    EXPECT_LE(out.size(), 5u);
+  }
+  // A packed delta that claims more than the packed layout may hold.
+  Bytes packed = {DELTA_METHOD_COPY_ADD, DELTA_FILTER_NONE, 1, 0};
+  AppendVarint(packed, DELTA_PACKED_MAX);
+  AppendVarint(packed, 0);
+  AppendVarint(packed, 5);
+  EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, packed, 5, source, &out), DecodeError::Corrupt);
+}
+
+TEST(EntryCodecRefusal, DamagedStreamsNeverOverrunTheFile) {
+  const Bytes old = ProgramLike(200000, 14);
+  const Bytes next = NextBuild(old, 15);
+  for (EncodedData data : {EncodeChanged(old.data(), old.size(), next.data(), next.size()),
+                           EncodeWhole(next.data(), next.size())}) {
+    ASSERT_NE(data.coding, EntryCoding::Stored);
+    for (size_t at = 0; at < data.bytes.size(); at += 1 + data.bytes.size() / 97) {
+      Bytes damaged = data.bytes;
+      damaged[at] ^= 0x41;
+      Bytes out;
+      const DecodeError error = DecodeInMemory(data.coding, damaged, next.size(), old, &out);
+      EXPECT_LE(out.size(), next.size());
+      // Damage may go unnoticed by the stream (the entry's MD5 catches it),
+      // but a clean result is always of the file's size.
+      if (error == DecodeError::None) {
+        EXPECT_EQ(out.size(), next.size());
+      }
+    }
+  }
+}
+
+TEST(EntryCodecRefusal, StoredAndZstdSizesMustMatch) {
+  const Bytes text = ProgramLike(50000, 16);
+  Bytes out;
+  EXPECT_EQ(DecodeInMemory(EntryCoding::Stored, text, text.size() + 1, Bytes(), &out),
+            DecodeError::SizeMismatch);
+  const Bytes frame = CompressZstd(text.data(), text.size(), 3);
+  EXPECT_EQ(DecodeInMemory(EntryCoding::Zstd, frame, text.size() - 1, Bytes(), &out),
+            DecodeError::SizeMismatch);
+  EXPECT_EQ(out.size(), text.size() - 1);
+  EXPECT_EQ(DecodeInMemory(EntryCoding::Zstd, frame, text.size() + 1, Bytes(), &out),
+            DecodeError::SizeMismatch);
+  // Two frames back to back are one file.
+  Bytes twice = frame;
+  twice.insert(twice.end(), frame.begin(), frame.end());
+  ASSERT_EQ(DecodeInMemory(EntryCoding::Zstd, twice, 2 * text.size(), Bytes(), &out),
+            DecodeError::None);
+  EXPECT_TRUE(Bytes(out.begin() + text.size(), out.end()) == text);
+}
+
+TEST(EntryCodecRefusal, FramesWithAWindowBeyondTheBoundAreRefused) {
+  // A frame whose window the updater would have to find memory for.
+  const size_t size = (size_t(1) << (ENTRY_ZSTD_WINDOW_LOG_MAX + 1)) + 4096;
+  const Bytes big = ProgramLike(size, 17);
+  ZSTD_CCtx* context = ZSTD_createCCtx();
+  ZSTD_CCtx_setParameter(context, ZSTD_c_compressionLevel, 1);
+  ZSTD_CCtx_setParameter(context, ZSTD_c_windowLog, ENTRY_ZSTD_WINDOW_LOG_MAX + 1);
+  Bytes frame(ZSTD_compressBound(size));
+  const size_t written = ZSTD_compress2(context, frame.data(), frame.size(), big.data(), size);
+  ZSTD_freeCCtx(context);
+  ASSERT_FALSE(ZSTD_isError(written));
+  frame.resize(written);
+  Bytes out;
+  EXPECT_EQ(DecodeInMemory(EntryCoding::Zstd, frame, size, Bytes(), &out), DecodeError::Corrupt);
+  // What mkpatch writes for a file as large stays within the bound, even at
+  // the level whose own window is 2^27.
+  const Bytes zeros(size, 0);
+  const Bytes ours = CompressZstd(zeros.data(), size, 22);
+  EXPECT_EQ(DecodeInMemory(EntryCoding::Zstd, ours, size, Bytes(), &out), DecodeError::None);
+}
+
+TEST(EntryCodecRefusal, AFailedWriteStopsDecoding) {
+  const Bytes text = ProgramLike(300000, 18);
+  const EncodedData data = EncodeWhole(text.data(), text.size());
+  MemoryPayloadSource stored(data.bytes.data(), data.bytes.size());
+  DecodeRequest request;
+  request.coding = data.coding;
+  request.stored = &stored;
+  request.storedSize = data.bytes.size();
+  request.decodedSize = text.size();
+  MemorySink sink;
+  sink.failAfter = 100000;
+  EXPECT_EQ(DecodeEntryData(request, sink), DecodeError::SinkFailed);
+  EXPECT_LE(sink.bytes.size(), 100000u);
+}
+
+}  // namespace

@@ -1,0 +1,158 @@
+#include "delta_streams.h"
+
+#include "varint.h"
+
+namespace {
+
+// Writes the commands, folding moves that copy nothing into the next command
+// (the format refuses a command that makes no byte).
+class CommandWriter {
+ public:
+  explicit CommandWriter(DeltaStreams& streams) : streams_(streams) {}
+
+  void Add(int64_t seek, uint64_t copy, uint64_t insert) {
+    pendingSeek_ += seek;
+    if (copy == 0 && insert == 0) return;
+    AppendVarint(streams_.control, ZigzagEncode(pendingSeek_));
+    AppendVarint(streams_.control, copy);
+    AppendVarint(streams_.control, insert);
+    pendingSeek_ = 0;
+  }
+
+ private:
+  DeltaStreams& streams_;
+  int64_t pendingSeek_ = 0;
+};
+
+class Aligner {
+ public:
+  Aligner(const SuffixIndex& index, const unsigned char* target, size_t targetSize,
+          const AlignOptions& options)
+      : index_(index),
+        old_(index.Data()),
+        oldSize_(static_cast<int64_t>(index.Size())),
+        new_(target),
+        newSize_(static_cast<int64_t>(targetSize)),
+        options_(options),
+        commands_(streams_) {}
+
+  DeltaStreams Run(const AlignProgress& progress) {
+    int64_t scan = 0, length = 0, position = 0;
+    while (scan < newSize_) {
+      // Look for the next place where a match beats the current pairing
+      // (old offset `lastOffset_`) clearly, or equals it over its whole length.
+      int64_t oldScore = 0;
+      int64_t scored = scan += length;
+      for (; scan < newSize_; ++scan) {
+        size_t found = 0;
+        length = static_cast<int64_t>(
+            index_.LongestMatch(new_ + scan, static_cast<size_t>(newSize_ - scan), &found));
+        position = static_cast<int64_t>(found);
+        for (; scored < scan + length; ++scored) {
+          if (OldMatches(scored + lastOffset_, scored)) ++oldScore;
+        }
+        if ((length == oldScore && length != 0) || length > oldScore + options_.switchMargin) {
+          break;
+        }
+        if (OldMatches(scan + lastOffset_, scan)) --oldScore;
+      }
+      if (length != oldScore || scan == newSize_) {
+        Emit(scan, position);
+        if (progress) progress(static_cast<uint64_t>(scan), static_cast<uint64_t>(newSize_));
+      }
+    }
+    return std::move(streams_);
+  }
+
+ private:
+  bool OldMatches(int64_t oldAt, int64_t newAt) const {
+    return oldAt >= 0 && oldAt < oldSize_ && old_[oldAt] == new_[newAt];
+  }
+
+  // Closes the pairing that began at lastScan_/lastPosition_ where the next
+  // one (new `scan`, old `position`) begins: the old run is stretched forwards
+  // and the new one backwards while at least half their bytes agree, the
+  // bytes between become an insertion, and the command is written.
+  void Emit(int64_t scan, int64_t position) {
+    int64_t forward = 0;
+    {
+      int64_t matches = 0, best = 0;
+      for (int64_t i = 0; lastScan_ + i < scan && lastPosition_ + i < oldSize_;) {
+        if (old_[lastPosition_ + i] == new_[lastScan_ + i]) ++matches;
+        ++i;
+        if (matches * 2 - i > best * 2 - forward) {
+          best = matches;
+          forward = i;
+        }
+      }
+    }
+    int64_t backward = 0;
+    if (scan < newSize_) {
+      int64_t matches = 0, best = 0;
+      for (int64_t i = 1; scan >= lastScan_ + i && position >= i; ++i) {
+        if (old_[position - i] == new_[scan - i]) ++matches;
+        if (matches * 2 - i > best * 2 - backward) {
+          best = matches;
+          backward = i;
+        }
+      }
+    }
+    // Where the two stretches overlap, the split that keeps the most matching
+    // bytes wins.
+    if (lastScan_ + forward > scan - backward) {
+      const int64_t overlap = (lastScan_ + forward) - (scan - backward);
+      int64_t score = 0, best = 0, split = 0;
+      for (int64_t i = 0; i < overlap; ++i) {
+        if (new_[lastScan_ + forward - overlap + i] ==
+            old_[lastPosition_ + forward - overlap + i]) {
+          ++score;
+        }
+        if (new_[scan - backward + i] == old_[position - backward + i]) --score;
+        if (score > best) {
+          best = score;
+          split = i + 1;
+        }
+      }
+      forward += split - overlap;
+      backward -= split;
+    }
+
+    for (int64_t i = 0; i < forward; ++i) {
+      streams_.difference.push_back(
+          static_cast<unsigned char>(new_[lastScan_ + i] - old_[lastPosition_ + i]));
+    }
+    const int64_t insertFrom = lastScan_ + forward;
+    const int64_t insertTo = scan - backward;
+    streams_.insertion.insert(streams_.insertion.end(), new_ + insertFrom, new_ + insertTo);
+    // Only a copy needs the decoder's position; a move before nothing but an
+    // insertion is left to the next copy.
+    commands_.Add(forward > 0 ? lastPosition_ - runStart_ : 0, static_cast<uint64_t>(forward),
+                  static_cast<uint64_t>(insertTo - insertFrom));
+    if (forward > 0) runStart_ = lastPosition_ + forward;
+
+    lastScan_ = scan - backward;
+    lastPosition_ = position - backward;
+    lastOffset_ = position - scan;
+  }
+
+  const SuffixIndex& index_;
+  const unsigned char* old_;
+  int64_t oldSize_;
+  const unsigned char* new_;
+  int64_t newSize_;
+  AlignOptions options_;
+  DeltaStreams streams_;
+  CommandWriter commands_;
+  int64_t lastScan_ = 0;
+  int64_t lastPosition_ = 0;
+  int64_t lastOffset_ = 0;
+  // The decoder's source position after the previous command's copy.
+  int64_t runStart_ = 0;
+};
+
+}  // namespace
+
+DeltaStreams AlignFiles(const SuffixIndex& old, const unsigned char* target, size_t targetSize,
+                        const AlignOptions& options, const AlignProgress& progress) {
+  return Aligner(old, target, targetSize, options).Run(progress);
+}

@@ -1,0 +1,48 @@
+#include "zstd_encode.h"
+
+// ZSTD_getCParams: the library is linked statically, so its experimental API is safe.
+#define ZSTD_STATIC_LINKING_ONLY
+#include <zstd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "delta_format.h"
+
+namespace {
+
+struct FreeContext {
+  void operator()(ZSTD_CCtx* context) const { ZSTD_freeCCtx(context); }
+};
+
+void Require(size_t result) {
+  // Only a broken build or exhausted memory makes zstd refuse these
+  // parameters; mkpatch cannot go on without its compressor.
+  if (ZSTD_isError(result)) {
+    std::fprintf(stderr, "mkpatch: zstd: %s\n", ZSTD_getErrorName(result));
+    std::abort();
+  }
+}
+
+}  // namespace
+
+std::vector<unsigned char> CompressZstd(const unsigned char* data, size_t size, int level) {
+  std::unique_ptr<ZSTD_CCtx, FreeContext> context(ZSTD_createCCtx());
+  if (!context) Require(size_t(-1));
+  Require(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_compressionLevel, level));
+  Require(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_checksumFlag, 0));
+  Require(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_contentSizeFlag, 1));
+  // The level's own window, but never beyond what the updater accepts; the
+  // level's window is kept as it is below that, so the frames are what the
+  // zstd program writes at that level.
+  const ZSTD_compressionParameters levelParameters = ZSTD_getCParams(level, size, 0);
+  if (levelParameters.windowLog > static_cast<unsigned>(ENTRY_ZSTD_WINDOW_LOG_MAX)) {
+    Require(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_windowLog, ENTRY_ZSTD_WINDOW_LOG_MAX));
+  }
+  std::vector<unsigned char> out(ZSTD_compressBound(size));
+  const size_t written = ZSTD_compress2(context.get(), out.data(), out.size(), data, size);
+  Require(written);
+  out.resize(written);
+  return out;
+}

@@ -1,0 +1,100 @@
+#include "entry_codec.h"
+
+#include "byte_stream.h"
+#include "delta_decoder.h"
+#include "zstd_stream.h"
+
+namespace {
+
+constexpr size_t kChunkSize = 64 * 1024;
+
+// Stored bytes and zstd frames alike come out of a stream into the sink.
+DecodeError Drain(ByteStream& stream, uint64_t size, DecodeSink& sink) {
+  DecodeBuffer chunk = AllocateDecodeBuffer(kChunkSize);
+  if (!chunk) return DecodeError::OutOfMemory;
+  while (size > 0) {
+    const size_t want = static_cast<size_t>(size < kChunkSize ? size : kChunkSize);
+    size_t produced = 0;
+    if (DecodeError error = stream.Read(chunk.get(), want, &produced); error != DecodeError::None) {
+      return error;
+    }
+    if (produced != want) return DecodeError::SizeMismatch;
+    if (!sink.Write(chunk.get(), static_cast<uint32_t>(produced))) return DecodeError::SinkFailed;
+    size -= produced;
+  }
+  DecodeError error = stream.Finish();
+  return error == DecodeError::Corrupt ? DecodeError::SizeMismatch : error;
+}
+
+// The stored bytes themselves, read in bounded chunks.
+class StoredStream : public ByteStream {
+ public:
+  StoredStream(PayloadSource* stored, uint64_t begin, uint64_t size)
+      : stored_(stored), next_(begin), end_(begin + size) {}
+
+  DecodeError Read(unsigned char* out, size_t length, size_t* produced) override {
+    const uint64_t left = end_ - next_;
+    const uint32_t want = static_cast<uint32_t>(length < left ? length : left);
+    uint32_t got = 0;
+    *produced = 0;
+    if (want == 0) return DecodeError::None;
+    if (!stored_->ReadAt(next_, out, want, &got) || got != want) {
+      return DecodeError::StoredUnreadable;
+    }
+    next_ += got;
+    *produced = got;
+    return DecodeError::None;
+  }
+  DecodeError Finish() override { return next_ == end_ ? DecodeError::None : DecodeError::Corrupt; }
+
+ private:
+  PayloadSource* stored_;
+  uint64_t next_;
+  uint64_t end_;
+};
+
+}  // namespace
+
+DecodeError DecodeEntryData(const DecodeRequest& request, DecodeSink& sink) {
+  if (request.stored == nullptr) return DecodeError::StoredUnreadable;
+  switch (request.coding) {
+    case EntryCoding::Stored: {
+      if (request.storedSize != request.decodedSize) return DecodeError::SizeMismatch;
+      StoredStream stream(request.stored, request.storedBegin, request.storedSize);
+      return Drain(stream, request.decodedSize, sink);
+    }
+    case EntryCoding::Zstd: {
+      ZstdStream stream;
+      if (DecodeError error = stream.Open(request.stored, request.storedBegin, request.storedSize);
+          error != DecodeError::None) {
+        return error;
+      }
+      return Drain(stream, request.decodedSize, sink);
+    }
+    case EntryCoding::Delta:
+      return DecodeDelta(request, sink);
+  }
+  return DecodeError::UnknownCoding;
+}
+
+const char* DecodeErrorText(DecodeError error) {
+  switch (error) {
+    case DecodeError::None:
+      return "no error";
+    case DecodeError::UnknownCoding:
+      return "unknown coding or delta method";
+    case DecodeError::StoredUnreadable:
+      return "stored bytes could not be read";
+    case DecodeError::Corrupt:
+      return "stored bytes are not a valid stream";
+    case DecodeError::SizeMismatch:
+      return "decodes to the wrong number of bytes";
+    case DecodeError::SourceUnreadable:
+      return "the installed file could not be read";
+    case DecodeError::SinkFailed:
+      return "the decoded bytes could not be written";
+    case DecodeError::OutOfMemory:
+      return "out of memory";
+  }
+  return "unknown error";
+}

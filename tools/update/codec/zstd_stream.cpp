@@ -1,0 +1,107 @@
+#include "zstd_stream.h"
+
+#include <zstd.h>
+#include <zstd_errors.h>
+
+#include "delta_format.h"
+
+namespace {
+
+constexpr size_t kInputSize = 64 * 1024;
+
+DecodeError ErrorOf(size_t result) {
+  return ZSTD_getErrorCode(result) == ZSTD_error_memory_allocation ? DecodeError::OutOfMemory
+                                                                   : DecodeError::Corrupt;
+}
+
+}  // namespace
+
+DecodeError ReadExactly(ByteStream& stream, unsigned char* out, size_t length) {
+  size_t produced = 0;
+  if (DecodeError error = stream.Read(out, length, &produced); error != DecodeError::None) {
+    return error;
+  }
+  return produced == length ? DecodeError::None : DecodeError::Corrupt;
+}
+
+DecodeError MemoryStream::Read(unsigned char* out, size_t length, size_t* produced) {
+  const size_t left = size_ - position_;
+  const size_t count = length < left ? length : left;
+  for (size_t i = 0; i < count; ++i) out[i] = data_[position_ + i];
+  position_ += count;
+  *produced = count;
+  return DecodeError::None;
+}
+
+DecodeError MemoryStream::Finish() {
+  return position_ == size_ ? DecodeError::None : DecodeError::Corrupt;
+}
+
+ZstdStream::~ZstdStream() { ZSTD_freeDCtx(context_); }
+
+DecodeError ZstdStream::Open(PayloadSource* stored, uint64_t begin, uint64_t size) {
+  stored_ = stored;
+  next_ = begin;
+  end_ = begin + size;
+  inputPosition_ = inputSize_ = 0;
+  frameOpen_ = false;
+  if (size == 0) return DecodeError::None;
+  input_ = AllocateDecodeBuffer(kInputSize);
+  if (context_ == nullptr) context_ = ZSTD_createDCtx();
+  if (!input_ || context_ == nullptr) return DecodeError::OutOfMemory;
+  // A frame that asks for a larger window is refused, not obeyed: the window
+  // is memory the updater would have to find.
+  if (ZSTD_isError(
+          ZSTD_DCtx_setParameter(context_, ZSTD_d_windowLogMax, ENTRY_ZSTD_WINDOW_LOG_MAX))) {
+    return DecodeError::OutOfMemory;
+  }
+  return DecodeError::None;
+}
+
+DecodeError ZstdStream::Refill() {
+  const uint64_t left = end_ - next_;
+  const uint32_t want = static_cast<uint32_t>(left < kInputSize ? left : kInputSize);
+  uint32_t got = 0;
+  if (!stored_->ReadAt(next_, input_.get(), want, &got) || got != want) {
+    return DecodeError::StoredUnreadable;
+  }
+  next_ += got;
+  inputPosition_ = 0;
+  inputSize_ = got;
+  return DecodeError::None;
+}
+
+DecodeError ZstdStream::Read(unsigned char* out, size_t length, size_t* produced) {
+  *produced = 0;
+  while (*produced < length) {
+    if (inputPosition_ == inputSize_ && next_ < end_) {
+      if (DecodeError error = Refill(); error != DecodeError::None) return error;
+    }
+    const bool inputLeft = inputPosition_ < inputSize_;
+    // Between frames with nothing left to read: the stream has ended.
+    if (!inputLeft && !frameOpen_) break;
+    ZSTD_inBuffer in = {input_.get(), inputSize_, inputPosition_};
+    ZSTD_outBuffer outBuffer = {out, length, *produced};
+    const size_t result = ZSTD_decompressStream(context_, &outBuffer, &in);
+    if (ZSTD_isError(result)) return ErrorOf(result);
+    const bool progressed = in.pos != inputPosition_ || outBuffer.pos != *produced;
+    inputPosition_ = in.pos;
+    *produced = outBuffer.pos;
+    frameOpen_ = result != 0;
+    // A frame cut short: no input left, and nothing more comes out.
+    if (!progressed) return DecodeError::Corrupt;
+  }
+  return DecodeError::None;
+}
+
+DecodeError ZstdStream::Finish() {
+  // Whatever is still stored must decode to nothing: the frames may end in
+  // an empty block or a skippable frame, but never hold more bytes.
+  unsigned char extra = 0;
+  size_t produced = 0;
+  if (DecodeError error = Read(&extra, 1, &produced); error != DecodeError::None) return error;
+  if (produced != 0 || frameOpen_ || inputPosition_ != inputSize_ || next_ != end_) {
+    return DecodeError::Corrupt;
+  }
+  return DecodeError::None;
+}

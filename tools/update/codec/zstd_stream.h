@@ -1,0 +1,35 @@
+// The decoded bytes of a sequence of zstd frames stored in a region of the
+// updater's file, read front to back through a bounded input buffer and one
+// decompression context whose window is capped (ENTRY_ZSTD_WINDOW_LOG_MAX).
+#pragma once
+
+#include "byte_stream.h"
+#include "payload_table.h"
+
+struct ZSTD_DCtx_s;
+
+class ZstdStream : public ByteStream {
+ public:
+  ZstdStream() = default;
+  ~ZstdStream() override;
+  ZstdStream(const ZstdStream&) = delete;
+  ZstdStream& operator=(const ZstdStream&) = delete;
+
+  // The frames in [begin, begin + size) of `stored`. An empty region is an
+  // empty stream.
+  DecodeError Open(PayloadSource* stored, uint64_t begin, uint64_t size);
+  DecodeError Read(unsigned char* out, size_t length, size_t* produced) override;
+  DecodeError Finish() override;
+
+ private:
+  DecodeError Refill();
+
+  ZSTD_DCtx_s* context_ = nullptr;
+  PayloadSource* stored_ = nullptr;
+  uint64_t next_ = 0;
+  uint64_t end_ = 0;
+  DecodeBuffer input_;
+  size_t inputPosition_ = 0;
+  size_t inputSize_ = 0;
+  bool frameOpen_ = false;  // a frame has begun and not yet ended
+};
