@@ -1,7 +1,8 @@
 // Feeds arbitrary files to the reader the updater runs on its own file before
 // extracting anything (a signature added after the build cut off first), and
-// to the checks it makes on names and versions. Aborts when an accepted table
-// breaks the promises extraction relies on.
+// to the checks it makes on names and versions, and to its reading of the
+// entries' descriptors. Aborts when an accepted table or descriptor breaks
+// the promises extraction and installation rely on.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "gbk_text.h"
 #include "payload_digest.h"
 #include "payload_table.h"
+#include "run_entries.h"
 #include "signed_image.h"
 #include "version_gate.h"
 
@@ -63,6 +65,32 @@ void CheckDigestRecord(PayloadSource& source, const PatchTrailer& trailer) {
   }
 }
 
+// Described entries: the stored bytes lie inside the entry's data after a
+// descriptor of at least its fixed size, and the kind's promises hold (a
+// path exactly where one belongs, a safe one; stored bytes that are the file).
+void CheckRunEntries(PayloadSource& source, const std::vector<PayloadEntry>& table) {
+  const RunEntries read = ReadRunEntries(source, table);
+  if (read.error != RunEntryError::None) {
+    Require(read.entries.empty() && read.failedEntry < table.size());
+    return;
+  }
+  Require(read.entries.size() == table.size());
+  for (size_t i = 0; i < table.size(); ++i) {
+    const RunEntry& run = read.entries[i];
+    if (!run.described) continue;
+    const PayloadEntry& entry = table[i];
+    const EntryDescriptor& d = run.descriptor;
+    Require(run.storedBegin >= entry.dataOffset + ENTRY_DESCRIPTOR_FIXED_SIZE + d.path.size());
+    Require(run.storedBegin + run.storedSize == entry.dataOffset + entry.size);
+    const bool hasPath = d.kind == EntryKind::PathFile || d.kind == EntryKind::Removal;
+    Require(hasPath == !d.path.empty() && d.path.size() <= ENTRY_PATH_MAX);
+    if (hasPath) Require(IsSafeEntryName(d.path.c_str(), d.path.size() + 1));
+    if (d.coding == EntryCoding::Stored) Require(run.storedSize == d.decodedSize);
+    if (d.kind == EntryKind::Removal) Require(run.storedSize == 0 && d.decodedSize == 0);
+    if (d.coding == EntryCoding::Delta) Require(d.kind == EntryKind::PathFile);
+  }
+}
+
 void CheckTable(PayloadSource& source) {
   const uint64_t size = source.Size();
   PatchTrailer trailer;
@@ -83,7 +111,10 @@ void CheckTable(PayloadSource& source) {
             IsSafeEntryName(entry.name.c_str(), entry.name.size() + 1));
     expected = entry.dataOffset + entry.size;
   }
-  if (table.error == PayloadError::None) Require(table.entries.size() == trailer.entryCount);
+  if (table.error == PayloadError::None) {
+    Require(table.entries.size() == trailer.entryCount);
+    CheckRunEntries(source, table.entries);
+  }
   std::string base = FieldText(trailer.baseVersion, PATCH_VERSION_FIELD_SIZE);
   std::string target = FieldText(trailer.targetVersion, PATCH_VERSION_FIELD_SIZE);
   uint32_t value = 0;

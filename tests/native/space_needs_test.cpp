@@ -69,4 +69,49 @@ TEST(SpaceNeeds, MegabytesShortRoundsUp) {
   EXPECT_EQ(6u, MegabytesShort(5 * kMiB + 1, 0));
 }
 
+EntryDescriptor Described(EntryKind kind, EntryCoding coding, uint32_t decodedSize) {
+  EntryDescriptor descriptor;
+  descriptor.kind = kind;
+  descriptor.coding = coding;
+  descriptor.decodedSize = decodedSize;
+  return descriptor;
+}
+
+// Described entries need their decoded sizes, not their stored ones: a file
+// decoded beside its target on the game's volume, a package in the
+// temporary folder, a removal nothing.
+TEST(SpaceNeeds, DescribedEntriesNeedTheirDecodedSizesWhereTheyAreDecoded) {
+  const std::vector<EntrySpace> spaces = {
+      SpaceOfDescribedEntry(Described(EntryKind::PathFile, EntryCoding::Delta, 9 * kMiB), false),
+      SpaceOfDescribedEntry(Described(EntryKind::PlainFile, EntryCoding::Zstd, 4 * kMiB), false),
+      SpaceOfDescribedEntry(Described(EntryKind::Package, EntryCoding::Zstd, 7 * kMiB), false),
+      SpaceOfDescribedEntry(Described(EntryKind::Removal, EntryCoding::Stored, 0), false),
+      SpaceOfPlainEntry(Entry("small.dll", 1000)),
+      SpaceOfPlainEntry(Entry("small.tpk", 2000)),
+  };
+  const std::vector<VolumeNeed> needs = SpaceNeedsFor(spaces, "C:\\", "D:\\");
+  ASSERT_EQ(2u, needs.size());
+  EXPECT_EQ("C:\\", needs[0].volume);
+  EXPECT_EQ(7 * kMiB + SPACE_MARGIN_BYTES, needs[0].bytes) << "the package, decoded";
+  EXPECT_EQ("D:\\", needs[1].volume);
+  EXPECT_EQ(9 * kMiB + SPACE_MARGIN_BYTES, needs[1].bytes)
+      << "the delta's result beside its target";
+
+  const std::vector<VolumeNeed> one = SpaceNeedsFor(spaces, "d:\\", "D:\\");
+  ASSERT_EQ(1u, one.size());
+  EXPECT_EQ(16 * kMiB + SPACE_MARGIN_BYTES, one[0].bytes);
+}
+
+TEST(SpaceNeeds, FilesAlreadyInstalledAndRemovalsNeedNothingButTheMargin) {
+  const std::vector<EntrySpace> spaces = {
+      SpaceOfDescribedEntry(Described(EntryKind::PathFile, EntryCoding::Delta, 9 * kMiB), true),
+      SpaceOfDescribedEntry(Described(EntryKind::Removal, EntryCoding::Stored, 0), false),
+  };
+  const std::vector<VolumeNeed> needs = SpaceNeedsFor(spaces, "C:\\", "D:\\");
+  ASSERT_EQ(2u, needs.size());
+  EXPECT_EQ(SPACE_MARGIN_BYTES, needs[0].bytes);
+  EXPECT_EQ(SPACE_MARGIN_BYTES, needs[1].bytes);
+  EXPECT_TRUE(SpaceNeedsFor({}, "C:\\", "D:\\").empty());
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "md5.h"
 #include "payload_digest.h"
 #include "payload_table.h"
 
@@ -15,9 +16,12 @@ void PutText(char* field, size_t fieldSize, const std::string& text) {
 
 namespace {
 
-std::string EntryHeader(const std::string& name, uint32_t size) {
+std::string EntryHeader(const std::string& name, uint32_t size, bool marked = false) {
   PatchEntryHeader header = {};
   PutText(header.name, sizeof header.name, name);
+  // A name too long for the marker stays unmarked: the reader then sees a
+  // plain entry, as the updater would.
+  if (marked) WriteNameMarking(header.name);
   header.size = size;
   unsigned char bytes[PATCH_ENTRY_HEADER_SIZE];
   EncodeEntryHeader(header, bytes);
@@ -30,7 +34,52 @@ std::string TrailerBytes(const PatchTrailer& trailer) {
   return std::string(bytes, bytes + sizeof bytes);
 }
 
+void Md5Of(const std::string& bytes, unsigned char (&md5)[ENTRY_DIGEST_SIZE]) {
+  MD5 digest;
+  digest.update(reinterpret_cast<const unsigned char*>(bytes.data()),
+                static_cast<uint32_t>(bytes.size()));
+  digest.finalize();
+  const std::string raw = digest.raw_digest();
+  std::memcpy(md5, raw.data(), ENTRY_DIGEST_SIZE);
+}
+
 }  // namespace
+
+EntryDescriptor DescribeFile(EntryKind kind, EntryCoding coding, const std::string& decoded,
+                             const std::string& path) {
+  EntryDescriptor descriptor;
+  descriptor.kind = kind;
+  descriptor.coding = coding;
+  descriptor.decodedSize = static_cast<uint32_t>(decoded.size());
+  Md5Of(decoded, descriptor.decodedMd5);
+  descriptor.path = path;
+  return descriptor;
+}
+
+void DescribeSource(EntryDescriptor& descriptor, const std::string& source) {
+  descriptor.sourceSize = static_cast<uint32_t>(source.size());
+  Md5Of(source, descriptor.sourceMd5);
+}
+
+EntryDescriptor DescribeRemoval(const std::string& path, const std::string& old) {
+  EntryDescriptor descriptor;
+  descriptor.kind = EntryKind::Removal;
+  descriptor.coding = EntryCoding::Stored;
+  descriptor.path = path;
+  DescribeSource(descriptor, old);
+  return descriptor;
+}
+
+PayloadFile DescribedFile(const std::string& name, const EntryDescriptor& descriptor,
+                          const std::string& stored, size_t repeat) {
+  const std::vector<unsigned char> bytes = EncodeEntryDescriptor(descriptor);
+  PayloadFile file;
+  file.name = name;
+  file.data = stored;
+  file.repeat = repeat;
+  file.descriptor.assign(bytes.begin(), bytes.end());
+  return file;
+}
 
 void AppendEntry(std::vector<unsigned char>& file, const std::string& name, uint32_t size,
                  const std::string& data) {
@@ -59,8 +108,10 @@ void AppendTrailer(std::vector<unsigned char>& file, const PatchTrailer& trailer
 void WritePayload(std::ostream& out, const PatchLayout& layout, uint32_t firstOffset) {
   uint64_t written = 0;
   for (const PayloadFile& file : layout.files) {
-    const uint32_t size = static_cast<uint32_t>(file.data.size() * file.repeat);
-    out << EntryHeader(file.name, size);
+    const uint32_t size =
+        static_cast<uint32_t>(file.descriptor.size() + file.data.size() * file.repeat);
+    out << EntryHeader(file.name, size, !file.descriptor.empty());
+    out << file.descriptor;
     for (size_t i = 0; i < file.repeat; ++i) {
       out.write(file.data.data(), static_cast<std::streamsize>(file.data.size()));
     }

@@ -8,13 +8,30 @@
 #include <string>
 #include <vector>
 
+#include "entry_descriptor.h"
 #include "payload.h"
 
 struct PayloadFile {
   std::string name;
-  std::string data;  // the entry's bytes are `data` written `repeat` times
+  std::string data;  // the entry's bytes are `descriptor`, then `data` written `repeat` times
   size_t repeat = 1;
+  // A described entry's descriptor (EncodeEntryDescriptor); with it, the
+  // name field carries the marker. Empty for a plain entry.
+  std::string descriptor = std::string();
 };
+
+// The descriptor of a file that decodes to `decoded`: its kind, coding,
+// size and MD5, and `path` (PathFile and Removal).
+EntryDescriptor DescribeFile(EntryKind kind, EntryCoding coding, const std::string& decoded,
+                             const std::string& path = std::string());
+// Names `source` in `descriptor`: the installed file a delta applies to, or
+// the old file a removal removes.
+void DescribeSource(EntryDescriptor& descriptor, const std::string& source);
+// The removal of the file at `path` that holds `old`.
+EntryDescriptor DescribeRemoval(const std::string& path, const std::string& old);
+// A described entry named `name`: `descriptor`, then `stored` `repeat` times.
+PayloadFile DescribedFile(const std::string& name, const EntryDescriptor& descriptor,
+                          const std::string& stored, size_t repeat = 1);
 
 // What goes after the program: the entries and the trailer's versions.
 struct PatchLayout {

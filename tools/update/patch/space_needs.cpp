@@ -25,18 +25,47 @@ uint64_t InstalledSize(const PayloadEntry& entry) { return entry.size; }
 
 bool IsPackageEntry(const PayloadEntry& entry) { return EndsWithIgnoringCase(entry.name, ".tpk"); }
 
+EntrySpace SpaceOfPlainEntry(const PayloadEntry& entry) {
+  EntrySpace space;
+  space.tempBytes = entry.size;
+  // A package is unpacked by the launcher, which the updater cannot measure.
+  if (!IsPackageEntry(entry)) space.gameBytes = InstalledSize(entry);
+  return space;
+}
+
+EntrySpace SpaceOfDescribedEntry(const EntryDescriptor& descriptor, bool installed) {
+  EntrySpace space;
+  switch (descriptor.kind) {
+    case EntryKind::Package:
+      space.tempBytes = descriptor.decodedSize;
+      break;
+    case EntryKind::PlainFile:
+    case EntryKind::PathFile:
+      if (!installed) space.gameBytes = descriptor.decodedSize;
+      break;
+    case EntryKind::Removal:
+      break;
+  }
+  return space;
+}
+
 std::vector<VolumeNeed> SpaceNeeds(const std::vector<PayloadEntry>& entries,
                                    const std::string& tempVolume, const std::string& gameVolume) {
+  std::vector<EntrySpace> spaces;
+  for (const PayloadEntry& entry : entries) spaces.push_back(SpaceOfPlainEntry(entry));
+  return SpaceNeedsFor(spaces, tempVolume, gameVolume);
+}
+
+std::vector<VolumeNeed> SpaceNeedsFor(const std::vector<EntrySpace>& entries,
+                                      const std::string& tempVolume,
+                                      const std::string& gameVolume) {
   std::vector<VolumeNeed> needs;
   if (entries.empty()) return needs;
   uint64_t largestExtracted = 0;
   uint64_t largestReplacement = 0;
-  for (const PayloadEntry& entry : entries) {
-    if (entry.size > largestExtracted) largestExtracted = entry.size;
-    // A package is unpacked by the launcher, which the updater cannot measure.
-    if (!IsPackageEntry(entry) && InstalledSize(entry) > largestReplacement) {
-      largestReplacement = InstalledSize(entry);
-    }
+  for (const EntrySpace& entry : entries) {
+    if (entry.tempBytes > largestExtracted) largestExtracted = entry.tempBytes;
+    if (entry.gameBytes > largestReplacement) largestReplacement = entry.gameBytes;
   }
   if (SameVolume(tempVolume, gameVolume)) {
     VolumeNeed need;
