@@ -44,23 +44,27 @@ void CopyData(OwnFileSource& source, const PayloadEntry& entry, HANDLE target,
 
 }  // namespace
 
-void ExtractEntry(OwnFileSource& source, const PayloadEntry& entry, uint32_t ordinal,
-                  const char* workDir, char (&extractionPath)[UPDATE_PATH_SIZE],
-                  RunFailure& failure) {
+UniqueHandle CreateExtractionFile(const PayloadEntry& entry, uint32_t ordinal, const char* workDir,
+                                  char (&extractionPath)[UPDATE_PATH_SIZE], RunFailure& failure) {
   if (!FormatFitted(extractionPath, UPDATE_PATH_SIZE, "%s\\%s", workDir, entry.name.c_str())) {
     const size_t needed = std::strlen(workDir) + 1 + entry.name.size();
     failure.Set(ERROR_FILE_CORRUPT, kTextPathTooLong, static_cast<int>(ordinal),
                 static_cast<int>(needed));
-    return;
+    return UniqueHandle();
   }
   CreateParentDirs(extractionPath);
 
   UniqueHandle target(RetryingCreateFile(extractionPath, GENERIC_READ | GENERIC_WRITE,
                                          FILE_SHARE_READ, CREATE_ALWAYS, 0));
-  if (!target.IsValid()) {
-    failure.Set(GetLastError());
-    return;
-  }
+  if (!target.IsValid()) failure.Set(GetLastError());
+  return target;
+}
+
+void ExtractEntry(OwnFileSource& source, const PayloadEntry& entry, uint32_t ordinal,
+                  const char* workDir, char (&extractionPath)[UPDATE_PATH_SIZE],
+                  RunFailure& failure) {
+  UniqueHandle target = CreateExtractionFile(entry, ordinal, workDir, extractionPath, failure);
+  if (!target.IsValid()) return;
   CopyData(source, entry, target.Get(), failure);
   if (!target.Close() && !failure.Failed()) failure.Set(ERROR_HANDLE_DISK_FULL);
 }

@@ -7,6 +7,7 @@
 #include "payload_table.h"
 #include "run_failure.h"
 #include "update_session.h"
+#include "win32_handle.h"
 
 // Bytes copied per read and write, and per PG_EXTRACT_BYTES report.
 constexpr uint32_t EXTRACT_CHUNK_SIZE = 4096;
@@ -17,3 +18,10 @@ constexpr uint32_t EXTRACT_CHUNK_SIZE = 4096;
 void ExtractEntry(OwnFileSource& source, const PayloadEntry& entry, uint32_t ordinal,
                   const char* workDir, char (&extractionPath)[UPDATE_PATH_SIZE],
                   RunFailure& failure);
+
+// The first step of that, shared with the decoding of a described package:
+// composes the path, makes the folders on the way and creates the file
+// afresh, open for writing. On failure `failure` is set and the handle owns
+// nothing.
+UniqueHandle CreateExtractionFile(const PayloadEntry& entry, uint32_t ordinal, const char* workDir,
+                                  char (&extractionPath)[UPDATE_PATH_SIZE], RunFailure& failure);

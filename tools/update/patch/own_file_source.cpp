@@ -1,5 +1,6 @@
 #include "own_file_source.h"
 
+#include "handle_read.h"
 #include "signed_image.h"
 
 bool OwnFileSource::Open(const char* path) {
@@ -32,14 +33,5 @@ bool OwnFileSource::ReadBelow(uint64_t end, uint64_t offset, void* buffer, uint3
   *bytesRead = 0;
   if (offset >= end) return true;
   if (length > end - offset) length = static_cast<uint32_t>(end - offset);
-  if (!Seek(offset)) return false;
-  unsigned char* out = static_cast<unsigned char*>(buffer);
-  // ReadFile may deliver less than asked before the end of the file.
-  while (*bytesRead < length) {
-    DWORD got = 0;
-    if (!ReadFile(file_.Get(), out + *bytesRead, length - *bytesRead, &got, nullptr)) return false;
-    if (got == 0) break;
-    *bytesRead += got;
-  }
-  return true;
+  return ReadHandleAt(file_.Get(), offset, buffer, length, bytesRead);
 }

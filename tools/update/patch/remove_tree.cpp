@@ -4,6 +4,7 @@
 
 #include "bounded_text.h"
 #include "file_retry.h"
+#include "gbk_text.h"
 #include "win32_handle.h"
 
 namespace {
@@ -43,5 +44,17 @@ void RemoveTree(const char* path) {
     RetryingRemoveDirectory(path);
   } else {
     RetryingForceDeleteFile(path);
+  }
+}
+
+void RemoveEmptyParents(const char* path, size_t rootLength) {
+  char directory[MAX_PATH];
+  if (!FormatFitted(directory, sizeof directory, "%s", path)) return;
+  // Fails, and so stops, at the first folder that still holds something.
+  for (;;) {
+    const char* separator = FindLastSeparator(directory, "\\/");
+    if (separator == nullptr || static_cast<size_t>(separator - directory) <= rootLength) return;
+    directory[separator - directory] = '\0';
+    if (!RetryingRemoveDirectory(directory)) return;
   }
 }

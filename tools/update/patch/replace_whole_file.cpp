@@ -1,9 +1,6 @@
 #include "replace_whole_file.h"
 
-#include <windows.h>
-
 #include "bounded_text.h"
-#include "file_retry.h"
 #include "win32_handle.h"
 
 const char REPLACEMENT_SUFFIX[] = ".upd-new";
@@ -25,32 +22,45 @@ bool FlushToDisk(const char* path) {
 
 }  // namespace
 
-bool ReplaceWholeFile(const char* source, const char* destination) {
-  // A plain copy refuses a read-only or hidden target; a rename would not
-  // everywhere, so the refusal is made here.
+bool ReplacementPath(const char* destination, char (&replacement)[MAX_PATH]) {
+  if (!FormatFitted(replacement, sizeof replacement, "%s%s", destination, REPLACEMENT_SUFFIX)) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  return true;
+}
+
+bool PrepareReplacement(const char* destination, const char* replacement) {
   DWORD existing = GetFileAttributesA(destination);
   if (existing != INVALID_FILE_ATTRIBUTES &&
       (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)) != 0) {
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
-  char temporary[MAX_PATH] = {};
-  if (!FormatFitted(temporary, sizeof temporary, "%s%s", destination, REPLACEMENT_SUFFIX)) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return false;
+  if (GetFileAttributesA(replacement) != INVALID_FILE_ATTRIBUTES) {
+    RetryingSetFileAttributes(replacement, FILE_ATTRIBUTE_NORMAL);
   }
-  // A copy left by a killed run is ours and is overwritten, whatever its attributes.
-  if (GetFileAttributesA(temporary) != INVALID_FILE_ATTRIBUTES) {
-    RetryingSetFileAttributes(temporary, FILE_ATTRIBUTE_NORMAL);
+  return true;
+}
+
+bool MoveReplacementIntoPlace(FileRetry& retry, const char* replacement, const char* destination) {
+  return retry.Run([&] {
+    return MoveFileExA(replacement, destination,
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  });
+}
+
+bool ReplaceWholeFile(const char* source, const char* destination) {
+  char temporary[MAX_PATH] = {};
+  if (!ReplacementPath(destination, temporary) || !PrepareReplacement(destination, temporary)) {
+    return false;
   }
   // One budget for the file: a scanner that opens the fresh copy, or a
   // program that holds the game's file, is waited for across all three steps.
   FileRetry retry(destination, temporary);
   bool replaced = retry.Run([&] { return CopyFileA(source, temporary, FALSE) != FALSE; }) &&
-                  retry.Run([&] { return FlushToDisk(temporary); }) && retry.Run([&] {
-                    return MoveFileExA(temporary, destination,
-                                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-                  });
+                  retry.Run([&] { return FlushToDisk(temporary); }) &&
+                  MoveReplacementIntoPlace(retry, temporary, destination);
   if (!replaced) {
     DWORD error = GetLastError();
     RetryingDeleteFile(temporary);

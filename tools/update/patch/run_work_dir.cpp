@@ -4,9 +4,7 @@
 
 #include <cstring>
 
-#include "bounded_text.h"
 #include "file_retry.h"
-#include "gbk_text.h"
 #include "remove_tree.h"
 #include "temp_path.h"
 
@@ -55,16 +53,7 @@ bool RunWorkDir::Create(RunFailure& failure) {
 void RunWorkDir::RemoveEntry(const char* extractionPath) const {
   if (!created_) return;
   RetryingDeleteFile(extractionPath);
-  char directory[UPDATE_PATH_SIZE];
-  if (!FormatFitted(directory, sizeof directory, "%s", extractionPath)) return;
-  const size_t rootLength = std::strlen(path_);
-  // Fails, and so stops, at the first folder that still holds something.
-  for (;;) {
-    const char* separator = FindLastSeparator(directory, "\\/");
-    if (separator == nullptr || static_cast<size_t>(separator - directory) <= rootLength) return;
-    directory[separator - directory] = '\0';
-    if (!RetryingRemoveDirectory(directory)) return;
-  }
+  RemoveEmptyParents(extractionPath, std::strlen(path_));
 }
 
 void RunWorkDir::Remove() {
