@@ -1,18 +1,23 @@
-// One update run: the trailer, the version gate, the whole entry table, then
-// each entry extracted and installed in payload order.
+// One update run: the trailer, the version gate, the whole entry table and
+// every described entry checked before the first write, then each entry
+// extracted (or decoded) and installed in payload order, and the removals.
 #include <windows.h>
 
 #include <cstring>
 
 #include "bounded_text.h"
+#include "described_plan.h"
 #include "extract_entry.h"
 #include "free_space_check.h"
 #include "host_hooks.h"
+#include "install_described.h"
 #include "logger.h"
 #include "own_file_source.h"
 #include "payload_digest.h"
 #include "payload_table.h"
 #include "progress_report.h"
+#include "remove_described.h"
+#include "run_entries.h"
 #include "run_failure.h"
 #include "run_work_dir.h"
 #include "update_session.h"
@@ -29,6 +34,7 @@ const char kTextEntryCount[] = "错误的文件数:参数 %d %d";
 const char kTextEntryName[] = "错误的文件名:参数 %d";
 const char kTextEntryData[] = "错误的文件数据:参数 %d %d %d";
 const char kTextDigestWrong[] = "错误的文件校验:参数 %d %d";
+const char kTextDescriptorBad[] = "错误的文件描述:参数 %d %d";
 const char kTextInstallFailed[] = "拷贝文件错误 %s %s %d";
 const char kConfigFile[] = "/Config/Client.ini";
 
@@ -103,6 +109,29 @@ StampedDigest DigestOwnFile(OwnFileSource& source, const PatchTrailer& trailer,
   return kept;
 }
 
+// Turns a refused reading of the described entries into the run's failure,
+// before anything is written: damaged like a bad entry table. The text gives
+// the entry and the reason: the descriptor's error (1 and up), 0 for a
+// marking of an unknown format, -1 for bytes that could not be read.
+void SetRunEntriesFailure(const RunEntries& entries, RunFailure& failure) {
+  int reason = 0;
+  switch (entries.error) {
+    case RunEntryError::None:
+      return;
+    case RunEntryError::UnknownFormat:
+      reason = 0;
+      break;
+    case RunEntryError::Unreadable:
+      reason = -1;
+      break;
+    case RunEntryError::BadDescriptor:
+      reason = static_cast<int>(entries.descriptorError);
+      break;
+  }
+  failure.Set(ERROR_FILE_CORRUPT, kTextDescriptorBad, static_cast<int>(entries.failedEntry + 1),
+              reason);
+}
+
 }  // namespace
 
 int UpdateSession::CheckVersion(const char* installedVersion) {
@@ -115,6 +144,14 @@ int UpdateSession::ApplyPatch(bool& versionOk) {
 }
 
 int UpdateSession::ApplyPatch(bool& versionOk, bool& spaceOk) {
+  RunChecks checks;
+  const int applied = ApplyPatch(checks);
+  versionOk = checks.versionOk;
+  spaceOk = checks.spaceOk;
+  return applied;
+}
+
+int UpdateSession::ApplyPatch(RunChecks& checks) {
   ownFileDigest = StampedDigest();
   RunFailure failure;
   char ownPath[UPDATE_PATH_SIZE] = {};
@@ -153,7 +190,7 @@ int UpdateSession::ApplyPatch(bool& versionOk, bool& spaceOk) {
     ReadInstalledVersion(gameDir, installed);
     if (!CheckVersion(installed)) {
       failure.Set(ERROR_FILE_CORRUPT);
-      versionOk = false;
+      checks.versionOk = false;
       if (!autoMode) ShowWarning(kTextVersionRefused);
     }
     // The trailer is tested whatever the gate found, so a broken file is
@@ -172,27 +209,59 @@ int UpdateSession::ApplyPatch(bool& versionOk, bool& spaceOk) {
     SetTableFailure(table, trailer, source.Size(), failure);
   }
   if (!failure.Failed()) ownFileDigest = DigestOwnFile(source, trailer, failure);
+  RunEntries described;
+  if (!failure.Failed()) {
+    described = ReadRunEntries(source, table.entries);
+    SetRunEntriesFailure(described, failure);
+  }
+  std::vector<EntryTarget> targets;
+  if (!failure.Failed()) {
+    PlanDescribedEntries(gameDir, table.entries, described.entries, &targets, failure,
+                         &checks.sourcesOk);
+  }
   // Still before the first write: a disk too small is refused, not filled.
-  if (!failure.Failed() && !CheckFreeSpace(table.entries, gameDir, failure)) spaceOk = false;
+  if (!failure.Failed() &&
+      !CheckFreeSpace(SpaceOfEntries(table.entries, described.entries, targets), gameDir,
+                      failure)) {
+    checks.spaceOk = false;
+  }
 
   RunWorkDir workDir;
   if (!failure.Failed() && !table.entries.empty()) workDir.Create(failure);
   for (uint32_t index = 0; !failure.Failed() && index < table.entries.size(); ++index) {
     const PayloadEntry& entry = table.entries[index];
+    const RunEntry& run = described.entries[index];
     const uint32_t ordinal = index + 1;
+    const EntryKind kind = run.descriptor.kind;
+    // Removals come once every file is in; packages go the plain way below.
+    if (run.described && kind == EntryKind::Removal) continue;
+    if (run.described && kind != EntryKind::Package) {
+      InstallDescribedFile(source, run, targets[index], ordinal, trailer.entryCount, failure);
+      continue;
+    }
     ReportProgress(PG_EXTRACT_BEGIN, ordinal, trailer.entryCount);
     char extractionPath[UPDATE_PATH_SIZE] = {};
-    ExtractEntry(source, entry, ordinal, workDir.Path(), extractionPath, failure);
+    if (run.described) {
+      DecodePackage(source, entry, run, ordinal, workDir.Path(), extractionPath, failure);
+    } else {
+      ExtractEntry(source, entry, ordinal, workDir.Path(), extractionPath, failure);
+    }
     if (failure.Failed()) break;
     ReportProgress(PG_EXTRACT_END, ordinal, trailer.entryCount);
+    // A described entry's kind says how it is installed, a plain one's name.
     const bool installed =
-        InstallEntry(extractionPath, entry.name.c_str(), ordinal, trailer.entryCount) != 0;
+        (run.described
+             ? InstallExtracted(extractionPath, true, ordinal, trailer.entryCount)
+             : InstallEntry(extractionPath, entry.name.c_str(), ordinal, trailer.entryCount)) != 0;
     // Installed or not, the extracted copy has served its purpose.
     workDir.RemoveEntry(extractionPath);
     if (!installed) {
       failure.Set(ERROR_FILE_CORRUPT, kTextInstallFailed, extractionPath, entry.name.c_str(),
                   static_cast<int>(trailer.entryCount));
     }
+  }
+  if (!failure.Failed()) {
+    RemoveDescribedFiles(gameDir, described.entries, targets, trailer.entryCount, failure);
   }
 
   // Both before the box: the user may keep it open for a long time.

@@ -7,7 +7,6 @@
 #include "bounded_text.h"
 #include "host_hooks.h"
 #include "logger.h"
-#include "space_needs.h"
 #include "update_session.h"
 
 namespace {
@@ -27,7 +26,7 @@ std::string VolumeOf(const char* path) {
 
 }  // namespace
 
-bool CheckFreeSpace(const std::vector<PayloadEntry>& entries, const char* gameDir,
+bool CheckFreeSpace(const std::vector<EntrySpace>& entries, const char* gameDir,
                     RunFailure& failure) {
   char tempDir[UPDATE_PATH_SIZE] = {};
   const DWORD tempLength = GetTempPathA(UPDATE_PATH_SIZE - 1, tempDir);
@@ -35,7 +34,7 @@ bool CheckFreeSpace(const std::vector<PayloadEntry>& entries, const char* gameDi
   if (tempLength == 0 || tempLength >= UPDATE_PATH_SIZE - 1) return true;
   const std::string tempVolume = VolumeOf(tempDir);
   const std::string gameVolume = VolumeOf(gameDir);
-  for (const VolumeNeed& need : SpaceNeeds(entries, tempVolume, gameVolume)) {
+  for (const VolumeNeed& need : SpaceNeedsFor(entries, tempVolume, gameVolume)) {
     // Asked of the folder, not the root: a folder may be a mount of another
     // volume, and the free space is that of the folder's own file system.
     const char* folder = need.volume == gameVolume ? gameDir : tempDir;

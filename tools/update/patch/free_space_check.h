@@ -4,13 +4,13 @@
 
 #include <vector>
 
-#include "payload_table.h"
 #include "run_failure.h"
+#include "space_needs.h"
 
 // Checks the volumes of `gameDir` and of the temporary directory for the
-// room the entries need. Too little on any: `failure` is set with the text
-// that names the volume and the megabytes missing, and false is returned.
-// A volume whose free space the system does not report is not refused: the
-// writes themselves then say whether there was room.
-bool CheckFreeSpace(const std::vector<PayloadEntry>& entries, const char* gameDir,
+// room the entries need (what each has on disk at most at one time). Too little on any: `failure`
+// is set with the text that names the volume and the megabytes missing, and false is returned. A
+// volume whose free space the system does not report is not refused: the writes themselves then say
+// whether there was room.
+bool CheckFreeSpace(const std::vector<EntrySpace>& entries, const char* gameDir,
                     RunFailure& failure);

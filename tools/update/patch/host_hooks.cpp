@@ -19,11 +19,14 @@ bool RealFreeSpace(const char* directory, uint64_t* freeBytes) {
   return true;
 }
 
+uint32_t RealPathAttributes(const char* path) { return GetFileAttributesA(path); }
+
 // Set by tests before the code under test runs; read from any thread.
 std::atomic<OwnPathProvider> g_ownPathProvider{nullptr};
 std::atomic<WarningSink> g_warningSink{nullptr};
 std::atomic<OwnerWindowProvider> g_ownerWindowProvider{nullptr};
 std::atomic<FreeSpaceProvider> g_freeSpaceProvider{nullptr};
+std::atomic<PathAttributesProvider> g_pathAttributesProvider{nullptr};
 
 }  // namespace
 
@@ -31,6 +34,9 @@ void SetOwnPathProvider(OwnPathProvider provider) { g_ownPathProvider = provider
 void SetWarningSink(WarningSink sink) { g_warningSink = sink; }
 void SetOwnerWindowProvider(OwnerWindowProvider provider) { g_ownerWindowProvider = provider; }
 void SetFreeSpaceProvider(FreeSpaceProvider provider) { g_freeSpaceProvider = provider; }
+void SetPathAttributesProvider(PathAttributesProvider provider) {
+  g_pathAttributesProvider = provider;
+}
 
 uint32_t GetOwnPath(char* buffer, uint32_t size) {
   OwnPathProvider provider = g_ownPathProvider.load();
@@ -54,4 +60,9 @@ void* GetOwnerWindow() {
 bool QueryFreeSpace(const char* directory, uint64_t* freeBytes) {
   FreeSpaceProvider provider = g_freeSpaceProvider.load();
   return provider ? provider(directory, freeBytes) : RealFreeSpace(directory, freeBytes);
+}
+
+uint32_t QueryPathAttributes(const char* path) {
+  PathAttributesProvider provider = g_pathAttributesProvider.load();
+  return provider ? provider(path) : RealPathAttributes(path);
 }

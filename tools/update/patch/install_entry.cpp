@@ -34,10 +34,15 @@ bool InstallPlainFile(const char* extractedPath, const char* gameDir) {
 
 int UpdateSession::InstallEntry(const char* extractedPath, const char* entryName, uint32_t ordinal,
                                 uint32_t entryCount) {
-  (void)entryName;  // the extracted path alone decides how an entry is installed
+  (void)entryName;  // the extracted path alone decides how a plain entry is installed
+  return InstallExtracted(extractedPath, IsPackage(extractedPath), ordinal, entryCount);
+}
+
+int UpdateSession::InstallExtracted(const char* extractedPath, bool package, uint32_t ordinal,
+                                    uint32_t entryCount) {
   ReportProgress(PG_INSTALL_BEGIN, ordinal, entryCount);
-  bool installed = IsPackage(extractedPath) ? RunLauncher(extractedPath, gameDir) == 0
-                                            : InstallPlainFile(extractedPath, gameDir);
+  bool installed =
+      package ? RunLauncher(extractedPath, gameDir) == 0 : InstallPlainFile(extractedPath, gameDir);
   if (installed) ReportProgress(PG_INSTALL_END, ordinal, entryCount);
   return installed ? 1 : 0;
 }

@@ -16,17 +16,30 @@ enum RunOutcome : int {
   // Every entry installed, but the version record could not be written: the
   // next run applies the patch again.
   RUN_VERSION_NOT_RECORDED = 4,
+  // Refused before anything was written: an installed file the patch applies
+  // a delta to is not the build the patch was made from, or a path the run
+  // would write or remove passes through a link. Repair the game or fetch
+  // the full patch.
+  RUN_SOURCE_MISMATCH = 5,
   // Refused before anything was written: a volume the run writes to has too
   // little free space. The same updater runs once the space is freed.
   RUN_DISK_SPACE_SHORT = 6,
 };
 
+// What the checks a run makes before its first write found; each stays true
+// unless that check refused the run.
+struct RunChecks {
+  bool versionOk = true;  // the version gate let the run through
+  bool spaceOk = true;    // every volume had room for the run
+  bool sourcesOk = true;  // the installed files fit the patch, and no link is in the way
+};
+
 // The outcome of a run that got past the start: `applied` is what the patch
-// run returned, `versionOk` whether its version gate let the run through,
-// `recorded` whether the version record was written (looked at only when
-// applied), `spaceOk` false when the run refused a disk too small.
-inline RunOutcome OutcomeOfRun(bool applied, bool versionOk, bool recorded, bool spaceOk) {
+// run returned, `checks` what its checks found, `recorded` whether the
+// version record was written (looked at only when applied).
+inline RunOutcome OutcomeOfRun(bool applied, const RunChecks& checks, bool recorded) {
   if (applied) return recorded ? RUN_SUCCEEDED : RUN_VERSION_NOT_RECORDED;
-  if (!versionOk) return RUN_VERSION_REFUSED;
-  return spaceOk ? RUN_FAILED : RUN_DISK_SPACE_SHORT;
+  if (!checks.versionOk) return RUN_VERSION_REFUSED;
+  if (!checks.sourcesOk) return RUN_SOURCE_MISMATCH;
+  return checks.spaceOk ? RUN_FAILED : RUN_DISK_SPACE_SHORT;
 }

@@ -7,6 +7,7 @@
 
 #include "file_stamp.h"
 #include "progress.h"
+#include "run_outcome.h"
 
 constexpr size_t UPDATE_PATH_SIZE = 260;
 
@@ -26,16 +27,23 @@ class UpdateSession {
   char* GetGameDir();
   static int SetProgressCallback(ProgressCallback callback, uint32_t userValue);
 
-  // One update run from the program's own file.
+  // One update run from the program's own file: 1 when every entry was
+  // installed. `checks` says which check, if any, refused the run before
+  // anything was written.
+  int ApplyPatch(RunChecks& checks);
+  // The same, for callers that ask about the version gate alone, or about
+  // the gate and the disk's free space.
   int ApplyPatch(bool& versionOk);
-  // The same; `spaceOk` false when the run was refused for want of free
-  // disk space, before anything was written.
   int ApplyPatch(bool& versionOk, bool& spaceOk);
   int CheckVersion(const char* installedVersion);
 
-  // Installation of one extracted entry.
+  // Installation of one extracted plain entry: a package (".tpk") through
+  // the launcher, any other file into the game directory.
   int InstallEntry(const char* extractedPath, const char* entryName, uint32_t ordinal,
                    uint32_t entryCount);
+  // The same with the way chosen by the caller (a described entry's kind).
+  int InstallExtracted(const char* extractedPath, bool package, uint32_t ordinal,
+                       uint32_t entryCount);
   int RunLauncher(const char* packagePath, const char* gameDirectory);
 
   // The installed version and the updater's MD5 after a successful run;

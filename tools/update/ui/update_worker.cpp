@@ -34,18 +34,18 @@ DWORD WINAPI UpdateWorkerProc(LPVOID dialogWindow) {
 
   UpdateSession::SetProgressCallback(OnUpdateProgress, 0);
 
-  bool versionOk = true;
-  bool spaceOk = true;
-  const bool applied = g_UpdateSession.ApplyPatch(versionOk, spaceOk) != 0;
+  RunChecks checks;
+  const bool applied = g_UpdateSession.ApplyPatch(checks) != 0;
   // A record that could not be written does not change what the user is
   // told; only the exit code says so.
   const bool recorded = applied && g_UpdateSession.WriteVersionRecord();
   if (applied) {
     if (!g_UpdateSession.autoMode) ShowWarning("更新补丁文件完成!!");
-  } else if (versionOk && spaceOk) {
+  } else if (checks.versionOk && checks.spaceOk && checks.sourcesOk) {
     // A refused version has been explained by the run itself (or is silent
     // in automatic mode, where the caller decides what to tell the user), and
-    // so has a disk too small: the updater is not damaged then.
+    // so have a disk too small and installed files the patch does not fit:
+    // the updater is not damaged then.
     ShowWarning("补丁文件可能已经损坏或无效,请重新下载!");
   }
   g_bUpdating = false;
@@ -54,7 +54,7 @@ DWORD WINAPI UpdateWorkerProc(LPVOID dialogWindow) {
   SetCursor(LoadCursor(nullptr, IDC_ARROW));
   // Only after the outcome box has been closed: the dialog ends with the
   // outcome, which becomes the program's exit code.
-  PostMessageA(dialog, WM_UPDATE_RUN_ENDED, OutcomeOfRun(applied, versionOk, recorded, spaceOk), 0);
+  PostMessageA(dialog, WM_UPDATE_RUN_ENDED, OutcomeOfRun(applied, checks, recorded), 0);
   return 0;
 }
 
