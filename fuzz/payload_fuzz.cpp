@@ -80,11 +80,17 @@ void CheckRunEntries(PayloadSource& source, const std::vector<PayloadEntry>& tab
     if (!run.described) continue;
     const PayloadEntry& entry = table[i];
     const EntryDescriptor& d = run.descriptor;
-    Require(run.storedBegin >= entry.dataOffset + ENTRY_DESCRIPTOR_FIXED_SIZE + d.path.size());
+    Require(run.storedBegin >=
+            entry.dataOffset + ENTRY_DESCRIPTOR_FIXED_SIZE + d.path.size() + d.sourcePath.size());
     Require(run.storedBegin + run.storedSize == entry.dataOffset + entry.size);
     const bool hasPath = d.kind == EntryKind::PathFile || d.kind == EntryKind::Removal;
     Require(hasPath == !d.path.empty() && d.path.size() <= ENTRY_PATH_MAX);
     if (hasPath) Require(IsSafeEntryName(d.path.c_str(), d.path.size() + 1));
+    // Only a delta at a path may name a source elsewhere, and a safe one.
+    if (!d.sourcePath.empty()) {
+      Require(d.kind == EntryKind::PathFile && d.coding == EntryCoding::Delta);
+      Require(IsSafeEntryName(d.sourcePath.c_str(), d.sourcePath.size() + 1));
+    }
     if (d.coding == EntryCoding::Stored) Require(run.storedSize == d.decodedSize);
     if (d.kind == EntryKind::Removal) Require(run.storedSize == 0 && d.decodedSize == 0);
     if (d.coding == EntryCoding::Delta) Require(d.kind == EntryKind::PathFile);

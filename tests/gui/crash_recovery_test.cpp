@@ -1,8 +1,11 @@
 // Update.exe killed the hard way at several moments of a run, then started
 // again: every game file stays whole (old or new), the version is recorded
 // only at the very end, and the run after the crashes completes and leaves
-// nothing behind. Each moment is reached by waiting for what the run itself
-// makes (a file that grows, the launcher's start), never by guessing times.
+// nothing behind. The moments: while a delta is applied to a large file,
+// while an entry is extracted, while a file is replaced, and while the
+// launcher applies a package. Each moment is reached by waiting for what the
+// run itself makes (a file that grows, the launcher's start), never by
+// guessing times.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -11,6 +14,7 @@
 #include <string>
 
 #include "file_helpers.h"
+#include "hand_made_delta.h"
 #include "md5.h"
 #include "outcome_checks.h"
 #include "test_files.h"
@@ -65,8 +69,17 @@ class CrashRecovery : public ::testing::Test {
  protected:
   void SetUp() override {
     for (size_t i = 0; i < kChunkSize; ++i) chunk_.push_back(static_cast<char>(i * 7 + i / 251));
+    // The old build's large file, and the new one a delta makes of it.
+    std::string oldDelta(kChunkSize * kChunks, '\0');
+    for (size_t i = 0; i < oldDelta.size(); ++i) oldDelta[i] = static_cast<char>(i / 4093 + i);
+    std::string newDelta;
+    const PayloadFile delta =
+        HandMadeDeltaEntry("data\\delta.dat", oldDelta, {5, oldDelta.size() / 2}, &newDelta);
+    oldDeltaDigest_ = DigestOfChunks(oldDelta, 1);
+    newDeltaDigest_ = DigestOfChunks(newDelta, 1);
     PatchLayout layout;
-    layout.files = {{"big.dat", chunk_, kChunks},
+    layout.files = {delta,
+                    {"big.dat", chunk_, kChunks},
                     {"patch.tpk", BarePackage({{"pak\\content.dat", "packaged bytes"}})},
                     {"readme.txt", "new readme"}};
     // A name of its own: the kill service finds the program by it.
@@ -74,12 +87,17 @@ class CrashRecovery : public ::testing::Test {
     big_ = scenario_.game + "\\big.dat";
     WriteWholeFile(big_, "old big");
     newDigest_ = DigestOfChunks(chunk_, kChunks);
+    deltaTarget_ = scenario_.game + "\\data\\delta.dat";
+    MakeDirectoryTree(scenario_.game + "\\data");
+    WriteWholeFile(deltaTarget_, oldDelta);
   }
 
   // The killed run changed nothing it should not have.
   void ExpectWholeAndUnrecorded() {
     const bool old = ReadWholeFile(big_) == "old big";
     EXPECT_TRUE(old || Md5OfFile(big_) == newDigest_) << "big.dat is torn";
+    const std::string delta = Md5OfFile(deltaTarget_);
+    EXPECT_TRUE(delta == oldDeltaDigest_ || delta == newDeltaDigest_) << "delta.dat is torn";
     EXPECT_EQ(InstalledVersion(scenario_), "1.4.1.33960");
   }
 
@@ -87,9 +105,12 @@ class CrashRecovery : public ::testing::Test {
   UpdateScenario scenario_;
   std::string big_;
   std::string newDigest_;
+  std::string deltaTarget_;
+  std::string oldDeltaDigest_;
+  std::string newDeltaDigest_;
 };
 
-TEST_F(CrashRecovery, KilledDuringExtractionReplacementAndLauncherThenCompleted) {
+TEST_F(CrashRecovery, KilledDuringDeltaExtractionReplacementAndLauncherThenCompleted) {
   ScopedTempDir temp(scenario_.work + "\\tmp");
   const std::string extracted = temp.Path() + "\\TPK_MVR_J_UPDATE\\big.dat";
   const std::string replacement = big_ + ".upd-new";
@@ -97,7 +118,19 @@ TEST_F(CrashRecovery, KilledDuringExtractionReplacementAndLauncherThenCompleted)
   const std::string hold = scenario_.game + "\\launch_hold.txt";
   const uint64_t bigSize = uint64_t(kChunkSize) * kChunks;
   LauncherHold launcherHold(scenario_.game);
+  const std::string deltaCopy = deltaTarget_ + ".upd-new";
 
+  {
+    SCOPED_TRACE("while the delta is applied");
+    UpdaterProcess updater;
+    ASSERT_TRUE(updater.Start(scenario_.updater, Quoted(scenario_.game)));
+    ASSERT_TRUE(WaitUntil(updater, [&] { return FileSize(deltaCopy) >= kChunkSize; }));
+    ASSERT_TRUE(updater.Suspend());
+    EXPECT_LT(FileSize(deltaCopy), bigSize);
+    ASSERT_TRUE(updater.KillHard(kTimeoutMs));
+    EXPECT_EQ(Md5OfFile(deltaTarget_), oldDeltaDigest_);
+    ExpectWholeAndUnrecorded();
+  }
   {
     SCOPED_TRACE("during extraction");
     UpdaterProcess updater;
@@ -141,15 +174,17 @@ TEST_F(CrashRecovery, KilledDuringExtractionReplacementAndLauncherThenCompleted)
   ASSERT_TRUE(EndedSilently(outcome));
   EXPECT_EQ(outcome.exitCode, 0u);
   EXPECT_EQ(Md5OfFile(big_), newDigest_);
+  EXPECT_EQ(Md5OfFile(deltaTarget_), newDeltaDigest_);
   EXPECT_EQ(ReadWholeFile(scenario_.game + "\\readme.txt"), "new readme");
   EXPECT_EQ(ReadWholeFile(scenario_.game + "\\pak\\content.dat"), "packaged bytes");
   EXPECT_EQ(InstalledVersion(scenario_), "1.4.1.34242");
   // Nothing but the installed files: no extracted entry, no hand-off file,
   // no replacement copy.
   EXPECT_EQ(ListFiles(temp.Path(), "*"), std::vector<std::string>{});
-  const std::vector<std::string> game = {"Config", "big.dat",   "launch", "launch_received.txt",
-                                         "pak",    "readme.txt"};
+  const std::vector<std::string> game = {
+      "Config", "big.dat", "data", "launch", "launch_received.txt", "pak", "readme.txt"};
   EXPECT_EQ(ListFiles(scenario_.game, "*"), game);
+  EXPECT_EQ(ListFiles(scenario_.game + "\\data", "*"), std::vector<std::string>{"delta.dat"});
 }
 
 }  // namespace

@@ -38,6 +38,30 @@ std::vector<std::string> ListFiles(const std::string& directory, const char* pat
   return names;
 }
 
+namespace {
+
+void AddTree(const std::string& root, const std::string& relative,
+             std::map<std::string, std::string>& contents) {
+  const std::string folder = relative.empty() ? root : root + "\\" + relative;
+  for (const std::string& name : ListFiles(folder, "*")) {
+    const std::string path = relative.empty() ? name : relative + "\\" + name;
+    if (DirectoryExists(root + "\\" + path)) {
+      contents[path + "\\"] = std::string();
+      AddTree(root, path, contents);
+    } else {
+      contents[path] = ReadWholeFile(root + "\\" + path);
+    }
+  }
+}
+
+}  // namespace
+
+std::map<std::string, std::string> TreeContents(const std::string& directory) {
+  std::map<std::string, std::string> contents;
+  AddTree(directory, std::string(), contents);
+  return contents;
+}
+
 std::string IniValue(const std::string& path, const char* section, const char* key) {
   char value[MAX_PATH] = {};
   GetPrivateProfileStringA(section, key, "", value, sizeof(value), path.c_str());
