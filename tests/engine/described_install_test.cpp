@@ -110,6 +110,24 @@ TEST_F(DescribedInstall, FilesAlreadyAtTheirNewBytesAreLeftAsTheyAre) {
   EXPECT_EQ(expected, progress_);
 }
 
+// As for a plain file: the game's installer or a disc may have left them so.
+TEST_F(DescribedInstall, AReadOnlyOrHiddenTargetIsRefusedAndKept) {
+  for (const DWORD attribute : {DWORD(FILE_ATTRIBUTE_READONLY), DWORD(FILE_ATTRIBUTE_HIDDEN)}) {
+    Put("data\\kept.dat", "old contents");
+    ASSERT_TRUE(SetFileAttributesA(Game("data\\kept.dat").c_str(), attribute));
+    UseUpdater(BuildUpdater(64, {PathFileEntry("data\\kept.dat", "new", EntryCoding::Stored)}));
+    warnings_.clear();
+    RunChecks checks;
+    EXPECT_EQ(0, Run(&checks));
+    const std::string text =
+        "写入文件错误 " + Game("data\\kept.dat") + " " + std::to_string(ERROR_ACCESS_DENIED);
+    EXPECT_EQ(std::vector<std::string>{Shown(text)}, warnings_);
+    SetFileAttributesA(Game("data\\kept.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ("old contents", Read("data\\kept.dat"));
+    EXPECT_EQ(std::vector<std::string>{}, ReplacementCopies());
+  }
+}
+
 // The bar moves for a delta exactly as for a stored entry of its decoded size.
 TEST_F(DescribedInstall, ADeltaReportsItsDecodedBytesAsAStoredEntryWould) {
   const std::string old = Pattern(2 * 4096 + 1, 8);

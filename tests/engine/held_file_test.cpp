@@ -5,6 +5,7 @@
 // retry, and a hold for the whole run costs no real time.
 #include <numeric>
 
+#include "encoded_entries.h"
 #include "engine_test_support.h"
 #include "file_holder.h"
 #include "file_retry.h"
@@ -98,6 +99,27 @@ TEST_F(HeldFileTest, TargetHeldForTheWholeRunFailsAfterTheBoundAndLeavesNothing)
   }
   EXPECT_EQ(static_cast<int>(g_waits.size()), LogCount(kRetryText + target + " "));
   EXPECT_EQ(1, LogCount(kGaveUpText + target + " "));
+}
+
+// A described file is decoded beside its target and renamed over it: the
+// rename waits out a holder within the file's budget, as a copy does.
+TEST_F(HeldFileTest, DescribedTargetHeldForAMomentIsWaitedOut) {
+  const std::string target = gameDir_ + "\\data\\held.dat";
+  MakeDirectoryTree(gameDir_ + "\\data");
+  ASSERT_TRUE(WriteWholeFile(target, "old contents"));
+  UseUpdater(
+      BuildUpdater(64, {PathFileEntry("data\\held.dat", Pattern(9000, 6), EntryCoding::Stored)}));
+  FileHolder holder(HolderExe());
+  ASSERT_TRUE(holder.Hold(target));
+  g_releaseOnFirstWait = &holder;
+
+  bool versionOk;
+  ASSERT_EQ(1, Apply(&versionOk)) << (warnings_.empty() ? "" : warnings_[0]);
+  EXPECT_EQ(Pattern(9000, 6), ReadWholeFile(target));
+  ASSERT_EQ(1u, g_waits.size());
+  EXPECT_EQ(target, g_waits[0].path);
+  EXPECT_EQ(1, LogCount(kRetryText + target + " "));
+  EXPECT_TRUE(ListFiles(gameDir_ + "\\data", "*.upd-new").empty());
 }
 
 TEST_F(HeldFileTest, LauncherCopyHeldForAMomentIsWaitedOut) {

@@ -67,22 +67,22 @@ bool InstalledFile::Digest(unsigned char (&md5)[ENTRY_DIGEST_SIZE]) {
 
 InstalledMatch CheckInstalledFile(const char* path, const EntryDescriptor& descriptor) {
   InstalledMatch match;
-  const DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
     const DWORD error = GetLastError();
     match.unreadable = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
     SetLastError(error);
     return match;
   }
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return match;
-  InstalledFile file;
-  if (!file.Open(path)) {
-    match.unreadable = true;
+  // A folder is no file; a file of neither size is not opened at all.
+  const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+      (size != descriptor.decodedSize && size != descriptor.sourceSize)) {
     return match;
   }
-  if (file.Size() != descriptor.decodedSize && file.Size() != descriptor.sourceSize) return match;
+  InstalledFile file;
   unsigned char md5[ENTRY_DIGEST_SIZE];
-  if (!file.Digest(md5)) {
+  if (!file.Open(path) || !file.Digest(md5)) {
     const DWORD error = GetLastError();
     file.Close();
     SetLastError(error);
