@@ -75,6 +75,18 @@ TEST_F(RefusedRun, ARenamedFilesSourceIsCheckedAtItsOldName) {
   ExpectRefused(MismatchText(Game("lib\\core-1.dll")), false);
 }
 
+// A file written before the delta that reads it would leave the delta
+// nothing to apply to, in this run and every later one.
+TEST_F(RefusedRun, AFileWrittenBeforeTheDeltaThatReadsItIsAPatchInTheWrongOrder) {
+  const std::string old = Pattern(20000, 7);
+  std::string fresh = old;
+  fresh[9] ^= 0x04;
+  Put("lib\\core-1.dll", old);
+  UseUpdater(BuildUpdater(64, {PathFileEntry("lib\\core-1.dll", "another", EntryCoding::Stored),
+                               DeltaEntry("lib\\core-2.dll", old, fresh, "lib\\core-1.dll")}));
+  ExpectRefused("错误的文件顺序:参数 2 1", true);
+}
+
 // The game directory's own path may hold links; inside it, none may lie on
 // the way to a file the run writes or removes, nor be that file.
 uint32_t g_linkCount = 0;

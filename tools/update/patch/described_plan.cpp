@@ -12,6 +12,7 @@
 namespace {
 
 const char kTextPathTooLong[] = "错误的文件路径:参数 %d %d";
+const char kTextOrderWrong[] = "错误的文件顺序:参数 %d %d";
 
 // The target's path relative to the game directory: a file at a path has
 // it in its descriptor, a plain file lands under its name's last part.
@@ -89,6 +90,26 @@ bool PlanEntry(const char* gameDir, const PayloadEntry& entry, const RunEntry& r
   return CheckDeltaSource(gameDir, descriptor, ordinal, atTarget, target, failure, sourcesMatch);
 }
 
+// A delta that reads a file another entry writes must come first: read
+// after it, the file would be the new one, and no later run could make the
+// delta's file either. Files are installed in payload order; removals come
+// after all of them.
+bool ReadsBeforeOverwritten(const std::vector<RunEntry>& entries,
+                            const std::vector<EntryTarget>& targets, uint32_t index,
+                            RunFailure& failure) {
+  const EntryTarget& delta = targets[index];
+  if (delta.source[0] == '\0' || lstrcmpiA(delta.source, delta.path) == 0) return true;
+  for (uint32_t earlier = 0; earlier < index; ++earlier) {
+    if (entries[earlier].descriptor.kind != EntryKind::Removal &&
+        lstrcmpiA(targets[earlier].path, delta.source) == 0) {
+      failure.Set(ERROR_FILE_CORRUPT, kTextOrderWrong, static_cast<int>(index + 1),
+                  static_cast<int>(earlier + 1));
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool PlanDescribedEntries(const char* gameDir, const std::vector<PayloadEntry>& table,
@@ -98,7 +119,8 @@ bool PlanDescribedEntries(const char* gameDir, const std::vector<PayloadEntry>& 
   for (uint32_t index = 0; index < entries.size(); ++index) {
     if (!entries[index].described) continue;
     if (!PlanEntry(gameDir, table[index], entries[index], index + 1, &(*targets)[index], failure,
-                   sourcesMatch)) {
+                   sourcesMatch) ||
+        !ReadsBeforeOverwritten(entries, *targets, index, failure)) {
       return false;
     }
   }

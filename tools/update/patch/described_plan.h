@@ -28,7 +28,8 @@ struct EntryTarget {
 // the run (false, `failure` set, nothing written) when a path does not fit,
 // when a link is in the way or a delta's source is not the old build's file
 // while its target is not the new one yet (both with *sourcesMatch false:
-// exit code 5), or when such a source cannot be read.
+// exit code 5), when such a source cannot be read, or when an earlier entry
+// would overwrite the file a later delta reads (a patch in the wrong order).
 bool PlanDescribedEntries(const char* gameDir, const std::vector<PayloadEntry>& table,
                           const std::vector<RunEntry>& entries, std::vector<EntryTarget>* targets,
                           RunFailure& failure, bool* sourcesMatch);
