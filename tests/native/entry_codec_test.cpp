@@ -87,7 +87,9 @@ TEST(EntryCodec, DecodesLargeFilesInBoundedChunks) {
 
 // --- Malformed stored bytes -------------------------------------------------
 
-Bytes DeltaOf(const DeltaStreams& streams) { return WriteDelta(streams, 3); }
+Bytes DeltaOf(const DeltaStreams& streams, DeltaLayoutChoice layout = DeltaLayoutChoice::Separate) {
+  return WriteDelta(streams, layout, 3);
+}
 
 DeltaStreams Commands(std::initializer_list<std::initializer_list<int64_t>> commands) {
   DeltaStreams streams;
@@ -102,13 +104,29 @@ DeltaStreams Commands(std::initializer_list<std::initializer_list<int64_t>> comm
   return streams;
 }
 
+// Decodes `streams` in every layout; all must agree.
 DecodeError DecodeDeltaOf(const DeltaStreams& streams, uint64_t size, const Bytes& source,
                           Bytes* out = nullptr) {
-  Bytes scratch;
-  const DecodeError error =
-      DecodeInMemory(EntryCoding::Delta, DeltaOf(streams), size, source, out ? out : &scratch);
-  EXPECT_LE((out ? out : &scratch)->size(), size);
-  return error;
+  Bytes first;
+  DecodeError firstError = DecodeError::None;
+  bool any = false;
+  for (DeltaLayoutChoice layout : {DeltaLayoutChoice::Separate, DeltaLayoutChoice::SeparateSparse,
+                                   DeltaLayoutChoice::Packed}) {
+    Bytes decoded;
+    const DecodeError error =
+        DecodeInMemory(EntryCoding::Delta, DeltaOf(streams, layout), size, source, &decoded);
+    EXPECT_LE(decoded.size(), size);
+    if (!any) {
+      first = decoded;
+      firstError = error;
+      any = true;
+    } else if (error == DecodeError::None || firstError == DecodeError::None) {
+      EXPECT_EQ(error, firstError) << "layout " << static_cast<int>(layout);
+      EXPECT_TRUE(decoded == first);
+    }
+  }
+  if (out != nullptr) *out = first;
+  return firstError;
 }
 
 TEST(EntryCodecRefusal, CommandsOutsideTheSourceOrTheFileAreRefused) {
@@ -125,8 +143,8 @@ TEST(EntryCodecRefusal, CommandsOutsideTheSourceOrTheFileAreRefused) {
   EXPECT_EQ(DecodeDeltaOf(Commands({{0, 5, 0}}), 5, Bytes(4, 's')), DecodeError::Corrupt);
   EXPECT_EQ(DecodeDeltaOf(Commands({{0, 0, 0}, {0, 5, 0}}), 5, source), DecodeError::Corrupt);
   // Commands that make more or fewer bytes than the file has.
-  EXPECT_EQ(DecodeDeltaOf(Commands({{0, 5, 1}}), 5, source), DecodeError::SizeMismatch);
-  EXPECT_EQ(DecodeDeltaOf(Commands({{0, 5, 0}}), 6, source), DecodeError::SizeMismatch);
+  EXPECT_EQ(DecodeDeltaOf(Commands({{0, 5, 1}}), 5, source), DecodeError::Corrupt);
+  EXPECT_EQ(DecodeDeltaOf(Commands({{0, 5, 0}}), 6, source), DecodeError::Corrupt);
   // A command left over once the file is complete.
   DeltaStreams extra = Commands({{0, 5, 0}});
   AppendVarint(extra.control, 0);
@@ -149,12 +167,16 @@ TEST(EntryCodecRefusal, UnknownMethodsAndBadHeadersAreRefused) {
   EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, method, 5, source, &out),
             DecodeError::UnknownCoding);
   Bytes filter = delta;
-  filter[1] = 9;
+  filter[1] = 3;
   EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, filter, 5, source, &out),
             DecodeError::UnknownCoding);
-  Bytes layout = delta;
-  layout[2] = 2;
-  EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, layout, 5, source, &out), DecodeError::Corrupt);
+  Bytes flags = delta;
+  flags[1] = 0x10;
+  EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, flags, 5, source, &out), DecodeError::Corrupt);
+  Bytes sparsePacked = delta;
+  sparsePacked[1] = DELTA_FLAG_SPARSE | DELTA_FLAG_PACKED;
+  EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, sparsePacked, 5, source, &out),
+            DecodeError::Corrupt);
   for (size_t cut = 0; cut < delta.size(); ++cut) {
     EXPECT_NE(DecodeInMemory(EntryCoding::Delta, Bytes(delta.begin(), delta.begin() + cut), 5,
                              source, &out),
@@ -162,12 +184,14 @@ TEST(EntryCodecRefusal, UnknownMethodsAndBadHeadersAreRefused) {
         << "cut at " << cut;
     EXPECT_LE(out.size(), 5u);
   }
-  // A packed delta that claims more than the packed layout may hold.
-  Bytes packed = {DELTA_METHOD_COPY_ADD, DELTA_FILTER_NONE, 1, 0};
-  AppendVarint(packed, DELTA_PACKED_MAX);
-  AppendVarint(packed, 0);
-  AppendVarint(packed, 5);
-  EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, packed, 5, source, &out), DecodeError::Corrupt);
+  // A packed frame larger than the packed layout may hold is refused before
+  // it is decoded.
+  Bytes big(DELTA_PACKED_MAX + 1, 0);
+  Bytes packed = {DELTA_METHOD_COPY_ADD, DELTA_FLAG_PACKED};
+  const Bytes frame = CompressZstd(big.data(), big.size(), 1, ZstdFrame::Magicless);
+  packed.insert(packed.end(), frame.begin(), frame.end());
+  EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, packed, big.size(), source, &out),
+            DecodeError::Corrupt);
 }
 
 TEST(EntryCodecRefusal, DamagedStreamsNeverOverrunTheFile) {

@@ -78,7 +78,7 @@ TEST(EntryDescriptor, UnknownValuesAndReservedBytesAreRefused) {
   bytes = good;
   bytes[5] = 3;
   EXPECT_EQ(Parse(bytes, 1000), DescriptorError::UnknownCoding);
-  for (size_t at = 48; at < 60; ++at) {
+  for (size_t at = 50; at < 60; ++at) {
     bytes = good;
     bytes[at] = 1;
     EXPECT_EQ(Parse(bytes, 1000), DescriptorError::ReservedNotZero) << at;
@@ -100,6 +100,30 @@ TEST(EntryDescriptor, PathsAreCheckedAsEntryNames) {
   package.path = "x.tpk";
   EXPECT_EQ(Parse(EncodeEntryDescriptor(package), 1000), DescriptorError::BadPath);
   EXPECT_EQ(Parse(EncodeEntryDescriptor(DeltaAt("")), 1000), DescriptorError::BadPath);
+}
+
+TEST(EntryDescriptor, ADeltaMayNameItsSourceAtAnotherPath) {
+  EntryDescriptor renamed = DeltaAt("lib\\new-8.17.dll");
+  renamed.sourcePath = "lib\\new-8.16.dll";
+  const Bytes bytes = EncodeEntryDescriptor(renamed);
+  EntryDescriptor parsed;
+  uint32_t size = 0;
+  ASSERT_EQ(Parse(bytes, static_cast<uint32_t>(bytes.size()) + 10, &parsed, &size),
+            DescriptorError::None);
+  EXPECT_EQ(size, bytes.size());
+  EXPECT_EQ(parsed.path, renamed.path);
+  EXPECT_EQ(parsed.sourcePath, renamed.sourcePath);
+  // Cut short, the source path is missing; unsafe, it is refused; on
+  // anything but a delta at a path it has no place.
+  EXPECT_EQ(Parse(Bytes(bytes.begin(), bytes.end() - 1), 1000), DescriptorError::Truncated);
+  renamed.sourcePath = "..\\outside.dll";
+  EXPECT_EQ(Parse(EncodeEntryDescriptor(renamed), 1000), DescriptorError::BadPath);
+  EntryDescriptor whole;
+  whole.kind = EntryKind::PathFile;
+  whole.coding = EntryCoding::Zstd;
+  whole.path = "a.dll";
+  whole.sourcePath = "b.dll";
+  EXPECT_EQ(Parse(EncodeEntryDescriptor(whole), 1000), DescriptorError::BadPath);
 }
 
 TEST(EntryDescriptor, KindsAgreeWithTheirSizesAndSources) {

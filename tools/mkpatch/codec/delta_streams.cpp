@@ -1,28 +1,23 @@
 #include "delta_streams.h"
 
+#include "branch_prediction.h"
+#include "delta_format.h"
 #include "varint.h"
 
 namespace {
 
-// Writes the commands, folding moves that copy nothing into the next command
-// (the format refuses a command that makes no byte).
-class CommandWriter {
- public:
-  explicit CommandWriter(DeltaStreams& streams) : streams_(streams) {}
-
-  void Add(int64_t seek, uint64_t copy, uint64_t insert) {
-    pendingSeek_ += seek;
-    if (copy == 0 && insert == 0) return;
-    AppendVarint(streams_.control, ZigzagEncode(pendingSeek_));
-    AppendVarint(streams_.control, copy);
-    AppendVarint(streams_.control, insert);
-    pendingSeek_ = 0;
+// The control stream: a command that copies nothing needs no position, so
+// its move is left to the next copy.
+void WriteControl(const std::vector<DeltaCommand>& commands, std::vector<unsigned char>& out) {
+  uint64_t position = 0;
+  for (const DeltaCommand& command : commands) {
+    const uint64_t target = command.copy > 0 ? command.oldPosition : position;
+    AppendVarint(out, ZigzagEncode(static_cast<int64_t>(target - position)));
+    AppendVarint(out, command.copy);
+    AppendVarint(out, command.insert);
+    position = target + command.copy;
   }
-
- private:
-  DeltaStreams& streams_;
-  int64_t pendingSeek_ = 0;
-};
+}
 
 class Aligner {
  public:
@@ -33,10 +28,9 @@ class Aligner {
         oldSize_(static_cast<int64_t>(index.Size())),
         new_(target),
         newSize_(static_cast<int64_t>(targetSize)),
-        options_(options),
-        commands_(streams_) {}
+        options_(options) {}
 
-  DeltaStreams Run(const AlignProgress& progress) {
+  std::vector<DeltaCommand> Run(const AlignProgress& progress) {
     int64_t scan = 0, length = 0, position = 0;
     while (scan < newSize_) {
       // Look for the next place where a match beats the current pairing
@@ -61,7 +55,7 @@ class Aligner {
         if (progress) progress(static_cast<uint64_t>(scan), static_cast<uint64_t>(newSize_));
       }
     }
-    return std::move(streams_);
+    return std::move(commands_);
   }
 
  private:
@@ -117,18 +111,13 @@ class Aligner {
       backward -= split;
     }
 
-    for (int64_t i = 0; i < forward; ++i) {
-      streams_.difference.push_back(
-          static_cast<unsigned char>(new_[lastScan_ + i] - old_[lastPosition_ + i]));
-    }
     const int64_t insertFrom = lastScan_ + forward;
     const int64_t insertTo = scan - backward;
-    streams_.insertion.insert(streams_.insertion.end(), new_ + insertFrom, new_ + insertTo);
-    // Only a copy needs the decoder's position; a move before nothing but an
-    // insertion is left to the next copy.
-    commands_.Add(forward > 0 ? lastPosition_ - runStart_ : 0, static_cast<uint64_t>(forward),
-                  static_cast<uint64_t>(insertTo - insertFrom));
-    if (forward > 0) runStart_ = lastPosition_ + forward;
+    if (forward > 0 || insertTo > insertFrom) {
+      commands_.push_back(DeltaCommand{static_cast<uint64_t>(lastPosition_),
+                                       static_cast<uint64_t>(forward),
+                                       static_cast<uint64_t>(insertTo - insertFrom)});
+    }
 
     lastScan_ = scan - backward;
     lastPosition_ = position - backward;
@@ -141,18 +130,52 @@ class Aligner {
   const unsigned char* new_;
   int64_t newSize_;
   AlignOptions options_;
-  DeltaStreams streams_;
-  CommandWriter commands_;
+  std::vector<DeltaCommand> commands_;
   int64_t lastScan_ = 0;
   int64_t lastPosition_ = 0;
   int64_t lastOffset_ = 0;
-  // The decoder's source position after the previous command's copy.
-  int64_t runStart_ = 0;
 };
 
 }  // namespace
 
-DeltaStreams AlignFiles(const SuffixIndex& old, const unsigned char* target, size_t targetSize,
-                        const AlignOptions& options, const AlignProgress& progress) {
+std::vector<DeltaCommand> AlignFiles(const SuffixIndex& old, const unsigned char* target,
+                                     size_t targetSize, const AlignOptions& options,
+                                     const AlignProgress& progress) {
   return Aligner(old, target, targetSize, options).Run(progress);
+}
+
+DeltaStreams WriteStreams(const unsigned char* old, size_t oldSize, const unsigned char* target,
+                          const std::vector<DeltaCommand>& commands, uint64_t mapMinimum) {
+  DeltaStreams streams;
+  streams.filter = mapMinimum > 0 ? DELTA_FILTER_X86_BRANCHES : DELTA_FILTER_NONE;
+  streams.mapMinimum = mapMinimum;
+  WriteControl(commands, streams.control);
+  CopyMap map(mapMinimum);
+  uint64_t newPosition = 0;
+  for (const DeltaCommand& command : commands) {
+    map.Add(command.oldPosition, newPosition, command.copy);
+    newPosition += command.copy + command.insert;
+  }
+  map.Finish();
+  std::vector<unsigned char> predicted;
+  newPosition = 0;
+  for (const DeltaCommand& command : commands) {
+    const unsigned char* source = old + command.oldPosition;
+    const unsigned char* made = target + newPosition;
+    const size_t copy = static_cast<size_t>(command.copy);
+    if (streams.filter == DELTA_FILTER_X86_BRANCHES && copy > 0) {
+      predicted.resize(copy);
+      SiteCarry carry;
+      PredictBranches(map, command.oldPosition,
+                      static_cast<uint32_t>(newPosition - command.oldPosition), oldSize, source,
+                      copy, 0, predicted.data(), carry);
+      source = predicted.data();
+    }
+    for (size_t i = 0; i < copy; ++i) {
+      streams.difference.push_back(static_cast<unsigned char>(made[i] - source[i]));
+    }
+    streams.insertion.insert(streams.insertion.end(), made + copy, made + copy + command.insert);
+    newPosition += command.copy + command.insert;
+  }
+  return streams;
 }

@@ -1,6 +1,7 @@
 // Turning an old and a new file into the three streams of a delta
 // (delta_format.h): the commands, the byte differences of copied runs and the
-// inserted bytes. The streams are returned raw; delta_writer.h compresses them.
+// inserted bytes. Aligning the files gives the commands; the streams are
+// written from them, raw; delta_writer.h compresses them.
 //
 // The alignment is the one of "naive differences" (Percival, 2003): runs of
 // the new file are paired with runs of the old file that match it in at least
@@ -16,7 +17,18 @@
 
 #include "suffix_index.h"
 
+// One pairing: `copy` bytes of the new file from the old file at
+// `oldPosition` (with differences), then `insert` bytes of its own. The
+// commands cover the new file in order.
+struct DeltaCommand {
+  uint64_t oldPosition;
+  uint64_t copy;
+  uint64_t insert;
+};
+
 struct DeltaStreams {
+  uint8_t filter = 0;       // DELTA_FILTER_*
+  uint64_t mapMinimum = 0;  // the copy map's shortest copy, for the x86 branch filter
   std::vector<unsigned char> control;
   std::vector<unsigned char> difference;
   std::vector<unsigned char> insertion;
@@ -31,5 +43,11 @@ struct AlignOptions {
   int64_t switchMargin = 8;
 };
 
-DeltaStreams AlignFiles(const SuffixIndex& old, const unsigned char* target, size_t targetSize,
-                        const AlignOptions& options, const AlignProgress& progress);
+std::vector<DeltaCommand> AlignFiles(const SuffixIndex& old, const unsigned char* target,
+                                     size_t targetSize, const AlignOptions& options,
+                                     const AlignProgress& progress);
+
+// The streams for `commands`, unfiltered (`mapMinimum` 0) or with the x86
+// branch filter and a copy map of the copies of at least `mapMinimum` bytes.
+DeltaStreams WriteStreams(const unsigned char* old, size_t oldSize, const unsigned char* target,
+                          const std::vector<DeltaCommand>& commands, uint64_t mapMinimum);

@@ -1,9 +1,19 @@
 // A delta's stored bytes (delta_format.h) from its raw streams: the header,
-// then the streams compressed with zstd, in whichever layout is smaller.
+// then the streams compressed with zstd.
 #pragma once
 
 #include <vector>
 
 #include "delta_streams.h"
 
-std::vector<unsigned char> WriteDelta(const DeltaStreams& streams, int level);
+enum class DeltaLayoutChoice {
+  Separate,        // three streams, the differences as they are
+  SeparateSparse,  // three streams, the differences as pairs of a zero count and a byte
+  Packed,          // one frame holding the three streams (at most DELTA_PACKED_MAX bytes)
+};
+
+// Whether `layout` can hold `streams`.
+bool LayoutFits(DeltaLayoutChoice layout, const DeltaStreams& streams);
+
+std::vector<unsigned char> WriteDelta(const DeltaStreams& streams, DeltaLayoutChoice layout,
+                                      int level);

@@ -1,5 +1,8 @@
 #include "entry_encoder.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "delta_streams.h"
 #include "delta_writer.h"
 #include "zstd_encode.h"
@@ -7,14 +10,62 @@
 namespace {
 
 // zstd's strongest levels, where the time they take is worth it: a patch is
-// built once and downloaded by every player.
-const int kWholeLevel = 19;
-const int kWholeUltraLevel = 22;
+// built once and downloaded by every player. Above the limit the ultra level
+// costs more time than its bytes are worth.
+const int kLevel = 19;
+const int kUltraLevel = 22;
 const size_t kUltraLimit = size_t(64) << 20;
-const int kDeltaLevel = 19;
+// A quick level, to rank the ways a delta can be written before the chosen
+// ones are compressed in earnest, and to tell when a whole file cannot win.
+const int kProbeLevel = 9;
+// No zstd level compresses a file this many times better than the quick one,
+// so a delta that much smaller than the quickly compressed file wins.
+const size_t kWholeHopeless = 3;
+// Copies shorter than this are mostly chance matches; they would spoil the
+// map of where code moved.
+const uint64_t kMapMinimum = 1024;
 
 EncodedData Smaller(EncodedData a, EncodedData b) {
   return b.bytes.size() < a.bytes.size() ? std::move(b) : std::move(a);
+}
+
+struct DeltaCandidate {
+  const DeltaStreams* streams;
+  DeltaLayoutChoice layout;
+  size_t probeSize;
+};
+
+std::vector<unsigned char> BestDelta(const unsigned char* source, size_t sourceSize,
+                                     const unsigned char* target, size_t targetSize,
+                                     const std::vector<DeltaCommand>& commands) {
+  const DeltaStreams plain = WriteStreams(source, sourceSize, target, commands, 0);
+  const DeltaStreams branches = WriteStreams(source, sourceSize, target, commands, kMapMinimum);
+  std::vector<DeltaCandidate> candidates;
+  for (const DeltaStreams* streams : {&plain, &branches}) {
+    for (DeltaLayoutChoice layout : {DeltaLayoutChoice::Packed, DeltaLayoutChoice::Separate,
+                                     DeltaLayoutChoice::SeparateSparse}) {
+      if (LayoutFits(layout, *streams)) candidates.push_back({streams, layout, 0});
+    }
+  }
+  const int level = targetSize <= kUltraLimit ? kUltraLevel : kLevel;
+  const bool small = plain.difference.size() + plain.insertion.size() <= (size_t(1) << 20);
+  // Small deltas are cheap to write every way; large ones are ranked quickly
+  // and only the two best ways are written at full strength.
+  if (!small) {
+    for (DeltaCandidate& candidate : candidates) {
+      candidate.probeSize = WriteDelta(*candidate.streams, candidate.layout, kProbeLevel).size();
+    }
+    std::stable_sort(
+        candidates.begin(), candidates.end(),
+        [](const DeltaCandidate& a, const DeltaCandidate& b) { return a.probeSize < b.probeSize; });
+    candidates.resize(2);
+  }
+  std::vector<unsigned char> best;
+  for (const DeltaCandidate& candidate : candidates) {
+    std::vector<unsigned char> bytes = WriteDelta(*candidate.streams, candidate.layout, level);
+    if (best.empty() || bytes.size() < best.size()) best = std::move(bytes);
+  }
+  return best;
 }
 
 }  // namespace
@@ -23,15 +74,12 @@ EncodedData EncodeWhole(const unsigned char* data, size_t size, const EncodeProg
   EncodedData best;
   best.coding = EntryCoding::Stored;
   best.bytes.assign(data, data + size);
-  EncodedData compressed;
-  compressed.coding = EntryCoding::Zstd;
-  compressed.bytes = CompressZstd(data, size, kWholeLevel);
-  best = Smaller(std::move(best), std::move(compressed));
-  if (size <= kUltraLimit) {
-    EncodedData ultra;
-    ultra.coding = EntryCoding::Zstd;
-    ultra.bytes = CompressZstd(data, size, kWholeUltraLevel);
-    best = Smaller(std::move(best), std::move(ultra));
+  for (int level : {kLevel, kUltraLevel}) {
+    if (level == kUltraLevel && size > kUltraLimit) continue;
+    EncodedData compressed;
+    compressed.coding = EntryCoding::Zstd;
+    compressed.bytes = CompressZstd(data, size, level);
+    best = Smaller(std::move(best), std::move(compressed));
   }
   if (progress) progress(size, size);
   return best;
@@ -40,16 +88,25 @@ EncodedData EncodeWhole(const unsigned char* data, size_t size, const EncodeProg
 EncodedData EncodeChanged(const unsigned char* source, size_t sourceSize,
                           const unsigned char* target, size_t targetSize,
                           const EncodeProgress& progress) {
-  EncodedData delta;
-  delta.coding = EntryCoding::Delta;
+  std::vector<DeltaCommand> commands;
   {
     const SuffixIndex index(source, sourceSize);
-    const DeltaStreams streams =
+    commands =
         AlignFiles(index, target, targetSize, AlignOptions(), [&](uint64_t done, uint64_t total) {
           if (progress) progress(done, total);
         });
-    delta.bytes = WriteDelta(streams, kDeltaLevel);
   }
-  // The whole file wins a tie: it needs nothing of the installed file.
-  return Smaller(EncodeWhole(target, targetSize, nullptr), std::move(delta));
+  EncodedData delta;
+  delta.coding = EntryCoding::Delta;
+  delta.bytes = BestDelta(source, sourceSize, target, targetSize, commands);
+  // The whole file is worth compressing in earnest only when it could win;
+  // it wins a tie, as it needs nothing of the installed file.
+  const size_t quick = CompressZstd(target, targetSize, 3).size();
+  if (quick < targetSize && quick / kWholeHopeless <= delta.bytes.size()) {
+    return Smaller(EncodeWhole(target, targetSize, nullptr), std::move(delta));
+  }
+  EncodedData stored;
+  stored.coding = EntryCoding::Stored;
+  stored.bytes.assign(target, target + targetSize);
+  return Smaller(std::move(stored), std::move(delta));
 }

@@ -1,6 +1,7 @@
 #include "zstd_encode.h"
 
-// ZSTD_getCParams: the library is linked statically, so its experimental API is safe.
+// ZSTD_getCParams and the frame format: the library is linked statically, so its experimental API
+// is safe.
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
@@ -27,12 +28,16 @@ void Require(size_t result) {
 
 }  // namespace
 
-std::vector<unsigned char> CompressZstd(const unsigned char* data, size_t size, int level) {
+std::vector<unsigned char> CompressZstd(const unsigned char* data, size_t size, int level,
+                                        ZstdFrame frame) {
   std::unique_ptr<ZSTD_CCtx, FreeContext> context(ZSTD_createCCtx());
   if (!context) Require(size_t(-1));
   Require(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_compressionLevel, level));
   Require(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_checksumFlag, 0));
   Require(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_contentSizeFlag, 1));
+  Require(ZSTD_CCtx_setParameter(
+      context.get(), ZSTD_c_format,
+      frame == ZstdFrame::Magicless ? ZSTD_f_zstd1_magicless : ZSTD_f_zstd1));
   // The level's own window, but never beyond what the updater accepts; the
   // level's window is kept as it is below that, so the frames are what the
   // zstd program writes at that level.

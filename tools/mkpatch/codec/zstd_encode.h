@@ -7,5 +7,11 @@
 #include <cstddef>
 #include <vector>
 
+enum class ZstdFrame {
+  Standard,   // RFC 8878 frames, as an entry coded Zstd holds them
+  Magicless,  // without the 4-byte magic number, as a delta's streams hold them
+};
+
 // Levels as zstd numbers them (1..22).
-std::vector<unsigned char> CompressZstd(const unsigned char* data, size_t size, int level);
+std::vector<unsigned char> CompressZstd(const unsigned char* data, size_t size, int level,
+                                        ZstdFrame frame = ZstdFrame::Standard);

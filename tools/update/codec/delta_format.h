@@ -4,42 +4,53 @@
 //
 // Header (numbers are LEB128, varint.h):
 //   byte    method, DELTA_METHOD_COPY_ADD
-//   byte    filter, DELTA_FILTER_NONE
-//   byte    layout, DeltaLayout
-//   byte    zero
-//   varint  control stream's decoded size
-//   varint  difference stream's decoded size
-//   varint  insertion stream's decoded size
-//   Separate: varint stored size of the control stream, varint stored size
-//             of the difference stream; then the control, difference and
-//             insertion streams' stored bytes, each a sequence of zstd frames
-//             (an empty stream stores nothing); the insertion stream takes the
-//             rest of the entry.
-//   Packed:   one sequence of zstd frames holding the three streams' decoded
-//             bytes back to back (small deltas, where three frames would cost
-//             more than the streams).
+//   byte    flags: bits 0-1 the filter (DELTA_FILTER_*), DELTA_FLAG_SPARSE,
+//           DELTA_FLAG_PACKED; the other bits zero
+//   x86 branch filter only: varint, the shortest copy the copy map takes
+//   separate layout only: varint stored size of the control stream, varint
+//           stored size of the difference stream
+// then the streams, each a sequence of zstd frames without their magic
+// number (RFC 8878 frames from the frame header on: the entry says what they
+// are, so the four bytes are not spent on every stream of every entry):
+//   separate layout: the control, difference and insertion streams in that
+//           order, the insertion stream taking the rest of the entry; an
+//           empty stream stores nothing;
+//   packed layout: one frame with its content size, at most
+//           DELTA_PACKED_MAX bytes, holding the three streams back to back
+//           (the control stream ends with the command that completes the
+//           file, and the difference stream is as long as the copies).
+//           Small deltas, where three frames would cost more than the data.
 //
 // Decoding keeps a position in the source file, starting at 0, and repeats
 // until the new file is complete:
 //   control: zigzag varint seek s, varint copy length c, varint insert length i
 //   position moves by s;
 //   the next c bytes of the new file are source[position + k] + difference[k]
-//     (modulo 256) for k < c, and position advances by c;
+//     (modulo 256) for k < c, and position advances by c; with the x86
+//     branch filter, source bytes are first predicted (branch_prediction.h)
+//     from a copy map of every command's copy, so the control stream is read
+//     once before decoding to make it;
 //   the next i bytes come from the insertion stream.
 // A command that makes no byte (c = i = 0) is refused, as is a position
 // outside [0, source size] or a copy past the source's end. Each stream must
 // be used up exactly when the new file is complete.
+//
+// Sparse differences (separate layout only): the difference stream holds
+// pairs of a varint z and a byte b other than 0, standing for z zero bytes
+// and then b; once the pairs are used up, the remaining differences are zero.
+// In executables most differences are zero, and runs between the others are
+// shorter written as numbers than as zeros.
 #pragma once
 
 #include <cstdint>
 
 constexpr uint8_t DELTA_METHOD_COPY_ADD = 1;
-constexpr uint8_t DELTA_FILTER_NONE = 0;
 
-enum class DeltaLayout : uint8_t {
-  Separate = 0,
-  Packed = 1,
-};
+constexpr uint8_t DELTA_FILTER_NONE = 0;
+constexpr uint8_t DELTA_FILTER_X86_BRANCHES = 1;
+constexpr uint8_t DELTA_FILTER_MASK = 0x03;
+constexpr uint8_t DELTA_FLAG_SPARSE = 0x04;
+constexpr uint8_t DELTA_FLAG_PACKED = 0x08;
 
 // The packed layout is decoded in memory, so it is bounded.
 constexpr uint64_t DELTA_PACKED_MAX = uint64_t(1) << 20;

@@ -1,5 +1,8 @@
 #include "zstd_stream.h"
 
+// The frame format parameter: zstd is linked statically, so its experimental
+// API is safe to use.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 #include <zstd_errors.h>
 
@@ -39,7 +42,7 @@ DecodeError MemoryStream::Finish() {
 
 ZstdStream::~ZstdStream() { ZSTD_freeDCtx(context_); }
 
-DecodeError ZstdStream::Open(PayloadSource* stored, uint64_t begin, uint64_t size) {
+DecodeError ZstdStream::Open(PayloadSource* stored, uint64_t begin, uint64_t size, bool magicless) {
   stored_ = stored;
   next_ = begin;
   end_ = begin + size;
@@ -52,7 +55,9 @@ DecodeError ZstdStream::Open(PayloadSource* stored, uint64_t begin, uint64_t siz
   // A frame that asks for a larger window is refused, not obeyed: the window
   // is memory the updater would have to find.
   if (ZSTD_isError(
-          ZSTD_DCtx_setParameter(context_, ZSTD_d_windowLogMax, ENTRY_ZSTD_WINDOW_LOG_MAX))) {
+          ZSTD_DCtx_setParameter(context_, ZSTD_d_windowLogMax, ENTRY_ZSTD_WINDOW_LOG_MAX)) ||
+      ZSTD_isError(ZSTD_DCtx_setParameter(context_, ZSTD_d_format,
+                                          magicless ? ZSTD_f_zstd1_magicless : ZSTD_f_zstd1))) {
     return DecodeError::OutOfMemory;
   }
   return DecodeError::None;

@@ -15,9 +15,9 @@ class ZstdStream : public ByteStream {
   ZstdStream(const ZstdStream&) = delete;
   ZstdStream& operator=(const ZstdStream&) = delete;
 
-  // The frames in [begin, begin + size) of `stored`. An empty region is an
-  // empty stream.
-  DecodeError Open(PayloadSource* stored, uint64_t begin, uint64_t size);
+  // The frames in [begin, begin + size) of `stored`; without their magic
+  // numbers when `magicless`. An empty region is an empty stream.
+  DecodeError Open(PayloadSource* stored, uint64_t begin, uint64_t size, bool magicless = false);
   DecodeError Read(unsigned char* out, size_t length, size_t* produced) override;
   DecodeError Finish() override;
 

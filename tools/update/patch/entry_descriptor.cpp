@@ -42,6 +42,10 @@ DescriptorError CheckConsistency(const EntryDescriptor& d, uint32_t storedSize) 
   const bool hasPath = d.kind == EntryKind::PathFile || d.kind == EntryKind::Removal;
   if (hasPath != !d.path.empty()) return DescriptorError::BadPath;
   if (hasPath && !IsSafePath(d.path)) return DescriptorError::BadPath;
+  if (!d.sourcePath.empty() && (d.kind != EntryKind::PathFile || d.coding != EntryCoding::Delta ||
+                                !IsSafePath(d.sourcePath))) {
+    return DescriptorError::BadPath;
+  }
   const bool sourceNamed = d.sourceSize != 0 || !IsZero(d.sourceMd5, ENTRY_DIGEST_SIZE);
   switch (d.kind) {
     case EntryKind::Removal:
@@ -105,15 +109,18 @@ DescriptorError ParseEntryDescriptor(const unsigned char* bytes, size_t availabl
   const uint8_t kind = bytes[4];
   const uint8_t coding = bytes[5];
   const uint16_t pathLength = ReadLe16(bytes + 6);
-  if (pathLength > ENTRY_PATH_MAX) return DescriptorError::BadPath;
-  if (size < ENTRY_DESCRIPTOR_FIXED_SIZE + pathLength || size > ENTRY_DESCRIPTOR_MAX_SIZE ||
-      size > entrySize) {
+  const uint16_t sourcePathLength = ReadLe16(bytes + 48);
+  if (pathLength > ENTRY_PATH_MAX || sourcePathLength > ENTRY_PATH_MAX) {
+    return DescriptorError::BadPath;
+  }
+  const uint32_t pathsEnd = ENTRY_DESCRIPTOR_FIXED_SIZE + pathLength + sourcePathLength;
+  if (size < pathsEnd || size > ENTRY_DESCRIPTOR_MAX_SIZE || size > entrySize) {
     return DescriptorError::BadSize;
   }
-  if (available < ENTRY_DESCRIPTOR_FIXED_SIZE + pathLength) return DescriptorError::Truncated;
+  if (available < pathsEnd) return DescriptorError::Truncated;
   if (!IsKnownKind(kind)) return DescriptorError::UnknownKind;
   if (!IsKnownCoding(coding)) return DescriptorError::UnknownCoding;
-  if (!IsZero(bytes + 48, 12)) return DescriptorError::ReservedNotZero;
+  if (!IsZero(bytes + 50, 10)) return DescriptorError::ReservedNotZero;
 
   EntryDescriptor parsed;
   parsed.kind = static_cast<EntryKind>(kind);
@@ -124,6 +131,9 @@ DescriptorError ParseEntryDescriptor(const unsigned char* bytes, size_t availabl
   std::memcpy(parsed.sourceMd5, bytes + 32, ENTRY_DIGEST_SIZE);
   parsed.path.assign(reinterpret_cast<const char*>(bytes) + ENTRY_DESCRIPTOR_FIXED_SIZE,
                      pathLength);
+  parsed.sourcePath.assign(
+      reinterpret_cast<const char*>(bytes) + ENTRY_DESCRIPTOR_FIXED_SIZE + pathLength,
+      sourcePathLength);
   if (DescriptorError error = CheckConsistency(parsed, entrySize - size);
       error != DescriptorError::None) {
     return error;
@@ -134,7 +144,8 @@ DescriptorError ParseEntryDescriptor(const unsigned char* bytes, size_t availabl
 }
 
 std::vector<unsigned char> EncodeEntryDescriptor(const EntryDescriptor& d) {
-  std::vector<unsigned char> bytes(ENTRY_DESCRIPTOR_FIXED_SIZE + d.path.size(), 0);
+  std::vector<unsigned char> bytes(
+      ENTRY_DESCRIPTOR_FIXED_SIZE + d.path.size() + d.sourcePath.size(), 0);
   WriteLe32(bytes.data(), static_cast<uint32_t>(bytes.size()));
   bytes[4] = static_cast<unsigned char>(d.kind);
   bytes[5] = static_cast<unsigned char>(d.coding);
@@ -144,7 +155,11 @@ std::vector<unsigned char> EncodeEntryDescriptor(const EntryDescriptor& d) {
   std::memcpy(bytes.data() + 12, d.decodedMd5, ENTRY_DIGEST_SIZE);
   WriteLe32(bytes.data() + 28, d.sourceSize);
   std::memcpy(bytes.data() + 32, d.sourceMd5, ENTRY_DIGEST_SIZE);
+  bytes[48] = static_cast<unsigned char>(d.sourcePath.size() & 0xFF);
+  bytes[49] = static_cast<unsigned char>(d.sourcePath.size() >> 8);
   std::memcpy(bytes.data() + ENTRY_DESCRIPTOR_FIXED_SIZE, d.path.data(), d.path.size());
+  std::memcpy(bytes.data() + ENTRY_DESCRIPTOR_FIXED_SIZE + d.path.size(), d.sourcePath.data(),
+              d.sourcePath.size());
   return bytes;
 }
 

@@ -10,7 +10,7 @@
 //   last part; the descriptor holds the whole path.
 //
 // Descriptor (little-endian, at the start of the entry's data):
-//    0  4  descriptor size D, 60 + path length <= D <= 4096; the stored bytes
+//    0  4  descriptor size D, 60 + P + Q <= D <= 4096; the stored bytes
 //          begin at D (later formats may append fields before them)
 //    4  1  kind (EntryKind)
 //    5  1  coding of the stored bytes (EntryCoding)
@@ -20,9 +20,13 @@
 //   28  4  source size: the installed file a delta applies to, or the file a
 //          removal removes; else 0
 //   32 16  MD5 of that source; else zero
-//   48 12  zero (flags and room; a reader of format 1 refuses anything else)
+//   48  2  source path length Q: a delta whose source is the installed file at
+//          another path (a file the new build renamed) names it here; 0 when
+//          the source is the file at the entry's own path
+//   50 10  zero (flags and room; a reader of format 1 refuses anything else)
 //   60  P  the path relative to the game directory, GBK, '\' between parts
 //          (PathFile and Removal only)
+//  60+P Q  the source path, as the path (a PathFile delta only)
 //
 // Everything here is untrusted input from the updater's own file: every
 // field is checked before the run acts on it. No platform headers.
@@ -64,6 +68,8 @@ struct EntryDescriptor {
   uint32_t sourceSize = 0;
   unsigned char sourceMd5[ENTRY_DIGEST_SIZE] = {};
   std::string path;  // GBK, '\' separators; empty for Package and PlainFile
+  // A delta's source when it is not the file at `path`; same form as `path`.
+  std::string sourcePath;
 };
 
 enum class NameMarking {
@@ -85,7 +91,7 @@ enum class DescriptorError {
   UnknownKind,
   UnknownCoding,
   ReservedNotZero,
-  BadPath,       // missing, unsafe, too long, or present where none belongs
+  BadPath,       // a path missing, unsafe, too long, or present where none belongs
   Inconsistent,  // the sizes and coding do not fit the kind or the stored bytes
 };
 
@@ -96,7 +102,7 @@ DescriptorError ParseEntryDescriptor(const unsigned char* bytes, size_t availabl
                                      uint32_t entrySize, EntryDescriptor* descriptor,
                                      uint32_t* descriptorSize);
 
-// The descriptor's bytes for `descriptor` (D = 60 + path length).
+// The descriptor's bytes for `descriptor` (D = 60 + both paths' lengths).
 std::vector<unsigned char> EncodeEntryDescriptor(const EntryDescriptor& descriptor);
 
 // A short English description of an error, for tools and logs.

@@ -1,0 +1,75 @@
+#include "branch_prediction.h"
+
+#include <algorithm>
+
+namespace {
+
+uint32_t ReadLe32At(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+}  // namespace
+
+void CopyMap::Add(uint64_t oldStart, uint64_t newStart, uint64_t length) {
+  if (length == 0 || length < minimumLength_ || entries_.size() >= COPY_MAP_MAX_ENTRIES) return;
+  entries_.push_back(Entry{oldStart, static_cast<uint32_t>(newStart - oldStart)});
+}
+
+void CopyMap::Finish() {
+  // Of two copies from one place, the earlier command counts.
+  std::stable_sort(entries_.begin(), entries_.end(),
+                   [](const Entry& a, const Entry& b) { return a.oldStart < b.oldStart; });
+  entries_.erase(
+      std::unique(entries_.begin(), entries_.end(),
+                  [](const Entry& a, const Entry& b) { return a.oldStart == b.oldStart; }),
+      entries_.end());
+}
+
+uint32_t CopyMap::ShiftAt(uint64_t oldPosition) const {
+  auto after = std::upper_bound(
+      entries_.begin(), entries_.end(), oldPosition,
+      [](uint64_t position, const Entry& entry) { return position < entry.oldStart; });
+  return after == entries_.begin() ? 0 : (after - 1)->shift;
+}
+
+void PredictBranches(const CopyMap& map, uint64_t oldPosition, uint32_t copyShift, uint64_t oldSize,
+                     const unsigned char* old, size_t length, size_t lookahead, unsigned char* out,
+                     SiteCarry& carry) {
+  size_t i = 0;
+  // Bytes of a site that began in the previous chunk.
+  const size_t owed = carry.count < length ? carry.count : length;
+  for (; i < owed; ++i) out[i] = carry.bytes[i];
+  for (size_t k = owed; k < carry.count; ++k) carry.bytes[k - owed] = carry.bytes[k];
+  carry.count -= owed;
+  if (carry.count != 0) return;
+
+  const size_t available = length + (lookahead < 4 ? lookahead : 4);
+  while (i < length) {
+    const unsigned char opcode = old[i];
+    if ((opcode != 0xE8 && opcode != 0xE9) || i + 4 >= available ||
+        (old[i + 4] != 0x00 && old[i + 4] != 0xFF)) {
+      out[i] = opcode;
+      ++i;
+      continue;
+    }
+    uint32_t value = ReadLe32At(old + i + 1);
+    const uint64_t site = oldPosition + i;
+    // The target as the old file placed it: after the five bytes, displaced.
+    const int64_t target = static_cast<int64_t>(site + 5) + static_cast<int32_t>(value);
+    if (target >= 0 && static_cast<uint64_t>(target) < oldSize) {
+      value += map.ShiftAt(static_cast<uint64_t>(target)) - copyShift;
+    }
+    out[i] = opcode;
+    for (size_t k = 0; k < 4; ++k) {
+      const unsigned char byte = static_cast<unsigned char>(value >> (8 * k));
+      const size_t at = i + 1 + k;
+      if (at < length) {
+        out[at] = byte;
+      } else {
+        carry.bytes[carry.count++] = byte;
+      }
+    }
+    i += 5;
+  }
+}
