@@ -378,3 +378,59 @@ TEST_F(DiffTest, AFileTooLargeForMemoryEndsInAMessage) {
       << ReadAll(P("err.txt"));
   EXPECT_FALSE(fs::exists(P("out.exe")));
 }
+
+// A file the new build moved keeps its name, one it renamed keeps its bytes:
+// either ships as a delta against the old build's file at its old place,
+// which the removal then takes away.
+TEST_F(DiffTest, MovedAndRenamedFilesShipAsDeltasAgainstTheirOldPlace) {
+  const Bytes program = ProgramLike(60000, 21);
+  WriteAll(P("old/bin/tool.dll"), Text(program));
+  WriteAll(P("new/lib/Tool.dll"), Text(NextBuild(program, 22)));  // moved and changed
+  const std::string archive = Noise(30000, 23);
+  WriteAll(P("old/data1.pak"), archive);
+  WriteAll(P("new/data/first.pak"), archive);     // renamed, same bytes
+  WriteAll(P("new/other.dll"), Noise(3000, 24));  // new, no source
+  WriteAll(P("stub.exe"), "MZ");
+  ASSERT_EQ(Run({"diff", "-o", P("patch.exe"), "--stub", P("stub.exe"), "--base", "1.0.0.0",
+                 "--target", "1.0.0.1", P("old"), P("new"), "--json"}),
+            0)
+      << err_;
+  EXPECT_NE(err_.find("lib\\Tool.dll (from bin\\tool.dll)"), std::string::npos) << err_;
+  JsonValue report;
+  ASSERT_TRUE(JsonValue::Parse(out_, &report)) << out_;
+  std::map<std::string, JsonValue> byPath;
+  for (const JsonValue& file : report["files"].Items()) byPath[file["path"].AsString()] = file;
+  EXPECT_EQ(byPath["lib\\Tool.dll"]["action"].AsString(), "delta");
+  EXPECT_EQ(byPath["lib\\Tool.dll"]["oldSize"].AsInt(), 60000);
+  EXPECT_EQ(byPath["data\\first.pak"]["action"].AsString(), "delta");
+  EXPECT_LT(byPath["data\\first.pak"]["stored"].AsInt(), 100);
+  EXPECT_EQ(byPath["other.dll"]["action"].AsString(), "new");
+  EXPECT_EQ(byPath["bin\\tool.dll"]["action"].AsString(), "removed");
+  EXPECT_EQ(byPath["data1.pak"]["action"].AsString(), "removed");
+
+  ASSERT_EQ(Run({"list", P("patch.exe"), "--json"}), 0);
+  JsonValue listed;
+  ASSERT_TRUE(JsonValue::Parse(out_, &listed)) << out_;
+  std::map<std::string, std::string> sources;
+  for (const JsonValue& entry : listed["entries"].Items()) {
+    if (!entry["sourcePath"].IsNull()) {
+      sources[entry["destination"].AsString()] = entry["sourcePath"].AsString();
+    }
+  }
+  EXPECT_EQ(sources, (std::map<std::string, std::string>{{"data\\first.pak", "data1.pak"},
+                                                         {"lib\\Tool.dll", "bin\\tool.dll"}}));
+  ASSERT_EQ(Run({"verify", P("patch.exe")}), 0) << out_;
+  ASSERT_EQ(Run({"extract", P("patch.exe"), P("x"), "--base-dir", P("old")}), 0) << err_;
+  EXPECT_EQ(ReadAll(P("x/lib/Tool.dll")), ReadAll(P("new/lib/Tool.dll")));
+  EXPECT_EQ(ReadAll(P("x/data/first.pak")), archive);
+
+  // The dry run reads the source at its old place.
+  fs::copy(P("old"), P("game"), fs::copy_options::recursive);
+  WriteAll(P("game/Config/Client.ini"), "[Version]\nGameVersion=1.0.0.0\n");
+  ASSERT_EQ(Run({"check", P("patch.exe"), P("game")}), 0) << out_;
+  EXPECT_NE(out_.find("  patch    Tool.dll -> lib\\Tool.dll\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("  remove   tool.dll -> bin\\tool.dll\n"), std::string::npos) << out_;
+  fs::remove(P("game/data1.pak"));
+  EXPECT_EQ(Run({"check", P("patch.exe"), P("game")}), 1);
+  EXPECT_NE(out_.find("data1.pak is missing from the game directory"), std::string::npos) << out_;
+}

@@ -53,7 +53,7 @@ bool WriteCompressed(PayloadWriter& writer, const PlannedEntry& entry, ProgressB
   }
   const bool package = IsPackageName(entry.name.empty() ? PATCH_TOPLEVEL_NAME : entry.name);
   encoded.descriptor.kind = package ? EntryKind::Package : EntryKind::PlainFile;
-  if (!writer.Fits(ENTRY_DESCRIPTOR_FIXED_SIZE + encoded.stored.size())) {
+  if (!writer.Fits(EncodeEntryDescriptor(encoded.descriptor).size() + encoded.stored.size())) {
     err << "mkpatch: the result would reach 2 GiB at " << entry.displayName
         << "; the updater needs less than 2 GiB\n";
     return false;

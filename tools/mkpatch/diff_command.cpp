@@ -74,20 +74,25 @@ class DiffWriter {
     EncodedEntry encoded;
     const uint64_t before = progress_.Done();
     const EncodeProgress feed = [&](uint64_t done, uint64_t) { progress_.SetDone(before + done); };
-    const EncodeStatus status = file.change == TreeChange::Changed
+    // A changed file, or an added one that was moved, may ship as a delta.
+    const bool hasSource = !file.oldFile.empty();
+    const EncodeStatus status = hasSource
                                     ? EncodeFileChange(file.oldFile, file.oldSize, file.newFile,
                                                        file.newSize, feed, &encoded)
                                     : EncodeFileWhole(file.newFile, file.newSize, feed, &encoded);
     if (!Encoded(status, file.shownPath, file.oldSize, file.newSize)) return false;
+    const bool delta = encoded.descriptor.coding == EntryCoding::Delta;
     encoded.descriptor.kind = EntryKind::PathFile;
     encoded.descriptor.path = file.path;
+    if (delta) encoded.descriptor.sourcePath = file.sourcePath;
     DiffRow row = Row(file.shownPath, encoded);
     row.hasNewSize = true;
     row.newSize = file.newSize;
-    if (file.change == TreeChange::Changed) {
-      row.action = encoded.descriptor.coding == EntryCoding::Delta ? "delta" : "whole";
+    if (file.change == TreeChange::Changed || delta) {
+      row.action = delta ? "delta" : "whole";
       row.hasOldSize = true;
       row.oldSize = file.oldSize;
+      if (delta) row.from = file.sourceShown;
     } else {
       row.action = "new";
     }
@@ -152,8 +157,8 @@ class DiffWriter {
     row.coded = true;
     row.coding = encoded.descriptor.coding;
     row.stored = encoded.stored.size();
-    row.shipped = PATCH_ENTRY_HEADER_SIZE + ENTRY_DESCRIPTOR_FIXED_SIZE +
-                  encoded.descriptor.path.size() + encoded.stored.size();
+    row.shipped = PATCH_ENTRY_HEADER_SIZE + EncodeEntryDescriptor(encoded.descriptor).size() +
+                  encoded.stored.size();
     return row;
   }
 

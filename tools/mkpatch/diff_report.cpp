@@ -40,7 +40,9 @@ void PrintDiffSummary(const DiffReport& report, std::ostream& err) {
                   SizeOrDash(row.hasOldSize, row.oldSize).c_str(),
                   SizeOrDash(row.hasNewSize, row.newSize).c_str(),
                   static_cast<unsigned long long>(row.shipped));
-    err << line << row.path << "\n";
+    err << line << row.path;
+    if (!row.from.empty()) err << " (from " << row.from << ")";
+    err << "\n";
   }
   const Totals totals = Sum(report);
   err << "unchanged: " << report.unchanged << (report.unchanged == 1 ? " file\n" : " files\n");

@@ -13,6 +13,7 @@
 
 struct DiffRow {
   std::string path;    // UTF-8, '\' between parts; a package's file name
+  std::string from;    // a delta's source at another path (a renamed file), or empty
   std::string action;  // "delta", "whole", "new", "removed", "package"
   bool coded = false;  // false for removals: nothing is stored
   EntryCoding coding = EntryCoding::Stored;

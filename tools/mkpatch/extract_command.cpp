@@ -54,11 +54,14 @@ std::string Shown(const PayloadEntry& entry, const EntryDetail& detail) {
 std::string CheckDeltaSource(const std::string& baseDir, const EntryDetail& detail,
                              std::string* local) {
   const EntryDescriptor& d = detail.descriptor;
-  const std::string shown = GbkForDisplay(d.path);
+  // A renamed file's delta applies to the file at its old path.
+  const std::string& sourcePath = d.sourcePath.empty() ? d.path : d.sourcePath;
+  const std::string shown = GbkForDisplay(sourcePath);
   if (baseDir.empty()) {
-    return shown + " is a delta against the installed file; extract needs --base-dir GAMEDIR";
+    return GbkForDisplay(d.path) +
+           " is a delta against the installed file; extract needs --base-dir GAMEDIR";
   }
-  const GamePath found = FindGamePath(baseDir, d.path);
+  const GamePath found = FindGamePath(baseDir, sourcePath);
   *local = found.local;
   if (found.state == GamePathState::Link) return found.local + " is a symbolic link";
   if (found.state != GamePathState::File) return "no file " + shown + " in " + baseDir;

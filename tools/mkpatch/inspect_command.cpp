@@ -74,6 +74,8 @@ void PrintDescriptorJson(const PayloadEntry& entry, const EntryDetail& detail, s
   } else {
     out << ",\"sourceSize\":null,\"sourceMd5\":null";
   }
+  out << ",\"sourcePath\":"
+      << (d.sourcePath.empty() ? std::string("null") : JsonString(GbkForDisplay(d.sourcePath)));
 }
 
 void PrintJson(const PayloadReport& report, std::ostream& out) {
@@ -119,7 +121,9 @@ void PrintDescriptorText(const PayloadEntry& entry, const EntryDetail& detail, s
       << d.decodedSize << " bytes, md5 " << DigestHex(d.decodedMd5) << ", to "
       << (d.kind == EntryKind::Package ? "the game's launcher" : destination);
   if (d.coding == EntryCoding::Delta) {
-    out << ", from " << d.sourceSize << " bytes, md5 " << DigestHex(d.sourceMd5);
+    out << ", from ";
+    if (!d.sourcePath.empty()) out << GbkForDisplay(d.sourcePath) << ", ";
+    out << d.sourceSize << " bytes, md5 " << DigestHex(d.sourceMd5);
   }
   out << "\n";
 }

@@ -69,7 +69,7 @@ class Planner {
       case EntryKind::PlainFile:
       case EntryKind::PathFile:
         install.action = install.coding == EntryCoding::Delta
-                             ? DeltaAction(entry, detail.descriptor)
+                             ? DeltaAction(detail.descriptor)
                              : WholeAction(entry, detail, install.destination);
         break;
       case EntryKind::Removal:
@@ -254,25 +254,33 @@ class Planner {
     return true;
   }
 
-  InstallAction DeltaAction(const PayloadEntry& entry, const EntryDescriptor& d) {
-    const std::string shown = GbkForDisplay(d.path);
-    Content current, source = KnownContent(d.sourceSize, d.sourceMd5);
+  // A delta applies to the installed file it was made from: the file at its
+  // path, or at its source path for a file the new build renamed.
+  InstallAction DeltaAction(const EntryDescriptor& d) {
+    const std::string& sourcePath = d.sourcePath.empty() ? d.path : d.sourcePath;
+    const std::string shown = GbkForDisplay(sourcePath);
+    Content atPath, current, source = KnownContent(d.sourceSize, d.sourceMd5);
     Content result = KnownContent(d.decodedSize, d.decodedMd5);
-    std::string local;
+    std::string local, sourceLocal;
     InstallAction refused = InstallAction::Mismatch;
-    const bool known = Current(d.path, &current, &local, &refused);
+    bool known = Current(d.path, &atPath, &local, &refused);
+    if (known && !d.sourcePath.empty()) {
+      known = Current(d.sourcePath, &current, &sourceLocal, &refused);
+    } else {
+      current = atPath;
+      sourceLocal = local;
+    }
     written_[FoldEntryName(d.path)] = result;
     if (!known) return refused;
+    if (Same(atPath, result)) return InstallAction::Same;
     if (Same(current, source)) {
       if (!local.empty() && IsReadOnlyOrHidden(local)) {
-        Refuse(shown +
-               " in the game directory is read-only or hidden; the updater will not "
-               "replace it");
+        Refuse(GbkForDisplay(d.path) +
+               " in the game directory is read-only or hidden; the updater will not replace it");
       }
       return InstallAction::Patch;
     }
-    if (Same(current, result)) return InstallAction::Same;
-    if (!current.exists && !local.empty() && IsDirectory(local)) {
+    if (!current.exists && !sourceLocal.empty() && IsDirectory(sourceLocal)) {
       Refuse(shown + " in the game directory is a directory; the patch has a delta for a file" +
              kNotTheBuild);
     } else if (!current.exists) {

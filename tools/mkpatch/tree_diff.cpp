@@ -133,10 +133,41 @@ bool EntryPath(const std::string& relative, std::string* gbk, std::vector<std::s
   return true;
 }
 
-bool SameBytes(const TreeFile& a, const TreeFile& b, bool* same) {
-  UniqueFile left = OpenFile(a.local, "rb");
-  UniqueFile right = OpenFile(b.local, "rb");
-  return left && right && CompareBytes(left.Get(), 0, right.Get(), 0, a.size, same);
+bool SameBytes(const std::string& a, const std::string& b, uint64_t size, bool* same) {
+  UniqueFile left = OpenFile(a, "rb");
+  UniqueFile right = OpenFile(b, "rb");
+  return left && right && CompareBytes(left.Get(), 0, right.Get(), 0, size, same);
+}
+
+std::string FoldedName(const std::string& shownPath) {
+  const size_t separator = shownPath.rfind('\\');  // UTF-8: never inside a character
+  return Fold(separator == std::string::npos ? shownPath : shownPath.substr(separator + 1));
+}
+
+// A file the new build moved or renamed ships best as a delta against the
+// file the old build had in another place.
+void FindRenameSources(TreeDiff* diff) {
+  for (ChangedFile& file : diff->shipped) {
+    if (file.change != TreeChange::Added || file.newSize == 0) continue;
+    const ChangedFile* byBytes = nullptr;
+    const ChangedFile* byName = nullptr;
+    for (const ChangedFile& removed : diff->removed) {
+      bool same = false;
+      if (byBytes == nullptr && removed.oldSize == file.newSize &&
+          SameBytes(removed.oldFile, file.newFile, file.newSize, &same) && same) {
+        byBytes = &removed;
+      }
+      if (byName == nullptr && FoldedName(removed.shownPath) == FoldedName(file.shownPath)) {
+        byName = &removed;
+      }
+    }
+    const ChangedFile* source = byBytes != nullptr ? byBytes : byName;
+    if (source == nullptr) continue;
+    file.oldFile = source->oldFile;
+    file.oldSize = source->oldSize;
+    file.sourcePath = source->path;
+    file.sourceShown = source->shownPath;
+  }
 }
 
 bool ByPath(const ChangedFile& a, const ChangedFile& b) { return a.path < b.path; }
@@ -163,7 +194,8 @@ bool DiffTrees(const std::string& oldDir, const std::string& newDir, TreeDiff* d
     file.newSize = now.size;
     if (before != oldTree.files.end()) {
       bool same = false;
-      if (before->second.size == now.size && !SameBytes(before->second, now, &same)) {
+      if (before->second.size == now.size &&
+          !SameBytes(before->second.local, now.local, now.size, &same)) {
         problems->push_back("cannot read " + before->second.local + " or " + now.local);
         continue;
       }
@@ -204,5 +236,6 @@ bool DiffTrees(const std::string& oldDir, const std::string& newDir, TreeDiff* d
   }
   std::sort(diff->shipped.begin(), diff->shipped.end(), ByPath);
   std::sort(diff->removed.begin(), diff->removed.end(), ByPath);
+  FindRenameSources(diff);
   return problems->size() == problemsBefore;
 }

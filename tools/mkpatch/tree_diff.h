@@ -16,6 +16,10 @@ struct ChangedFile {
   std::string newFile;
   uint64_t oldSize = 0;
   uint64_t newSize = 0;
+  // An added file the new build moved or renamed: the removed file it may be
+  // made from (its local path and size are oldFile and oldSize).
+  std::string sourcePath;  // GBK, as `path`
+  std::string sourceShown;
 };
 
 struct TreeDiff {
@@ -33,6 +37,7 @@ struct TreeDiff {
 // large for a patch, or the new tree puts a file where the old one has a
 // directory or the other way round (the updater installs before it removes).
 // Config/Client.ini, the updater's own record, is left out of both trees with
-// a note.
+// a note. An added file gets a removed one as its possible source: one with
+// the same bytes, else one with the same name (the first in path order).
 bool DiffTrees(const std::string& oldDir, const std::string& newDir, TreeDiff* diff,
                std::vector<std::string>* problems);
