@@ -238,6 +238,9 @@ TEST_F(KindsTest, CheckGivesTheUpdatersVerdictForEveryKind) {
 TEST_F(KindsTest, VerifyDecodesEveryEntryAndNamesTheDamage) {
   MakePatch();
   ASSERT_EQ(Run({"verify", P("patch.exe")}), 0) << out_;
+  EXPECT_NE(out_.find("decoded: 4 entries against their descriptors (1 delta against zeros"),
+            std::string::npos)
+      << out_;
   std::map<std::string, JsonValue> entries = Listed();
   const size_t delta = static_cast<size_t>(entries["a.bin"]["offset"].AsInt());
   const size_t zstd = static_cast<size_t>(entries["n.txt"]["offset"].AsInt());

@@ -175,7 +175,8 @@ int RunVerify(const Options& options, std::ostream& out, std::ostream& err) {
   Inspection inspection;
   if (!Inspect(options, &inspection, err)) return 1;
   PayloadReport& report = inspection.report;
-  if (report.Readable()) {
+  const bool decodable = report.Readable();  // entries are decoded only in a sound table
+  if (decodable) {
     FilePayloadSource source(inspection.file.Get(), inspection.size);
     for (const std::string& problem : CheckEntryContents(source, report)) {
       report.structuralProblems.push_back(problem);
@@ -184,6 +185,21 @@ int RunVerify(const Options& options, std::ostream& out, std::ostream& err) {
   size_t count = report.structuralProblems.size() + report.writerProblems.size();
   if (report.trailerRead && report.trailer.magic == PATCH_TRAILER_MAGIC) {
     out << "digest: " << DigestSummary(report) << "\n";
+  }
+  size_t decoded = 0, deltas = 0;
+  for (const EntryDetail& detail : report.details) {
+    if (!detail.HasDescriptor() || detail.descriptor.kind == EntryKind::Removal) continue;
+    ++decoded;
+    if (detail.descriptor.coding == EntryCoding::Delta) ++deltas;
+  }
+  if (decoded > 0 && decodable) {
+    out << "decoded: " << decoded << (decoded == 1 ? " entry" : " entries")
+        << " against their descriptors";
+    if (deltas > 0) {
+      out << " (" << deltas << (deltas == 1 ? " delta" : " deltas")
+          << " against zeros: bounds and sizes only)";
+    }
+    out << "\n";
   }
   for (const std::string& problem : report.structuralProblems)
     out << "problem: " << problem << "\n";
