@@ -42,17 +42,18 @@ bool PlanPackages(const std::vector<std::string>& paths, std::vector<Package>* p
       sound = false;
       continue;
     }
-    const char* problem = nullptr;
+    std::string problem;
     if (!Utf8ToGbk(package.shownName, &package.name)) {
       problem = "cannot be written in code page 936";
     } else if (package.name.size() > ENTRY_DESCRIPTOR_MAX_NAME) {
       problem = "is longer than the 70 bytes of code page 936 a package name may have";
     } else if (!IsPackageName(package.name)) {
       problem = "does not end in .tpk, as the launcher's packages do";
-    } else {
-      problem = EntryNameProblem(package.name.c_str(), package.name.size() + 1);
+    } else if (const char* refused =
+                   EntryNameProblem(package.name.c_str(), package.name.size() + 1)) {
+      problem = std::string("is refused by the updater: ") + refused;
     }
-    if (problem != nullptr) {
+    if (!problem.empty()) {
       err << "mkpatch: package name " << package.shownName << " " << problem << "\n";
       sound = false;
       continue;
@@ -60,8 +61,9 @@ bool PlanPackages(const std::vector<std::string>& paths, std::vector<Package>* p
     names.push_back(package.name);
     packages->push_back(package);
   }
-  for (const std::string& clash : FindNameClashes(names)) err << "mkpatch: " << clash << "\n";
-  return sound && FindNameClashes(names).empty();
+  const std::vector<std::string> clashes = FindNameClashes(names);
+  for (const std::string& clash : clashes) err << "mkpatch: " << clash << "\n";
+  return sound && clashes.empty();
 }
 
 class DiffWriter {
