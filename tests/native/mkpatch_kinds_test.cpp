@@ -136,6 +136,10 @@ TEST_F(KindsTest, BuildCompressStoresEntriesSmallerAndDecodesToTheInputs) {
   ASSERT_EQ(Run({"check", P("out.exe"), P("game")}), 0) << out_;
   EXPECT_NE(out_.find("  same     text.txt -> text.txt\n"), std::string::npos) << out_;
   EXPECT_NE(out_.find("  new      noise.bin -> noise.bin\n"), std::string::npos) << out_;
+  // Nor is a described plain file written through a link.
+  fs::create_symlink(P("in/noise.bin"), P("game/noise.bin"));
+  EXPECT_EQ(Run({"check", P("out.exe"), P("game")}), 1) << out_;
+  EXPECT_NE(out_.find("  link     noise.bin -> noise.bin\n"), std::string::npos) << out_;
 
   // A compressed entry's name leaves room for the marker; a bare package
   // goes to the launcher, which decodes nothing.
@@ -172,6 +176,9 @@ TEST_F(KindsTest, CheckGivesTheUpdatersVerdictForEveryKind) {
                   fs::copy_options::overwrite_existing);
   }
   fs::remove(P("game/data/gone.txt"));
+  // Files already at their new bytes are left as they are, read-only or not.
+  fs::permissions(P("game/bin/a.bin"), fs::perms::owner_read);
+  fs::permissions(P("game/data/w.bin"), fs::perms::owner_read);
   EXPECT_TRUE(Check(&actions));
   EXPECT_EQ(actions["a.bin"], "same");
   EXPECT_EQ(actions["w.bin"], "same");
@@ -229,9 +236,13 @@ TEST_F(KindsTest, CheckGivesTheUpdatersVerdictForEveryKind) {
   // Read-only files cannot be replaced.
   InstallOld();
   fs::permissions(P("game/bin/a.bin"), fs::perms::owner_read);
+  fs::permissions(P("game/data/w.bin"), fs::perms::owner_read);
   EXPECT_FALSE(Check(&actions, &reason));
   EXPECT_EQ(actions["a.bin"], "patch");
+  EXPECT_EQ(actions["w.bin"], "replace");
   EXPECT_NE(reason.find("bin\\a.bin in the game directory is read-only"), std::string::npos)
+      << reason;
+  EXPECT_NE(reason.find("data\\w.bin in the game directory is read-only"), std::string::npos)
       << reason;
 }
 

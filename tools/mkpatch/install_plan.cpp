@@ -143,7 +143,6 @@ class Planner {
   // A whole file: a plain entry's bytes, or a descriptor entry decoded.
   InstallAction WholeAction(const PayloadEntry& entry, const EntryDetail& detail,
                             const std::string& destination) {
-    const std::string shown = GbkForDisplay(destination);
     Content result = ResultOf(entry, detail);
     const std::string key = FoldEntryName(destination);
     auto earlier = written_.find(key);
@@ -153,68 +152,77 @@ class Planner {
       return same ? InstallAction::Same : InstallAction::Replace;
     }
     written_.emplace(key, result);
-
-    std::string path;
-    if (detail.HasDescriptor() && detail.descriptor.kind == EntryKind::PathFile) {
-      const GamePath found = FindGamePath(gameDir_, destination);
-      switch (found.state) {
-        case GamePathState::Missing:
-          return InstallAction::New;
-        case GamePathState::Link:
-          Refuse(found.local + " is a symbolic link; the updater will not write " + shown +
-                 " through it" + kNotTheBuild);
-          return InstallAction::Link;
-        case GamePathState::Blocked:
-          Refuse(found.local + " is a file where " + shown + " needs a directory");
-          return InstallAction::New;
-        case GamePathState::Invalid:
-          Refuse(shown + " is not code page 936 text");
-          return InstallAction::New;
-        case GamePathState::File:
-        case GamePathState::Directory:
-          path = found.local;
-          break;
-      }
-    } else {
-      std::string utf8;
-      if (!GbkToUtf8(destination, &utf8)) {
-        Refuse(shown + " is not code page 936 text");
-        return InstallAction::New;
-      }
-      if (!FindIgnoringCase(gameDir_, utf8, &path)) return InstallAction::New;
-    }
-    if (IsDirectory(path)) {
-      Refuse(shown + " in the game directory is a directory; the updater cannot put " +
-             GbkForDisplay(entry.name) + " there");
-      return InstallAction::Replace;
-    }
-    if (IsReadOnlyOrHidden(path)) {
-      Refuse(shown +
-             " in the game directory is read-only or hidden; the updater will not "
-             "replace it");
-      return InstallAction::Replace;
-    }
-    return SameAsInstalled(path, shown, result) ? InstallAction::Same : InstallAction::Replace;
+    return detail.HasDescriptor() ? DescribedAction(entry, destination, result)
+                                  : PlainAction(entry, destination, result);
   }
 
-  bool SameAsInstalled(const std::string& path, const std::string& shown, Content& result) {
-    if (result.digestKnown) {
-      Content installed;
-      return Installed(path, shown, &installed) && Same(installed, result);
+  // A plain entry is copied over whatever file has its name, byte for byte.
+  InstallAction PlainAction(const PayloadEntry& entry, const std::string& destination,
+                            const Content& result) {
+    const std::string shown = GbkForDisplay(destination);
+    std::string utf8, path;
+    if (!GbkToUtf8(destination, &utf8)) {
+      Refuse(shown + " is not code page 936 text");
+      return InstallAction::New;
     }
-    // A plain entry's bytes against the file's, streamed side by side.
+    if (!FindIgnoringCase(gameDir_, utf8, &path)) return InstallAction::New;
+    if (IsDirectory(path)) return NoRoom(entry, shown);
+    if (IsReadOnlyOrHidden(path)) return ReadOnly(shown);
     UniqueFile file = OpenFile(path, "rb");
     uint64_t size = 0;
     if (!file || !FileSize(file.Get(), &size)) {
       Refuse("cannot read " + shown + " in the game directory");
-      return false;
+      return InstallAction::Replace;
     }
     bool same = false;
     if (size == result.size &&
         !CompareBytes(updater_, result.updaterOffset, file.Get(), 0, result.size, &same)) {
       Refuse("cannot read " + shown + " in the game directory");
     }
-    return same;
+    return same ? InstallAction::Same : InstallAction::Replace;
+  }
+
+  // A described file is never written through a link, and one that already
+  // holds the new bytes (a run that was stopped) is left as it is.
+  InstallAction DescribedAction(const PayloadEntry& entry, const std::string& destination,
+                                Content& result) {
+    const std::string shown = GbkForDisplay(destination);
+    const GamePath found = FindGamePath(gameDir_, destination);
+    switch (found.state) {
+      case GamePathState::Missing:
+        return InstallAction::New;
+      case GamePathState::Link:
+        Refuse(found.local + " is a symbolic link; the updater will not write " + shown +
+               " through it" + kNotTheBuild);
+        return InstallAction::Link;
+      case GamePathState::Blocked:
+        Refuse(found.local + " is a file where " + shown + " needs a directory");
+        return InstallAction::New;
+      case GamePathState::Invalid:
+        Refuse(shown + " is not code page 936 text");
+        return InstallAction::New;
+      case GamePathState::Directory:
+        return NoRoom(entry, shown);
+      case GamePathState::File:
+        break;
+    }
+    Content installed;
+    if (!Installed(found.local, shown, &installed)) return InstallAction::Replace;
+    if (Same(installed, result)) return InstallAction::Same;
+    if (IsReadOnlyOrHidden(found.local)) return ReadOnly(shown);
+    return InstallAction::Replace;
+  }
+
+  InstallAction NoRoom(const PayloadEntry& entry, const std::string& shown) {
+    Refuse(shown + " in the game directory is a directory; the updater cannot put " +
+           GbkForDisplay(entry.name) + " there");
+    return InstallAction::Replace;
+  }
+
+  InstallAction ReadOnly(const std::string& shown) {
+    Refuse(shown +
+           " in the game directory is read-only or hidden; the updater will not replace it");
+    return InstallAction::Replace;
   }
 
   // What stands at `path` now: an earlier entry's result, or the installed
@@ -274,10 +282,7 @@ class Planner {
     if (!known) return refused;
     if (Same(atPath, result)) return InstallAction::Same;
     if (Same(current, source)) {
-      if (!local.empty() && IsReadOnlyOrHidden(local)) {
-        Refuse(GbkForDisplay(d.path) +
-               " in the game directory is read-only or hidden; the updater will not replace it");
-      }
+      if (!local.empty() && IsReadOnlyOrHidden(local)) ReadOnly(GbkForDisplay(d.path));
       return InstallAction::Patch;
     }
     if (!current.exists && !sourceLocal.empty() && IsDirectory(sourceLocal)) {
