@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -34,6 +35,32 @@ class ResourceReader {
 };
 
 constexpr WORD kChinesePrc = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
+
+bool DestroyIconHandle(HICON icon) { return DestroyIcon(icon) != FALSE; }
+bool DeleteBitmap(HBITMAP bitmap) { return DeleteObject(bitmap) != FALSE; }
+using UniqueIcon = UniqueResource<HICON, DestroyIconHandle>;
+using UniqueBitmap = UniqueResource<HBITMAP, DeleteBitmap>;
+
+uint32_t LittleEndian32(const unsigned char* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
+}
+uint32_t BigEndian32(const unsigned char* p) {
+  return (uint32_t(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+}
+
+// The size of the icon the system makes of one image: proof that it reads it.
+SIZE DecodedIconSize(std::vector<unsigned char>& image, int side) {
+  UniqueIcon icon(CreateIconFromResourceEx(image.data(), static_cast<DWORD>(image.size()), TRUE,
+                                           0x00030000, side, side, LR_DEFAULTCOLOR));
+  ICONINFO info = {};
+  if (!icon || !GetIconInfo(icon.Get(), &info)) return SIZE{0, 0};
+  UniqueBitmap colour(info.hbmColor);
+  UniqueBitmap mask(info.hbmMask);
+  BITMAP bitmap = {};
+  if (!GetObjectA(colour ? colour.Get() : mask.Get(), sizeof(bitmap), &bitmap)) return SIZE{0, 0};
+  // A monochrome icon stacks its AND and XOR masks in one bitmap.
+  return SIZE{bitmap.bmWidth, colour ? bitmap.bmHeight : bitmap.bmHeight / 2};
+}
 
 // Walks a dialog template field by field.
 class TemplateCursor {
@@ -167,16 +194,34 @@ TEST(UpdateResources, IconGroupHoldsTheEightImages) {
     int bits = entry[6] | (entry[7] << 8);
     EXPECT_EQ(side, sides[i]) << "image " << i;
     EXPECT_EQ(entry[1] ? entry[1] : 256, side) << "image " << i;
-    EXPECT_EQ(bits, side == 256 ? 32 : 24) << "image " << i;
-    // The small images are DIBs (they start with their 40-byte header); the
-    // 256-pixel one is a PNG, as large icon images are since Vista.
+    // Up to 48 px the images are 24-bit DIBs, which every loader reads; the
+    // larger ones are RGBA PNGs (a fraction of the size), which the system
+    // reads at any size since Vista.
+    const bool wantPng = side >= 64;
+    EXPECT_EQ(bits, wantPng ? 32 : 24) << "image " << i;
     const int id = entry[12] | (entry[13] << 8);
     std::vector<unsigned char> image = exe.Bytes(RT_ICON, id, kChinesePrc);
-    ASSERT_GE(image.size(), 8u) << "image " << i;
+    ASSERT_GE(image.size(), 40u) << "image " << i;
     const unsigned char pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     const bool isPng = std::memcmp(image.data(), pngSignature, 8) == 0;
-    EXPECT_EQ(isPng, side == 256) << "image " << i;
-    if (!isPng) EXPECT_EQ(image[0] | (image[1] << 8), 40) << "image " << i;
+    EXPECT_EQ(isPng, wantPng) << "image " << i;
+    if (isPng) {
+      // The header chunk: width, height, 8 bits per sample, colour type 6 (RGBA).
+      EXPECT_EQ(std::memcmp(&image[12], "IHDR", 4), 0) << "image " << i;
+      EXPECT_EQ(BigEndian32(&image[16]), uint32_t(side)) << "image " << i;
+      EXPECT_EQ(BigEndian32(&image[20]), uint32_t(side)) << "image " << i;
+      EXPECT_EQ(image[24], 8) << "image " << i;
+      EXPECT_EQ(image[25], 6) << "image " << i;
+    } else {
+      // BITMAPINFOHEADER: its size, the width, the height of colour and mask together.
+      EXPECT_EQ(LittleEndian32(&image[0]), 40u) << "image " << i;
+      EXPECT_EQ(LittleEndian32(&image[4]), uint32_t(side)) << "image " << i;
+      EXPECT_EQ(LittleEndian32(&image[8]), uint32_t(2 * side)) << "image " << i;
+      EXPECT_EQ(image[14] | (image[15] << 8), 24) << "image " << i;
+    }
+    SIZE decoded = DecodedIconSize(image, side);
+    EXPECT_EQ(decoded.cx, side) << "image " << i;
+    EXPECT_EQ(decoded.cy, side) << "image " << i;
   }
 }
 

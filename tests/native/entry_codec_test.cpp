@@ -9,6 +9,7 @@
 #include "delta_format.h"
 #include "delta_writer.h"
 #include "varint.h"
+#include "x86_branch_filter.h"
 #include "zstd_encode.h"
 
 namespace {
@@ -68,11 +69,89 @@ TEST(EntryCodec, WholeFilesAreStoredWhenCompressionDoesNotHelp) {
   EXPECT_TRUE(empty.bytes.empty());
 }
 
+// Code as dense in calls as real code, calling a few functions from all
+// over, with an opcode in each of the last bytes.
+Bytes CallDense(size_t size) {
+  Bytes code = ProgramLike(size, 23);
+  for (size_t at = 5; at + 5 < code.size(); at += 11) {
+    const uint32_t target = static_cast<uint32_t>((at * 2654435761u) % 64) * 4096;
+    const uint32_t displacement = target - static_cast<uint32_t>(at + 5);
+    code[at] = static_cast<unsigned char>(at % 3 == 0 ? 0xE9 : 0xE8);
+    for (int k = 0; k < 4; ++k)
+      code[at + 1 + k] = static_cast<unsigned char>(displacement >> (8 * k));
+  }
+  for (size_t back = 1; back <= 5; ++back) code[code.size() - back] = 0xE8;
+  return code;
+}
+
+TEST(EntryCodec, ConvertedBranchesRestoreExactlyAcrossChunks) {
+  const Bytes code = CallDense(300000);
+  const X86Split split = ConvertX86Branches(code.data(), code.size());
+  EXPECT_FALSE(split.main == code);
+  const Bytes stored = CompressZstdX86(split, 3);
+  Bytes out;
+  ASSERT_EQ(DecodeInMemory(EntryCoding::ZstdX86, stored, code.size(), Bytes(), &out),
+            DecodeError::None);
+  EXPECT_TRUE(out == code);
+  // Whole code compresses better converted, and the encoder takes that way.
+  const EncodedData whole = EncodeWhole(code.data(), code.size());
+  EXPECT_EQ(whole.coding, EntryCoding::ZstdX86);
+  EXPECT_LT(whole.bytes.size(), CompressZstd(code.data(), code.size(), 19).size());
+  EXPECT_TRUE(Decoded(whole, code.size(), Bytes()) == code);
+}
+
+TEST(EntryCodecRefusal, BranchFlagsMustMatchTheOpcodes) {
+  const Bytes code = CallDense(5000);
+  X86Split split = ConvertX86Branches(code.data(), code.size());
+  Bytes out;
+  X86Split bad = split;
+  bad.flags[3] = 2;
+  EXPECT_EQ(
+      DecodeInMemory(EntryCoding::ZstdX86, CompressZstdX86(bad, 3), code.size(), Bytes(), &out),
+      DecodeError::Corrupt);
+  bad = split;
+  bad.flags.pop_back();
+  EXPECT_NE(
+      DecodeInMemory(EntryCoding::ZstdX86, CompressZstdX86(bad, 3), code.size(), Bytes(), &out),
+      DecodeError::None);
+  bad = split;
+  bad.flags.push_back(0);
+  EXPECT_NE(
+      DecodeInMemory(EntryCoding::ZstdX86, CompressZstdX86(bad, 3), code.size(), Bytes(), &out),
+      DecodeError::None);
+  // A site cut short by the end of the file.
+  bad = split;
+  bad.main.resize(bad.main.size() - 2);
+  EXPECT_NE(
+      DecodeInMemory(EntryCoding::ZstdX86, CompressZstdX86(bad, 3), code.size() - 2, Bytes(), &out),
+      DecodeError::None);
+}
+
 TEST(EntryCodec, EncodingIsDeterministic) {
   const Bytes old = ProgramLike(200000, 9);
   const Bytes next = NextBuild(old, 10);
   EXPECT_TRUE(EncodeChanged(old.data(), old.size(), next.data(), next.size()).bytes ==
               EncodeChanged(old.data(), old.size(), next.data(), next.size()).bytes);
+}
+
+TEST(EntryCodec, PrefixDeltasDecodeAgainstTheirSourceOnly) {
+  // Releases far apart are often smaller as a frame whose window starts with
+  // the old file; the encoder takes that way when it is smaller.
+  const Bytes old = ProgramLike(300000, 19);
+  const Bytes next = NextBuild(NextBuild(old, 20, 0x1000), 21, 0x2000);
+  Bytes delta = {DELTA_METHOD_SOURCE_PREFIX};
+  const Bytes frame = CompressZstdWithPrefix(next.data(), next.size(), old.data(), old.size(), 19);
+  delta.insert(delta.end(), frame.begin(), frame.end());
+  Bytes out;
+  ASSERT_EQ(DecodeInMemory(EntryCoding::Delta, delta, next.size(), old, &out), DecodeError::None);
+  EXPECT_TRUE(out == next);
+  // Another source gives other bytes or an error, never a silent success
+  // with the right bytes (the entry's MD5 then refuses them).
+  Bytes other = old;
+  for (size_t at = 0; at < other.size(); at += 1000) other[at] ^= 0x20;
+  const DecodeError error = DecodeInMemory(EntryCoding::Delta, delta, next.size(), other, &out);
+  EXPECT_TRUE(error != DecodeError::None || out != next);
+  EXPECT_LE(out.size(), next.size());
 }
 
 TEST(EntryCodec, DecodesLargeFilesInBoundedChunks) {
@@ -163,7 +242,7 @@ TEST(EntryCodecRefusal, UnknownMethodsAndBadHeadersAreRefused) {
   Bytes out;
   const Bytes source(10, 's');
   Bytes method = delta;
-  method[0] = 2;
+  method[0] = 3;
   EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, method, 5, source, &out),
             DecodeError::UnknownCoding);
   Bytes filter = delta;
@@ -213,6 +292,26 @@ TEST(EntryCodecRefusal, DamagedStreamsNeverOverrunTheFile) {
       }
     }
   }
+}
+
+TEST(EntryCodecRefusal, APrefixDeltaNeedsASourceWithinTheBound) {
+  const Bytes big(DELTA_PREFIX_MAX + 1, 'o');
+  const Bytes next(1000, 'o');
+  Bytes delta = {DELTA_METHOD_SOURCE_PREFIX};
+  const Bytes frame = CompressZstdWithPrefix(next.data(), next.size(), big.data(), big.size(), 1);
+  delta.insert(delta.end(), frame.begin(), frame.end());
+  Bytes out;
+  EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, delta, next.size(), big, &out),
+            DecodeError::Corrupt);
+  EXPECT_TRUE(out.empty());
+  // Within the bound it decodes.
+  const Bytes small(DELTA_PREFIX_MAX, 'o');
+  delta = {DELTA_METHOD_SOURCE_PREFIX};
+  const Bytes fits =
+      CompressZstdWithPrefix(next.data(), next.size(), small.data(), small.size(), 1);
+  delta.insert(delta.end(), fits.begin(), fits.end());
+  ASSERT_EQ(DecodeInMemory(EntryCoding::Delta, delta, next.size(), small, &out), DecodeError::None);
+  EXPECT_TRUE(out == next);
 }
 
 TEST(EntryCodecRefusal, StoredAndZstdSizesMustMatch) {

@@ -1,8 +1,10 @@
 #include "entry_encoder.h"
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
+#include "delta_format.h"
 #include "delta_streams.h"
 #include "delta_writer.h"
 #include "zstd_encode.h"
@@ -21,6 +23,8 @@ const int kProbeLevel = 9;
 // No zstd level compresses a file this many times better than the quick one,
 // so a delta that much smaller than the quickly compressed file wins.
 const size_t kWholeHopeless = 3;
+// Up to this size every way of writing a delta is tried at full strength.
+const size_t kSmallDelta = size_t(1) << 20;
 // Copies shorter than this are mostly chance matches; they would spoil the
 // map of where code moved.
 const uint64_t kMapMinimum = 1024;
@@ -29,10 +33,10 @@ EncodedData Smaller(EncodedData a, EncodedData b) {
   return b.bytes.size() < a.bytes.size() ? std::move(b) : std::move(a);
 }
 
+// One way to write the delta, at any level.
 struct DeltaCandidate {
-  const DeltaStreams* streams;
-  DeltaLayoutChoice layout;
-  size_t probeSize;
+  std::function<std::vector<unsigned char>(int level)> write;
+  size_t probeSize = 0;
 };
 
 std::vector<unsigned char> BestDelta(const unsigned char* source, size_t sourceSize,
@@ -44,16 +48,26 @@ std::vector<unsigned char> BestDelta(const unsigned char* source, size_t sourceS
   for (const DeltaStreams* streams : {&plain, &branches}) {
     for (DeltaLayoutChoice layout : {DeltaLayoutChoice::Packed, DeltaLayoutChoice::Separate,
                                      DeltaLayoutChoice::SeparateSparse}) {
-      if (LayoutFits(layout, *streams)) candidates.push_back({streams, layout, 0});
+      if (!LayoutFits(layout, *streams)) continue;
+      candidates.push_back(
+          {[streams, layout](int level) { return WriteDelta(*streams, layout, level); }});
     }
   }
+  if (sourceSize <= DELTA_PREFIX_MAX) {
+    candidates.push_back({[=](int level) {
+      std::vector<unsigned char> bytes = {DELTA_METHOD_SOURCE_PREFIX};
+      const std::vector<unsigned char> frame =
+          CompressZstdWithPrefix(target, targetSize, source, sourceSize, level);
+      bytes.insert(bytes.end(), frame.begin(), frame.end());
+      return bytes;
+    }});
+  }
   const int level = targetSize <= kUltraLimit ? kUltraLevel : kLevel;
-  const bool small = plain.difference.size() + plain.insertion.size() <= (size_t(1) << 20);
   // Small deltas are cheap to write every way; large ones are ranked quickly
   // and only the two best ways are written at full strength.
-  if (!small) {
+  if (targetSize > kSmallDelta) {
     for (DeltaCandidate& candidate : candidates) {
-      candidate.probeSize = WriteDelta(*candidate.streams, candidate.layout, kProbeLevel).size();
+      candidate.probeSize = candidate.write(kProbeLevel).size();
     }
     std::stable_sort(
         candidates.begin(), candidates.end(),
@@ -62,7 +76,7 @@ std::vector<unsigned char> BestDelta(const unsigned char* source, size_t sourceS
   }
   std::vector<unsigned char> best;
   for (const DeltaCandidate& candidate : candidates) {
-    std::vector<unsigned char> bytes = WriteDelta(*candidate.streams, candidate.layout, level);
+    std::vector<unsigned char> bytes = candidate.write(level);
     if (best.empty() || bytes.size() < best.size()) best = std::move(bytes);
   }
   return best;
@@ -74,12 +88,25 @@ EncodedData EncodeWhole(const unsigned char* data, size_t size, const EncodeProg
   EncodedData best;
   best.coding = EntryCoding::Stored;
   best.bytes.assign(data, data + size);
+  auto consider = [&](EntryCoding coding, std::vector<unsigned char> bytes) {
+    EncodedData candidate;
+    candidate.coding = coding;
+    candidate.bytes = std::move(bytes);
+    best = Smaller(std::move(best), std::move(candidate));
+  };
+  // Level 19 as the zstd program writes it, always; the ultra level and the
+  // x86 branch conversion where they promise to be smaller.
+  consider(EntryCoding::Zstd, CompressZstd(data, size, kLevel));
+  const X86Split split = ConvertX86Branches(data, size);
+  const bool branches = !split.flags.empty() && CompressZstdX86(split, kProbeLevel).size() <
+                                                    CompressZstd(data, size, kProbeLevel).size();
   for (int level : {kLevel, kUltraLevel}) {
     if (level == kUltraLevel && size > kUltraLimit) continue;
-    EncodedData compressed;
-    compressed.coding = EntryCoding::Zstd;
-    compressed.bytes = CompressZstd(data, size, level);
-    best = Smaller(std::move(best), std::move(compressed));
+    if (branches) {
+      consider(EntryCoding::ZstdX86, CompressZstdX86(split, level));
+    } else if (level == kUltraLevel) {
+      consider(EntryCoding::Zstd, CompressZstd(data, size, level));
+    }
   }
   if (progress) progress(size, size);
   return best;

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "delta_format.h"
+#include "varint.h"
 
 namespace {
 
@@ -26,11 +27,11 @@ void Require(size_t result) {
   }
 }
 
-}  // namespace
+using Context = std::unique_ptr<ZSTD_CCtx, FreeContext>;
 
-std::vector<unsigned char> CompressZstd(const unsigned char* data, size_t size, int level,
-                                        ZstdFrame frame) {
-  std::unique_ptr<ZSTD_CCtx, FreeContext> context(ZSTD_createCCtx());
+// The parameters every frame mkpatch writes shares.
+Context NewContext(int level, ZstdFrame frame) {
+  Context context(ZSTD_createCCtx());
   if (!context) Require(size_t(-1));
   Require(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_compressionLevel, level));
   Require(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_checksumFlag, 0));
@@ -38,6 +39,22 @@ std::vector<unsigned char> CompressZstd(const unsigned char* data, size_t size, 
   Require(ZSTD_CCtx_setParameter(
       context.get(), ZSTD_c_format,
       frame == ZstdFrame::Magicless ? ZSTD_f_zstd1_magicless : ZSTD_f_zstd1));
+  return context;
+}
+
+std::vector<unsigned char> Run(ZSTD_CCtx* context, const unsigned char* data, size_t size) {
+  std::vector<unsigned char> out(ZSTD_compressBound(size));
+  const size_t written = ZSTD_compress2(context, out.data(), out.size(), data, size);
+  Require(written);
+  out.resize(written);
+  return out;
+}
+
+}  // namespace
+
+std::vector<unsigned char> CompressZstd(const unsigned char* data, size_t size, int level,
+                                        ZstdFrame frame) {
+  Context context = NewContext(level, frame);
   // The level's own window, but never beyond what the updater accepts; the
   // level's window is kept as it is below that, so the frames are what the
   // zstd program writes at that level.
@@ -45,9 +62,28 @@ std::vector<unsigned char> CompressZstd(const unsigned char* data, size_t size, 
   if (levelParameters.windowLog > static_cast<unsigned>(ENTRY_ZSTD_WINDOW_LOG_MAX)) {
     Require(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_windowLog, ENTRY_ZSTD_WINDOW_LOG_MAX));
   }
-  std::vector<unsigned char> out(ZSTD_compressBound(size));
-  const size_t written = ZSTD_compress2(context.get(), out.data(), out.size(), data, size);
-  Require(written);
-  out.resize(written);
-  return out;
+  return Run(context.get(), data, size);
+}
+
+std::vector<unsigned char> CompressZstdWithPrefix(const unsigned char* data, size_t size,
+                                                  const unsigned char* prefix, size_t prefixSize,
+                                                  int level) {
+  Context context = NewContext(level, ZstdFrame::Magicless);
+  Require(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_windowLog, ENTRY_ZSTD_WINDOW_LOG_MAX));
+  Require(ZSTD_CCtx_refPrefix(context.get(), prefix, prefixSize));
+  return Run(context.get(), data, size);
+}
+
+std::vector<unsigned char> CompressZstdX86(const X86Split& split, int level) {
+  const std::vector<unsigned char> main =
+      CompressZstd(split.main.data(), split.main.size(), level, ZstdFrame::Magicless);
+  std::vector<unsigned char> bytes;
+  AppendVarint(bytes, main.size());
+  bytes.insert(bytes.end(), main.begin(), main.end());
+  if (!split.flags.empty()) {
+    const std::vector<unsigned char> flags =
+        CompressZstd(split.flags.data(), split.flags.size(), level, ZstdFrame::Magicless);
+    bytes.insert(bytes.end(), flags.begin(), flags.end());
+  }
+  return bytes;
 }

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "x86_branch_filter.h"
+
 enum class ZstdFrame {
   Standard,   // RFC 8878 frames, as an entry coded Zstd holds them
   Magicless,  // without the 4-byte magic number, as a delta's streams hold them
@@ -15,3 +17,14 @@ enum class ZstdFrame {
 // Levels as zstd numbers them (1..22).
 std::vector<unsigned char> CompressZstd(const unsigned char* data, size_t size, int level,
                                         ZstdFrame frame = ZstdFrame::Standard);
+
+// One magicless frame compressed with `prefix` as the window it starts with
+// (a delta of method DELTA_METHOD_SOURCE_PREFIX), the window as large as the
+// updater accepts.
+std::vector<unsigned char> CompressZstdWithPrefix(const unsigned char* data, size_t size,
+                                                  const unsigned char* prefix, size_t prefixSize,
+                                                  int level);
+
+// An entry coded ZstdX86 (x86_branch_filter.h): the main stream's stored
+// size, the main stream, the flags.
+std::vector<unsigned char> CompressZstdX86(const X86Split& split, int level);

@@ -435,7 +435,48 @@ DecodeError DecodePacked(const DecodeRequest& request, const DeltaHeader& header
 
 }  // namespace
 
+// Method 2: the source whole in memory as the frame's prefix.
+DecodeError DecodeWithPrefix(const DecodeRequest& request, DecodeSink& sink) {
+  const uint64_t sourceSize = SourceSize(request);
+  if (sourceSize > DELTA_PREFIX_MAX) return DecodeError::Corrupt;
+  DecodeBuffer prefix = AllocateDecodeBuffer(static_cast<size_t>(sourceSize));
+  DecodeBuffer chunk = AllocateDecodeBuffer(kChunkSize);
+  if (!prefix || !chunk) return DecodeError::OutOfMemory;
+  for (uint64_t done = 0; done < sourceSize;) {
+    const uint64_t left = sourceSize - done;
+    const uint32_t want = static_cast<uint32_t>(left < kChunkSize ? left : kChunkSize);
+    uint32_t got = 0;
+    if (!request.source->ReadAt(done, prefix.get() + done, want, &got) || got != want) {
+      return DecodeError::SourceUnreadable;
+    }
+    done += got;
+  }
+  ZstdStream frame;
+  DecodeError error =
+      frame.Open(request.stored, request.storedBegin + 1, request.storedSize - 1, true);
+  if (error == DecodeError::None) {
+    error = frame.UsePrefix(prefix.get(), static_cast<size_t>(sourceSize));
+  }
+  for (uint64_t left = request.decodedSize; error == DecodeError::None && left > 0;) {
+    const size_t want = static_cast<size_t>(left < kChunkSize ? left : kChunkSize);
+    error = ReadExactly(frame, chunk.get(), want);
+    if (error == DecodeError::None && !sink.Write(chunk.get(), static_cast<uint32_t>(want))) {
+      error = DecodeError::SinkFailed;
+    }
+    left -= want;
+  }
+  // One frame only: the prefix is gone once it ends.
+  return error == DecodeError::None ? frame.Finish() : error;
+}
+
 DecodeError DecodeDelta(const DecodeRequest& request, DecodeSink& sink) {
+  unsigned char method = 0;
+  uint32_t got = 0;
+  if (request.storedSize == 0) return DecodeError::Corrupt;
+  if (!request.stored->ReadAt(request.storedBegin, &method, 1, &got) || got != 1) {
+    return DecodeError::StoredUnreadable;
+  }
+  if (method == DELTA_METHOD_SOURCE_PREFIX) return DecodeWithPrefix(request, sink);
   DeltaHeader header;
   if (DecodeError error = ReadHeader(request, &header); error != DecodeError::None) return error;
   return header.packed ? DecodePacked(request, header, sink)

@@ -1,7 +1,18 @@
 // The bytes of a delta entry (EntryCoding::Delta): how the new file is made
 // from the installed one. Written by mkpatch, read by the updater; every
-// number below is untrusted on the reading side.
+// number below is untrusted on the reading side. The first byte names the
+// method.
 //
+// Method 2, DELTA_METHOD_SOURCE_PREFIX: the rest is one zstd frame without
+// its magic number, compressed with the whole source file as its prefix (the
+// window the frame starts with), for sources of at most DELTA_PREFIX_MAX
+// bytes. Between releases far apart most of a file is still made of pieces of
+// the old one, too short and too scattered for copies; zstd's own matching
+// finds them. The decoder holds the source and the frame's window: bounded by
+// the two limits, whatever the files' sizes.
+//
+// Method 1, DELTA_METHOD_COPY_ADD: copies of the source with differences, and
+// insertions.
 // Header (numbers are LEB128, varint.h):
 //   byte    method, DELTA_METHOD_COPY_ADD
 //   byte    flags: bits 0-1 the filter (DELTA_FILTER_*), DELTA_FLAG_SPARSE,
@@ -45,6 +56,10 @@
 #include <cstdint>
 
 constexpr uint8_t DELTA_METHOD_COPY_ADD = 1;
+constexpr uint8_t DELTA_METHOD_SOURCE_PREFIX = 2;
+
+// The largest source a prefix delta may use: the decoder reads it whole.
+constexpr uint64_t DELTA_PREFIX_MAX = uint64_t(16) << 20;
 
 constexpr uint8_t DELTA_FILTER_NONE = 0;
 constexpr uint8_t DELTA_FILTER_X86_BRANCHES = 1;

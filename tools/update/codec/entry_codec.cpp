@@ -2,6 +2,8 @@
 
 #include "byte_stream.h"
 #include "delta_decoder.h"
+#include "varint.h"
+#include "x86_branch_filter.h"
 #include "zstd_stream.h"
 
 namespace {
@@ -53,6 +55,56 @@ class StoredStream : public ByteStream {
   uint64_t end_;
 };
 
+// The main stream restored on its way to the sink.
+class RestoringSink : public DecodeSink {
+ public:
+  RestoringSink(X86BranchRestorer& restorer, DecodeSink& sink, DecodeBuffer& buffer)
+      : restorer_(restorer), sink_(sink), buffer_(buffer) {}
+  bool Write(const unsigned char* data, uint32_t length) override {
+    unsigned char* bytes = buffer_.get();
+    for (uint32_t i = 0; i < length; ++i) bytes[i] = data[i];
+    error = restorer_.Restore(bytes, length);
+    if (error != DecodeError::None) return false;
+    return sink_.Write(bytes, length);
+  }
+  DecodeError error = DecodeError::None;
+
+ private:
+  X86BranchRestorer& restorer_;
+  DecodeSink& sink_;
+  DecodeBuffer& buffer_;
+};
+
+DecodeError DecodeZstdX86(const DecodeRequest& request, DecodeSink& sink) {
+  unsigned char head[VARINT_MAX_BYTES] = {};
+  const uint32_t want = static_cast<uint32_t>(
+      request.storedSize < VARINT_MAX_BYTES ? request.storedSize : VARINT_MAX_BYTES);
+  uint32_t got = 0;
+  if (!request.stored->ReadAt(request.storedBegin, head, want, &got) || got != want) {
+    return DecodeError::StoredUnreadable;
+  }
+  uint64_t mainStored = 0;
+  const size_t used = ReadVarint(head, got, &mainStored);
+  if (used == 0 || mainStored > request.storedSize - used) return DecodeError::Corrupt;
+  const uint64_t mainBegin = request.storedBegin + used;
+  ZstdStream main, flags;
+  DecodeError error = main.Open(request.stored, mainBegin, mainStored, true);
+  if (error == DecodeError::None) {
+    error = flags.Open(request.stored, mainBegin + mainStored,
+                       request.storedSize - used - mainStored, true);
+  }
+  DecodeBuffer buffer = AllocateDecodeBuffer(kChunkSize);
+  if (error == DecodeError::None && !buffer) error = DecodeError::OutOfMemory;
+  if (error != DecodeError::None) return error;
+  X86BranchRestorer restorer(flags);
+  RestoringSink restoring(restorer, sink, buffer);
+  error = Drain(main, request.decodedSize, restoring);
+  if (error == DecodeError::SinkFailed && restoring.error != DecodeError::None) {
+    return restoring.error;
+  }
+  return error == DecodeError::None ? restorer.Finish() : error;
+}
+
 }  // namespace
 
 DecodeError DecodeEntryData(const DecodeRequest& request, DecodeSink& sink) {
@@ -73,6 +125,8 @@ DecodeError DecodeEntryData(const DecodeRequest& request, DecodeSink& sink) {
     }
     case EntryCoding::Delta:
       return DecodeDelta(request, sink);
+    case EntryCoding::ZstdX86:
+      return DecodeZstdX86(request, sink);
   }
   return DecodeError::UnknownCoding;
 }

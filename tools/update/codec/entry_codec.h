@@ -15,9 +15,10 @@
 
 // Recorded in an entry's descriptor; the numbers are part of the file format.
 enum class EntryCoding : uint8_t {
-  Stored = 0,  // the file's bytes as they are
-  Zstd = 1,    // the file compressed as zstd frames
-  Delta = 2,   // a delta against the installed source file (self-describing stream)
+  Stored = 0,   // the file's bytes as they are
+  Zstd = 1,     // the file compressed as zstd frames
+  Delta = 2,    // a delta against the installed source file (self-describing stream)
+  ZstdX86 = 3,  // zstd frames of the file with its x86 branches converted (x86_branch_filter.h)
 };
 
 // Where decoded bytes go, in order. False stops decoding (a write failed).

@@ -63,6 +63,12 @@ DecodeError ZstdStream::Open(PayloadSource* stored, uint64_t begin, uint64_t siz
   return DecodeError::None;
 }
 
+DecodeError ZstdStream::UsePrefix(const unsigned char* prefix, size_t size) {
+  if (context_ == nullptr) return DecodeError::Corrupt;
+  return ZSTD_isError(ZSTD_DCtx_refPrefix(context_, prefix, size)) ? DecodeError::OutOfMemory
+                                                                   : DecodeError::None;
+}
+
 DecodeError ZstdStream::Refill() {
   const uint64_t left = end_ - next_;
   const uint32_t want = static_cast<uint32_t>(left < kInputSize ? left : kInputSize);

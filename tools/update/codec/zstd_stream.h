@@ -18,6 +18,9 @@ class ZstdStream : public ByteStream {
   // The frames in [begin, begin + size) of `stored`; without their magic
   // numbers when `magicless`. An empty region is an empty stream.
   DecodeError Open(PayloadSource* stored, uint64_t begin, uint64_t size, bool magicless = false);
+  // Makes `prefix` (which must outlive the stream) the window the first frame
+  // starts with; zstd forgets it at the end of that frame. After Open.
+  DecodeError UsePrefix(const unsigned char* prefix, size_t size);
   DecodeError Read(unsigned char* out, size_t length, size_t* produced) override;
   DecodeError Finish() override;
 

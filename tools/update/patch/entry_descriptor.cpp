@@ -34,7 +34,7 @@ bool IsKnownKind(uint8_t kind) {
          kind <= static_cast<uint8_t>(EntryKind::Removal);
 }
 
-bool IsKnownCoding(uint8_t coding) { return coding <= static_cast<uint8_t>(EntryCoding::Delta); }
+bool IsKnownCoding(uint8_t coding) { return coding <= static_cast<uint8_t>(EntryCoding::ZstdX86); }
 
 uint16_t ReadLe16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Draws the updater's icon and writes app.ico.
 
-The artwork is a rounded tile with a downward arrow landing in a tray. The small
-sizes are uncompressed DIBs (24-bit colour with a 1-bit mask), which every
-resource loader reads; the 256 x 256 image is a PNG with alpha, as Windows
-has stored large icon images since Vista (as a DIB it would be 270 KB of the
-updater, which every patch carries). Run it again after changing the drawing;
-the output is deterministic.
+The artwork is a rounded tile with a downward arrow landing in a tray. The
+sizes up to 48 px are uncompressed DIBs (24-bit colour with a 1-bit mask),
+which every resource loader reads; the larger ones are PNGs with alpha, which
+Windows loads at any size since Vista (and Wine too). Every patch carries the
+updater: as DIBs the 64 to 80 px images alone would be 48 KB of it, and the
+256 px one 270 KB. Run it again after changing the drawing; the output is
+deterministic.
 
     python3 make_icon.py [output.ico]
 """
@@ -14,8 +15,8 @@ import struct
 import sys
 import zlib
 
-SIZES_24 = [32, 32, 40, 48, 64, 72, 80]
-SIZE_32 = 256
+SIZES_DIB = [32, 32, 40, 48]
+SIZES_PNG = [64, 72, 80, 256]
 SUPERSAMPLE = 4
 
 TOP = (38, 132, 214)
@@ -150,11 +151,11 @@ def main():
     out_path = sys.argv[1] if len(sys.argv) > 1 else 'app.ico'
     cache = {}
     images = []
-    for size in SIZES_24:
+    for size in SIZES_DIB + SIZES_PNG:
         if size not in cache:
             cache[size] = render(size)
-        images.append((size, 24, dib(cache[size], size)))
-    images.append((SIZE_32, 32, png(render(SIZE_32), SIZE_32)))
+    images += [(size, 24, dib(cache[size], size)) for size in SIZES_DIB]
+    images += [(size, 32, png(cache[size], size)) for size in SIZES_PNG]
 
     data = bytearray(struct.pack('<HHH', 0, 1, len(images)))
     offset = 6 + 16 * len(images)

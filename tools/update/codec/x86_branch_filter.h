@@ -1,0 +1,46 @@
+// The x86 branch conversion of whole files (EntryCoding::ZstdX86): every call
+// (E8) and jump (E9) with a plausible four-byte displacement (one within
+// 16 MiB) gets its absolute target instead, so all calls to one function
+// become the same five bytes wherever they stand, which zstd then finds.
+//
+// The stored bytes are a varint (the stored size of the main stream), the
+// main stream, then the flag stream, each a sequence of zstd frames without
+// their magic number. The main stream is the file with targets for
+// displacements (little-endian, target = displacement + the site's offset +
+// 5, modulo 2^32). The flag stream has one byte for every E8 or E9 the main
+// stream holds outside a converted site, scanning from the front: 1 when the
+// four bytes after it were converted, 0 when not. The flags make the
+// conversion exactly reversible whatever the bytes. Portable.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "byte_stream.h"
+
+struct X86Split {
+  std::vector<unsigned char> main;
+  std::vector<unsigned char> flags;
+};
+
+// The two streams for a whole file (mkpatch).
+X86Split ConvertX86Branches(const unsigned char* data, size_t size);
+
+// Undoes the conversion in place, a chunk of the main stream at a time,
+// reading a flag for each opcode from `flags`.
+class X86BranchRestorer {
+ public:
+  explicit X86BranchRestorer(ByteStream& flags) : flags_(flags) {}
+
+  DecodeError Restore(unsigned char* bytes, size_t size);
+  // The file has ended: a site cut short, or flags left over, is corrupt.
+  DecodeError Finish();
+
+ private:
+  ByteStream& flags_;
+  uint64_t offset_ = 0;   // file offset of the next byte
+  int siteBytes_ = 0;     // bytes of a converted target still to restore
+  uint32_t siteEnd_ = 0;  // offset after the site, subtracted byte by byte
+  unsigned borrow_ = 0;
+};
