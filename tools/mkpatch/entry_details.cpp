@@ -65,6 +65,8 @@ const char* CodingName(EntryCoding coding) {
       return "zstd";
     case EntryCoding::Delta:
       return "delta";
+    case EntryCoding::ZstdX86:
+      return "zstd-x86";
   }
   return "unknown";
 }

@@ -34,5 +34,5 @@ uint64_t StoredSize(const PayloadEntry& entry, const EntryDetail& detail);
 uint64_t DecodedSize(const PayloadEntry& entry, const EntryDetail& detail);
 EntryCoding CodingOf(const EntryDetail& detail);
 
-// "stored", "zstd", "delta".
+// "stored", "zstd", "delta", "zstd-x86".
 const char* CodingName(EntryCoding coding);
