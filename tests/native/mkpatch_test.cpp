@@ -13,62 +13,15 @@
 #include <vector>
 
 #include "mkpatch.h"
+#include "mkpatch_fixture.h"
 #include "payload.h"
 #include "payload_builder.h"
 #include "pe_builder.h"
 #include "profile_string.h"
 
-namespace fs = std::filesystem;
+using namespace mkpatch_test;
 
 namespace {
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// A fresh directory per test, removed afterwards.
-class MkpatchTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "mkpatch_test_XXXXXX").string();
-    ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  int Run(std::vector<std::string> args) {
-    std::ostringstream out, err;
-    int code = RunMkpatch(args, out, err);
-    out_ = out.str();
-    err_ = err.str();
-    return code;
-  }
-  std::string P(const std::string& relative) const { return (dir_ / relative).string(); }
-  std::vector<std::string> Build(std::vector<std::string> inputs,
-                                 const std::string& base = "1.4.1.33960",
-                                 const std::string& target = "1.4.1.34242") {
-    std::vector<std::string> args = {"build",  "-o", P("out.exe"), "--stub", P("stub.exe"),
-                                     "--base", base, "--target",   target};
-    args.insert(args.end(), inputs.begin(), inputs.end());
-    return args;
-  }
-  // Only the files a test made itself: no output, no temporary left over.
-  std::vector<std::string> FilesInTop() const {
-    std::vector<std::string> names;
-    for (const auto& item : fs::directory_iterator(dir_)) names.push_back(item.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  fs::path dir_;
-  std::string out_, err_;
-};
 
 const std::string kGbkName = "\xB8\xFC\xD0\xC2\\\xCA\xFD\xBE\xDD.dll";  // 更新\数据.dll
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "entry_name.h"
+#include "file_helpers.h"
 #include "file_system.h"
 #include "mkpatch.h"
 #include "name_encoding.h"
@@ -29,6 +30,26 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
   UniqueFile file = OpenFile(path, "wb");
   ASSERT_TRUE(file);
   ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file.Get()), bytes.size());
+}
+
+// The file's bytes, opened by its UTF-8 path converted to code page 936 and
+// handed to the ANSI API, as the updater names files.
+std::string ReadThroughAnsi(const std::string& utf8Path) {
+  std::string ansiPath;
+  if (!Utf8ToGbk(utf8Path, &ansiPath)) return "<not GBK>";
+  UniqueHandle file(CreateFileA(ansiPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+  if (!file.IsValid()) return "<missing>";
+  std::string bytes(1 << 16, '\0');
+  DWORD got = 0;
+  ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr);
+  bytes.resize(got);
+  return bytes;
+}
+
+void RemoveAll(const std::string& utf8Path) {
+  std::string ansiPath;
+  if (Utf8ToGbk(utf8Path, &ansiPath)) RemoveTree(ansiPath);
 }
 
 int RunTool(std::vector<std::string> args, std::string* out) {
@@ -167,4 +188,58 @@ TEST(MkpatchWine, CheckAgreesWithTheProfileApi) {
   RemoveFile(JoinPath(game, "SAME.DAT"));
   RemoveFile(JoinPath(game, "Config/Client.ini"));
   RemoveFile(updater);
+}
+
+// mkpatch.exe's diff of a game whose paths are Chinese: the descriptors hold
+// the paths in code page 936, extract puts each file where the updater's ANSI
+// calls find it, and the dry run finds the installed files by those names.
+TEST(MkpatchWine, DiffRoundTripsChinesePaths) {
+  const std::string root = TempDirectory() + "_diff";
+  RemoveAll(root);
+  const std::string old = JoinPath(root, "old"), now = JoinPath(root, "new");
+  for (const std::string& directory :
+       {JoinPath(old, u8"数据"), JoinPath(now, u8"数据"), JoinPath(now, u8"地图")}) {
+    ASSERT_TRUE(MakeDirectories(directory));
+  }
+  std::string program;
+  for (int i = 0; i < 3000; ++i) program += "code " + std::to_string(i * 7919 % 1000) + ";";
+  std::string next = program;
+  next.replace(100, 7, "CHANGED");
+  WriteBytes(JoinPath(old, u8"游戏.exe"), program);
+  WriteBytes(JoinPath(now, u8"游戏.exe"), next);
+  WriteBytes(JoinPath(old, u8"数据/表.txt"), "old table");
+  WriteBytes(JoinPath(now, u8"数据/表.txt"), "the new table, longer");
+  WriteBytes(JoinPath(now, u8"地图/新.map"), "a new map");
+  WriteBytes(JoinPath(old, u8"旧.dll"), "old library");
+  WriteBytes(JoinPath(root, "stub.exe"), "MZ stub");
+  const std::string patch = JoinPath(root, u8"补丁.exe");
+  std::string output;
+  ASSERT_EQ(RunTool({"diff", "-o", patch, "--stub", JoinPath(root, "stub.exe"), "--base", "1.0.0.0",
+                     "--target", "1.0.0.1", old, now},
+                    &output),
+            0)
+      << output;
+  ASSERT_EQ(RunTool({"list", patch, "--json"}, &output), 0) << output;
+  EXPECT_NE(output.find(u8"\"destination\":\"数据\\\\表.txt\""), std::string::npos) << output;
+  EXPECT_NE(output.find(u8"\"coding\":\"delta\""), std::string::npos) << output;
+  ASSERT_EQ(RunTool({"verify", patch}, &output), 0) << output;
+
+  const std::string extracted = JoinPath(root, "x");
+  ASSERT_EQ(RunTool({"extract", patch, extracted, "--base-dir", old}, &output), 0) << output;
+  EXPECT_NE(output.find(u8"remove 旧.dll"), std::string::npos) << output;
+  EXPECT_EQ(ReadThroughAnsi(extracted + u8"\\游戏.exe"), next);
+  EXPECT_EQ(ReadThroughAnsi(extracted + u8"\\数据\\表.txt"), "the new table, longer");
+  EXPECT_EQ(ReadThroughAnsi(extracted + u8"\\地图\\新.map"), "a new map");
+
+  // The old build installed: everything applies.
+  ASSERT_TRUE(MakeDirectories(JoinPath(old, "Config")));
+  WriteBytes(JoinPath(old, "Config/Client.ini"), "[Version]\r\nGameVersion=1.0.0.0\r\n");
+  ASSERT_EQ(RunTool({"check", patch, old, "--json"}, &output), 0) << output;
+  EXPECT_NE(output.find(u8"\"name\":\"游戏.exe\",\"install\":\"file\",\"kind\":\"file\","
+                        u8"\"coding\":\"delta\",\"destination\":\"游戏.exe\",\"action\":\"patch\""),
+            std::string::npos)
+      << output;
+  EXPECT_NE(output.find(u8"\"destination\":\"旧.dll\",\"action\":\"remove\""), std::string::npos)
+      << output;
+  RemoveAll(root);
 }

@@ -104,12 +104,18 @@ CheckResult Check(const Options& options) {
   if (versionsKnown && result.reasons.size() == reasonsBefore) ApplyVersionGate(&result);
 
   if (report.Readable()) {
-    std::vector<std::string> names;
-    for (const PayloadEntry& entry : report.table.entries) names.push_back(entry.name);
-    for (const std::string& clash : FindInstallClashes(names)) {
+    std::vector<InstalledAt> written;
+    for (size_t i = 0; i < report.table.entries.size(); ++i) {
+      const PayloadEntry& entry = report.table.entries[i];
+      const EntryKind kind = InstallKindOf(entry, report.details[i]);
+      if (kind == EntryKind::PlainFile || kind == EntryKind::PathFile) {
+        written.push_back({entry.name, DestinationOf(entry, report.details[i])});
+      }
+    }
+    for (const std::string& clash : FindDestinationClashes(written)) {
       result.warnings.push_back(clash + "; the later one wins");
     }
-    result.plan = PlanInstall(file.Get(), report.table.entries, options.directory);
+    result.plan = PlanInstall(file.Get(), report.table.entries, report.details, options.directory);
     result.entriesKnown = true;
     for (const std::string& refusal : result.plan.refusals) result.reasons.push_back(refusal);
   }
@@ -131,9 +137,18 @@ void PrintJson(const CheckResult& result, std::ostream& out) {
   out << ",\"entries\":[";
   const char* separator = "";
   for (const PlannedInstall& entry : result.plan.entries) {
+    const bool package = entry.kind == EntryKind::Package;
     out << separator << "{\"name\":" << JsonString(GbkForDisplay(entry.name)) << ",\"install\":\""
-        << (entry.package ? "package" : "file") << "\"";
-    if (!entry.package) out << ",\"destination\":" << JsonString(GbkForDisplay(entry.destination));
+        << InstallVerb(entry.kind) << "\"";
+    if (entry.marked) {
+      out << ",\"kind\":\"" << EntryKindText(entry.kind) << "\",\"coding\":";
+      if (entry.kind == EntryKind::Removal) {
+        out << "null";
+      } else {
+        out << "\"" << CodingName(entry.coding) << "\"";
+      }
+    }
+    if (!package) out << ",\"destination\":" << JsonString(GbkForDisplay(entry.destination));
     out << ",\"action\":\"" << InstallActionName(entry.action) << "\"}";
     separator = ",";
   }
@@ -153,7 +168,7 @@ void PrintText(const CheckResult& result, std::ostream& out) {
   for (const PlannedInstall& entry : result.plan.entries) {
     std::string action = InstallActionName(entry.action);
     out << "  " << action << std::string(9 - action.size(), ' ') << GbkForDisplay(entry.name);
-    if (entry.package) {
+    if (entry.kind == EntryKind::Package) {
       out << " -> the game's launcher\n";
     } else {
       out << " -> " << GbkForDisplay(entry.destination) << "\n";

@@ -94,6 +94,16 @@ bool PathExists(const std::string& path) {
 #endif
 }
 
+bool IsSymbolicLink(const std::string& path) {
+#ifdef _WIN32
+  DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+#else
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+#endif
+}
+
 bool IsReadOnlyOrHidden(const std::string& path) {
 #ifdef _WIN32
   DWORD attributes = Attributes(path);
@@ -112,9 +122,11 @@ bool CloseDirectory(DIR* dir) { return closedir(dir) == 0; }
 using UniqueDir = UniqueResource<DIR*, CloseDirectory>;
 #endif
 
-// Children of one directory: names of files and of subdirectories.
+// Children of one directory: names of files and of subdirectories. With
+// `links`, symbolic links go there and are not followed.
 bool ListDirectory(const std::string& directory, std::vector<std::string>* files,
-                   std::vector<std::string>* subdirectories, std::string* error) {
+                   std::vector<std::string>* subdirectories, std::string* error,
+                   std::vector<std::string>* links = nullptr) {
 #ifdef _WIN32
   WIN32_FIND_DATAW data;
   UniqueFindHandle found(FindFirstFileW(Wide(JoinPath(directory, "*")).c_str(), &data));
@@ -126,7 +138,9 @@ bool ListDirectory(const std::string& directory, std::vector<std::string>* files
     std::wstring name = data.cFileName;
     if (name == L"." || name == L"..") continue;
     std::string utf8 = WideToUtf8(name);
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    if (links && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      links->push_back(utf8);
+    } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       subdirectories->push_back(utf8);
     } else {
       files->push_back(utf8);
@@ -142,10 +156,14 @@ bool ListDirectory(const std::string& directory, std::vector<std::string>* files
     std::string name = item->d_name;
     if (name == "." || name == "..") continue;
     std::string path = JoinPath(directory, name);
-    if (IsDirectory(path)) {
+    if (links && IsSymbolicLink(path)) {
+      links->push_back(name);
+    } else if (IsDirectory(path)) {
       subdirectories->push_back(name);
     } else if (IsRegularFile(path)) {
       files->push_back(name);
+    } else if (links && !PathExists(path)) {
+      links->push_back(name);  // vanished, or a link that changed under us
     }
   }
 #endif
@@ -153,23 +171,25 @@ bool ListDirectory(const std::string& directory, std::vector<std::string>* files
 }
 
 bool ListBelow(const std::string& root, const std::string& relative,
-               std::vector<std::string>* result, std::string* error, int depth) {
+               std::vector<std::string>* result, std::string* error,
+               std::vector<std::string>* links, int depth) {
   // A directory loop through links would recurse forever.
   if (depth > 64) {
     *error = "directories nested too deeply below " + root;
     return false;
   }
-  std::vector<std::string> files, subdirectories;
+  std::vector<std::string> files, subdirectories, linkNames;
   std::string directory = relative.empty() ? root : JoinPath(root, relative);
-  if (!ListDirectory(directory, &files, &subdirectories, error)) return false;
-  for (const std::string& name : files) {
-    result->push_back(relative.empty() ? name : relative + "/" + name);
+  if (!ListDirectory(directory, &files, &subdirectories, error, links ? &linkNames : nullptr)) {
+    return false;
   }
+  auto below = [&](const std::string& name) {
+    return relative.empty() ? name : relative + "/" + name;
+  };
+  for (const std::string& name : files) result->push_back(below(name));
+  for (const std::string& name : linkNames) links->push_back(below(name));
   for (const std::string& name : subdirectories) {
-    if (!ListBelow(root, relative.empty() ? name : relative + "/" + name, result, error,
-                   depth + 1)) {
-      return false;
-    }
+    if (!ListBelow(root, below(name), result, error, links, depth + 1)) return false;
   }
   return true;
 }
@@ -177,23 +197,28 @@ bool ListBelow(const std::string& root, const std::string& relative,
 }  // namespace
 
 bool ListFilesBelow(const std::string& directory, std::vector<std::string>* files,
-                    std::string* error) {
+                    std::string* error, std::vector<std::string>* links) {
   files->clear();
-  if (!ListBelow(directory, "", files, error, 0)) return false;
+  if (links) links->clear();
+  if (!ListBelow(directory, "", files, error, links, 0)) return false;
   std::sort(files->begin(), files->end());
+  if (links) std::sort(links->begin(), links->end());
   return true;
 }
 
 bool FindIgnoringCase(const std::string& directory, const std::string& name, std::string* path) {
   std::string exact = JoinPath(directory, name);
-  if (PathExists(exact)) {  // on Windows this already ignores case
+  // On Windows this already ignores case. A link counts as what it is, even
+  // one that leads nowhere: the caller decides what a link means.
+  if (PathExists(exact) || IsSymbolicLink(exact)) {
     *path = exact;
     return true;
   }
-  std::vector<std::string> names, subdirectories;
+  std::vector<std::string> names, subdirectories, links;
   std::string error;
-  if (!ListDirectory(directory, &names, &subdirectories, &error)) return false;
+  if (!ListDirectory(directory, &names, &subdirectories, &error, &links)) return false;
   names.insert(names.end(), subdirectories.begin(), subdirectories.end());
+  names.insert(names.end(), links.begin(), links.end());
   std::sort(names.begin(), names.end());  // several matches: the same one every time
   for (const std::string& candidate : names) {
     if (EqualsIgnoringAsciiCase(candidate, name)) {

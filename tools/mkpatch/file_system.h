@@ -17,6 +17,9 @@ bool SeekTo(FILE* file, uint64_t offset);
 bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);
 bool PathExists(const std::string& path);
+// A symbolic link (on Windows any reparse point: links and junctions), not
+// what it points at.
+bool IsSymbolicLink(const std::string& path);
 // What keeps the updater from replacing a file: Windows' read-only or hidden
 // attribute; elsewhere no write permission at all, which Wine shows as read-only.
 bool IsReadOnlyOrHidden(const std::string& path);
@@ -27,9 +30,11 @@ bool IsReadOnlyOrHidden(const std::string& path);
 bool FindIgnoringCase(const std::string& directory, const std::string& name, std::string* path);
 
 // Every regular file below `directory`, as paths relative to it with '/'
-// between the parts, sorted bytewise so that builds are reproducible.
+// between the parts, sorted bytewise so that builds are reproducible. With
+// `links`, symbolic links are never followed: their relative paths (sorted)
+// go there instead; without it they are followed as their targets.
 bool ListFilesBelow(const std::string& directory, std::vector<std::string>* files,
-                    std::string* error);
+                    std::string* error, std::vector<std::string>* links = nullptr);
 
 // Creates `directory` and its missing parents.
 bool MakeDirectories(const std::string& directory);

@@ -3,23 +3,31 @@
 #include <cstdio>
 #include <string>
 
+#include "entry_decode.h"
 #include "file_source.h"
 #include "file_system.h"
+#include "install_target.h"
 #include "json_text.h"
 #include "name_encoding.h"
 #include "payload_check.h"
 
 namespace {
 
-bool Inspect(const Options& options, PayloadReport* report, std::ostream& err) {
-  UniqueFile file = OpenFile(options.file, "rb");
+// The file kept open, for the reads that follow the inspection.
+struct Inspection {
+  UniqueFile file;
   uint64_t size = 0;
-  if (!file || !FileSize(file.Get(), &size)) {
+  PayloadReport report;
+};
+
+bool Inspect(const Options& options, Inspection* inspection, std::ostream& err) {
+  inspection->file = OpenFile(options.file, "rb");
+  if (!inspection->file || !FileSize(inspection->file.Get(), &inspection->size)) {
     err << "mkpatch: cannot open " << options.file << "\n";
     return false;
   }
-  FilePayloadSource source(file.Get(), size);
-  *report = InspectPayload(source);
+  FilePayloadSource source(inspection->file.Get(), inspection->size);
+  inspection->report = InspectPayload(source);
   return true;
 }
 
@@ -42,8 +50,32 @@ std::string DigestSummary(const PayloadReport& report) {
   return text + " (DOES NOT MATCH: the updater will refuse this file)";
 }
 
-const char* InstallKind(const std::string& name) {
-  return IsPackageName(name) ? "package" : "file";
+bool NamesSource(const EntryDescriptor& d) {
+  return d.coding == EntryCoding::Delta || d.kind == EntryKind::Removal;
+}
+
+// The fields a descriptor adds to an entry; plain entries keep their four.
+void PrintDescriptorJson(const PayloadEntry& entry, const EntryDetail& detail, std::ostream& out) {
+  const EntryDescriptor& d = detail.descriptor;
+  const bool removal = d.kind == EntryKind::Removal;
+  out << ",\"kind\":\"" << EntryKindText(d.kind) << "\",\"coding\":"
+      << (removal ? std::string("null") : std::string("\"") + CodingName(d.coding) + "\"")
+      << ",\"storedSize\":" << StoredSize(entry, detail)
+      << ",\"decodedSize\":" << (removal ? std::string("null") : std::to_string(d.decodedSize))
+      << ",\"destination\":";
+  const std::string destination = DestinationOf(entry, detail);
+  out << (d.kind == EntryKind::Package ? std::string("null")
+                                       : JsonString(GbkForDisplay(destination)));
+  out << ",\"decodedMd5\":"
+      << (removal ? std::string("null") : "\"" + DigestHex(d.decodedMd5) + "\"");
+  if (NamesSource(d)) {
+    out << ",\"sourceSize\":" << d.sourceSize << ",\"sourceMd5\":\"" << DigestHex(d.sourceMd5)
+        << "\"";
+  } else {
+    out << ",\"sourceSize\":null,\"sourceMd5\":null";
+  }
+  out << ",\"sourcePath\":"
+      << (d.sourcePath.empty() ? std::string("null") : JsonString(GbkForDisplay(d.sourcePath)));
 }
 
 void PrintJson(const PayloadReport& report, std::ostream& out) {
@@ -62,13 +94,38 @@ void PrintJson(const PayloadReport& report, std::ostream& out) {
   }
   out << ",\"entries\":[";
   const char* separator = "";
-  for (const PayloadEntry& entry : report.table.entries) {
+  for (size_t i = 0; i < report.table.entries.size(); ++i) {
+    const PayloadEntry& entry = report.table.entries[i];
+    const EntryDetail& detail = report.details[i];
     out << separator << "{\"name\":" << JsonString(GbkForDisplay(entry.name))
         << ",\"size\":" << entry.size << ",\"offset\":" << entry.dataOffset << ",\"install\":\""
-        << InstallKind(entry.name) << "\"}";
+        << InstallVerb(InstallKindOf(entry, detail)) << "\"";
+    if (detail.HasDescriptor()) PrintDescriptorJson(entry, detail, out);
+    out << "}";
     separator = ",";
   }
   out << "]}\n";
+}
+
+// The second line of a marked entry: how it is stored and where it goes.
+void PrintDescriptorText(const PayloadEntry& entry, const EntryDetail& detail, std::ostream& out) {
+  const EntryDescriptor& d = detail.descriptor;
+  const std::string destination = GbkForDisplay(DestinationOf(entry, detail));
+  out << "      " << EntryKindText(d.kind);
+  if (d.kind == EntryKind::Removal) {
+    out << ": removes " << destination << " if it holds " << d.sourceSize << " bytes, md5 "
+        << DigestHex(d.sourceMd5) << "\n";
+    return;
+  }
+  out << ", " << CodingName(d.coding) << ", " << StoredSize(entry, detail) << " -> "
+      << d.decodedSize << " bytes, md5 " << DigestHex(d.decodedMd5) << ", to "
+      << (d.kind == EntryKind::Package ? "the game's launcher" : destination);
+  if (d.coding == EntryCoding::Delta) {
+    out << ", from ";
+    if (!d.sourcePath.empty()) out << GbkForDisplay(d.sourcePath) << ", ";
+    out << d.sourceSize << " bytes, md5 " << DigestHex(d.sourceMd5);
+  }
+  out << "\n";
 }
 
 void PrintText(const PayloadReport& report, std::ostream& out) {
@@ -83,21 +140,25 @@ void PrintText(const PayloadReport& report, std::ostream& out) {
         << report.signature.tableOffset << " (the payload ends at byte " << report.payloadEnd
         << ")\n";
   }
-  int ordinal = 0;
-  for (const PayloadEntry& entry : report.table.entries) {
+  for (size_t i = 0; i < report.table.entries.size(); ++i) {
+    const PayloadEntry& entry = report.table.entries[i];
+    const EntryDetail& detail = report.details[i];
     char line[96];
-    std::snprintf(line, sizeof line, "%5d %12lu %12llu  %-7s  ", ++ordinal,
+    std::snprintf(line, sizeof line, "%5d %12lu %12llu  %-7s  ", static_cast<int>(i + 1),
                   static_cast<unsigned long>(entry.size),
-                  static_cast<unsigned long long>(entry.dataOffset), InstallKind(entry.name));
+                  static_cast<unsigned long long>(entry.dataOffset),
+                  InstallVerb(InstallKindOf(entry, detail)));
     out << line << GbkForDisplay(entry.name) << "\n";
+    if (detail.HasDescriptor()) PrintDescriptorText(entry, detail, out);
   }
 }
 
 }  // namespace
 
 int RunList(const Options& options, std::ostream& out, std::ostream& err) {
-  PayloadReport report;
-  if (!Inspect(options, &report, err)) return 1;
+  Inspection inspection;
+  if (!Inspect(options, &inspection, err)) return 1;
+  const PayloadReport& report = inspection.report;
   for (const std::string& problem : report.structuralProblems) {
     err << "mkpatch: " << options.file << ": " << problem << "\n";
   }
@@ -111,11 +172,34 @@ int RunList(const Options& options, std::ostream& out, std::ostream& err) {
 }
 
 int RunVerify(const Options& options, std::ostream& out, std::ostream& err) {
-  PayloadReport report;
-  if (!Inspect(options, &report, err)) return 1;
+  Inspection inspection;
+  if (!Inspect(options, &inspection, err)) return 1;
+  PayloadReport& report = inspection.report;
+  const bool decodable = report.Readable();  // entries are decoded only in a sound table
+  if (decodable) {
+    FilePayloadSource source(inspection.file.Get(), inspection.size);
+    for (const std::string& problem : CheckEntryContents(source, report)) {
+      report.structuralProblems.push_back(problem);
+    }
+  }
   size_t count = report.structuralProblems.size() + report.writerProblems.size();
   if (report.trailerRead && report.trailer.magic == PATCH_TRAILER_MAGIC) {
     out << "digest: " << DigestSummary(report) << "\n";
+  }
+  size_t decoded = 0, deltas = 0;
+  for (const EntryDetail& detail : report.details) {
+    if (!detail.HasDescriptor() || detail.descriptor.kind == EntryKind::Removal) continue;
+    ++decoded;
+    if (detail.descriptor.coding == EntryCoding::Delta) ++deltas;
+  }
+  if (decoded > 0 && decodable) {
+    out << "decoded: " << decoded << (decoded == 1 ? " entry" : " entries")
+        << " against their descriptors";
+    if (deltas > 0) {
+      out << " (" << deltas << (deltas == 1 ? " delta" : " deltas")
+          << " against zeros: bounds and sizes only)";
+    }
+    out << "\n";
   }
   for (const std::string& problem : report.structuralProblems)
     out << "problem: " << problem << "\n";

@@ -23,16 +23,22 @@ std::string InstallFileName(const std::string& gbkName) {
 }
 
 std::vector<std::string> FindInstallClashes(const std::vector<std::string>& gbkNames) {
-  std::vector<std::string> problems;
-  std::map<std::string, std::string> seen;  // folded file name -> first entry
+  std::vector<InstalledAt> entries;
   for (const std::string& name : gbkNames) {
-    if (IsPackageName(ExtractName(name))) continue;
-    const std::string fileName = InstallFileName(name);
-    auto inserted = seen.emplace(FoldEntryName(fileName), name);
+    if (!IsPackageName(ExtractName(name))) entries.push_back({name, InstallFileName(name)});
+  }
+  return FindDestinationClashes(entries);
+}
+
+std::vector<std::string> FindDestinationClashes(const std::vector<InstalledAt>& entries) {
+  std::vector<std::string> problems;
+  std::map<std::string, std::string> seen;  // folded destination -> first entry's name
+  for (const InstalledAt& entry : entries) {
+    auto inserted = seen.emplace(FoldEntryName(entry.destination), entry.name);
     const std::string& first = inserted.first->second;
-    if (inserted.second || FoldEntryName(first) == FoldEntryName(name)) continue;
-    problems.push_back("entries " + GbkForDisplay(first) + " and " + GbkForDisplay(name) +
-                       " would both install as " + GbkForDisplay(fileName) +
+    if (inserted.second || FoldEntryName(first) == FoldEntryName(entry.name)) continue;
+    problems.push_back("entries " + GbkForDisplay(first) + " and " + GbkForDisplay(entry.name) +
+                       " would both install as " + GbkForDisplay(entry.destination) +
                        " in the game directory");
   }
   return problems;
@@ -48,4 +54,30 @@ std::vector<std::string> DirectoryPartNotes(const std::vector<std::string>& gbkN
                     " (the updater puts plain files into the game directory itself)");
   }
   return notes;
+}
+
+std::string DestinationOf(const PayloadEntry& entry, const EntryDetail& detail) {
+  switch (InstallKindOf(entry, detail)) {
+    case EntryKind::Package:
+      return "";
+    case EntryKind::PlainFile:
+      return InstallFileName(entry.name);
+    case EntryKind::PathFile:
+    case EntryKind::Removal:
+      return detail.descriptor.path;
+  }
+  return "";
+}
+
+const char* InstallVerb(EntryKind kind) {
+  switch (kind) {
+    case EntryKind::Package:
+      return "package";
+    case EntryKind::PlainFile:
+    case EntryKind::PathFile:
+      return "file";
+    case EntryKind::Removal:
+      return "remove";
+  }
+  return "file";
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "entry_details.h"
+
 // The file name a plain entry is installed under: the text after the last
 // '\\' or '/', found without splitting double-byte characters (GBK in, GBK out).
 std::string InstallFileName(const std::string& gbkName);
@@ -15,6 +17,21 @@ std::string InstallFileName(const std::string& gbkName);
 // both entries. Names that are one file anyway are left to FindNameClashes.
 std::vector<std::string> FindInstallClashes(const std::vector<std::string>& gbkNames);
 
+// An entry and the path in the game directory it installs at (GBK).
+struct InstalledAt {
+  std::string name;
+  std::string destination;
+};
+// FindInstallClashes over entries of every kind that writes a file.
+std::vector<std::string> FindDestinationClashes(const std::vector<InstalledAt>& entries);
+
 // For each plain entry whose name holds directory parts, a note that it
 // lands in the game directory under its last part ("data\y.dat installs as y.dat").
 std::vector<std::string> DirectoryPartNotes(const std::vector<std::string>& gbkNames);
+
+// Where the updater puts an entry, as GBK: a path inside the game directory
+// (a plain file's last part, a marked entry's path); empty for a package.
+std::string DestinationOf(const PayloadEntry& entry, const EntryDetail& detail);
+
+// "package", "file" or "remove": what the updater does with an entry.
+const char* InstallVerb(EntryKind kind);

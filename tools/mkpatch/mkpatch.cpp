@@ -2,6 +2,7 @@
 
 #include "build_command.h"
 #include "check_command.h"
+#include "diff_command.h"
 #include "extract_command.h"
 #include "inspect_command.h"
 #include "options.h"
@@ -19,6 +20,8 @@ int RunMkpatch(const std::vector<std::string>& args, std::ostream& out, std::ost
       return 0;
     case Command::Build:
       return RunBuild(options, out, err);
+    case Command::Diff:
+      return RunDiff(options, out, err);
     case Command::List:
       return RunList(options, out, err);
     case Command::Verify:

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-enum class Command { Help, Build, List, Verify, Extract, Check };
+enum class Command { Help, Build, Diff, List, Verify, Extract, Check };
 
 // One build input: a file or directory, or a file under an explicit name.
 struct BuildInput {
@@ -15,17 +15,24 @@ struct BuildInput {
 
 struct Options {
   Command command = Command::Help;
-  // build
+  // build and diff
   std::string output;
-  std::string stub;  // empty: a bare payload (.tpk package)
+  std::string stub;  // empty: a bare payload (.tpk package); diff needs one
   std::string baseVersion;
   std::string targetVersion;
+  // build
   bool replacePayload = false;
+  bool compress = false;  // entries compressed behind descriptors
   std::vector<BuildInput> inputs;
+  // diff: the two release trees, and packages for the launcher
+  std::string oldDir;
+  std::string newDir;
+  std::vector<std::string> packages;
   // list, verify, extract, check
   std::string file;
   std::string directory;  // extract: where to; check: the game directory
-  bool json = false;
+  std::string baseDir;    // extract: the installed game deltas apply to
+  bool json = false;      // list, check, diff
 };
 
 // False (with a message) on a usage error.

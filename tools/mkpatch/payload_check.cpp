@@ -10,6 +10,36 @@ namespace {
 
 std::string Number(uint64_t value) { return std::to_string(value); }
 
+// Marking and descriptor of every entry; a descriptor the updater cannot use
+// makes it refuse the file.
+void ReadDetails(PayloadSource& source, PayloadReport* report) {
+  const std::vector<PayloadEntry>& entries = report->table.entries;
+  report->details.resize(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const std::string problem = ReadEntryDetail(source, entries[i], &report->details[i]);
+    if (!problem.empty()) {
+      report->structuralProblems.push_back("entry " + Number(i + 1) + " (" +
+                                           GbkForDisplay(entries[i].name) + "): " + problem);
+    }
+  }
+}
+
+// Names that would land on one file: entries installed at a path are
+// compared by their paths (their names are only the paths' last parts).
+void CheckClashes(const PayloadReport& report, std::vector<std::string>* problems) {
+  std::vector<std::string> names, paths;
+  for (size_t i = 0; i < report.table.entries.size(); ++i) {
+    const EntryKind kind = InstallKindOf(report.table.entries[i], report.details[i]);
+    if (kind == EntryKind::PathFile || kind == EntryKind::Removal) {
+      paths.push_back(report.details[i].descriptor.path);
+    } else {
+      names.push_back(report.table.entries[i].name);
+    }
+  }
+  for (const std::string& clash : FindNameClashes(names)) problems->push_back(clash);
+  for (const std::string& clash : FindNameClashes(paths)) problems->push_back(clash);
+}
+
 void CheckVersions(const PatchTrailer& trailer, std::vector<std::string>* problems) {
   const char* labels[2] = {"base", "target"};
   const char* fields[2] = {trailer.baseVersion, trailer.targetVersion};
@@ -104,6 +134,7 @@ PayloadReport InspectPayload(PayloadSource& file) {
                             : " at entry " + Number(report.table.failedEntry + 1);
     structural.push_back(std::string(PayloadErrorText(report.table.error)) + where);
   }
+  if (report.table.error == PayloadError::None) ReadDetails(source, &report);
   CheckDigest(source, &report);
 
   CheckVersions(trailer, &report.writerProblems);
@@ -115,9 +146,7 @@ PayloadReport InspectPayload(PayloadSource& file) {
     } else if (report.table.entriesEnd > trailerOffset) {  // only with no entries
       report.writerProblems.push_back("first entry offset lies past the trailer");
     }
-    std::vector<std::string> names;
-    for (const PayloadEntry& entry : report.table.entries) names.push_back(entry.name);
-    for (const std::string& clash : FindNameClashes(names)) report.writerProblems.push_back(clash);
+    CheckClashes(report, &report.writerProblems);
   }
   if (report.fileSize >= (uint64_t(1) << 31)) {
     report.writerProblems.push_back("file is 2 GiB or larger");

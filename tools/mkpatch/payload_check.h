@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "entry_details.h"
 #include "payload_digest.h"
 #include "payload_table.h"
 #include "signed_image.h"
@@ -17,6 +18,8 @@ struct PayloadReport {
   bool trailerRead = false;
   PatchTrailer trailer{};
   PayloadTable table;
+  // One per entry of a sound table: marking and descriptor.
+  std::vector<EntryDetail> details;
   PayloadDigestRecord digest;  // the record in the trailer, if any
   // For a present record: what the entry region hashes to, and whether it
   // matches (a region that cannot be read whole never matches).

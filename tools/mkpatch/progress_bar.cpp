@@ -19,6 +19,12 @@ void ProgressBar::Advance(uint64_t bytes) {
   if (enabled_) Draw();
 }
 
+void ProgressBar::SetDone(uint64_t done) {
+  if (done <= done_) return;
+  done_ = done;
+  if (enabled_) Draw();
+}
+
 void ProgressBar::Draw() {
   const int width = 40;
   uint64_t done = done_ < total_ ? done_ : total_;

@@ -14,6 +14,9 @@ class ProgressBar {
   ProgressBar& operator=(const ProgressBar&) = delete;
 
   void Advance(uint64_t bytes);
+  // For work that reports how far it has come rather than each step.
+  uint64_t Done() const { return done_; }
+  void SetDone(uint64_t done);
 
   // Below this many bytes a job is over too soon for a bar to help.
   static constexpr uint64_t kMinimumTotal = 16ull * 1024 * 1024;
