@@ -1,0 +1,110 @@
+#!/usr/bin/env python3
+"""run.sh end to end without the registry: two releases made here are put in
+its cache under npm's names, and a stand-in mkpatch answers `diff --json`.
+
+Run: python3 -m unittest discover -s bench/delta -p 'test_*.py'
+"""
+
+import csv
+import os
+import random
+import subprocess
+import tarfile
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+# Lists the new tree's files as a diff would, each stored at a tenth of its
+# size, and writes the stub with some bytes after it as the updater.
+FAKE_MKPATCH = r"""#!/usr/bin/env bash
+set -euo pipefail
+[ "$1" = verify ] && exit 0
+args=("$@"); n=${#args[@]}
+old=${args[$((n - 3))]} new=${args[$((n - 2))]}
+out=$3 stub=$5
+{ cat "$stub"; printf 'payload'; } >"$out"
+printf '{"files": ['
+sep=""
+while IFS= read -r -d '' rel; do
+  size=$(stat -c %s "$new/$rel")
+  action=whole; [ -f "$old/$rel" ] || action=new
+  printf '%s{"path": "%s", "action": "%s", "newSize": %s, "stored": %s}' \
+    "$sep" "${rel//\//\\\\}" "$action" "$size" $((size / 10))
+  sep=", "
+done < <(cd "$new" && find . -type f -printf '%P\0')
+printf ']}\n'
+"""
+
+
+def release(folder, files):
+    """A tarball laid out as npm packs one: everything under package/."""
+    path = folder + ".tgz"
+    with tarfile.open(path, "w:gz") as tar:
+        for name, data in files.items():
+            file = os.path.join(folder, name)
+            os.makedirs(os.path.dirname(file), exist_ok=True)
+            with open(file, "wb") as f:
+                f.write(data)
+            tar.add(file, arcname="package/" + name)
+    return path
+
+
+class RunScriptTest(unittest.TestCase):
+    def test_measures_changed_and_new_files_and_reads_ours(self):
+        tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(tmp.cleanup)
+        build, dist = os.path.join(tmp.name, "build"), os.path.join(tmp.name, "dist")
+        cache = os.path.join(build, "bench", "delta", "cache")
+        os.makedirs(cache)
+        rng = random.Random(7)
+        program = bytes(rng.getrandbits(8) for _ in range(60000))
+        changed = program[:30000] + b"fixed" + program[30005:]
+        same = b"unchanged\n" * 100
+        release(os.path.join(cache, "t-app-1.0.0"),
+                {"bin/app.exe": program, "readme.txt": same, "gone.txt": b"old\n"})
+        release(os.path.join(cache, "t-app-1.0.1"),
+                {"bin/app.exe": changed, "readme.txt": same, "lib/extra.dll": program[:9000]})
+        os.makedirs(dist)
+        with open(os.path.join(dist, "Update.exe"), "wb") as f:
+            f.write(b"MZ" + bytes(998))
+        mkpatch = os.path.join(dist, "mkpatch")
+        with open(mkpatch, "w") as f:
+            f.write(FAKE_MKPATCH)
+        os.chmod(mkpatch, 0o755)
+        pairs = os.path.join(tmp.name, "pairs.txt")
+        with open(pairs, "w") as f:
+            f.write("# a comment line\n@t/app 1.0.0 1.0.1  # and one after\n")
+
+        env = dict(os.environ, BUILD=build, DIST=dist, DELTA_BENCH_PAIRS=pairs)
+        run = subprocess.run([os.path.join(HERE, "run.sh")], env=env, capture_output=True,
+                             text=True, timeout=300)
+        self.assertEqual(run.returncode, 0, run.stderr)
+
+        work = os.path.join(build, "bench", "delta")
+        with open(os.path.join(work, "results.tsv")) as f:
+            rows = list(csv.DictReader(f, delimiter="\t"))
+        made = {(r["path"], r["tool"]): r for r in rows}
+        self.assertEqual(sorted({(r["path"], r["kind"]) for r in rows}),
+                         [("bin/app.exe", "changed"), ("lib/extra.dll", "new")])
+        self.assertEqual(sorted(t for p, t in made if p == "lib/extra.dll"), ["xz", "zstd"])
+        self.assertTrue(all(r["verified"] == "1" for r in rows), rows)
+        # Five changed bytes in 60000 random ones: a delta is tiny, compression is not.
+        for tool in ("bsdiff", "xdelta3", "zstd-patch"):
+            self.assertLess(int(made[("bin/app.exe", tool)]["bytes"]), 1000, tool)
+        self.assertGreater(int(made[("bin/app.exe", "xz")]["bytes"]), 55000)
+
+        with open(os.path.join(work, "report.md")) as f:
+            text = f.read()
+        self.assertEqual(text.strip(), run.stdout.strip())
+        self.assertIn("files changed 1, new 1, removed 1, unchanged 1.", text)
+        self.assertIn("| 6,000 (whole) |", text)
+        self.assertIn("| 900 (new) |", text)
+        self.assertIn("| 1,007 (7) |", text)
+        self.assertIn("- mkpatch diff: `$DIST/mkpatch diff -o OUT --stub $DIST/Update.exe "
+                      "--base 1.0.0.1 --target 1.0.0.2 OLD NEW --json`", text)
+        self.assertIn("- bsdiff: `bsdiff OLD NEW OUT`", text)
+
+
+if __name__ == "__main__":
+    unittest.main()
