@@ -43,29 +43,36 @@ list_game() {
 }
 win_path() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 
-# A game installation at the base version with the launcher stand-in.
+# A game installation at the base version: the old build (with the
+# launcher stand-in), and the configuration the game keeps beside it.
 make_game() {
   rm -rf "$GAME"
-  mkdir -p "$GAME/Config" "$GAME/launch"
+  mkdir -p "$GAME"
+  cp -r "$WORK/build-$BASE/." "$GAME/"
+  mkdir -p "$GAME/Config"
   printf '[Version]\r\nGameVersion=%s\r\n' "$BASE" >"$GAME/Config/Client.ini"
   printf 'config\r\n' >"$GAME/Config/config.ini"
-  printf 'Orvenna %s\r\n' "$BASE" >"$GAME/readme.txt"
-  cp "$LAUNCHER" "$GAME/launch/launch.exe"
 }
 
 rm -rf "$WORK"
 mkdir -p "$WORK/package/maps" "$WORK/package/sounds" "$WORK/plain"
 
-say "1. A sample patch $BASE -> $TARGET, made with mkpatch"
+say "1. Two builds of the game, and a patch $BASE -> $TARGET made from them with mkpatch diff"
+# The release trees as the build machine leaves them; the old one is what
+# the player has installed.
+python3 "$ROOT/demo/make_builds.py" "$WORK/build-$BASE" "$WORK/build-$TARGET" "$LAUNCHER"
 printf 'town map of %s\n' "$TARGET" >"$WORK/package/maps/town.map"
 head -c 200000 /dev/urandom >"$WORK/package/sounds/theme.ogg"
-printf 'Orvenna %s\r\n' "$TARGET" >"$WORK/plain/readme.txt"
-printf 'New in %s: a town map and a theme.\r\n' "$TARGET" >"$WORK/plain/patch_notes.txt"
 "$MKPATCH" build -o "$WORK/content.tpk" --base "$BASE" --target "$TARGET" "$WORK/package" >/dev/null
-"$MKPATCH" build -o "$WORK/Update-unsigned.exe" --stub "$HOST_EXE" --base "$BASE" \
-  --target "$TARGET" "$WORK/content.tpk" "$WORK/plain/readme.txt" "$WORK/plain/patch_notes.txt" \
-  >/dev/null
-"$MKPATCH" list "$WORK/Update-unsigned.exe" | sed 's/^/    /'
+echo "    The builds differ in:"
+diff -rq "$WORK/build-$BASE" "$WORK/build-$TARGET" | sed "s|$WORK/||g; s/^/      /"
+echo "    mkpatch diff (what it ships of each file):"
+"$MKPATCH" diff -o "$WORK/Update-unsigned.exe" --stub "$HOST_EXE" --base "$BASE" \
+  --target "$TARGET" "$WORK/build-$BASE" "$WORK/build-$TARGET" "$WORK/content.tpk" 2>&1 |
+  sed 's/^/      /'
+new_bytes=$(cd "$WORK/build-$TARGET" && find . -type f -print0 | du -cb --files0-from=- | tail -n 1 | cut -f1)
+echo "    The whole new build is $new_bytes bytes; the updater, program included, is" \
+  "$(stat -c %s "$WORK/Update-unsigned.exe") bytes."
 
 say "2. Signed as a release engineer would, with a throw-away self-signed certificate"
 rm -rf "$SIGNING"
@@ -117,14 +124,18 @@ failed=0
 [ "$recorded" = "$actual" ] || { echo "FAIL: the recorded MD5 is not the updater's"; failed=1; }
 cmp -s "$GAME/maps/town.map" "$WORK/package/maps/town.map" ||
   { echo "FAIL: the package was not applied"; failed=1; }
-cmp -s "$GAME/readme.txt" "$WORK/plain/readme.txt" ||
-  { echo "FAIL: readme.txt was not replaced"; failed=1; }
-[ -f "$GAME/patch_notes.txt" ] || { echo "FAIL: patch_notes.txt is missing"; failed=1; }
+# Every file of the new build is in place, byte for byte, and the dropped
+# one is gone.
+(cd "$WORK/build-$TARGET" && find . -type f) | while read -r f; do
+  cmp -s "$WORK/build-$TARGET/$f" "$GAME/$f" || echo "FAIL: $f is not the new build's"
+done | tee "$WORK/mismatches.txt"
+[ -s "$WORK/mismatches.txt" ] && failed=1
+[ ! -e "$GAME/data/intro.bik" ] || { echo "FAIL: data/intro.bik, dropped by the new build, is still there"; failed=1; }
 if [ "$failed" -ne 0 ]; then
   echo "The update did not happen."
   exit 1
 fi
-echo "    OK: version $TARGET installed, files in place, MD5 matches md5sum."
+echo "    OK: version $TARGET installed, the game's files are the new build's, MD5 matches md5sum."
 
 say "6. The dialog during an interactive run (screenshot)"
 make_game

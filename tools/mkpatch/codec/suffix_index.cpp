@@ -2,8 +2,7 @@
 
 #include <divsufsort.h>
 
-#include <cstdio>
-#include <cstdlib>
+#include <new>
 
 namespace {
 
@@ -15,9 +14,9 @@ SuffixIndex::SuffixIndex(const unsigned char* data, size_t size)
     : data_(data), size_(size < kIndexLimit ? size : 0) {
   if (size_ == 0) return;
   suffixes_.resize(size_);
+  // It fails only when its working memory cannot be had.
   if (divsufsort(data_, suffixes_.data(), static_cast<saidx_t>(size_)) != 0) {
-    std::fprintf(stderr, "mkpatch: suffix sorting failed\n");
-    std::abort();
+    throw std::bad_alloc();
   }
 }
 

@@ -4,10 +4,12 @@
 // is safe.
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
+#include <zstd_errors.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <new>
 
 #include "delta_format.h"
 #include "varint.h"
@@ -18,13 +20,14 @@ struct FreeContext {
   void operator()(ZSTD_CCtx* context) const { ZSTD_freeCCtx(context); }
 };
 
+// Memory running out is the caller's to report (mkpatch says which file was
+// too large); any other refusal means these fixed parameters are broken.
 void Require(size_t result) {
-  // Only a broken build or exhausted memory makes zstd refuse these
-  // parameters; mkpatch cannot go on without its compressor.
-  if (ZSTD_isError(result)) {
-    std::fprintf(stderr, "mkpatch: zstd: %s\n", ZSTD_getErrorName(result));
-    std::abort();
-  }
+  if (!ZSTD_isError(result)) return;
+  if (ZSTD_getErrorCode(result) == ZSTD_error_memory_allocation) throw std::bad_alloc();
+  std::fprintf(stderr, "mkpatch: zstd refused its parameters (error %d)\n",
+               static_cast<int>(ZSTD_getErrorCode(result)));
+  std::abort();
 }
 
 using Context = std::unique_ptr<ZSTD_CCtx, FreeContext>;
@@ -32,7 +35,7 @@ using Context = std::unique_ptr<ZSTD_CCtx, FreeContext>;
 // The parameters every frame mkpatch writes shares.
 Context NewContext(int level, ZstdFrame frame) {
   Context context(ZSTD_createCCtx());
-  if (!context) Require(size_t(-1));
+  if (!context) throw std::bad_alloc();
   Require(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_compressionLevel, level));
   Require(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_checksumFlag, 0));
   Require(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_contentSizeFlag, 1));
