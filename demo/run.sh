@@ -65,7 +65,8 @@ printf 'town map of %s\n' "$TARGET" >"$WORK/package/maps/town.map"
 head -c 200000 /dev/urandom >"$WORK/package/sounds/theme.ogg"
 "$MKPATCH" build -o "$WORK/content.tpk" --base "$BASE" --target "$TARGET" "$WORK/package" >/dev/null
 echo "    The builds differ in:"
-diff -rq "$WORK/build-$BASE" "$WORK/build-$TARGET" | sed "s|$WORK/||g; s/^/      /"
+{ LC_ALL=C diff -rq "$WORK/build-$BASE" "$WORK/build-$TARGET" || true; } |
+  sed "s|$WORK/||g; s/^/      /"
 echo "    mkpatch diff (what it ships of each file):"
 "$MKPATCH" diff -o "$WORK/Update-unsigned.exe" --stub "$HOST_EXE" --base "$BASE" \
   --target "$TARGET" "$WORK/build-$BASE" "$WORK/build-$TARGET" "$WORK/content.tpk" 2>&1 |
