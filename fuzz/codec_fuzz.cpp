@@ -1,0 +1,55 @@
+// Feeds arbitrary stored bytes to the decoder the updater runs on every
+// compressed or delta entry, against an arbitrary installed file. Aborts when
+// it writes more than the file's size, or reports success with fewer.
+//
+// Input: byte 0 the coding; bytes 1-3 the decoded size (little-endian, so at
+// most 16 MiB and the runs stay quick); byte 4 the installed file's length
+// (0-255); that many bytes of installed file; the rest the stored bytes.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "entry_codec.h"
+#include "payload_table.h"
+
+namespace {
+
+void Require(bool condition) {
+  if (!condition) std::abort();
+}
+
+class CountingSink : public DecodeSink {
+ public:
+  explicit CountingSink(uint64_t limit) : limit_(limit) {}
+  bool Write(const unsigned char* data, uint32_t length) override {
+    (void)data;
+    written += length;
+    Require(written <= limit_);
+    return true;
+  }
+  uint64_t written = 0;
+
+ private:
+  uint64_t limit_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 5) return 0;
+  const uint32_t decodedSize = data[1] | data[2] << 8 | static_cast<uint32_t>(data[3]) << 16;
+  const size_t sourceSize = data[4];
+  if (size < 5 + sourceSize) return 0;
+  MemoryPayloadSource source(data + 5, sourceSize);
+  MemoryPayloadSource stored(data, size);
+  DecodeRequest request;
+  request.coding = static_cast<EntryCoding>(data[0] % 5);
+  request.stored = &stored;
+  request.storedBegin = 5 + sourceSize;
+  request.storedSize = size - request.storedBegin;
+  request.source = &source;
+  request.decodedSize = decodedSize;
+  CountingSink sink(decodedSize);
+  if (DecodeEntryData(request, sink) == DecodeError::None) Require(sink.written == decodedSize);
+  return 0;
+}
