@@ -1,0 +1,97 @@
+// mkpatch check is the release engineer's dry run of the updater: for each
+// state a player's game can be in, its verdict must be what the updater
+// then does. Both run here on the same files, mkpatch in-process.
+#include <sstream>
+
+#include "described_run.h"
+#include "mkpatch.h"
+
+namespace {
+
+class CheckAgreement : public DescribedRunTest {
+ protected:
+  // mkpatch check's exit code and report for this test's updater and game.
+  int Check(std::string* report) {
+    std::ostringstream out, err;
+    const int code = RunMkpatch({"check", updaterPath_, gameDir_}, out, err);
+    *report = out.str() + err.str();
+    return code;
+  }
+
+  // The check's verdict, then the run's outcome, must agree; the outcome is
+  // returned for the case's own expectations.
+  RunChecks ExpectAgreement(const char* state) {
+    std::string report;
+    const int verdict = Check(&report);
+    EXPECT_NE(verdict, 2) << report;
+    RunChecks checks;
+    const bool applied = Run(&checks) != 0;
+    EXPECT_EQ(verdict == 0, applied) << state << "\n" << report << "\nupdater: " << FirstWarning();
+    if (!checks.sourcesOk) {
+      EXPECT_NE(report.find("5"), std::string::npos) << "the check names exit code 5:\n" << report;
+    }
+    return checks;
+  }
+};
+
+TEST_F(CheckAgreement, OnEveryStateOfTheInstalledFiles) {
+  const std::string old = Pattern(30000, 11);
+  std::string fresh = old;
+  fresh.insert(1000, "a new function");
+  fresh[20000] ^= 0x10;
+  const Bytes updater =
+      BuildUpdater(64, {DeltaEntry("bin\\app.dll", old, fresh),
+                        PathFileEntry("data\\new.dat", Compressible(5000, 12), EntryCoding::Zstd),
+                        RemovalEntry("data\\gone.dat", "the old build's bytes")});
+  UseUpdater(updater);
+  InstallLauncherStandIn();
+
+  // The old build: applies.
+  Put("bin\\app.dll", old);
+  Put("data\\gone.dat", "the old build's bytes");
+  EXPECT_TRUE(ExpectAgreement("old build").sourcesOk);
+  EXPECT_EQ(fresh, Read("bin\\app.dll"));
+  EXPECT_FALSE(FileExists(Game("data\\gone.dat")));
+
+  // The same updater again on the finished update: every file is already
+  // new and the removed one gone. Applies, writing nothing.
+  SetInstalledVersion("1.4.1.33960");
+  EXPECT_TRUE(ExpectAgreement("already updated").sourcesOk);
+
+  // A source the player changed: refused with exit code 5 by both.
+  std::string changed = old;
+  changed[5] ^= 0x01;
+  Put("bin\\app.dll", changed);
+  Put("data\\gone.dat", "changed by the player");
+  SetInstalledVersion("1.4.1.33960");
+  EXPECT_FALSE(ExpectAgreement("changed source").sourcesOk);
+  EXPECT_EQ(changed, Read("bin\\app.dll"));
+
+  // A removal's file the player changed is kept, and does not stop the run.
+  Put("bin\\app.dll", old);
+  SetInstalledVersion("1.4.1.33960");
+  EXPECT_TRUE(ExpectAgreement("changed removal").sourcesOk);
+  EXPECT_EQ("changed by the player", Read("data\\gone.dat"));
+
+  // A version outside the patch's range: refused by both.
+  Put("bin\\app.dll", old);
+  SetInstalledVersion("1.4.1.30000");
+  EXPECT_FALSE(ExpectAgreement("old version").versionOk);
+}
+
+TEST_F(CheckAgreement, OnADamagedUpdater) {
+  const std::string old = Pattern(30000, 13);
+  std::string fresh = old;
+  fresh[100] ^= 0x01;
+  Bytes updater = BuildUpdater(64, {DeltaEntry("bin\\app.dll", old, fresh)});
+  ASSERT_TRUE(AddDigestRecord(updater));
+  // One stored byte changed after the payload digest was taken.
+  const Stored stored = StoredBytes(updater, 0);
+  updater[stored.begin + stored.size / 2] ^= 0x20;
+  UseUpdater(updater);
+  Put("bin\\app.dll", old);
+  ExpectAgreement("damaged updater");
+  EXPECT_EQ(old, Read("bin\\app.dll"));
+}
+
+}  // namespace
