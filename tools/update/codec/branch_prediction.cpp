@@ -13,13 +13,17 @@ uint32_t ReadLe32At(const unsigned char* p) {
 
 void CopyMap::Add(uint64_t oldStart, uint64_t newStart, uint64_t length) {
   if (length == 0 || length < minimumLength_ || entries_.size() >= COPY_MAP_MAX_ENTRIES) return;
-  entries_.push_back(Entry{oldStart, static_cast<uint32_t>(newStart - oldStart)});
+  entries_.push_back(Entry{oldStart, static_cast<uint32_t>(newStart - oldStart),
+                           static_cast<uint32_t>(entries_.size())});
 }
 
 void CopyMap::Finish() {
   // Of two copies from one place, the earlier command counts.
-  std::stable_sort(entries_.begin(), entries_.end(),
-                   [](const Entry& a, const Entry& b) { return a.oldStart < b.oldStart; });
+  // (A plain sort on the command order too: a stable sort would bring its
+  // merge buffers into the updater for nothing.)
+  std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
+    return a.oldStart != b.oldStart ? a.oldStart < b.oldStart : a.order < b.order;
+  });
   entries_.erase(
       std::unique(entries_.begin(), entries_.end(),
                   [](const Entry& a, const Entry& b) { return a.oldStart == b.oldStart; }),

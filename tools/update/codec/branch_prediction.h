@@ -43,6 +43,7 @@ class CopyMap {
   struct Entry {
     uint64_t oldStart;
     uint32_t shift;
+    uint32_t order;  // of the command, so that equal starts keep it
   };
   uint64_t minimumLength_;
   std::vector<Entry> entries_;
