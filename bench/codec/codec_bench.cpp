@@ -4,9 +4,14 @@
 // codec_bench decode OLD DATA OUT    decodes stored entry data against OLD
 //                                    (the coding is read from DATA's first byte,
 //                                    as written by encode)
+// codec_bench pair OLD NEW MiB      writes two builds of a program-like file
+//                                    of about MiB mebibytes: NEW has code
+//                                    inserted near the front (so pointers and
+//                                    calls after it move) and scattered edits
 // Files are read whole; OLD may be /dev/null. Times are printed on stderr.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -101,11 +106,61 @@ int Decode(const char* oldPath, const char* dataPath, const char* outPath) {
   return 0;
 }
 
+// A small generator, the same bytes on every platform.
+struct Generator {
+  uint32_t state;
+  uint32_t Next() { return (state = state * 1664525u + 1013904223u) >> 8; }
+};
+
+// Code-like bytes: instructions, calls to a few thousand functions, tables of
+// pointers into the image.
+void AppendProgram(Generator& random, size_t size, Bytes& out) {
+  const size_t end = out.size() + size;
+  while (out.size() < end) {
+    const uint32_t kind = random.Next() % 10;
+    if (kind < 6) {
+      for (int i = 0; i < 7; ++i)
+        out.push_back(static_cast<unsigned char>(0x50 + random.Next() % 64));
+    } else if (kind < 9) {
+      const uint32_t target = 0x1000 + (random.Next() % 4096) * 256;
+      const uint32_t displacement = target - static_cast<uint32_t>(out.size() + 5);
+      out.push_back(0xE8);
+      for (int k = 0; k < 4; ++k)
+        out.push_back(static_cast<unsigned char>(displacement >> (8 * k)));
+    } else {
+      for (int i = 0; i < 8; ++i) {
+        const uint32_t pointer = 0x400000u + (random.Next() % 4096) * 256;
+        for (int k = 0; k < 4; ++k) out.push_back(static_cast<unsigned char>(pointer >> (8 * k)));
+      }
+    }
+  }
+  out.resize(end);
+}
+
+int Pair(const char* oldPath, const char* newPath, size_t mebibytes) {
+  Generator random{2026};
+  Bytes old;
+  old.reserve(mebibytes << 20);
+  AppendProgram(random, mebibytes << 20, old);
+  // The next build: 64 KiB of new code a fifth of the way in, and one byte in
+  // 4096 changed.
+  const size_t at = old.size() / 5;
+  Bytes next(old.begin(), old.begin() + at);
+  AppendProgram(random, 64 << 10, next);
+  next.insert(next.end(), old.begin() + at, old.end());
+  for (size_t i = 0; i < next.size() / 4096; ++i) next[random.Next() % next.size()] ^= 0x11;
+  return WriteAll(oldPath, old) && WriteAll(newPath, next) ? 0 : 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 5 && std::strcmp(argv[1], "encode") == 0) return Encode(argv[2], argv[3], argv[4]);
   if (argc == 5 && std::strcmp(argv[1], "decode") == 0) return Decode(argv[2], argv[3], argv[4]);
-  std::fprintf(stderr, "usage: codec_bench encode OLD NEW OUT | decode OLD DATA OUT\n");
+  if (argc == 5 && std::strcmp(argv[1], "pair") == 0) {
+    return Pair(argv[2], argv[3], static_cast<size_t>(std::atoi(argv[4])));
+  }
+  std::fprintf(stderr,
+               "usage: codec_bench encode OLD NEW OUT | decode OLD DATA OUT | pair OLD NEW MiB\n");
   return 2;
 }

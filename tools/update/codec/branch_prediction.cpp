@@ -1,6 +1,9 @@
 #include "branch_prediction.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "opcode_scan.h"
 
 namespace {
 
@@ -50,9 +53,12 @@ void PredictBranches(const CopyMap& map, uint64_t oldPosition, uint32_t copyShif
 
   const size_t available = length + (lookahead < 4 ? lookahead : 4);
   while (i < length) {
+    const size_t next = NextBranchOpcode(old, i, length);
+    std::memcpy(out + i, old + i, next - i);
+    i = next;
+    if (i == length) break;
     const unsigned char opcode = old[i];
-    if ((opcode != 0xE8 && opcode != 0xE9) || i + 4 >= available ||
-        (old[i + 4] != 0x00 && old[i + 4] != 0xFF)) {
+    if (i + 4 >= available || (old[i + 4] != 0x00 && old[i + 4] != 0xFF)) {
       out[i] = opcode;
       ++i;
       continue;

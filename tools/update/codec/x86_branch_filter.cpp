@@ -1,5 +1,7 @@
 #include "x86_branch_filter.h"
 
+#include "opcode_scan.h"
+
 namespace {
 
 bool IsOpcode(unsigned char byte) { return byte == 0xE8 || byte == 0xE9; }
@@ -38,7 +40,13 @@ DecodeError X86BranchRestorer::Restore(unsigned char* bytes, size_t size) {
       --siteBytes_;
       continue;
     }
-    if (!IsOpcode(bytes[at])) continue;
+    if (!IsOpcode(bytes[at])) {
+      // Straight on to the next opcode, or to the end of the chunk.
+      const size_t next = NextBranchOpcode(bytes, at, size);
+      offset_ += next - at;
+      at = next;
+      if (at == size) break;
+    }
     unsigned char flag = 0;
     if (DecodeError error = ReadExactly(flags_, &flag, 1); error != DecodeError::None) {
       return error;

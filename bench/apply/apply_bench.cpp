@@ -1,0 +1,120 @@
+// The automatic run applying a patch that ships a file as a delta, against
+// the same run with the new file stored whole, on the same game; and the
+// run's peak memory.
+//   apply_bench compare OLD DELTA_UPDATER WHOLE_UPDATER RUNS
+//       OLD: the installed file (Windows path). Before every run the game
+//       holds OLD as engine.dll; the two updaters take turns, the first
+//       place alternating. Prints the best seconds of each and how many
+//       progress reports each run made.
+//   apply_bench peak OLD UPDATER
+//       one run, then the process's PeakWorkingSetSize.
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "host_hooks.h"
+#include "run_outcome.h"
+#include "update_session.h"
+
+namespace {
+
+std::string g_updater;
+uint32_t g_reports = 0;
+uint32_t g_byteReports = 0;
+
+uint32_t BenchOwnPath(char* buffer, uint32_t size) {
+  std::snprintf(buffer, size, "%s", g_updater.c_str());
+  return static_cast<uint32_t>(g_updater.size());
+}
+
+void PrintWarning(const char* text) { std::fprintf(stderr, "warning: %s\n", text); }
+
+void CountReport(uint32_t, uint32_t code, uint32_t, uint32_t) {
+  ++g_reports;
+  if (code == PG_EXTRACT_BYTES) ++g_byteReports;
+}
+
+double Now() {
+  LARGE_INTEGER frequency, counter;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&counter);
+  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// The game at its base version with the old file installed.
+bool ResetGame(const std::string& game, const std::string& old) {
+  WritePrivateProfileStringA("Version", "GameVersion", "1.0.0.1",
+                             (game + "\\Config\\Client.ini").c_str());
+  const std::string installed = game + "\\engine.dll";
+  SetFileAttributesA(installed.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return CopyFileA(old.c_str(), installed.c_str(), FALSE) != FALSE;
+}
+
+// One automatic run of `updater`, as the worker makes it; seconds, or a
+// negative number when the run failed.
+double Run(const std::string& updater) {
+  g_updater = updater;
+  g_reports = g_byteReports = 0;
+  RunChecks checks;
+  const double start = Now();
+  const bool applied = g_UpdateSession.ApplyPatch(checks) != 0;
+  const double seconds = Now() - start;
+  return applied ? seconds : -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    std::fprintf(stderr,
+                 "usage: apply_bench compare OLD DELTA_UPDATER WHOLE_UPDATER RUNS | "
+                 "peak OLD UPDATER\n");
+    return 2;
+  }
+  const std::string mode = argv[1];
+  const std::string old = argv[2];
+  char work[MAX_PATH] = {};
+  GetCurrentDirectoryA(MAX_PATH, work);
+  const std::string game = std::string(work) + "\\game";
+  CreateDirectoryA(game.c_str(), nullptr);
+  CreateDirectoryA((game + "\\Config").c_str(), nullptr);
+  SetOwnPathProvider(&BenchOwnPath);
+  SetWarningSink(&PrintWarning);
+  UpdateSession::SetProgressCallback(&CountReport, 0);
+  g_UpdateSession.SetGameDir(game.c_str());
+  g_UpdateSession.autoMode = true;
+
+  if (mode == "peak") {
+    if (!ResetGame(game, old) || Run(argv[3]) < 0) return 1;
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    std::printf("peak_working_set %lu\n", static_cast<unsigned long>(counters.PeakWorkingSetSize));
+    return 0;
+  }
+  if (mode != "compare" || argc < 6) return 2;
+  const std::string updaters[2] = {argv[3], argv[4]};
+  const int runs = std::atoi(argv[5]);
+  double best[2] = {1e30, 1e30};
+  uint32_t reports[2] = {0, 0}, byteReports[2] = {0, 0};
+  for (int round = 0; round < runs; ++round) {
+    for (int turn = 0; turn < 2; ++turn) {
+      const int which = (round + turn) % 2;
+      if (!ResetGame(game, old)) return 1;
+      const double seconds = Run(updaters[which]);
+      if (seconds < 0) {
+        std::fprintf(stderr, "the run of %s failed\n", updaters[which].c_str());
+        return 1;
+      }
+      if (seconds < best[which]) best[which] = seconds;
+      reports[which] = g_reports;
+      byteReports[which] = g_byteReports;
+    }
+  }
+  std::printf("delta %.3f whole %.3f reports %u %u bytes_reports %u %u\n", best[0], best[1],
+              reports[0], reports[1], byteReports[0], byteReports[1]);
+  return 0;
+}

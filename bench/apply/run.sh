@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The automatic run under Wine applying a patch whose changed file ships as a
+# delta, against the same run with the new file stored whole (the two take
+# turns in one process; best of APPLY_BENCH_RUNS), with the number of progress
+# reports of each; then the run's peak working set for pairs of several sizes.
+# Env: BUILD, DIST, WINEPREFIX, APPLY_BENCH_MIB (default 32),
+# APPLY_BENCH_RUNS (default 5), APPLY_BENCH_PEAK_MIB (default "16 512").
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD=$(cd "${BUILD:-$ROOT/build}" && pwd)
+DIST=$(cd "${DIST:-$ROOT/dist}" && pwd)
+WINEPREFIX=${WINEPREFIX:-$BUILD/win32/wineprefix}
+export WINEPREFIX=$(cd "$WINEPREFIX" && pwd)
+EXE="$BUILD/win32/bench/apply/apply_bench.exe"
+PAIR="$BUILD/host/bench/codec/codec_bench"
+WORK="$BUILD/bench-apply"
+rm -rf "$WORK"
+mkdir -p "$WORK"
+cd "$WORK"
+win() { printf 'Z:%s' "$1" | tr '/' '\\'; }
+
+# old/ and new/ trees with engine.dll of about $1 MiB; the delta updater made
+# by mkpatch diff, the whole one by mkpatch build (a plain entry installs
+# under its name in the game directory, as the delta's file does).
+make_updaters() {
+  rm -rf old new
+  mkdir -p old new
+  "$PAIR" pair old/engine.dll new/engine.dll "$1"
+  "$DIST/mkpatch" diff -o delta.exe --stub "$DIST/Update.exe" --base 1.0.0.1 --target 1.0.0.2 \
+    old new 2>/dev/null >/dev/null
+  "$DIST/mkpatch" build -o whole.exe --stub "$DIST/Update.exe" --base 1.0.0.1 --target 1.0.0.2 \
+    new/engine.dll >/dev/null
+}
+
+mib=${APPLY_BENCH_MIB:-32}
+make_updaters "$mib"
+echo "pair: engine.dll $(stat -c %s old/engine.dll) -> $(stat -c %s new/engine.dll) bytes;" \
+  "delta updater $(stat -c %s delta.exe) bytes, whole $(stat -c %s whole.exe) bytes"
+line=$("$ROOT/cmake/wine-run.sh" "$EXE" compare "$(win "$WORK/old/engine.dll")" \
+  "$(win "$WORK/delta.exe")" "$(win "$WORK/whole.exe")" "${APPLY_BENCH_RUNS:-5}" |
+  tr -d '\r' | grep -a "^delta ")
+read -r _ delta _ whole _ reportsDelta reportsWhole _ bytesDelta bytesWhole <<<"$line"
+printf 'automatic run, delta: %s s; stored whole: %s s; delta / whole %.2f (goal <= 1)\n' \
+  "$delta" "$whole" "$(echo "$delta / $whole" | bc -l)"
+echo "progress reports: delta $reportsDelta ($bytesDelta of bytes), whole $reportsWhole ($bytesWhole of bytes)"
+
+for size in ${APPLY_BENCH_PEAK_MIB:-16 512}; do
+  make_updaters "$size"
+  peak=$("$ROOT/cmake/wine-run.sh" "$EXE" peak "$(win "$WORK/old/engine.dll")" \
+    "$(win "$WORK/delta.exe")" | tr -d '\r' | grep -a "^peak_working_set")
+  printf 'peak working set applying a delta to a %4s MiB file: %s KiB (updater %s bytes)\n' \
+    "$size" "$(( ${peak##* } / 1024 ))" "$(stat -c %s delta.exe)"
+done
+rm -rf "$WORK"
