@@ -379,6 +379,25 @@ TEST_F(DiffTest, AFileTooLargeForMemoryEndsInAMessage) {
   EXPECT_FALSE(fs::exists(P("out.exe")));
 }
 
+// A library whose name carries its version: the new one ships as a delta
+// against the old one beside it, not whole; an unlike name in the folder, or
+// an alike one elsewhere, is no source.
+TEST_F(DiffTest, AVersionedNameShipsAsADeltaAgainstTheOldVersion) {
+  const Bytes program = ProgramLike(80000, 31);
+  WriteAll(P("old/lib/core-8.15.dll"), Text(program));
+  WriteAll(P("old/lib/zz.dll"), Text(ProgramLike(80000, 32)));
+  WriteAll(P("old/bin/core-8.16.dat"), Text(ProgramLike(80000, 33)));
+  WriteAll(P("new/lib/core-8.16.dll"), Text(NextBuild(program, 34)));
+  WriteAll(P("stub.exe"), "MZ");
+  ASSERT_EQ(Run({"diff", "-o", P("patch.exe"), "--stub", P("stub.exe"), "--base", "1.0.0.0",
+                 "--target", "1.0.0.1", P("old"), P("new")}),
+            0)
+      << err_;
+  EXPECT_NE(err_.find("lib\\core-8.16.dll (from lib\\core-8.15.dll)"), std::string::npos) << err_;
+  ASSERT_EQ(Run({"extract", P("patch.exe"), P("x"), "--base-dir", P("old")}), 0) << err_;
+  EXPECT_EQ(ReadAll(P("x/lib/core-8.16.dll")), ReadAll(P("new/lib/core-8.16.dll")));
+}
+
 // A file the new build moved keeps its name, one it renamed keeps its bytes:
 // either ships as a delta against the old build's file at its old place,
 // which the removal then takes away.

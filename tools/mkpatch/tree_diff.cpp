@@ -144,14 +144,50 @@ std::string FoldedName(const std::string& shownPath) {
   return Fold(separator == std::string::npos ? shownPath : shownPath.substr(separator + 1));
 }
 
+std::string FoldedFolder(const std::string& shownPath) {
+  const size_t separator = shownPath.rfind('\\');
+  return separator == std::string::npos ? std::string() : Fold(shownPath.substr(0, separator));
+}
+
+std::string Extension(const std::string& foldedName) {
+  const size_t dot = foldedName.rfind('.');
+  return dot == std::string::npos ? std::string() : foldedName.substr(dot);
+}
+
+// How alike a removed file is to a new one as a versioned name goes
+// (libcore-8.16.dll for libcore.dll or libcore-8.15.dll): the length of
+// their names' common beginning, for files in one folder with one extension
+// and sizes within a factor of two; 0 when they are not alike.
+size_t Likeness(const ChangedFile& removed, const ChangedFile& file) {
+  const std::string a = FoldedName(removed.shownPath), b = FoldedName(file.shownPath);
+  if (FoldedFolder(removed.shownPath) != FoldedFolder(file.shownPath) ||
+      Extension(a) != Extension(b) || removed.oldSize > 2 * file.newSize ||
+      file.newSize > 2 * removed.oldSize) {
+    return 0;
+  }
+  size_t common = 0;
+  while (common < a.size() && common < b.size() && a[common] == b[common]) ++common;
+  return common;
+}
+
 // A file the new build moved or renamed ships best as a delta against the
-// file the old build had in another place.
+// file the old build had in another place: one with the same bytes, else one
+// of the same name in another folder, else the most alike name beside it.
+// The encoder still ships the file whole when that is smaller.
 void FindRenameSources(TreeDiff* diff) {
+  const size_t kLeastLikeness = 4;
   for (ChangedFile& file : diff->shipped) {
     if (file.change != TreeChange::Added || file.newSize == 0) continue;
     const ChangedFile* byBytes = nullptr;
     const ChangedFile* byName = nullptr;
+    const ChangedFile* byLikeness = nullptr;
+    size_t bestLikeness = kLeastLikeness - 1;
     for (const ChangedFile& removed : diff->removed) {
+      const size_t likeness = Likeness(removed, file);
+      if (likeness > bestLikeness) {
+        bestLikeness = likeness;
+        byLikeness = &removed;
+      }
       bool same = false;
       if (byBytes == nullptr && removed.oldSize == file.newSize &&
           SameBytes(removed.oldFile, file.newFile, file.newSize, &same) && same) {
@@ -161,7 +197,9 @@ void FindRenameSources(TreeDiff* diff) {
         byName = &removed;
       }
     }
-    const ChangedFile* source = byBytes != nullptr ? byBytes : byName;
+    const ChangedFile* source = byBytes != nullptr  ? byBytes
+                                : byName != nullptr ? byName
+                                                    : byLikeness;
     if (source == nullptr) continue;
     file.oldFile = source->oldFile;
     file.oldSize = source->oldSize;
