@@ -1,4 +1,4 @@
-// zstd and libdivsufsort as this build gets them: Debian's libzstd.a on the
+// zstd and the suffix sorter as this build gets them: Debian's libzstd.a on the
 // host, our own compile of the same zstd sources for 32-bit Windows. mkpatch
 // and mkpatch.exe must write the same bytes, so both compressors must give
 // the same frames: the digests below were taken from the native library, and
@@ -116,7 +116,7 @@ TEST(Zstd, FramesMatchTheNativeLibraryAndDecodeBack) {
 }
 
 // Built with 32-bit indexes, as mkpatch's deltas use it.
-static_assert(sizeof(saidx_t) == 4, "libdivsufsort must be the 32-bit-index build");
+static_assert(sizeof(saidx_t) == 4, "the suffix sorter must be the 32-bit-index build");
 
 TEST(DivSufSort, SortsEverySuffix) {
   const std::string banana = "banana";
