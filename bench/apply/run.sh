@@ -3,8 +3,8 @@
 # delta, against the same run with the new file stored whole (the two take
 # turns in one process; best of APPLY_BENCH_RUNS), with the number of progress
 # reports of each; then the run's peak working set for pairs of several sizes.
-# Env: BUILD, DIST, WINEPREFIX, APPLY_BENCH_MIB (default 32),
-# APPLY_BENCH_RUNS (default 5), APPLY_BENCH_PEAK_MIB (default "16 512").
+# Env: BUILD, DIST, WINEPREFIX, APPLY_BENCH_MIB (sizes, default "4 32"),
+# APPLY_BENCH_RUNS (default 5), APPLY_BENCH_PEAK_MIB (default "4 16 512").
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=$(cd "${BUILD:-$ROOT/build}" && pwd)
@@ -18,6 +18,17 @@ rm -rf "$WORK"
 mkdir -p "$WORK"
 cd "$WORK"
 win() { printf 'Z:%s' "$1" | tr '/' '\\'; }
+# The first (delta) entry's stored size and method (1: copies with
+# differences, 2: the old file as zstd's prefix), read from the updater.
+delta_facts() {
+  "$DIST/mkpatch" list delta.exe --json | python3 -c '
+import json, sys
+entry = json.load(sys.stdin)["entries"][0]
+start = entry["offset"] + entry["size"] - entry["storedSize"]
+with open("delta.exe", "rb") as f:
+    f.seek(start)
+    print(entry["storedSize"], "stored, method", f.read(1)[0])'
+}
 
 # old/ and new/ trees with engine.dll of about $1 MiB; the delta updater made
 # by mkpatch diff, the whole one by mkpatch build (a plain entry installs
@@ -32,23 +43,24 @@ make_updaters() {
     new/engine.dll >/dev/null
 }
 
-mib=${APPLY_BENCH_MIB:-32}
-make_updaters "$mib"
-echo "pair: engine.dll $(stat -c %s old/engine.dll) -> $(stat -c %s new/engine.dll) bytes;" \
-  "delta updater $(stat -c %s delta.exe) bytes, whole $(stat -c %s whole.exe) bytes"
-line=$("$ROOT/cmake/wine-run.sh" "$EXE" compare "$(win "$WORK/old/engine.dll")" \
-  "$(win "$WORK/delta.exe")" "$(win "$WORK/whole.exe")" "${APPLY_BENCH_RUNS:-5}" |
-  tr -d '\r' | grep -a "^delta ")
-read -r _ delta _ whole _ reportsDelta reportsWhole _ bytesDelta bytesWhole <<<"$line"
-printf 'automatic run, delta: %s s; stored whole: %s s; delta / whole %.2f (goal <= 1)\n' \
-  "$delta" "$whole" "$(echo "$delta / $whole" | bc -l)"
-echo "progress reports: delta $reportsDelta ($bytesDelta of bytes), whole $reportsWhole ($bytesWhole of bytes)"
+for mib in ${APPLY_BENCH_MIB:-4 32}; do
+  make_updaters "$mib"
+  echo "pair: engine.dll $(stat -c %s old/engine.dll) -> $(stat -c %s new/engine.dll) bytes;" \
+    "delta updater $(stat -c %s delta.exe) bytes ($(delta_facts)), whole $(stat -c %s whole.exe) bytes"
+  line=$("$ROOT/cmake/wine-run.sh" "$EXE" compare "$(win "$WORK/old/engine.dll")" \
+    "$(win "$WORK/delta.exe")" "$(win "$WORK/whole.exe")" "${APPLY_BENCH_RUNS:-5}" |
+    tr -d '\r' | grep -a "^delta ")
+  read -r _ delta _ whole _ reportsDelta reportsWhole _ bytesDelta bytesWhole <<<"$line"
+  printf 'automatic run, delta: %s s; stored whole: %s s; delta / whole %.2f (goal <= 1)\n' \
+    "$delta" "$whole" "$(echo "$delta / $whole" | bc -l)"
+  echo "progress reports: delta $reportsDelta ($bytesDelta of bytes), whole $reportsWhole ($bytesWhole of bytes)"
+done
 
-for size in ${APPLY_BENCH_PEAK_MIB:-16 512}; do
+for size in ${APPLY_BENCH_PEAK_MIB:-4 16 512}; do
   make_updaters "$size"
   peak=$("$ROOT/cmake/wine-run.sh" "$EXE" peak "$(win "$WORK/old/engine.dll")" \
     "$(win "$WORK/delta.exe")" | tr -d '\r' | grep -a "^peak_working_set")
-  printf 'peak working set applying a delta to a %4s MiB file: %s KiB (updater %s bytes)\n' \
-    "$size" "$(( ${peak##* } / 1024 ))" "$(stat -c %s delta.exe)"
+  printf 'peak working set applying a delta to a %4s MiB file: %s KiB (delta %s)\n' \
+    "$size" "$(( ${peak##* } / 1024 ))" "$(delta_facts)"
 done
 rm -rf "$WORK"

@@ -30,6 +30,7 @@ rm -rf "$WORK"
 mkdir -p "$WORK"
 cd "$WORK"
 
+smaller() { awk -v a="$1" -v b="$2" 'BEGIN { print (a < b) ? a : b }'; }
 # "seconds peak-KiB" of a command, its output discarded.
 measure() { /usr/bin/time -f '%e %M' -o "$WORK/time.txt" "$@" >/dev/null 2>&1; cat "$WORK/time.txt"; }
 
@@ -60,11 +61,11 @@ for file in $FILES; do
       case $(( (round + turn) % 3 )) in
         0) read -r t _ <<<"$(measure "$CODEC" decode "$old" ours.dat out.bin)"
            cmp -s out.bin "$new" || { echo "our decode of $file differs" >&2; exit 1; }
-           best_o=$(echo "if ($t < $best_o) $t else $best_o" | bc -l) ;;
+           best_o=$(smaller "$t" "$best_o") ;;
         1) read -r t _ <<<"$(measure bspatch "$old" out.bin bs.patch)"
-           best_b=$(echo "if ($t < $best_b) $t else $best_b" | bc -l) ;;
+           best_b=$(smaller "$t" "$best_b") ;;
         2) read -r t _ <<<"$(measure zstd -q -d -f --long=31 --patch-from="$old" zs.patch -o out.bin)"
-           best_z=$(echo "if ($t < $best_z) $t else $best_z" | bc -l) ;;
+           best_z=$(smaller "$t" "$best_z") ;;
       esac
     done
   done
