@@ -100,6 +100,20 @@ TEST(EntryCodec, ConvertedBranchesRestoreExactlyAcrossChunks) {
   EXPECT_TRUE(Decoded(whole, code.size(), Bytes()) == code);
 }
 
+TEST(EntryCodec, ALargeFileWithNothingInCommonShipsWhole) {
+  // Past the size where every way is written in full, the whole file is
+  // ranked with the deltas: new code against an old file of noise ships
+  // whole with its branches converted, which no delta does.
+  Bytes noise(400000);
+  uint32_t state = 11;
+  for (unsigned char& byte : noise)
+    byte = static_cast<unsigned char>((state = state * 1103515245u + 12345u) >> 16);
+  const Bytes code = CallDense(400000);
+  const EncodedData data = EncodeChanged(noise.data(), noise.size(), code.data(), code.size());
+  EXPECT_EQ(data.coding, EntryCoding::ZstdX86);
+  EXPECT_TRUE(Decoded(data, code.size(), noise) == code);
+}
+
 TEST(EntryCodecRefusal, BranchFlagsMustMatchTheOpcodes) {
   const Bytes code = CallDense(5000);
   X86Split split = ConvertX86Branches(code.data(), code.size());

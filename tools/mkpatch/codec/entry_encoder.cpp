@@ -24,90 +24,120 @@ const int kProbeLevel = 9;
 // so a delta that much smaller than the quickly compressed file wins.
 const size_t kWholeHopeless = 3;
 // Up to this size every way of writing a delta is tried at full strength.
-const size_t kSmallDelta = size_t(1) << 20;
+const size_t kSmallDelta = size_t(256) << 10;
+// The quick level's small tables find little in a long prefix: a prefix
+// delta ends up to a quarter smaller at full strength than the others do,
+// so it is written when its quick size is within this ratio of the best.
+const struct {
+  size_t numerator, denominator;
+} kPrefixUnderrated = {3, 2};
 // Copies shorter than this are mostly chance matches; they would spoil the
 // map of where code moved.
 const uint64_t kMapMinimum = 1024;
 
+// The smaller of two encodings; on a tie the first, or the one that needs
+// nothing of the installed file.
 EncodedData Smaller(EncodedData a, EncodedData b) {
-  return b.bytes.size() < a.bytes.size() ? std::move(b) : std::move(a);
+  const bool bWins = b.bytes.size() < a.bytes.size() ||
+                     (b.bytes.size() == a.bytes.size() && a.coding == EntryCoding::Delta &&
+                      b.coding != EntryCoding::Delta);
+  return bWins ? std::move(b) : std::move(a);
 }
 
-// One way to write the delta, at any level.
-struct DeltaCandidate {
-  std::function<std::vector<unsigned char>(int level)> write;
+EncodedData Coded(EntryCoding coding, std::vector<unsigned char> bytes) {
+  EncodedData data;
+  data.coding = coding;
+  data.bytes = std::move(bytes);
+  return data;
+}
+
+// The whole file with its x86 branches converted once, and whether the
+// conversion helps (decided at the quick level).
+class WholeFile {
+ public:
+  WholeFile(const unsigned char* data, size_t size)
+      : data_(data), size_(size), split_(ConvertX86Branches(data, size)) {
+    quickSize_ = CompressZstd(data, size, kProbeLevel).size();
+    if (!split_.flags.empty()) {
+      const size_t converted = CompressZstdX86(split_, kProbeLevel).size();
+      branches_ = converted < quickSize_;
+      quickSize_ = std::min(quickSize_, converted);
+    }
+  }
+
+  size_t QuickSize() const { return quickSize_; }
+
+  // The smallest of the file stored, at level 19 as the zstd program writes
+  // it, and at the ultra level or with its branches converted where those
+  // promise to be smaller.
+  EncodedData Best() const {
+    EncodedData best = Coded(EntryCoding::Stored, std::vector<unsigned char>(data_, data_ + size_));
+    best = Smaller(std::move(best), Coded(EntryCoding::Zstd, CompressZstd(data_, size_, kLevel)));
+    for (int level : {kLevel, kUltraLevel}) {
+      if (level == kUltraLevel && size_ > kUltraLimit) continue;
+      if (branches_) {
+        best = Smaller(std::move(best), Coded(EntryCoding::ZstdX86, CompressZstdX86(split_, level)));
+      } else if (level == kUltraLevel) {
+        best = Smaller(std::move(best), Coded(EntryCoding::Zstd, CompressZstd(data_, size_, level)));
+      }
+    }
+    return best;
+  }
+
+  // The file at `level`, its branches converted if that helped at the quick
+  // level.
+  EncodedData At(int level) const {
+    return branches_ ? Coded(EntryCoding::ZstdX86, CompressZstdX86(split_, level))
+                     : Coded(EntryCoding::Zstd, CompressZstd(data_, size_, level));
+  }
+
+ private:
+  const unsigned char* data_;
+  size_t size_;
+  X86Split split_;
+  bool branches_ = false;
+  size_t quickSize_ = 0;
+};
+
+// One way to store the file: written at a level, or ranked by its size at
+// the quick level.
+struct Candidate {
+  std::function<EncodedData(int level)> write;
   size_t probeSize = 0;
 };
 
-std::vector<unsigned char> BestDelta(const unsigned char* source, size_t sourceSize,
-                                     const unsigned char* target, size_t targetSize,
-                                     const std::vector<DeltaCommand>& commands) {
-  const DeltaStreams plain = WriteStreams(source, sourceSize, target, commands, 0);
-  const DeltaStreams branches = WriteStreams(source, sourceSize, target, commands, kMapMinimum);
-  std::vector<DeltaCandidate> candidates;
-  for (const DeltaStreams* streams : {&plain, &branches}) {
+// The copy/add delta in each of its layouts, with and without the map of
+// where code moved.
+std::vector<Candidate> CopyDeltas(const DeltaStreams* plain, const DeltaStreams* branches) {
+  std::vector<Candidate> candidates;
+  for (const DeltaStreams* streams : {plain, branches}) {
     for (DeltaLayoutChoice layout : {DeltaLayoutChoice::Packed, DeltaLayoutChoice::Separate,
                                      DeltaLayoutChoice::SeparateSparse}) {
       if (!LayoutFits(layout, *streams)) continue;
-      candidates.push_back(
-          {[streams, layout](int level) { return WriteDelta(*streams, layout, level); }});
+      candidates.push_back({[streams, layout](int level) {
+        return Coded(EntryCoding::Delta, WriteDelta(*streams, layout, level));
+      }});
     }
   }
-  if (sourceSize <= DELTA_PREFIX_MAX) {
-    candidates.push_back({[=](int level) {
-      std::vector<unsigned char> bytes = {DELTA_METHOD_SOURCE_PREFIX};
-      const std::vector<unsigned char> frame =
-          CompressZstdWithPrefix(target, targetSize, source, sourceSize, level);
-      bytes.insert(bytes.end(), frame.begin(), frame.end());
-      return bytes;
-    }});
-  }
-  const int level = targetSize <= kUltraLimit ? kUltraLevel : kLevel;
-  // Small deltas are cheap to write every way; large ones are ranked quickly
-  // and only the two best ways are written at full strength.
-  if (targetSize > kSmallDelta) {
-    for (DeltaCandidate& candidate : candidates) {
-      candidate.probeSize = candidate.write(kProbeLevel).size();
-    }
-    std::stable_sort(
-        candidates.begin(), candidates.end(),
-        [](const DeltaCandidate& a, const DeltaCandidate& b) { return a.probeSize < b.probeSize; });
-    candidates.resize(2);
-  }
-  std::vector<unsigned char> best;
-  for (const DeltaCandidate& candidate : candidates) {
-    std::vector<unsigned char> bytes = candidate.write(level);
-    if (best.empty() || bytes.size() < best.size()) best = std::move(bytes);
-  }
-  return best;
+  return candidates;
+}
+
+// The delta that compresses the new file with the old one as zstd's prefix.
+Candidate PrefixDelta(const unsigned char* source, size_t sourceSize, const unsigned char* target,
+                      size_t targetSize) {
+  return {[=](int level) {
+    std::vector<unsigned char> bytes = {DELTA_METHOD_SOURCE_PREFIX};
+    const std::vector<unsigned char> frame =
+        CompressZstdWithPrefix(target, targetSize, source, sourceSize, level);
+    bytes.insert(bytes.end(), frame.begin(), frame.end());
+    return Coded(EntryCoding::Delta, std::move(bytes));
+  }};
 }
 
 }  // namespace
 
 EncodedData EncodeWhole(const unsigned char* data, size_t size, const EncodeProgress& progress) {
-  EncodedData best;
-  best.coding = EntryCoding::Stored;
-  best.bytes.assign(data, data + size);
-  auto consider = [&](EntryCoding coding, std::vector<unsigned char> bytes) {
-    EncodedData candidate;
-    candidate.coding = coding;
-    candidate.bytes = std::move(bytes);
-    best = Smaller(std::move(best), std::move(candidate));
-  };
-  // Level 19 as the zstd program writes it, always; the ultra level and the
-  // x86 branch conversion where they promise to be smaller.
-  consider(EntryCoding::Zstd, CompressZstd(data, size, kLevel));
-  const X86Split split = ConvertX86Branches(data, size);
-  const bool branches = !split.flags.empty() && CompressZstdX86(split, kProbeLevel).size() <
-                                                    CompressZstd(data, size, kProbeLevel).size();
-  for (int level : {kLevel, kUltraLevel}) {
-    if (level == kUltraLevel && size > kUltraLimit) continue;
-    if (branches) {
-      consider(EntryCoding::ZstdX86, CompressZstdX86(split, level));
-    } else if (level == kUltraLevel) {
-      consider(EntryCoding::Zstd, CompressZstd(data, size, level));
-    }
-  }
+  EncodedData best = WholeFile(data, size).Best();
   if (progress) progress(size, size);
   return best;
 }
@@ -123,17 +153,43 @@ EncodedData EncodeChanged(const unsigned char* source, size_t sourceSize,
           if (progress) progress(done, total);
         });
   }
-  EncodedData delta;
-  delta.coding = EntryCoding::Delta;
-  delta.bytes = BestDelta(source, sourceSize, target, targetSize, commands);
-  // The whole file is worth compressing in earnest only when it could win;
-  // it wins a tie, as it needs nothing of the installed file.
-  const size_t quick = CompressZstd(target, targetSize, 3).size();
-  if (quick < targetSize && quick / kWholeHopeless <= delta.bytes.size()) {
-    return Smaller(EncodeWhole(target, targetSize, nullptr), std::move(delta));
+  const DeltaStreams plain = WriteStreams(source, sourceSize, target, commands, 0);
+  const DeltaStreams branches = WriteStreams(source, sourceSize, target, commands, kMapMinimum);
+  std::vector<Candidate> candidates = CopyDeltas(&plain, &branches);
+  const bool prefix = sourceSize <= DELTA_PREFIX_MAX;
+  const int level = targetSize <= kUltraLimit ? kUltraLevel : kLevel;
+  EncodedData best = Coded(EntryCoding::Stored, std::vector<unsigned char>(target, target + targetSize));
+  if (targetSize <= kSmallDelta) {
+    // Small files are cheap to write every way. The whole file is worth
+    // compressing in earnest only when it could win.
+    if (prefix) candidates.push_back(PrefixDelta(source, sourceSize, target, targetSize));
+    EncodedData delta = candidates.front().write(level);
+    for (size_t i = 1; i < candidates.size(); ++i) {
+      delta = Smaller(std::move(delta), candidates[i].write(level));
+    }
+    const size_t quick = CompressZstd(target, targetSize, 3).size();
+    if (quick < targetSize && quick / kWholeHopeless <= delta.bytes.size()) {
+      best = EncodeWhole(target, targetSize);
+    }
+    return Smaller(std::move(best), std::move(delta));
   }
-  EncodedData stored;
-  stored.coding = EntryCoding::Stored;
-  stored.bytes.assign(target, target + targetSize);
-  return Smaller(std::move(stored), std::move(delta));
+  // Larger ones are ranked at the quick level, the whole file among them,
+  // and only the two best ways are written at full strength, with the old
+  // file as zstd's prefix when it comes near them.
+  for (Candidate& candidate : candidates) candidate.probeSize = candidate.write(kProbeLevel).bytes.size();
+  const WholeFile whole(target, targetSize);
+  candidates.push_back({[&whole](int at) { return whole.At(at); }, whole.QuickSize()});
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const Candidate& a, const Candidate& b) { return a.probeSize < b.probeSize; });
+  candidates.resize(2);
+  if (prefix) {
+    Candidate prefixDelta = PrefixDelta(source, sourceSize, target, targetSize);
+    prefixDelta.probeSize = prefixDelta.write(kProbeLevel).bytes.size();
+    if (prefixDelta.probeSize * kPrefixUnderrated.denominator <
+        candidates.front().probeSize * kPrefixUnderrated.numerator) {
+      candidates.push_back(std::move(prefixDelta));
+    }
+  }
+  for (const Candidate& candidate : candidates) best = Smaller(std::move(best), candidate.write(level));
+  return best;
 }
