@@ -51,6 +51,14 @@ EncodedData Coded(EntryCoding coding, std::vector<unsigned char> bytes) {
   return data;
 }
 
+// `best`, or the file stored as it is when that is no larger. The stored
+// copy is made only then: for a large file it would be one more file's size
+// of memory.
+EncodedData OrStored(EncodedData best, const unsigned char* data, size_t size) {
+  if (best.bytes.size() < size) return best;
+  return Coded(EntryCoding::Stored, std::vector<unsigned char>(data, data + size));
+}
+
 // The whole file with its x86 branches converted once, and whether the
 // conversion helps (decided at the quick level).
 class WholeFile {
@@ -71,8 +79,7 @@ class WholeFile {
   // it, and at the ultra level or with its branches converted where those
   // promise to be smaller.
   EncodedData Best() const {
-    EncodedData best = Coded(EntryCoding::Stored, std::vector<unsigned char>(data_, data_ + size_));
-    best = Smaller(std::move(best), Coded(EntryCoding::Zstd, CompressZstd(data_, size_, kLevel)));
+    EncodedData best = Coded(EntryCoding::Zstd, CompressZstd(data_, size_, kLevel));
     for (int level : {kLevel, kUltraLevel}) {
       if (level == kUltraLevel && size_ > kUltraLimit) continue;
       if (branches_) {
@@ -81,7 +88,7 @@ class WholeFile {
         best = Smaller(std::move(best), Coded(EntryCoding::Zstd, CompressZstd(data_, size_, level)));
       }
     }
-    return best;
+    return OrStored(std::move(best), data_, size_);
   }
 
   // The file at `level`, its branches converted if that helped at the quick
@@ -105,6 +112,15 @@ struct Candidate {
   std::function<EncodedData(int level)> write;
   size_t probeSize = 0;
 };
+
+// The smallest of the candidates written at `level` (not empty).
+EncodedData Smallest(const std::vector<Candidate>& candidates, int level) {
+  EncodedData best = candidates.front().write(level);
+  for (size_t i = 1; i < candidates.size(); ++i) {
+    best = Smaller(std::move(best), candidates[i].write(level));
+  }
+  return best;
+}
 
 // The copy/add delta in each of its layouts, with and without the map of
 // where code moved.
@@ -158,20 +174,16 @@ EncodedData EncodeChanged(const unsigned char* source, size_t sourceSize,
   std::vector<Candidate> candidates = CopyDeltas(&plain, &branches);
   const bool prefix = sourceSize <= DELTA_PREFIX_MAX;
   const int level = targetSize <= kUltraLimit ? kUltraLevel : kLevel;
-  EncodedData best = Coded(EntryCoding::Stored, std::vector<unsigned char>(target, target + targetSize));
   if (targetSize <= kSmallDelta) {
     // Small files are cheap to write every way. The whole file is worth
     // compressing in earnest only when it could win.
     if (prefix) candidates.push_back(PrefixDelta(source, sourceSize, target, targetSize));
-    EncodedData delta = candidates.front().write(level);
-    for (size_t i = 1; i < candidates.size(); ++i) {
-      delta = Smaller(std::move(delta), candidates[i].write(level));
-    }
+    EncodedData best = Smallest(candidates, level);
     const size_t quick = CompressZstd(target, targetSize, 3).size();
-    if (quick < targetSize && quick / kWholeHopeless <= delta.bytes.size()) {
-      best = EncodeWhole(target, targetSize);
+    if (quick < targetSize && quick / kWholeHopeless <= best.bytes.size()) {
+      best = Smaller(std::move(best), EncodeWhole(target, targetSize));
     }
-    return Smaller(std::move(best), std::move(delta));
+    return OrStored(std::move(best), target, targetSize);
   }
   // Larger ones are ranked at the quick level, the whole file among them,
   // and only the two best ways are written at full strength, with the old
@@ -190,6 +202,5 @@ EncodedData EncodeChanged(const unsigned char* source, size_t sourceSize,
       candidates.push_back(std::move(prefixDelta));
     }
   }
-  for (const Candidate& candidate : candidates) best = Smaller(std::move(best), candidate.write(level));
-  return best;
+  return OrStored(Smallest(candidates, level), target, targetSize);
 }
