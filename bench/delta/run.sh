@@ -5,7 +5,8 @@
 # --patch-from, and compressed whole by zstd and xz; a file new in the second
 # release is only compressed whole. Each output is applied again and compared
 # with the new file, so that no size comes from a broken patch. Then
-# `mkpatch diff` makes one updater per pair from the same two trees, and
+# `mkpatch diff` makes one updater per pair from the same two trees (verified,
+# and extracted against the old tree to compare with the new one), and
 # report.py sets everything side by side in $BUILD/bench/delta/report.md.
 # Env: BUILD (build root), DIST (mkpatch and Update.exe), DELTA_BENCH_PAIRS
 # (another pairs file). The releases are cached in $BUILD/bench/delta/cache.
@@ -174,11 +175,26 @@ run_ours() { # pair folder
   stat -c %s "$DIST/Update.exe" >"$dir/stub_bytes"
   rc=0
   "$DIST/mkpatch" verify "$dir/Update.exe" >"$dir/verify" 2>&1 || rc=$?
-  if [ "$rc" -eq 0 ]; then echo ok >"$dir/status"
-  else
+  if [ "$rc" -ne 0 ]; then
     echo "mkpatch verify exit $rc" >"$dir/status"
     FAILURES=$((FAILURES + 1))
+    return 0
   fi
+  # Applied again, as the other tools' outputs are: the files extracted
+  # against the old tree must be the new tree's changed and new files.
+  rm -rf "$dir/extracted"
+  "$DIST/mkpatch" extract "$dir/Update.exe" "$dir/extracted" --base-dir "$1/old" \
+    >"$dir/extract" 2>&1 || rc=$?
+  local rel wrong=0
+  while IFS= read -r -d '' rel; do
+    cmp -s "$dir/extracted/$rel" "$1/new/$rel" || wrong=$((wrong + 1))
+  done < <(cd "$dir/extracted" 2>/dev/null && find . -type f -printf '%P\0')
+  if [ "$rc" -eq 0 ] && [ "$wrong" -eq 0 ]; then echo ok >"$dir/status"
+  else
+    echo "mkpatch extract exit $rc, $wrong files differ from the new release" >"$dir/status"
+    FAILURES=$((FAILURES + 1))
+  fi
+  rm -rf "$dir/extracted"
 }
 
 bench_pair() { # package, old version, new version
