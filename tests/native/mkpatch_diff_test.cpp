@@ -235,10 +235,10 @@ TEST_F(DiffTest, RealBuildsOfX86LibrariesShipAsSmallDeltasAndRoundTrip) {
     }
   }
   EXPECT_EQ(actions, (std::map<std::string, std::string>{{"bin\\libatomic-1.dll", "delta"},
-                                                          {"bin\\libgcc_s_dw2-1.dll", "delta"},
-                                                          {"bin\\libobjc-4.dll", "delta"},
-                                                          {"lib\\libgomp-1.dll", "new"},
-                                                          {"lib\\libssp-0.dll", "removed"}}));
+                                                         {"bin\\libgcc_s_dw2-1.dll", "delta"},
+                                                         {"bin\\libobjc-4.dll", "delta"},
+                                                         {"lib\\libgomp-1.dll", "new"},
+                                                         {"lib\\libssp-0.dll", "removed"}}));
   EXPECT_EQ(report["unchanged"].AsInt(), 1);
 
   ASSERT_EQ(Run({"extract", P("patch.exe"), P("x"), "--base-dir", P("old")}), 0) << err_;

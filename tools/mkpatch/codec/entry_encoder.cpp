@@ -25,12 +25,12 @@ const int kProbeLevel = 9;
 const size_t kWholeHopeless = 3;
 // Up to this size every way of writing a delta is tried at full strength.
 const size_t kSmallDelta = size_t(256) << 10;
-// The quick level's small tables find little in a long prefix: a prefix
-// delta ends up to a quarter smaller at full strength than the others do,
-// so it is written when its quick size is within this ratio of the best.
-const struct {
-  size_t numerator, denominator;
-} kPrefixUnderrated = {3, 2};
+// The quick level's small tables find little in a long prefix: from the
+// quick level to full strength a prefix delta shrinks by up to a fifth more
+// than the other ways (3.79 to 3.04 MB on a real 10 MB program whose whole
+// file went from 3.60 to 3.26), so it is written when its quick size is
+// within this ratio of the best one's.
+const struct { size_t numerator, denominator; } kPrefixUnderrated = {3, 2};
 // Copies shorter than this are mostly chance matches; they would spoil the
 // map of where code moved.
 const uint64_t kMapMinimum = 1024;
@@ -83,9 +83,11 @@ class WholeFile {
     for (int level : {kLevel, kUltraLevel}) {
       if (level == kUltraLevel && size_ > kUltraLimit) continue;
       if (branches_) {
-        best = Smaller(std::move(best), Coded(EntryCoding::ZstdX86, CompressZstdX86(split_, level)));
+        best =
+            Smaller(std::move(best), Coded(EntryCoding::ZstdX86, CompressZstdX86(split_, level)));
       } else if (level == kUltraLevel) {
-        best = Smaller(std::move(best), Coded(EntryCoding::Zstd, CompressZstd(data_, size_, level)));
+        best =
+            Smaller(std::move(best), Coded(EntryCoding::Zstd, CompressZstd(data_, size_, level)));
       }
     }
     return OrStored(std::move(best), data_, size_);
@@ -188,11 +190,13 @@ EncodedData EncodeChanged(const unsigned char* source, size_t sourceSize,
   // Larger ones are ranked at the quick level, the whole file among them,
   // and only the two best ways are written at full strength, with the old
   // file as zstd's prefix when it comes near them.
-  for (Candidate& candidate : candidates) candidate.probeSize = candidate.write(kProbeLevel).bytes.size();
+  for (Candidate& candidate : candidates)
+    candidate.probeSize = candidate.write(kProbeLevel).bytes.size();
   const WholeFile whole(target, targetSize);
   candidates.push_back({[&whole](int at) { return whole.At(at); }, whole.QuickSize()});
-  std::stable_sort(candidates.begin(), candidates.end(),
-                   [](const Candidate& a, const Candidate& b) { return a.probeSize < b.probeSize; });
+  std::stable_sort(
+      candidates.begin(), candidates.end(),
+      [](const Candidate& a, const Candidate& b) { return a.probeSize < b.probeSize; });
   candidates.resize(2);
   if (prefix) {
     Candidate prefixDelta = PrefixDelta(source, sourceSize, target, targetSize);
