@@ -7,7 +7,7 @@
 #     rounds with the order rotating;
 #   with CODEC_BENCH_HUGE_MIB set (e.g. 1024): mkpatch diff of a generated file
 #     of that size with scattered changes, its time and peak memory.
-# The files are the changed files of bench/delta's pairs (run that first).
+# The files are the changed files of bench/delta's pairs (run first if need be).
 # Env: BUILD, DIST, CODEC_BENCH_RUNS (default 3), CODEC_BENCH_FILES (paths
 # below $BUILD/bench/delta/pairs, default four large ones), CODEC_BENCH_HUGE_MIB.
 set -euo pipefail
@@ -23,6 +23,8 @@ esbuild-win32-ia32_0.21.5_0.25.10/esbuild.exe
 rollup-rollup-win32-ia32-msvc_4.69.3_4.70.0/rollup.win32-ia32-msvc.node
 img-sharp-win32-ia32_0.34.4_0.34.5/lib/libvips-42.dll
 swc-core-win32-ia32-msvc_1.15.10_1.15.11/swc.win32-ia32-msvc.node"}
+# The releases come from the delta benchmark, which fetches and caches them.
+[ -d "$PAIRS" ] || BUILD="$BUILD" DIST="$DIST" "$ROOT/bench/delta/run.sh" >/dev/null
 for tool in bsdiff bspatch zstd /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "codec bench: $tool is missing (bench/delta/run.sh installs it)" >&2; exit 1; }
 done
