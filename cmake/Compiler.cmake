@@ -25,3 +25,14 @@ endfunction()
 if(WIN32)
   add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
 endif()
+
+# One library per folder of tools/. tools/ is the include root, so every
+# include names the folder its header lives in ("update/format/payload.h").
+#   add_tools_library(NAME SOURCES ... [LIBS public...] [PRIVATE_LIBS ...])
+function(add_tools_library name)
+  cmake_parse_arguments(L "" "" "SOURCES;LIBS;PRIVATE_LIBS" ${ARGN})
+  add_library(${name} STATIC ${L_SOURCES})
+  target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}/tools")
+  target_link_libraries(${name} PUBLIC ${L_LIBS} PRIVATE ${L_PRIVATE_LIBS})
+  use_gbk_literals(${name})
+endfunction()

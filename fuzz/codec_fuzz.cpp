@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "entry_codec.h"
-#include "payload_table.h"
+#include "update/codec/entry_codec.h"
+#include "update/format/payload_table.h"
 
 namespace {
 
@@ -40,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint32_t decodedSize = data[1] | data[2] << 8 | static_cast<uint32_t>(data[3]) << 16;
   const size_t sourceSize = data[4];
   if (size < 5 + sourceSize) return 0;
-  MemoryPayloadSource source(data + 5, sourceSize);
-  MemoryPayloadSource stored(data, size);
+  MemoryByteSource source(data + 5, sourceSize);
+  MemoryByteSource stored(data, size);
   DecodeRequest request;
   request.coding = static_cast<EntryCoding>(data[0] % 5);
   request.stored = &stored;

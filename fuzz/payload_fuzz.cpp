@@ -9,13 +9,13 @@
 #include <cstring>
 #include <string>
 
-#include "entry_name.h"
-#include "gbk_text.h"
-#include "payload_digest.h"
-#include "payload_table.h"
-#include "run_entries.h"
-#include "signed_image.h"
-#include "version_gate.h"
+#include "update/base/gbk_text.h"
+#include "update/format/entry_name.h"
+#include "update/format/payload_digest.h"
+#include "update/format/payload_table.h"
+#include "update/format/run_entries.h"
+#include "update/format/signed_image.h"
+#include "update/format/version_gate.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ void Require(bool condition) {
 
 // Where the payload ends: never past the file, and short of the whole file
 // only by a signature's table and at most 7 bytes of padding.
-uint64_t CheckSignature(PayloadSource& file) {
+uint64_t CheckSignature(ByteSource& file) {
   const uint64_t size = file.Size();
   const PeSignature signature = ReadPeSignature(file);
   const uint64_t end = PayloadEnd(file, signature);
@@ -43,7 +43,7 @@ uint64_t CheckSignature(PayloadSource& file) {
 
 // The digest record: found only right after the target version's NUL, never
 // changing the version text, and written back exactly as it was read.
-void CheckDigestRecord(PayloadSource& source, const PatchTrailer& trailer) {
+void CheckDigestRecord(ByteSource& source, const PatchTrailer& trailer) {
   const PayloadDigestRecord record = ParseDigestRecord(trailer);
   const std::string target = FieldText(trailer.targetVersion, PATCH_VERSION_FIELD_SIZE);
   if (record.kind == DigestRecordKind::Absent) return;
@@ -68,7 +68,7 @@ void CheckDigestRecord(PayloadSource& source, const PatchTrailer& trailer) {
 // Described entries: the stored bytes lie inside the entry's data after a
 // descriptor of at least its fixed size, and the kind's promises hold (a
 // path exactly where one belongs, a safe one; stored bytes that are the file).
-void CheckRunEntries(PayloadSource& source, const std::vector<PayloadEntry>& table) {
+void CheckRunEntries(ByteSource& source, const std::vector<PayloadEntry>& table) {
   const RunEntries read = ReadRunEntries(source, table);
   if (read.error != RunEntryError::None) {
     Require(read.entries.empty() && read.failedEntry < table.size());
@@ -97,7 +97,7 @@ void CheckRunEntries(PayloadSource& source, const std::vector<PayloadEntry>& tab
   }
 }
 
-void CheckTable(PayloadSource& source) {
+void CheckTable(ByteSource& source) {
   const uint64_t size = source.Size();
   PatchTrailer trailer;
   uint32_t got = 0;
@@ -150,7 +150,7 @@ void CheckName(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  MemoryPayloadSource file(data, size);
+  MemoryByteSource file(data, size);
   BoundedPayloadSource payload(file, CheckSignature(file));
   CheckTable(payload);
   CheckName(data, size);

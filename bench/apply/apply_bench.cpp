@@ -15,9 +15,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "host_hooks.h"
-#include "run_outcome.h"
-#include "update_session.h"
+#include "update/session/host_hooks.h"
+#include "update/session/run_outcome.h"
+#include "update/session/update_session.h"
 
 namespace {
 

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "entry_codec.h"
-#include "entry_encoder.h"
-#include "payload_table.h"
+#include "mkpatch/codec/entry_encoder.h"
+#include "update/codec/entry_codec.h"
+#include "update/format/payload_table.h"
 
 namespace {
 
@@ -82,8 +82,8 @@ int Decode(const char* oldPath, const char* dataPath, const char* outPath) {
   if (!ReadAll(oldPath, &old) || !ReadAll(dataPath, &data) || data.size() < 5) return 2;
   uint32_t decodedSize = 0;
   for (int i = 0; i < 4; ++i) decodedSize |= uint32_t(data[i]) << (8 * i);
-  MemoryPayloadSource stored(data.data(), data.size());
-  MemoryPayloadSource source(old.data(), old.size());
+  MemoryByteSource stored(data.data(), data.size());
+  MemoryByteSource source(old.data(), old.size());
   FILE* out = std::fopen(outPath, "wb");
   if (out == nullptr) return 2;
   FileSink sink(out);

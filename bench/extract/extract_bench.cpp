@@ -23,13 +23,13 @@
 #include <string>
 #include <vector>
 
-#include "host_hooks.h"
-#include "md5.h"
-#include "own_file_source.h"
-#include "payload.h"
-#include "payload_digest.h"
-#include "update_session.h"
-#include "win32_handle.h"
+#include "update/base/md5.h"
+#include "update/files/win32_handle.h"
+#include "update/format/payload.h"
+#include "update/format/payload_digest.h"
+#include "update/session/host_hooks.h"
+#include "update/session/own_file_source.h"
+#include "update/session/update_session.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "logger.h"
-#include "work_queue.h"
+#include "update/log/logger.h"
+#include "update/log/work_queue.h"
 
 namespace {
 

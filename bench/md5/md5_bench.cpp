@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "md5.h"
+#include "update/base/md5.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -21,12 +21,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "globals.h"
-#include "host_hooks.h"
-#include "progress_display.h"
-#include "resource.h"
 #include "test_files.h"
-#include "update_session.h"
+#include "update/session/host_hooks.h"
+#include "update/session/update_session.h"
+#include "update/ui/globals.h"
+#include "update/ui/progress_display.h"
+#include "update/ui/resource.h"
 
 namespace {
 

@@ -1,8 +1,9 @@
 // The update run as the game sees it: trailer and version failures with their
 // texts, the entry loop with its progress, extraction and installation.
 #include "engine_test_support.h"
-#include "host_hooks.h"
-#include "win32_handle.h"
+#include "update/files/create_parent_dirs.h"
+#include "update/files/win32_handle.h"
+#include "update/session/host_hooks.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "described_run.h"
-#include "mkpatch.h"
+#include "mkpatch/commands/mkpatch.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // their new bytes left alone, the progress a delta reports, and damaged
 // stored bytes that never replace a file.
 #include "described_run.h"
-#include "win32_handle.h"
+#include "update/files/win32_handle.h"
 
 namespace {
 

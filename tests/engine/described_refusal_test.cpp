@@ -5,8 +5,8 @@
 
 #include "described_run.h"
 #include "hand_made_delta.h"
-#include "host_hooks.h"
-#include "run_entries.h"
+#include "update/format/run_entries.h"
+#include "update/session/host_hooks.h"
 
 namespace {
 

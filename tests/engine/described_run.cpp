@@ -1,7 +1,7 @@
 #include "described_run.h"
 
-#include "payload_table.h"
-#include "run_entries.h"
+#include "update/format/payload_table.h"
+#include "update/format/run_entries.h"
 
 void DescribedRunTest::Put(const std::string& path, const std::string& bytes) {
   const size_t separator = path.find_last_of('\\');
@@ -26,7 +26,7 @@ std::vector<std::string> DescribedRunTest::ReplacementCopies() const {
 }
 
 DescribedRunTest::Stored DescribedRunTest::StoredBytes(const Bytes& file, size_t index) {
-  MemoryPayloadSource source(file.data(), file.size());
+  MemoryByteSource source(file.data(), file.size());
   PatchTrailer trailer;
   uint32_t got = 0;
   EXPECT_TRUE(ReadTrailer(source, &trailer, &got));

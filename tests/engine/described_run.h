@@ -8,7 +8,7 @@
 
 #include "encoded_entries.h"
 #include "engine_test_support.h"
-#include "run_outcome.h"
+#include "update/session/run_outcome.h"
 
 class DescribedRunTest : public EngineTest {
  protected:

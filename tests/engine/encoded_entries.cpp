@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "entry_encoder.h"
-#include "gbk_text.h"
+#include "mkpatch/codec/entry_encoder.h"
+#include "update/base/gbk_text.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <sstream>
 
-#include "file_retry.h"
-#include "host_hooks.h"
-#include "logger.h"
-#include "run_work_dir.h"
-#include "win32_handle.h"
+#include "update/files/file_retry.h"
+#include "update/files/win32_handle.h"
+#include "update/install/run_work_dir.h"
+#include "update/log/logger.h"
+#include "update/session/host_hooks.h"
 
 std::vector<std::string> EngineTest::warnings_;
 std::vector<ProgressEvent> EngineTest::progress_;

@@ -13,7 +13,7 @@
 #include "file_helpers.h"
 #include "gtest/gtest.h"
 #include "payload_builder.h"
-#include "update_session.h"
+#include "update/session/update_session.h"
 
 using Bytes = std::vector<unsigned char>;
 using Record = std::map<std::string, std::string>;

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "win32_handle.h"
+#include "update/files/win32_handle.h"
 
 namespace {
 

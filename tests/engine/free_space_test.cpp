@@ -2,7 +2,7 @@
 // the first write, with the volume and the megabytes missing, through the
 // seam for the free-space query.
 #include "engine_test_support.h"
-#include "host_hooks.h"
+#include "update/session/host_hooks.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "encoded_entries.h"
 #include "engine_test_support.h"
 #include "file_holder.h"
-#include "file_retry.h"
+#include "update/files/file_retry.h"
 
 namespace {
 

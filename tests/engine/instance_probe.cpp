@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-#include "update_session.h"
-#include "win32_handle.h"
+#include "update/files/win32_handle.h"
+#include "update/session/update_session.h"
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "probe") == 0) {

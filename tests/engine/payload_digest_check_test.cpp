@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "engine_test_support.h"
-#include "payload_digest.h"
+#include "update/format/payload_digest.h"
 
 namespace {
 

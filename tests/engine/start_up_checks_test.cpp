@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "engine_test_support.h"
-#include "host_hooks.h"
-#include "win32_handle.h"
+#include "update/files/win32_handle.h"
+#include "update/session/host_hooks.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "engine_test_support.h"
-#include "host_hooks.h"
 #include "md5_hex.h"
-#include "win32_handle.h"
+#include "update/files/win32_handle.h"
+#include "update/session/host_hooks.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 
 #include "file_helpers.h"
 #include "hand_made_delta.h"
-#include "md5.h"
 #include "outcome_checks.h"
 #include "test_files.h"
+#include "update/base/md5.h"
 #include "updater_driver.h"
 
 namespace {

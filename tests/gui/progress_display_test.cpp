@@ -7,11 +7,11 @@
 
 #include <string>
 
-#include "globals.h"
-#include "progress.h"
-#include "progress_display.h"
-#include "resource.h"
-#include "update_worker.h"
+#include "update/session/progress.h"
+#include "update/ui/globals.h"
+#include "update/ui/progress_display.h"
+#include "update/ui/resource.h"
+#include "update/ui/update_worker.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "resource.h"
 #include "test_files.h"
-#include "win32_handle.h"
+#include "update/files/win32_handle.h"
+#include "update/ui/resource.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <cstring>
 #include <string>
 
-#include "command_line.h"
-#include "game_process.h"
-#include "registry_value.h"
 #include "test_files.h"
+#include "update/ui/command_line.h"
+#include "update/ui/game_process.h"
+#include "update/ui/registry_value.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "bounded_text.h"
-#include "payload_table.h"
-#include "update_session.h"
-#include "win32_handle.h"
+#include "update/base/bounded_text.h"
+#include "update/files/create_parent_dirs.h"
+#include "update/files/win32_handle.h"
+#include "update/format/payload_table.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ bool ReadLaunchText(const std::string& path, std::string* handle) {
 int ApplyPackage(const std::string& packagePath, const std::string& gameDir) {
   std::vector<unsigned char> bytes;
   if (!ReadWholeFile(packagePath, &bytes)) return -1;
-  MemoryPayloadSource source(bytes.data(), bytes.size());
+  MemoryByteSource source(bytes.data(), bytes.size());
   PatchTrailer trailer;
   uint32_t got = 0;
   if (!ReadTrailer(source, &trailer, &got) || !IsTrailerSound(trailer, bytes.size()) ||
@@ -107,7 +107,7 @@ int ApplyPackage(const std::string& packagePath, const std::string& gameDir) {
   if (table.error != PayloadError::None) return -1;
   int written = 0;
   for (const PayloadEntry& entry : table.entries) {
-    char target[UPDATE_PATH_SIZE];
+    char target[MAX_PATH];
     if (!FormatFitted(target, sizeof target, "%s\\%s", gameDir.c_str(), entry.name.c_str()))
       continue;
     CreateParentDirs(target);

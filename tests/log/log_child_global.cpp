@@ -1,6 +1,6 @@
 // A global of another file than the log's: it logs while being constructed
 // and destroyed, which needs g_Log alive on both sides of it.
-#include "logger.h"
+#include "update/log/logger.h"
 
 namespace {
 

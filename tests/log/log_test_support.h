@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "file_helpers.h"
-#include "log_clock.h"
-#include "win32_handle.h"
+#include "update/files/win32_handle.h"
+#include "update/log/log_clock.h"
 
 // Runs each test inside an empty folder of its own, so "Log/" and the day's
 // files start absent.

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "log_test_support.h"
-#include "logger.h"
+#include "update/log/logger.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "work_queue.h"
+#include "update/log/work_queue.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "log_test_support.h"
-#include "logger.h"
-#include "work_queue.h"
+#include "update/log/logger.h"
+#include "update/log/work_queue.h"
 
 namespace {
 

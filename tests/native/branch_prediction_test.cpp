@@ -1,7 +1,7 @@
 // The x86 branch filter's prediction: what the decoder computes a chunk at a
 // time must be what the encoder computed for the whole copy, and a call
 // whose target moved must come out predicted exactly.
-#include "branch_prediction.h"
+#include "update/codec/branch_prediction.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "payload_table.h"
+#include "update/format/payload_table.h"
 
 namespace {
 
@@ -96,8 +96,8 @@ bool MemorySink::Write(const unsigned char* data, uint32_t length) {
 
 DecodeError DecodeInMemory(EntryCoding coding, const Bytes& data, uint64_t decodedSize,
                            const Bytes& source, Bytes* out) {
-  MemoryPayloadSource stored(data.data(), data.size());
-  MemoryPayloadSource installed(source.data(), source.size());
+  MemoryByteSource stored(data.data(), data.size());
+  MemoryByteSource installed(source.data(), source.size());
   DecodeRequest request;
   request.coding = coding;
   request.stored = &stored;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "entry_codec.h"
-#include "entry_encoder.h"
+#include "mkpatch/codec/entry_encoder.h"
+#include "update/codec/entry_codec.h"
 
 using Bytes = std::vector<unsigned char>;
 

@@ -6,11 +6,11 @@
 #include <zstd.h>
 
 #include "codec_test_support.h"
-#include "delta_format.h"
-#include "delta_writer.h"
-#include "varint.h"
-#include "x86_branch_filter.h"
-#include "zstd_encode.h"
+#include "mkpatch/codec/delta_writer.h"
+#include "mkpatch/codec/zstd_encode.h"
+#include "update/codec/delta_format.h"
+#include "update/codec/varint.h"
+#include "update/codec/x86_branch_filter.h"
 
 namespace {
 
@@ -371,7 +371,7 @@ TEST(EntryCodecRefusal, FramesWithAWindowBeyondTheBoundAreRefused) {
 TEST(EntryCodecRefusal, AFailedWriteStopsDecoding) {
   const Bytes text = ProgramLike(300000, 18);
   const EncodedData data = EncodeWhole(text.data(), text.size());
-  MemoryPayloadSource stored(data.bytes.data(), data.bytes.size());
+  MemoryByteSource stored(data.bytes.data(), data.bytes.size());
   DecodeRequest request;
   request.coding = data.coding;
   request.stored = &stored;

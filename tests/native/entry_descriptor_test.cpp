@@ -1,4 +1,4 @@
-#include "entry_descriptor.h"
+#include "update/format/entry_descriptor.h"
 
 #include <cstring>
 

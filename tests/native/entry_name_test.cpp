@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "entry_name.h"
-#include "gbk_text.h"
+#include "update/base/gbk_text.h"
+#include "update/format/entry_name.h"
 
 namespace {
 

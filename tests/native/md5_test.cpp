@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "md5.h"
 #include "md5_hex.h"
+#include "update/base/md5.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "codec_test_support.h"
-#include "entry_name.h"
-#include "entry_naming.h"
 #include "json_value.h"
 #include "mkpatch_fixture.h"
+#include "update/format/entry_name.h"
+#include "update/format/entry_naming.h"
 
 using namespace mkpatch_test;
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "mkpatch.h"
+#include "mkpatch/commands/mkpatch.h"
 
 namespace mkpatch_test {
 

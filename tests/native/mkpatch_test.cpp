@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "mkpatch.h"
+#include "mkpatch/commands/mkpatch.h"
+#include "mkpatch/inspect/profile_string.h"
 #include "mkpatch_fixture.h"
-#include "payload.h"
 #include "payload_builder.h"
 #include "pe_builder.h"
-#include "profile_string.h"
+#include "update/format/payload.h"
 
 using namespace mkpatch_test;
 

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "entry_name.h"
 #include "file_helpers.h"
-#include "file_system.h"
-#include "mkpatch.h"
-#include "name_encoding.h"
-#include "profile_string.h"
-#include "win32_handle.h"
+#include "mkpatch/commands/mkpatch.h"
+#include "mkpatch/fs/file_system.h"
+#include "mkpatch/fs/name_encoding.h"
+#include "mkpatch/inspect/profile_string.h"
+#include "update/files/win32_handle.h"
+#include "update/format/entry_name.h"
 
 namespace {
 

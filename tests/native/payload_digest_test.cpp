@@ -6,7 +6,7 @@
 
 #include "md5_hex.h"
 #include "payload_builder.h"
-#include "payload_digest.h"
+#include "update/format/payload_digest.h"
 
 namespace {
 
@@ -14,11 +14,11 @@ const unsigned char kDigest[PAYLOAD_DIGEST_SIZE] = {0x00, 0x11, 0x22, 0x33, 0x44
                                                     0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
 
 // Hands out at most 1000 bytes per read, as a slow handle may.
-class TrickleSource : public MemoryPayloadSource {
+class TrickleSource : public MemoryByteSource {
  public:
-  using MemoryPayloadSource::MemoryPayloadSource;
+  using MemoryByteSource::MemoryByteSource;
   bool ReadAt(uint64_t offset, void* buffer, uint32_t length, uint32_t* bytesRead) override {
-    return MemoryPayloadSource::ReadAt(offset, buffer, length < 1000 ? length : 1000, bytesRead);
+    return MemoryByteSource::ReadAt(offset, buffer, length < 1000 ? length : 1000, bytesRead);
   }
 };
 
@@ -130,13 +130,13 @@ TEST(PayloadDigestRegion, BuilderRecordCoversEntriesNotProgramOrTrailer) {
 namespace {
 
 // Fails every read that reaches `failAt` or beyond.
-class FailingSource : public MemoryPayloadSource {
+class FailingSource : public MemoryByteSource {
  public:
   FailingSource(const std::string& bytes, uint64_t failAt)
-      : MemoryPayloadSource(bytes.data(), bytes.size()), failAt_(failAt) {}
+      : MemoryByteSource(bytes.data(), bytes.size()), failAt_(failAt) {}
   bool ReadAt(uint64_t offset, void* buffer, uint32_t length, uint32_t* bytesRead) override {
     if (offset + length > failAt_) return false;
-    return MemoryPayloadSource::ReadAt(offset, buffer, length, bytesRead);
+    return MemoryByteSource::ReadAt(offset, buffer, length, bytesRead);
   }
 
  private:
@@ -172,7 +172,7 @@ TEST(PayloadDigestRegionAndFile, RegionAsDigestRegionGivesItAndEveryByteForTheFi
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.payloadSize << " " << c.begin << " " << c.end);
-    MemoryPayloadSource payload(bytes.data(), c.payloadSize);
+    MemoryByteSource payload(bytes.data(), c.payloadSize);
     unsigned char expected[PAYLOAD_DIGEST_SIZE];
     uint64_t expectedDigested = 99;
     const bool expectedOk = DigestRegion(payload, c.begin, c.end, expected, &expectedDigested);
@@ -195,7 +195,7 @@ TEST(PayloadDigestRegionAndFile, RegionAsDigestRegionGivesItAndEveryByteForTheFi
 TEST(PayloadDigestRegionAndFile, UnreadableFileLeavesTheRegionToItsOwnRead) {
   const std::string bytes = Bytes(200000);
   const uint64_t payloadSize = 199000;
-  MemoryPayloadSource payload(bytes.data(), payloadSize);
+  MemoryByteSource payload(bytes.data(), payloadSize);
   unsigned char region[PAYLOAD_DIGEST_SIZE];
   unsigned char whole[PAYLOAD_DIGEST_SIZE];
   uint64_t digested = 0;

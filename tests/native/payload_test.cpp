@@ -4,12 +4,12 @@
 #include <vector>
 
 #include "payload_builder.h"
-#include "payload_table.h"
+#include "update/format/payload_table.h"
 
 namespace {
 
 PayloadTable TableOf(const std::vector<unsigned char>& file) {
-  MemoryPayloadSource source(file.data(), file.size());
+  MemoryByteSource source(file.data(), file.size());
   PatchTrailer trailer;
   uint32_t got = 0;
   EXPECT_TRUE(ReadTrailer(source, &trailer, &got));
@@ -18,7 +18,7 @@ PayloadTable TableOf(const std::vector<unsigned char>& file) {
 
 // A large file that is all zeros except for the regions written into it;
 // stands in for a shipped updater without holding 22 MB.
-class SparseSource : public PayloadSource {
+class SparseSource : public ByteSource {
  public:
   explicit SparseSource(uint64_t size) : size_(size) {}
   void Put(uint64_t offset, const unsigned char* bytes, size_t length) {
@@ -106,13 +106,13 @@ TEST(PayloadTrailer, SoundOnlyWithMagicAndExactSize) {
 
 TEST(PayloadTrailer, ProgramWithoutPayloadIsRefused) {
   std::vector<unsigned char> program(4096, 0x90);
-  MemoryPayloadSource source(program.data(), program.size());
+  MemoryByteSource source(program.data(), program.size());
   PatchTrailer trailer;
   uint32_t got = 0;
   ASSERT_TRUE(ReadTrailer(source, &trailer, &got));
   EXPECT_FALSE(IsTrailerSound(trailer, program.size()));
 
-  MemoryPayloadSource tiny(program.data(), 135);
+  MemoryByteSource tiny(program.data(), 135);
   EXPECT_FALSE(ReadTrailer(tiny, &trailer, &got));
   EXPECT_EQ(ReadPayloadTable(tiny, trailer).error, PayloadError::FileTooShort);
 }
@@ -221,11 +221,11 @@ TEST(PayloadTable, RefusesUnsafeAndUnterminatedNames) {
 
 TEST(PayloadTable, ShortHeaderReportsBytesRead) {
   // A source whose reads come up short, like a file truncated under the reader.
-  class ShortSource : public MemoryPayloadSource {
+  class ShortSource : public MemoryByteSource {
    public:
-    using MemoryPayloadSource::MemoryPayloadSource;
+    using MemoryByteSource::MemoryByteSource;
     bool ReadAt(uint64_t offset, void* buffer, uint32_t length, uint32_t* bytesRead) override {
-      bool ok = MemoryPayloadSource::ReadAt(offset, buffer, length, bytesRead);
+      bool ok = MemoryByteSource::ReadAt(offset, buffer, length, bytesRead);
       if (length == PATCH_ENTRY_HEADER_SIZE) *bytesRead = 40;
       return ok;
     }

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "payload.h"
+#include "update/format/payload.h"
 
 using Bytes = std::vector<unsigned char>;
 

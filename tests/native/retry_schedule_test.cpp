@@ -1,6 +1,6 @@
 // The waits before a held file is tried again: growing, capped, and ten
 // seconds in all for one file, however the waits fall.
-#include "retry_schedule.h"
+#include "update/base/retry_schedule.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The run's reading of every entry before its first write: plain entries as
 // they always were, described ones with their descriptors and stored bytes
 // located, and anything malformed refused with the entry at fault.
-#include "run_entries.h"
+#include "update/format/run_entries.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ struct Built {
 Built Build(const std::vector<PayloadFile>& files) {
   Built built;
   built.file = BuildUpdater(kProgram, files);
-  MemoryPayloadSource source(built.file.data(), built.file.size());
+  MemoryByteSource source(built.file.data(), built.file.size());
   PatchTrailer trailer;
   uint32_t got = 0;
   EXPECT_TRUE(ReadTrailer(source, &trailer, &got));
@@ -31,7 +31,7 @@ Built Build(const std::vector<PayloadFile>& files) {
 }
 
 RunEntries Read(const Built& built, size_t size = SIZE_MAX) {
-  MemoryPayloadSource source(built.file.data(), std::min(size, built.file.size()));
+  MemoryByteSource source(built.file.data(), std::min(size, built.file.size()));
   return ReadRunEntries(source, built.table.entries);
 }
 

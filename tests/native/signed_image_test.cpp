@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "payload_builder.h"
-#include "payload_table.h"
 #include "pe_builder.h"
-#include "signed_image.h"
+#include "update/format/payload_table.h"
+#include "update/format/signed_image.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ struct ExactSource {
     std::copy(bytes.begin(), bytes.end(), data.get());
   }
   std::unique_ptr<unsigned char[]> data;
-  MemoryPayloadSource source;
+  MemoryByteSource source;
 };
 
 bool LooksSigned(const Bytes& file) {

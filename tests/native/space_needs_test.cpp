@@ -1,5 +1,5 @@
 // What a run needs free on each volume before it writes anything.
-#include "space_needs.h"
+#include "update/plan/space_needs.h"
 
 #include <gtest/gtest.h>
 

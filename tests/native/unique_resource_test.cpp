@@ -1,4 +1,4 @@
-#include "unique_resource.h"
+#include "update/base/unique_resource.h"
 
 #include <gtest/gtest.h>
 

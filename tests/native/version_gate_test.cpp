@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "version_gate.h"
+#include "update/format/version_gate.h"
 
 namespace {
 const char kBase[] = "1.4.1.33960";

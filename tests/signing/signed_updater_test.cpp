@@ -8,10 +8,10 @@
 #include <sstream>
 #include <string>
 
-#include "mkpatch.h"
+#include "mkpatch/commands/mkpatch.h"
 #include "outcome_checks.h"
-#include "payload.h"
 #include "test_files.h"
+#include "update/format/payload.h"
 #include "updater_driver.h"
 
 namespace {

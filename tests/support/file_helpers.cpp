@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "remove_tree.h"
-#include "win32_handle.h"
+#include "update/files/remove_tree.h"
+#include "update/files/win32_handle.h"
 
 bool FileExists(const std::string& path) {
   DWORD attributes = GetFileAttributesA(path.c_str());

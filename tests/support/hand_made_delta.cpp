@@ -1,8 +1,8 @@
 #include "hand_made_delta.h"
 
-#include "delta_writer.h"
-#include "gbk_text.h"
-#include "varint.h"
+#include "mkpatch/codec/delta_writer.h"
+#include "update/base/gbk_text.h"
+#include "update/codec/varint.h"
 
 namespace {
 
@@ -24,7 +24,8 @@ PayloadFile HandMadeDeltaEntry(const std::string& path, const std::string& old,
     streams.difference[at] = kChange;
     (*fresh)[at] = static_cast<char>((*fresh)[at] + kChange);
   }
-  const std::vector<unsigned char> stored = WriteDelta(streams, DeltaLayoutChoice::Separate, kLevel);
+  const std::vector<unsigned char> stored =
+      WriteDelta(streams, DeltaLayoutChoice::Separate, kLevel);
   EntryDescriptor descriptor = DescribeFile(EntryKind::PathFile, EntryCoding::Delta, *fresh, path);
   DescribeSource(descriptor, old);
   const char* separator = FindLastSeparator(path.c_str(), "\\/");

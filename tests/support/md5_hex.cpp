@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "md5.h"
+#include "update/base/md5.h"
 
 std::string Md5Hex(const std::string& bytes) {
   MD5 md5;

@@ -5,9 +5,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "md5.h"
-#include "payload_digest.h"
-#include "payload_table.h"
+#include "update/base/md5.h"
+#include "update/format/payload_digest.h"
+#include "update/format/payload_table.h"
 
 void PutText(char* field, size_t fieldSize, const std::string& text) {
   std::memset(field, 0, fieldSize);
@@ -153,7 +153,7 @@ bool AddDigestRecord(std::vector<unsigned char>& file) {
   unsigned char bytes[PATCH_TRAILER_SIZE];
   std::memcpy(bytes, file.data() + file.size() - PATCH_TRAILER_SIZE, PATCH_TRAILER_SIZE);
   PatchTrailer trailer = DecodeTrailer(bytes);
-  MemoryPayloadSource source(file.data(), file.size());
+  MemoryByteSource source(file.data(), file.size());
   unsigned char digest[PAYLOAD_DIGEST_SIZE];
   uint64_t digested = 0;
   if (!DigestRegion(source, trailer.firstEntryOffset, DigestRegionEnd(trailer), digest,

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "entry_descriptor.h"
-#include "payload.h"
+#include "update/format/entry_descriptor.h"
+#include "update/format/payload.h"
 
 struct PayloadFile {
   std::string name;

@@ -2,16 +2,20 @@
 #include <string>
 #include <vector>
 
-#include "mkpatch.h"
+#include "mkpatch/commands/mkpatch.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #include <shellapi.h>
 
-#include "name_encoding.h"
-#include "win32_handle.h"
+#include "mkpatch/fs/name_encoding.h"
+#include "update/base/unique_resource.h"
 
 namespace {
+// The argument vector the system allocated for us.
+bool FreeLocalArgv(LPWSTR* argv) { return LocalFree(argv) == nullptr; }
+using UniqueLocalArgv = UniqueResource<LPWSTR*, FreeLocalArgv>;
+
 // Names and messages are UTF-8; let the console show them as such for the
 // run, then hand it back as it was.
 class ConsoleUtf8 {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "md5.h"
+#include "update/base/md5.h"
 
 namespace {
 

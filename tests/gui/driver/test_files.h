@@ -10,7 +10,7 @@
 
 #include "file_helpers.h"
 #include "payload_builder.h"
-#include "win32_handle.h"
+#include "update/files/win32_handle.h"
 
 // A build path as Windows code under Wine can open it ("/x" is "Z:/x").
 std::string WindowsPath(const std::string& buildPath);

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "resource.h"
+#include "update/ui/resource.h"
 #include "whole_file.h"
 
 namespace {

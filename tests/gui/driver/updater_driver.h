@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "win32_handle.h"
+#include "update/files/win32_handle.h"
 
 // What the main dialog showed at one moment.
 struct DialogSnapshot {

@@ -1,8 +1,8 @@
-#include "delta_streams.h"
+#include "mkpatch/codec/delta_streams.h"
 
-#include "branch_prediction.h"
-#include "delta_format.h"
-#include "varint.h"
+#include "update/codec/branch_prediction.h"
+#include "update/codec/delta_format.h"
+#include "update/codec/varint.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <functional>
 #include <vector>
 
-#include "suffix_index.h"
+#include "mkpatch/codec/suffix_index.h"
 
 // One pairing: `copy` bytes of the new file from the old file at
 // `oldPosition` (with differences), then `insert` bytes of its own. The

@@ -1,8 +1,8 @@
-#include "delta_writer.h"
+#include "mkpatch/codec/delta_writer.h"
 
-#include "delta_format.h"
-#include "varint.h"
-#include "zstd_encode.h"
+#include "mkpatch/codec/zstd_encode.h"
+#include "update/codec/delta_format.h"
+#include "update/codec/varint.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "delta_streams.h"
+#include "mkpatch/codec/delta_streams.h"
 
 enum class DeltaLayoutChoice {
   Separate,        // three streams, the differences as they are

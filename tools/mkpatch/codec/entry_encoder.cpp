@@ -1,13 +1,13 @@
-#include "entry_encoder.h"
+#include "mkpatch/codec/entry_encoder.h"
 
 #include <algorithm>
 #include <functional>
 #include <vector>
 
-#include "delta_format.h"
-#include "delta_streams.h"
-#include "delta_writer.h"
-#include "zstd_encode.h"
+#include "mkpatch/codec/delta_streams.h"
+#include "mkpatch/codec/delta_writer.h"
+#include "mkpatch/codec/zstd_encode.h"
+#include "update/codec/delta_format.h"
 
 namespace {
 

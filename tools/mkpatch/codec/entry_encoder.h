@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "entry_codec.h"
+#include "update/codec/entry_codec.h"
 
 struct EncodedData {
   EntryCoding coding = EntryCoding::Stored;

@@ -1,4 +1,4 @@
-#include "suffix_index.h"
+#include "mkpatch/codec/suffix_index.h"
 
 #include <divsufsort.h>
 

@@ -1,4 +1,4 @@
-#include "zstd_encode.h"
+#include "mkpatch/codec/zstd_encode.h"
 
 // ZSTD_getCParams and the frame format: the library is linked statically, so its experimental API
 // is safe.
@@ -11,8 +11,8 @@
 #include <memory>
 #include <new>
 
-#include "delta_format.h"
-#include "varint.h"
+#include "update/codec/delta_format.h"
+#include "update/codec/varint.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "x86_branch_filter.h"
+#include "update/codec/x86_branch_filter.h"
 
 enum class ZstdFrame {
   Standard,   // RFC 8878 frames, as an entry coded Zstd holds them

@@ -1,9 +1,9 @@
-#include "branch_prediction.h"
+#include "update/codec/branch_prediction.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "opcode_scan.h"
+#include "update/codec/opcode_scan.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <new>
 
-#include "entry_codec.h"
+#include "update/codec/entry_codec.h"
 
 class ByteStream {
  public:

@@ -1,11 +1,11 @@
-#include "delta_decoder.h"
+#include "update/codec/delta_decoder.h"
 
 #include <cstring>
 
-#include "branch_prediction.h"
-#include "delta_format.h"
-#include "varint.h"
-#include "zstd_stream.h"
+#include "update/codec/branch_prediction.h"
+#include "update/codec/delta_format.h"
+#include "update/codec/varint.h"
+#include "update/codec/zstd_stream.h"
 
 // The packed frame's content size: zstd is linked statically, so its
 // experimental API is safe to use.

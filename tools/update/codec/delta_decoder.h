@@ -3,6 +3,6 @@
 // size of the source or the new file.
 #pragma once
 
-#include "entry_codec.h"
+#include "update/codec/entry_codec.h"
 
 DecodeError DecodeDelta(const DecodeRequest& request, DecodeSink& sink);

@@ -1,10 +1,10 @@
-#include "entry_codec.h"
+#include "update/codec/entry_codec.h"
 
-#include "byte_stream.h"
-#include "delta_decoder.h"
-#include "varint.h"
-#include "x86_branch_filter.h"
-#include "zstd_stream.h"
+#include "update/codec/byte_stream.h"
+#include "update/codec/delta_decoder.h"
+#include "update/codec/varint.h"
+#include "update/codec/x86_branch_filter.h"
+#include "update/codec/zstd_stream.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ DecodeError Drain(ByteStream& stream, uint64_t size, DecodeSink& sink) {
 // The stored bytes themselves, read in bounded chunks.
 class StoredStream : public ByteStream {
  public:
-  StoredStream(PayloadSource* stored, uint64_t begin, uint64_t size)
+  StoredStream(ByteSource* stored, uint64_t begin, uint64_t size)
       : stored_(stored), next_(begin), end_(begin + size) {}
 
   DecodeError Read(unsigned char* out, size_t length, size_t* produced) override {
@@ -50,7 +50,7 @@ class StoredStream : public ByteStream {
   DecodeError Finish() override { return next_ == end_ ? DecodeError::None : DecodeError::Corrupt; }
 
  private:
-  PayloadSource* stored_;
+  ByteSource* stored_;
   uint64_t next_;
   uint64_t end_;
 };

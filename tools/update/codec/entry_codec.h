@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "payload_table.h"
+#include "update/base/byte_source.h"
 
 // Recorded in an entry's descriptor; the numbers are part of the file format.
 enum class EntryCoding : uint8_t {
@@ -41,11 +41,11 @@ enum class DecodeError {
 
 struct DecodeRequest {
   EntryCoding coding = EntryCoding::Stored;
-  PayloadSource* stored = nullptr;  // the updater's file
-  uint64_t storedBegin = 0;         // first stored byte of this entry's data
-  uint64_t storedSize = 0;          // number of stored bytes
-  PayloadSource* source = nullptr;  // the installed file a delta applies to; else null
-  uint64_t decodedSize = 0;         // exactly this many bytes must come out
+  ByteSource* stored = nullptr;  // the updater's file
+  uint64_t storedBegin = 0;      // first stored byte of this entry's data
+  uint64_t storedSize = 0;       // number of stored bytes
+  ByteSource* source = nullptr;  // the installed file a delta applies to; else null
+  uint64_t decodedSize = 0;      // exactly this many bytes must come out
 };
 
 DecodeError DecodeEntryData(const DecodeRequest& request, DecodeSink& sink);

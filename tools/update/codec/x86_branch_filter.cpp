@@ -1,6 +1,6 @@
-#include "x86_branch_filter.h"
+#include "update/codec/x86_branch_filter.h"
 
-#include "opcode_scan.h"
+#include "update/codec/opcode_scan.h"
 
 namespace {
 

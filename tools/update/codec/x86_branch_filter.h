@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "byte_stream.h"
+#include "update/codec/byte_stream.h"
 
 struct X86Split {
   std::vector<unsigned char> main;

@@ -1,4 +1,4 @@
-#include "zstd_stream.h"
+#include "update/codec/zstd_stream.h"
 
 // The frame format parameter: zstd is linked statically, so its experimental
 // API is safe to use.
@@ -6,7 +6,7 @@
 #include <zstd.h>
 #include <zstd_errors.h>
 
-#include "delta_format.h"
+#include "update/codec/delta_format.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ DecodeError MemoryStream::Finish() {
 
 ZstdStream::~ZstdStream() { ZSTD_freeDCtx(context_); }
 
-DecodeError ZstdStream::Open(PayloadSource* stored, uint64_t begin, uint64_t size, bool magicless) {
+DecodeError ZstdStream::Open(ByteSource* stored, uint64_t begin, uint64_t size, bool magicless) {
   stored_ = stored;
   next_ = begin;
   end_ = begin + size;

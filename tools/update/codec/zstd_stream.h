@@ -3,8 +3,8 @@
 // decompression context whose window is capped (ENTRY_ZSTD_WINDOW_LOG_MAX).
 #pragma once
 
-#include "byte_stream.h"
-#include "payload_table.h"
+#include "update/base/byte_source.h"
+#include "update/codec/byte_stream.h"
 
 struct ZSTD_DCtx_s;
 
@@ -17,7 +17,7 @@ class ZstdStream : public ByteStream {
 
   // The frames in [begin, begin + size) of `stored`; without their magic
   // numbers when `magicless`. An empty region is an empty stream.
-  DecodeError Open(PayloadSource* stored, uint64_t begin, uint64_t size, bool magicless = false);
+  DecodeError Open(ByteSource* stored, uint64_t begin, uint64_t size, bool magicless = false);
   // Makes `prefix` (which must outlive the stream) the window the first frame
   // starts with; zstd forgets it at the end of that frame. After Open.
   DecodeError UsePrefix(const unsigned char* prefix, size_t size);
@@ -28,7 +28,7 @@ class ZstdStream : public ByteStream {
   DecodeError Refill();
 
   ZSTD_DCtx_s* context_ = nullptr;
-  PayloadSource* stored_ = nullptr;
+  ByteSource* stored_ = nullptr;
   uint64_t next_ = 0;
   uint64_t end_ = 0;
   DecodeBuffer input_;

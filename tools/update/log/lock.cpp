@@ -1,4 +1,4 @@
-#include "lock.h"
+#include "update/log/lock.h"
 
 namespace {
 const DWORD kSpinCount = 4000;

@@ -1,4 +1,4 @@
-#include "log_clock.h"
+#include "update/log/log_clock.h"
 
 #include <time.h>
 

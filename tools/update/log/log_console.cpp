@@ -1,6 +1,6 @@
-#include "log_console.h"
+#include "update/log/log_console.h"
 
-#include "log_file.h"
+#include "update/log/log_file.h"
 
 LogConsole::LogConsole()
     : handle(INVALID_HANDLE_VALUE), defaultAttr(0), warnAttr(0), errorAttr(0) {}

@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-#include "lock.h"
+#include "update/log/lock.h"
 
 const int LOG_PATH_SIZE = 4096;
 const int LOG_NOTICE_SIZE = 4096;

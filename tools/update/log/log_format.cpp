@@ -1,7 +1,7 @@
-#include "log_format.h"
+#include "update/log/log_format.h"
 
-#include "log_text.h"
-#include "logger.h"
+#include "update/base/log_text.h"
+#include "update/log/logger.h"
 
 const char* LineFormat(bool statusLineMode, int level) {
   if (statusLineMode) {

@@ -1,14 +1,14 @@
 // Construction, shutdown and settings of the log.
-#include "logger.h"
+#include "update/log/logger.h"
 
 #include <stdlib.h>
 #include <string.h>
 
 #include <new>
 
-#include "gbk_text.h"
-#include "log_text.h"
-#include "work_queue.h"
+#include "update/base/gbk_text.h"
+#include "update/base/log_text.h"
+#include "update/log/work_queue.h"
 
 namespace {
 const char kLogDir[] = "Log/";

@@ -9,11 +9,11 @@
 
 #include <iosfwd>
 
-#include "lock.h"
-#include "log_clock.h"
-#include "log_console.h"
-#include "log_file.h"
-#include "log_record.h"
+#include "update/log/lock.h"
+#include "update/log/log_clock.h"
+#include "update/log/log_console.h"
+#include "update/log/log_file.h"
+#include "update/log/log_record.h"
 
 enum {
   LOG_STATUS = 0,  // console only

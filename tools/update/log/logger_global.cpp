@@ -3,7 +3,7 @@
 // that every constructor and destructor can log. Each toolchain is asked
 // for that explicitly: its destructor then runs last because it was
 // registered first.
-#include "logger.h"
+#include "update/log/logger.h"
 
 #ifdef _MSC_VER
 // The library segment is initialised before the user segment that holds

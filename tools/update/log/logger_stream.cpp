@@ -4,7 +4,7 @@
 #include <sstream>
 #include <string>
 
-#include "logger.h"
+#include "update/log/logger.h"
 
 void Logger::LogStream(int level, std::ostringstream& stream) {
   if (ShouldLog(level)) {

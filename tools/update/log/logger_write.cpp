@@ -1,13 +1,13 @@
 // The way of one line: formatted on the caller's thread, written to console
 // and files on the queue's thread (or on the caller's when synchronous).
-#include "logger.h"
+#include "update/log/logger.h"
 
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "log_format.h"
-#include "log_text.h"
+#include "update/base/log_text.h"
+#include "update/log/log_format.h"
 
 namespace {
 bool IsColoured(int level) { return level >= LOG_WARN && level <= LOG_CRITICAL; }

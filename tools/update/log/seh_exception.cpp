@@ -1,4 +1,4 @@
-#include "seh_exception.h"
+#include "update/log/seh_exception.h"
 
 #include <string.h>
 

@@ -1,4 +1,4 @@
-#include "work_queue.h"
+#include "update/log/work_queue.h"
 
 #include <process.h>
 #include <stdio.h>
@@ -7,9 +7,9 @@
 
 #include <new>
 
-#include "log_text.h"
-#include "logger.h"
-#include "seh_exception.h"
+#include "update/base/log_text.h"
+#include "update/log/logger.h"
+#include "update/log/seh_exception.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "command_line.h"
+#include "update/ui/command_line.h"
 
 #include <windows.h>
 #include <shellapi.h>
 
 #include <vector>
 
-#include "win32_handle.h"
+#include "update/files/win32_handle.h"
 
 CommandLineDir ReadCommandLineDir(const char* commandLine, char* dir, size_t dirSize) {
   if (dirSize > 0) dir[0] = '\0';

@@ -1,11 +1,11 @@
-#include "game_process.h"
+#include "update/ui/game_process.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <cstring>
 
-#include "win32_handle.h"
+#include "update/files/win32_handle.h"
 
 bool IsGameProcessName(const char* exeFileName) {
   return std::strcmp(exeFileName, "Game.exe") == 0 || std::strcmp(exeFileName, "Game_08d.exe") == 0;

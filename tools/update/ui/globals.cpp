@@ -1,4 +1,4 @@
-#include "globals.h"
+#include "update/ui/globals.h"
 
 HINSTANCE g_hInstance = nullptr;
 HWND g_hMainDlg = nullptr;

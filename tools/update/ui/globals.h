@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "progress_controls.h"
+#include "update/ui/progress_controls.h"
 
 extern HINSTANCE g_hInstance;
 extern HWND g_hMainDlg;

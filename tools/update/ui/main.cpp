@@ -2,11 +2,11 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "globals.h"
-#include "host_hooks.h"
-#include "resource.h"
-#include "run_outcome.h"
-#include "update_dialog.h"
+#include "update/session/host_hooks.h"
+#include "update/session/run_outcome.h"
+#include "update/ui/globals.h"
+#include "update/ui/resource.h"
+#include "update/ui/update_dialog.h"
 
 namespace {
 

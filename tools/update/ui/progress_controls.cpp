@@ -1,6 +1,6 @@
-#include "progress_controls.h"
+#include "update/ui/progress_controls.h"
 
-#include "resource.h"
+#include "update/ui/resource.h"
 
 ProgressControls LookUpProgressControls(HWND dialog) {
   ProgressControls controls;

@@ -1,11 +1,11 @@
-#include "progress_display.h"
+#include "update/ui/progress_display.h"
 
 #include <windows.h>
 #include <commctrl.h>
 
-#include "globals.h"
-#include "progress.h"
-#include "resource.h"
+#include "update/session/progress.h"
+#include "update/ui/globals.h"
+#include "update/ui/resource.h"
 
 bool ProgressPositionFor(uint32_t code, uint32_t a, uint32_t b, uint32_t* position) {
   switch (code) {

@@ -1,9 +1,9 @@
-#include "registry_value.h"
+#include "update/ui/registry_value.h"
 
 #include <cstring>
 
-#include "gbk_text.h"
-#include "win32_handle.h"
+#include "update/base/gbk_text.h"
+#include "update/files/win32_handle.h"
 
 namespace {
 

@@ -1,19 +1,19 @@
-#include "update_dialog.h"
+#include "update/ui/update_dialog.h"
 
 #include <shlobj.h>
 
 #include <cstring>
 
-#include "command_line.h"
-#include "game_process.h"
-#include "globals.h"
-#include "host_hooks.h"
-#include "registry_value.h"
-#include "resource.h"
-#include "run_outcome.h"
-#include "unique_resource.h"
-#include "update_session.h"
-#include "update_worker.h"
+#include "update/base/unique_resource.h"
+#include "update/session/host_hooks.h"
+#include "update/session/run_outcome.h"
+#include "update/session/update_session.h"
+#include "update/ui/command_line.h"
+#include "update/ui/game_process.h"
+#include "update/ui/globals.h"
+#include "update/ui/registry_value.h"
+#include "update/ui/resource.h"
+#include "update/ui/update_worker.h"
 
 namespace {
 

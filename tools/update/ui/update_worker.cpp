@@ -1,13 +1,13 @@
-#include "update_worker.h"
+#include "update/ui/update_worker.h"
 
 #include <commctrl.h>
 
-#include "globals.h"
-#include "host_hooks.h"
-#include "progress_display.h"
-#include "resource.h"
-#include "run_outcome.h"
-#include "update_session.h"
+#include "update/session/host_hooks.h"
+#include "update/session/run_outcome.h"
+#include "update/session/update_session.h"
+#include "update/ui/globals.h"
+#include "update/ui/progress_display.h"
+#include "update/ui/resource.h"
 
 namespace {
 

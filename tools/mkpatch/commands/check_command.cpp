@@ -1,0 +1,190 @@
+#include "mkpatch/commands/check_command.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "mkpatch/fs/file_source.h"
+#include "mkpatch/fs/file_system.h"
+#include "mkpatch/fs/name_encoding.h"
+#include "mkpatch/inspect/install_plan.h"
+#include "mkpatch/inspect/install_target.h"
+#include "mkpatch/inspect/payload_check.h"
+#include "mkpatch/inspect/profile_string.h"
+#include "mkpatch/write/json_text.h"
+#include "update/format/version_gate.h"
+
+namespace {
+
+// The updater reads the installed version into a buffer of this size.
+const size_t kVersionBufferSize = 260;
+
+struct CheckResult {
+  std::string installedVersion;  // GBK, as the configuration holds it
+  std::string baseVersion;       // GBK, from the trailer
+  std::string targetVersion;
+  std::vector<std::string> reasons;   // why the updater would not apply; UTF-8
+  std::vector<std::string> warnings;  // what a sound writer avoids
+  bool entriesKnown = false;
+  InstallPlan plan;
+};
+
+// The updater opens GAMEDIR/Config/Client.ini, which Windows finds whatever
+// the letters' case.
+void ReadInstalledVersion(const std::string& gameDir, CheckResult* result) {
+  std::string folder, path;
+  if (!FindIgnoringCase(gameDir, "Config", &folder) ||
+      !FindIgnoringCase(folder, "Client.ini", &path) || !IsRegularFile(path)) {
+    result->reasons.push_back("no Config/Client.ini in " + gameDir);
+    return;
+  }
+  UniqueFile file = OpenFile(path, "rb");
+  uint64_t size = 0;
+  std::string bytes;
+  if (file && FileSize(file.Get(), &size)) {
+    bytes.resize(static_cast<size_t>(size));
+    if (size > 0 && std::fread(&bytes[0], 1, bytes.size(), file.Get()) != bytes.size()) {
+      file.Reset();
+    }
+  }
+  if (!file) {
+    result->reasons.push_back("cannot read " + path);
+    return;
+  }
+  if (!ReadProfileString(bytes, "Version", "GameVersion", kVersionBufferSize,
+                         &result->installedVersion) ||
+      result->installedVersion.empty()) {
+    result->reasons.push_back(path + " has no GameVersion in its [Version] section");
+  }
+}
+
+void ApplyVersionGate(CheckResult* result) {
+  const char* installed = result->installedVersion.c_str();
+  if (IsVersionInRange(installed, result->baseVersion.c_str(), result->targetVersion.c_str())) {
+    return;
+  }
+  uint32_t value = 0;
+  std::string shown = GbkForDisplay(result->installedVersion);
+  if (!ParseVersionValue(installed, &value)) {
+    result->reasons.push_back("installed version \"" + shown +
+                              "\" is not a version the updater can compare");
+  } else {
+    result->reasons.push_back("installed version " + shown + " is outside the patch's range " +
+                              GbkForDisplay(result->baseVersion) + " .. " +
+                              GbkForDisplay(result->targetVersion));
+  }
+}
+
+CheckResult Check(const Options& options) {
+  CheckResult result;
+  UniqueFile file = OpenFile(options.file, "rb");
+  uint64_t size = 0;
+  if (!file || !FileSize(file.Get(), &size)) {
+    result.reasons.push_back("cannot open " + options.file);
+    return result;
+  }
+  FileByteSource source(file.Get(), size);
+  const PayloadReport report = InspectPayload(source);
+  const PatchTrailer& trailer = report.trailer;
+  const bool versionsKnown = report.trailerRead && trailer.magic == PATCH_TRAILER_MAGIC;
+  if (versionsKnown) {
+    result.baseVersion = FieldText(trailer.baseVersion, PATCH_VERSION_FIELD_SIZE);
+    result.targetVersion = FieldText(trailer.targetVersion, PATCH_VERSION_FIELD_SIZE);
+  }
+  result.reasons = report.structuralProblems;
+  if (report.Readable() && trailer.firstEntryOffset == 0) {
+    result.reasons.push_back(options.file +
+                             " is a bare package (its entries start at byte 0), "
+                             "not an updater");
+  }
+  result.warnings = report.writerProblems;
+
+  const size_t reasonsBefore = result.reasons.size();
+  ReadInstalledVersion(options.directory, &result);
+  if (versionsKnown && result.reasons.size() == reasonsBefore) ApplyVersionGate(&result);
+
+  if (report.Readable()) {
+    std::vector<InstalledAt> written;
+    for (size_t i = 0; i < report.table.entries.size(); ++i) {
+      const PayloadEntry& entry = report.table.entries[i];
+      const EntryKind kind = InstallKindOf(entry, report.details[i]);
+      if (kind == EntryKind::PlainFile || kind == EntryKind::PathFile) {
+        written.push_back({entry.name, DestinationOf(entry, report.details[i])});
+      }
+    }
+    for (const std::string& clash : FindDestinationClashes(written)) {
+      result.warnings.push_back(clash + "; the later one wins");
+    }
+    result.plan = PlanInstall(file.Get(), report.table.entries, report.details, options.directory);
+    result.entriesKnown = true;
+    for (const std::string& refusal : result.plan.refusals) result.reasons.push_back(refusal);
+  }
+  return result;
+}
+
+std::string JoinedReasons(const std::vector<std::string>& reasons) {
+  std::string joined;
+  for (const std::string& reason : reasons) joined += (joined.empty() ? "" : "; ") + reason;
+  return joined;
+}
+
+void PrintJson(const CheckResult& result, std::ostream& out) {
+  out << "{\"installedVersion\":" << JsonString(GbkForDisplay(result.installedVersion))
+      << ",\"baseVersion\":" << JsonString(GbkForDisplay(result.baseVersion))
+      << ",\"targetVersion\":" << JsonString(GbkForDisplay(result.targetVersion))
+      << ",\"applies\":" << (result.reasons.empty() ? "true" : "false");
+  if (!result.reasons.empty()) out << ",\"reason\":" << JsonString(JoinedReasons(result.reasons));
+  out << ",\"entries\":[";
+  const char* separator = "";
+  for (const PlannedInstall& entry : result.plan.entries) {
+    const bool package = entry.kind == EntryKind::Package;
+    out << separator << "{\"name\":" << JsonString(GbkForDisplay(entry.name)) << ",\"install\":\""
+        << InstallVerb(entry.kind) << "\"";
+    if (entry.marked) {
+      out << ",\"kind\":\"" << EntryKindText(entry.kind) << "\",\"coding\":";
+      if (entry.kind == EntryKind::Removal) {
+        out << "null";
+      } else {
+        out << "\"" << CodingName(entry.coding) << "\"";
+      }
+    }
+    if (!package) out << ",\"destination\":" << JsonString(GbkForDisplay(entry.destination));
+    out << ",\"action\":\"" << InstallActionName(entry.action) << "\"}";
+    separator = ",";
+  }
+  out << "]}\n";
+}
+
+void PrintText(const CheckResult& result, std::ostream& out) {
+  out << "installed version: "
+      << (result.installedVersion.empty() ? "(none)" : GbkForDisplay(result.installedVersion))
+      << "\n"
+      << "patch:             " << GbkForDisplay(result.baseVersion) << " -> "
+      << GbkForDisplay(result.targetVersion) << "\n"
+      << "applies:           " << (result.reasons.empty() ? "yes" : "no") << "\n";
+  for (const std::string& reason : result.reasons) out << "reason:            " << reason << "\n";
+  if (!result.entriesKnown) return;
+  out << "entries:           " << result.plan.entries.size() << "\n";
+  for (const PlannedInstall& entry : result.plan.entries) {
+    std::string action = InstallActionName(entry.action);
+    out << "  " << action << std::string(9 - action.size(), ' ') << GbkForDisplay(entry.name);
+    if (entry.kind == EntryKind::Package) {
+      out << " -> the game's launcher\n";
+    } else {
+      out << " -> " << GbkForDisplay(entry.destination) << "\n";
+    }
+  }
+}
+
+}  // namespace
+
+int RunCheck(const Options& options, std::ostream& out, std::ostream& err) {
+  const CheckResult result = Check(options);
+  for (const std::string& warning : result.warnings) err << "mkpatch: warning: " << warning << "\n";
+  if (options.json) {
+    PrintJson(result, out);
+  } else {
+    PrintText(result, out);
+  }
+  return result.reasons.empty() ? 0 : 1;
+}

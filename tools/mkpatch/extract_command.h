@@ -1,8 +1,0 @@
-// mkpatch extract: every entry written below a directory.
-#pragma once
-
-#include <ostream>
-
-#include "options.h"
-
-int RunExtract(const Options& options, std::ostream& out, std::ostream& err);

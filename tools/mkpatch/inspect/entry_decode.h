@@ -1,0 +1,23 @@
+// Decoding an entry's stored bytes as the updater does, with the MD5 of what
+// comes out: for extraction, and for checking a payload without the game.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "mkpatch/inspect/entry_details.h"
+#include "mkpatch/inspect/payload_check.h"
+#include "update/codec/entry_codec.h"
+
+// `installed` is the file a delta applies to (null for other codings);
+// `sink` takes the decoded bytes, or null when only their MD5 is wanted.
+DecodeError DecodeEntry(ByteSource& updater, const PayloadEntry& entry, const EntryDetail& detail,
+                        ByteSource* installed, DecodeSink* sink,
+                        unsigned char (&md5)[ENTRY_DIGEST_SIZE]);
+
+// Decodes every marked entry of a readable payload. A whole file must decode
+// to the size and MD5 its descriptor records. A delta cannot be applied
+// without the installed file, so it is decoded against zero bytes of the
+// recorded source size: every bound, stream length and the decoded size are
+// still checked, only the result's MD5 is not. One message per fault.
+std::vector<std::string> CheckEntryContents(ByteSource& updater, const PayloadReport& report);

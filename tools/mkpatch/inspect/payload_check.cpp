@@ -1,0 +1,146 @@
+#include "mkpatch/inspect/payload_check.h"
+
+#include <cstring>
+
+#include "mkpatch/fs/name_encoding.h"
+#include "mkpatch/inspect/name_clash.h"
+#include "update/format/version_gate.h"
+
+namespace {
+
+std::string Number(uint64_t value) { return std::to_string(value); }
+
+// Marking and descriptor of every entry; a descriptor the updater cannot use
+// makes it refuse the file.
+void ReadDetails(ByteSource& source, PayloadReport* report) {
+  const std::vector<PayloadEntry>& entries = report->table.entries;
+  report->details.resize(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const std::string problem = ReadEntryDetail(source, entries[i], &report->details[i]);
+    if (!problem.empty()) {
+      report->structuralProblems.push_back("entry " + Number(i + 1) + " (" +
+                                           GbkForDisplay(entries[i].name) + "): " + problem);
+    }
+  }
+}
+
+// Names that would land on one file: entries installed at a path are
+// compared by their paths (their names are only the paths' last parts).
+void CheckClashes(const PayloadReport& report, std::vector<std::string>* problems) {
+  std::vector<std::string> names, paths;
+  for (size_t i = 0; i < report.table.entries.size(); ++i) {
+    const EntryKind kind = InstallKindOf(report.table.entries[i], report.details[i]);
+    if (kind == EntryKind::PathFile || kind == EntryKind::Removal) {
+      paths.push_back(report.details[i].descriptor.path);
+    } else {
+      names.push_back(report.table.entries[i].name);
+    }
+  }
+  for (const std::string& clash : FindNameClashes(names)) problems->push_back(clash);
+  for (const std::string& clash : FindNameClashes(paths)) problems->push_back(clash);
+}
+
+void CheckVersions(const PatchTrailer& trailer, std::vector<std::string>* problems) {
+  const char* labels[2] = {"base", "target"};
+  const char* fields[2] = {trailer.baseVersion, trailer.targetVersion};
+  bool bothWellFormed = true;
+  for (int i = 0; i < 2; ++i) {
+    if (std::memchr(fields[i], '\0', PATCH_VERSION_FIELD_SIZE) == nullptr) {
+      problems->push_back(std::string(labels[i]) + " version has no NUL within 60 bytes");
+      bothWellFormed = false;
+      continue;
+    }
+    if (!IsWellFormedVersion(fields[i])) {
+      problems->push_back(std::string(labels[i]) + " version \"" + GbkForDisplay(fields[i]) +
+                          "\" is not four decimal numbers");
+      bothWellFormed = false;
+    }
+  }
+  uint32_t base = 0, target = 0;
+  if (bothWellFormed && ParseVersionValue(trailer.baseVersion, &base) &&
+      ParseVersionValue(trailer.targetVersion, &target) && base > target) {
+    problems->push_back("base version is above the target version (the updater compares " +
+                        Number(base) + " > " + Number(target) + ")");
+  }
+}
+
+// A damaged entry region is a reason not to apply the file: the updater
+// refuses it too.
+void CheckDigest(ByteSource& source, PayloadReport* report) {
+  report->digest = ParseDigestRecord(report->trailer);
+  if (report->digest.kind != DigestRecordKind::Present) return;
+  const uint64_t begin = report->trailer.firstEntryOffset;
+  const uint64_t end = DigestRegionEnd(report->trailer);
+  uint64_t digested = 0;
+  if (!DigestRegion(source, begin, end, report->actualDigest, &digested)) {
+    report->digestFailed = true;
+    report->structuralProblems.push_back(
+        "payload digest cannot be checked: the entry region (bytes " + Number(begin) + " to " +
+        Number(end) + ") could not be read whole");
+    return;
+  }
+  report->digestMatches =
+      std::memcmp(report->actualDigest, report->digest.digest, PAYLOAD_DIGEST_SIZE) == 0;
+  if (!report->digestMatches) {
+    report->digestFailed = true;
+    report->structuralProblems.push_back("payload digest does not match: recorded " +
+                                         DigestHex(report->digest.digest) + ", entries hash to " +
+                                         DigestHex(report->actualDigest) + " (damaged file)");
+  }
+}
+
+}  // namespace
+
+PayloadReport InspectPayload(ByteSource& file) {
+  PayloadReport report;
+  report.fileSize = file.Size();
+  report.signature = ReadPeSignature(file);
+  report.payloadEnd = PayloadEnd(file, report.signature);
+  BoundedPayloadSource source(file, report.payloadEnd);
+  const uint64_t size = report.payloadEnd;
+  std::vector<std::string>& structural = report.structuralProblems;
+  uint32_t got = 0;
+  if (size < PATCH_TRAILER_SIZE) {
+    structural.push_back("file is shorter than the 136-byte trailer (" + Number(size) + " bytes)");
+    return report;
+  }
+  if (!ReadTrailer(source, &report.trailer, &got)) {
+    structural.push_back("trailer could not be read (" + Number(got) + " of 136 bytes)");
+    return report;
+  }
+  report.trailerRead = true;
+  const PatchTrailer& trailer = report.trailer;
+  if (trailer.magic != PATCH_TRAILER_MAGIC) {
+    structural.push_back("no payload: the trailer's magic value is wrong");
+    return report;
+  }
+  if (trailer.totalFileSize != size) {
+    structural.push_back("trailer says the file has " + Number(trailer.totalFileSize) +
+                         " bytes, it has " + Number(size));
+  }
+  report.table = ReadPayloadTable(source, trailer);
+  if (report.table.error != PayloadError::None) {
+    std::string where = report.table.error == PayloadError::EntryCountImpossible
+                            ? ""
+                            : " at entry " + Number(report.table.failedEntry + 1);
+    structural.push_back(std::string(PayloadErrorText(report.table.error)) + where);
+  }
+  if (report.table.error == PayloadError::None) ReadDetails(source, &report);
+  CheckDigest(source, &report);
+
+  CheckVersions(trailer, &report.writerProblems);
+  if (report.table.error == PayloadError::None) {
+    uint64_t trailerOffset = size - PATCH_TRAILER_SIZE;
+    if (report.table.entriesEnd < trailerOffset) {
+      report.writerProblems.push_back(Number(trailerOffset - report.table.entriesEnd) +
+                                      " stray bytes between the last entry and the trailer");
+    } else if (report.table.entriesEnd > trailerOffset) {  // only with no entries
+      report.writerProblems.push_back("first entry offset lies past the trailer");
+    }
+    CheckClashes(report, &report.writerProblems);
+  }
+  if (report.fileSize >= (uint64_t(1) << 31)) {
+    report.writerProblems.push_back("file is 2 GiB or larger");
+  }
+  return report;
+}

@@ -1,0 +1,39 @@
+// What `mkpatch diff` tells about the patch it wrote: a table on stderr for
+// people, or one JSON object on stdout for scripts (a benchmark reads the
+// field names, so they stay as they are).
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "mkpatch/inspect/entry_details.h"
+#include "update/codec/entry_codec.h"
+
+struct DiffRow {
+  std::string path;    // UTF-8, '\' between parts; a package's file name
+  std::string from;    // a delta's source at another path (a renamed file), or empty
+  std::string action;  // "delta", "whole", "new", "removed", "package"
+  bool coded = false;  // false for removals: nothing is stored
+  EntryCoding coding = EntryCoding::Stored;
+  bool hasOldSize = false;
+  uint64_t oldSize = 0;
+  bool hasNewSize = false;
+  uint64_t newSize = 0;
+  uint64_t stored = 0;   // the entry's data bytes after its descriptor
+  uint64_t shipped = 0;  // header + descriptor + stored
+};
+
+struct DiffReport {
+  std::string output;
+  std::string baseVersion;
+  std::string targetVersion;
+  std::vector<DiffRow> rows;  // in the order of the entries
+  size_t unchanged = 0;
+  uint64_t stubBytes = 0;
+  uint64_t patchSize = 0;  // the whole file: stub, entries, trailer
+};
+
+void PrintDiffSummary(const DiffReport& report, std::ostream& err);
+void PrintDiffJson(const DiffReport& report, std::ostream& out);

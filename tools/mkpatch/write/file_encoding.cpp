@@ -1,0 +1,93 @@
+#include "mkpatch/write/file_encoding.h"
+
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+#include "mkpatch/fs/file_system.h"
+#include "update/base/md5.h"
+
+namespace {
+
+// An allocation refused by the system (bad_alloc), or a size no vector can
+// take on this platform (length_error): both are "too large for memory".
+class OutOfMemory {};
+
+void Digest(const unsigned char* bytes, size_t size, unsigned char (&md5)[ENTRY_DIGEST_SIZE]) {
+  MD5 digest;
+  for (size_t done = 0; done < size;) {
+    const size_t step = size - done < (1u << 30) ? size - done : (1u << 30);
+    digest.update(bytes + done, static_cast<uint32_t>(step));
+    done += step;
+  }
+  digest.finalize();
+  std::memcpy(md5, digest.raw_digest().data(), ENTRY_DIGEST_SIZE);
+}
+
+// The file's bytes, which must still be `size` of them.
+bool ReadWhole(const std::string& path, uint64_t size, std::vector<unsigned char>* bytes) {
+  if (size > SIZE_MAX) throw OutOfMemory();
+  UniqueFile file = OpenFile(path, "rb");
+  uint64_t sizeNow = 0;
+  if (!file || !FileSize(file.Get(), &sizeNow) || sizeNow != size) return false;
+  bytes->resize(static_cast<size_t>(size));
+  return size == 0 || std::fread(bytes->data(), 1, bytes->size(), file.Get()) == bytes->size();
+}
+
+void Take(EncodedData encoded, uint64_t size, const unsigned char (&md5)[ENTRY_DIGEST_SIZE],
+          EncodedEntry* entry) {
+  entry->descriptor = EntryDescriptor();
+  entry->descriptor.coding = encoded.coding;
+  entry->descriptor.decodedSize = static_cast<uint32_t>(size);
+  std::memcpy(entry->descriptor.decodedMd5, md5, ENTRY_DIGEST_SIZE);
+  entry->stored = std::move(encoded.bytes);
+}
+
+template <typename Work>
+EncodeStatus Guarded(Work work) {
+  try {
+    return work() ? EncodeStatus::Done : EncodeStatus::Unreadable;
+  } catch (const std::bad_alloc&) {
+    return EncodeStatus::OutOfMemory;
+  } catch (const std::length_error&) {
+    return EncodeStatus::OutOfMemory;
+  } catch (const OutOfMemory&) {
+    return EncodeStatus::OutOfMemory;
+  }
+}
+
+}  // namespace
+
+EncodeStatus EncodeFileWhole(const std::string& path, uint64_t size, const EncodeProgress& progress,
+                             EncodedEntry* entry) {
+  return Guarded([&] {
+    std::vector<unsigned char> bytes;
+    if (!ReadWhole(path, size, &bytes)) return false;
+    unsigned char md5[ENTRY_DIGEST_SIZE];
+    Digest(bytes.data(), bytes.size(), md5);
+    Take(EncodeWhole(bytes.data(), bytes.size(), progress), size, md5, entry);
+    return true;
+  });
+}
+
+EncodeStatus EncodeFileChange(const std::string& oldPath, uint64_t oldSize,
+                              const std::string& newPath, uint64_t newSize,
+                              const EncodeProgress& progress, EncodedEntry* entry) {
+  return Guarded([&] {
+    std::vector<unsigned char> source, target;
+    if (!ReadWhole(oldPath, oldSize, &source) || !ReadWhole(newPath, newSize, &target)) {
+      return false;
+    }
+    unsigned char sourceMd5[ENTRY_DIGEST_SIZE], targetMd5[ENTRY_DIGEST_SIZE];
+    Digest(source.data(), source.size(), sourceMd5);
+    Digest(target.data(), target.size(), targetMd5);
+    Take(EncodeChanged(source.data(), source.size(), target.data(), target.size(), progress),
+         newSize, targetMd5, entry);
+    // Only a delta names the installed file it needs.
+    if (entry->descriptor.coding == EntryCoding::Delta) {
+      entry->descriptor.sourceSize = static_cast<uint32_t>(oldSize);
+      std::memcpy(entry->descriptor.sourceMd5, sourceMd5, ENTRY_DIGEST_SIZE);
+    }
+    return true;
+  });
+}

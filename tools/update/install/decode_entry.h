@@ -1,0 +1,29 @@
+// Decoding a described entry's stored bytes into a file the run has just
+// created: streamed through the codec, the MD5 of every byte taken on the
+// way, and PG_EXTRACT_BYTES reported after each EXTRACT_CHUNK_SIZE bytes of
+// decoded output and for the last part, as many reports with the same
+// counters as a stored entry of the decoded size gives.
+#pragma once
+
+#include <windows.h>
+
+#include "update/codec/entry_codec.h"
+#include "update/format/run_entries.h"
+#include "update/session/run_failure.h"
+
+struct DecodedFile {
+  DecodeError error = DecodeError::None;  // SinkFailed: the file refused a write
+  DWORD writeError = 0;                   // the system's reason, for SinkFailed
+  bool digestMatches = false;             // what was written has the descriptor's MD5
+
+  bool Succeeded() const { return error == DecodeError::None && digestMatches; }
+};
+
+// Decodes `entry`'s stored bytes from `payload` into `out`, against
+// `deltaSource` (the installed file) for a delta, null otherwise.
+DecodedFile DecodeEntryToFile(ByteSource& payload, const RunEntry& entry, ByteSource* deltaSource,
+                              HANDLE out);
+
+// Sets `failure` for a decoding that did not succeed, naming `path`, the
+// file it was meant to become.
+void SetDecodeFailure(const DecodedFile& decoded, const char* path, RunFailure& failure);

@@ -1,0 +1,89 @@
+#include "update/install/install_described.h"
+
+#include "update/files/create_parent_dirs.h"
+#include "update/files/file_retry.h"
+#include "update/files/replace_whole_file.h"
+#include "update/files/win32_handle.h"
+#include "update/install/decode_entry.h"
+#include "update/install/extract_entry.h"
+#include "update/session/file_failure.h"
+#include "update/session/installed_file.h"
+#include "update/session/progress_report.h"
+
+namespace {
+
+// Decodes into the replacement copy, which is on disk and closed when this
+// returns true; otherwise `failure` is set and the copy is gone.
+bool WriteReplacement(OwnFileSource& source, const RunEntry& run, const EntryTarget& target,
+                      const char* replacement, FileRetry& retry, RunFailure& failure) {
+  CreateParentDirs(replacement);
+  UniqueHandle out;
+  if (!retry.Run([&] {
+        out.Reset(CreateFileA(replacement, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              0, nullptr));
+        return out.IsValid();
+      })) {
+    SetWriteFailure(failure, replacement, GetLastError());
+    return false;
+  }
+  InstalledFile installed;
+  const bool delta = run.descriptor.coding == EntryCoding::Delta;
+  if (delta && !installed.Open(target.source)) {
+    SetReadFailure(failure, target.source, GetLastError());
+  } else {
+    const DecodedFile decoded =
+        DecodeEntryToFile(source, run, delta ? &installed : nullptr, out.Get());
+    // Closed before the rename: the target is replaced, not written.
+    installed.Close();
+    if (!decoded.Succeeded()) {
+      SetDecodeFailure(decoded, target.path, failure);
+    } else if (!FlushFileBuffers(out.Get())) {
+      SetWriteFailure(failure, replacement, GetLastError());
+    }
+  }
+  if (!out.Close() && !failure.Failed()) SetWriteFailure(failure, replacement, GetLastError());
+  if (!failure.Failed()) return true;
+  RetryingDeleteFile(replacement);
+  return false;
+}
+
+}  // namespace
+
+void DecodePackage(OwnFileSource& source, const PayloadEntry& entry, const RunEntry& run,
+                   uint32_t ordinal, const char* workDir, char (&extractionPath)[UPDATE_PATH_SIZE],
+                   RunFailure& failure) {
+  UniqueHandle out = CreateExtractionFile(entry, ordinal, workDir, extractionPath, failure);
+  if (!out.IsValid()) return;
+  const DecodedFile decoded = DecodeEntryToFile(source, run, nullptr, out.Get());
+  const bool closed = out.Close();
+  if (!decoded.Succeeded()) {
+    SetDecodeFailure(decoded, extractionPath, failure);
+  } else if (!closed) {
+    SetWriteFailure(failure, extractionPath, ERROR_HANDLE_DISK_FULL);
+  }
+}
+
+void InstallDescribedFile(OwnFileSource& source, const RunEntry& run, const EntryTarget& target,
+                          uint32_t ordinal, uint32_t entryCount, RunFailure& failure) {
+  ReportProgress(PG_EXTRACT_BEGIN, ordinal, entryCount);
+  char replacement[MAX_PATH] = {};
+  // One budget for the file across its steps, as for a plain file.
+  FileRetry retry(target.path, replacement);
+  if (!target.installed) {
+    if (!ReplacementPath(target.path, replacement) ||
+        !PrepareReplacement(target.path, replacement)) {
+      SetWriteFailure(failure, target.path, GetLastError());
+      return;
+    }
+    if (!WriteReplacement(source, run, target, replacement, retry, failure)) return;
+  }
+  ReportProgress(PG_EXTRACT_END, ordinal, entryCount);
+  ReportProgress(PG_INSTALL_BEGIN, ordinal, entryCount);
+  if (!target.installed && !MoveReplacementIntoPlace(retry, replacement, target.path)) {
+    const DWORD error = GetLastError();
+    RetryingDeleteFile(replacement);
+    SetWriteFailure(failure, target.path, error);
+    return;
+  }
+  ReportProgress(PG_INSTALL_END, ordinal, entryCount);
+}
