@@ -94,8 +94,9 @@ TEST_F(HeldFileTest, TargetHeldForTheWholeRunFailsAfterTheBoundAndLeavesNothing)
   EXPECT_EQ(FILE_RETRY_BUDGET_MS, TotalWaited());
   for (size_t i = 0; i < g_waits.size(); ++i) {
     EXPECT_EQ(target, g_waits[i].path) << i;
-    if (i > 0 && i + 1 < g_waits.size())
+    if (i > 0 && i + 1 < g_waits.size()) {
       EXPECT_GE(g_waits[i].milliseconds, g_waits[i - 1].milliseconds);
+    }
   }
   EXPECT_EQ(static_cast<int>(g_waits.size()), LogCount(kRetryText + target + " "));
   EXPECT_EQ(1, LogCount(kGaveUpText + target + " "));

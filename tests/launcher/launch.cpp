@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "update/base/bounded_text.h"
+#include "update/base/bounded_format.h"
 #include "update/files/create_parent_dirs.h"
 #include "update/files/win32_handle.h"
 #include "update/format/payload_table.h"

@@ -7,6 +7,8 @@
 
 #include "codec_test_support.h"
 #include "mkpatch/codec/delta_writer.h"
+#include "mkpatch/codec/varint_write.h"
+#include "mkpatch/codec/x86_branch_convert.h"
 #include "mkpatch/codec/zstd_encode.h"
 #include "update/codec/delta_format.h"
 #include "update/codec/varint.h"
@@ -122,7 +124,7 @@ TEST(EntryCodecRefusal, BranchFlagsMustMatchTheOpcodes) {
   bad.flags[3] = 2;
   EXPECT_EQ(
       DecodeInMemory(EntryCoding::ZstdX86, CompressZstdX86(bad, 3), code.size(), Bytes(), &out),
-      DecodeError::Corrupt);
+      DecodeError::X86Flag);
   bad = split;
   bad.flags.pop_back();
   EXPECT_NE(
@@ -230,25 +232,25 @@ TEST(EntryCodecRefusal, CommandsOutsideTheSourceOrTheFileAreRefused) {
             DecodeError::None);
   EXPECT_EQ(out, Bytes({'s', 's', 's', 's', 's', 'i', 'i', 's', 's', 's'}));
 
-  EXPECT_EQ(DecodeDeltaOf(Commands({{-1, 5, 0}}), 5, source), DecodeError::Corrupt);
-  EXPECT_EQ(DecodeDeltaOf(Commands({{101, 0, 5}}), 5, source), DecodeError::Corrupt);
-  EXPECT_EQ(DecodeDeltaOf(Commands({{96, 5, 0}}), 5, source), DecodeError::Corrupt);
-  EXPECT_EQ(DecodeDeltaOf(Commands({{0, 5, 0}}), 5, Bytes(4, 's')), DecodeError::Corrupt);
-  EXPECT_EQ(DecodeDeltaOf(Commands({{0, 0, 0}, {0, 5, 0}}), 5, source), DecodeError::Corrupt);
+  EXPECT_EQ(DecodeDeltaOf(Commands({{-1, 5, 0}}), 5, source), DecodeError::SeekOutside);
+  EXPECT_EQ(DecodeDeltaOf(Commands({{101, 0, 5}}), 5, source), DecodeError::SeekOutside);
+  EXPECT_EQ(DecodeDeltaOf(Commands({{96, 5, 0}}), 5, source), DecodeError::CopyPastSource);
+  EXPECT_EQ(DecodeDeltaOf(Commands({{0, 5, 0}}), 5, Bytes(4, 's')), DecodeError::CopyPastSource);
+  EXPECT_EQ(DecodeDeltaOf(Commands({{0, 0, 0}, {0, 5, 0}}), 5, source), DecodeError::CommandEmpty);
   // Commands that make more or fewer bytes than the file has.
-  EXPECT_EQ(DecodeDeltaOf(Commands({{0, 5, 1}}), 5, source), DecodeError::Corrupt);
-  EXPECT_EQ(DecodeDeltaOf(Commands({{0, 5, 0}}), 6, source), DecodeError::Corrupt);
+  EXPECT_EQ(DecodeDeltaOf(Commands({{0, 5, 1}}), 5, source), DecodeError::CommandPastEnd);
+  EXPECT_EQ(DecodeDeltaOf(Commands({{0, 5, 0}}), 6, source), DecodeError::StreamShort);
   // A command left over once the file is complete.
   DeltaStreams extra = Commands({{0, 5, 0}});
   AppendVarint(extra.control, 0);
-  EXPECT_EQ(DecodeDeltaOf(extra, 5, source), DecodeError::Corrupt);
+  EXPECT_EQ(DecodeDeltaOf(extra, 5, source), DecodeError::StreamLong);
   // A seek the size of the whole address space.
   DeltaStreams huge;
   AppendVarint(huge.control, ZigzagEncode(INT64_MIN));
   AppendVarint(huge.control, 1);
   AppendVarint(huge.control, 0);
   huge.difference.push_back(0);
-  EXPECT_EQ(DecodeDeltaOf(huge, 1, source), DecodeError::Corrupt);
+  EXPECT_EQ(DecodeDeltaOf(huge, 1, source), DecodeError::SeekOutside);
 }
 
 TEST(EntryCodecRefusal, UnknownMethodsAndBadHeadersAreRefused) {
@@ -265,11 +267,12 @@ TEST(EntryCodecRefusal, UnknownMethodsAndBadHeadersAreRefused) {
             DecodeError::UnknownCoding);
   Bytes flags = delta;
   flags[1] = 0x10;
-  EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, flags, 5, source, &out), DecodeError::Corrupt);
+  EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, flags, 5, source, &out),
+            DecodeError::DeltaFlagsUnknown);
   Bytes sparsePacked = delta;
   sparsePacked[1] = DELTA_FLAG_SPARSE | DELTA_FLAG_PACKED;
   EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, sparsePacked, 5, source, &out),
-            DecodeError::Corrupt);
+            DecodeError::DeltaFlagsUnknown);
   for (size_t cut = 0; cut < delta.size(); ++cut) {
     EXPECT_NE(DecodeInMemory(EntryCoding::Delta, Bytes(delta.begin(), delta.begin() + cut), 5,
                              source, &out),
@@ -284,7 +287,7 @@ TEST(EntryCodecRefusal, UnknownMethodsAndBadHeadersAreRefused) {
   const Bytes frame = CompressZstd(big.data(), big.size(), 1, ZstdFrame::Magicless);
   packed.insert(packed.end(), frame.begin(), frame.end());
   EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, packed, big.size(), source, &out),
-            DecodeError::Corrupt);
+            DecodeError::PackedSize);
 }
 
 TEST(EntryCodecRefusal, DamagedStreamsNeverOverrunTheFile) {
@@ -316,7 +319,7 @@ TEST(EntryCodecRefusal, APrefixDeltaNeedsASourceWithinTheBound) {
   delta.insert(delta.end(), frame.begin(), frame.end());
   Bytes out;
   EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, delta, next.size(), big, &out),
-            DecodeError::Corrupt);
+            DecodeError::PrefixTooLarge);
   EXPECT_TRUE(out.empty());
   // Within the bound it decodes.
   const Bytes small(DELTA_PREFIX_MAX, 'o');
@@ -360,7 +363,8 @@ TEST(EntryCodecRefusal, FramesWithAWindowBeyondTheBoundAreRefused) {
   ASSERT_FALSE(ZSTD_isError(written));
   frame.resize(written);
   Bytes out;
-  EXPECT_EQ(DecodeInMemory(EntryCoding::Zstd, frame, size, Bytes(), &out), DecodeError::Corrupt);
+  EXPECT_EQ(DecodeInMemory(EntryCoding::Zstd, frame, size, Bytes(), &out),
+            DecodeError::ZstdFrameBad);
   // What mkpatch writes for a file as large stays within the bound, even at
   // the level whose own window is 2^27.
   const Bytes zeros(size, 0);

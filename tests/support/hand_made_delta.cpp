@@ -1,4 +1,5 @@
 #include "hand_made_delta.h"
+#include "mkpatch/codec/varint_write.h"
 
 #include "mkpatch/codec/delta_writer.h"
 #include "update/base/gbk_text.h"

@@ -1,4 +1,5 @@
 #include "mkpatch/codec/delta_streams.h"
+#include "mkpatch/codec/varint_write.h"
 
 #include "update/codec/branch_prediction.h"
 #include "update/codec/delta_format.h"

@@ -1,4 +1,5 @@
 #include "mkpatch/codec/delta_writer.h"
+#include "mkpatch/codec/varint_write.h"
 
 #include "mkpatch/codec/zstd_encode.h"
 #include "update/codec/delta_format.h"

@@ -1,4 +1,5 @@
 #include "mkpatch/codec/entry_encoder.h"
+#include "mkpatch/codec/x86_branch_convert.h"
 
 #include <algorithm>
 #include <functional>

@@ -1,4 +1,6 @@
 #include "mkpatch/codec/zstd_encode.h"
+#include "mkpatch/codec/varint_write.h"
+#include "mkpatch/codec/x86_branch_convert.h"
 
 // ZSTD_getCParams and the frame format: the library is linked statically, so its experimental API
 // is safe.

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "mkpatch/codec/x86_branch_convert.h"
 #include "update/codec/x86_branch_filter.h"
 
 enum class ZstdFrame {

@@ -20,7 +20,7 @@ class ByteStream {
   virtual DecodeError Finish() = 0;
 };
 
-// Exactly `length` bytes, or Corrupt when the stream ends first.
+// Exactly `length` bytes, or StreamShort when the stream ends first.
 DecodeError ReadExactly(ByteStream& stream, unsigned char* out, size_t length);
 
 class MemoryStream : public ByteStream {

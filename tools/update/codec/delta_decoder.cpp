@@ -54,7 +54,7 @@ DecodeError ReadHeader(const DecodeRequest& request, DeltaHeader* header) {
   if (!request.stored->ReadAt(request.storedBegin, bytes, want, &got) || got != want) {
     return DecodeError::StoredUnreadable;
   }
-  if (got < 2) return DecodeError::Corrupt;
+  if (got < 2) return DecodeError::DeltaHeaderCut;
   const uint8_t flags = bytes[1];
   header->filter = flags & DELTA_FILTER_MASK;
   if (bytes[0] != DELTA_METHOD_COPY_ADD || header->filter > DELTA_FILTER_X86_BRANCHES) {
@@ -63,21 +63,23 @@ DecodeError ReadHeader(const DecodeRequest& request, DeltaHeader* header) {
   header->sparse = (flags & DELTA_FLAG_SPARSE) != 0;
   header->packed = (flags & DELTA_FLAG_PACKED) != 0;
   const uint8_t known = DELTA_FILTER_MASK | DELTA_FLAG_SPARSE | DELTA_FLAG_PACKED;
-  if ((flags & ~known) != 0 || (header->sparse && header->packed)) return DecodeError::Corrupt;
+  if ((flags & ~known) != 0 || (header->sparse && header->packed)) {
+    return DecodeError::DeltaFlagsUnknown;
+  }
   uint64_t* fields[3] = {&header->mapMinimum, &header->controlStored, &header->differenceStored};
   const int first = header->filter == DELTA_FILTER_X86_BRANCHES ? 0 : 1;
   const int count = header->packed ? 1 : 3;
   size_t position = 2;
   for (int i = first; i < count; ++i) {
     const size_t used = ReadVarint(bytes + position, got - position, fields[i]);
-    if (used == 0) return DecodeError::Corrupt;
+    if (used == 0) return DecodeError::DeltaHeaderNumber;
     position += used;
   }
   header->size = position;
   const uint64_t rest = request.storedSize - position;
   if (!header->packed &&
       (header->controlStored > rest || header->differenceStored > rest - header->controlStored)) {
-    return DecodeError::Corrupt;
+    return DecodeError::DeltaStreamSizes;
   }
   return DecodeError::None;
 }
@@ -85,19 +87,22 @@ DecodeError ReadHeader(const DecodeRequest& request, DeltaHeader* header) {
 // Numbers and bytes from a stream, through a small buffer.
 class StreamReader {
  public:
-  explicit StreamReader(ByteStream& stream) : stream_(stream) {}
+  // `malformed` is the refusal for a number or byte the stream cannot give.
+  StreamReader(ByteStream& stream, DecodeError malformed)
+      : stream_(stream), malformed_(malformed) {}
 
   DecodeError Number(uint64_t* value) {
     if (DecodeError error = Fill(); error != DecodeError::None) return error;
+    if (position_ == end_) return DecodeError::StreamShort;
     const size_t used = ReadVarint(buffer_ + position_, end_ - position_, value);
-    if (used == 0) return DecodeError::Corrupt;
+    if (used == 0) return malformed_;
     position_ += used;
     return DecodeError::None;
   }
 
   DecodeError Byte(unsigned char* value) {
     if (DecodeError error = Fill(); error != DecodeError::None) return error;
-    if (position_ == end_) return DecodeError::Corrupt;
+    if (position_ == end_) return malformed_;
     *value = buffer_[position_++];
     return DecodeError::None;
   }
@@ -111,7 +116,7 @@ class StreamReader {
 
   // Nothing may follow what was read.
   DecodeError Finish() {
-    if (position_ != end_) return DecodeError::Corrupt;
+    if (position_ != end_) return DecodeError::StreamLong;
     return stream_.Finish();
   }
 
@@ -131,6 +136,7 @@ class StreamReader {
   }
 
   ByteStream& stream_;
+  DecodeError malformed_;
   unsigned char buffer_[4096];
   size_t position_ = 0;
   size_t end_ = 0;
@@ -140,7 +146,7 @@ class StreamReader {
 // Expands a sparse difference stream (pairs of a zero count and a byte).
 class SparseStream : public ByteStream {
  public:
-  explicit SparseStream(ByteStream& pairs) : pairs_(pairs) {}
+  explicit SparseStream(ByteStream& pairs) : pairs_(pairs, DecodeError::SparsePair) {}
 
   DecodeError Read(unsigned char* out, size_t length, size_t* produced) override {
     size_t done = 0;
@@ -166,7 +172,7 @@ class SparseStream : public ByteStream {
         error = pairs_.Number(&zeros_);
         if (error == DecodeError::None) error = pairs_.Byte(&value_);
         if (error != DecodeError::None) return error;
-        if (value_ == 0) return DecodeError::Corrupt;
+        if (value_ == 0) return DecodeError::SparsePair;
         pending_ = true;
       }
     }
@@ -176,7 +182,7 @@ class SparseStream : public ByteStream {
 
   // A pair not yet used up means the copies were shorter than the stream.
   DecodeError Finish() override {
-    if (zeros_ != 0 || pending_) return DecodeError::Corrupt;
+    if (zeros_ != 0 || pending_) return DecodeError::SparseLeftOver;
     return pairs_.Finish();
   }
 
@@ -193,7 +199,9 @@ class SparseStream : public ByteStream {
 class CommandReader {
  public:
   CommandReader(ByteStream& control, uint64_t sourceSize, uint64_t decodedSize)
-      : control_(control), sourceSize_(sourceSize), decodedSize_(decodedSize) {}
+      : control_(control, DecodeError::ControlNumber),
+        sourceSize_(sourceSize),
+        decodedSize_(decodedSize) {}
 
   bool Done() const { return produced_ == decodedSize_; }
   uint64_t Produced() const { return produced_; }
@@ -207,14 +215,13 @@ class CommandReader {
     const int64_t move = ZigzagDecode(seek);
     if (move < 0 ? static_cast<uint64_t>(-(move + 1)) + 1 > position_
                  : static_cast<uint64_t>(move) > sourceSize_ - position_) {
-      return DecodeError::Corrupt;
+      return DecodeError::SeekOutside;
     }
     position_ += static_cast<uint64_t>(move);
     const uint64_t left = decodedSize_ - produced_;
-    if ((*copy == 0 && *insert == 0) || *copy > left || *insert > left - *copy ||
-        *copy > sourceSize_ - position_) {
-      return DecodeError::Corrupt;
-    }
+    if (*copy == 0 && *insert == 0) return DecodeError::CommandEmpty;
+    if (*copy > left || *insert > left - *copy) return DecodeError::CommandPastEnd;
+    if (*copy > sourceSize_ - position_) return DecodeError::CopyPastSource;
     *position = position_;
     position_ += *copy;
     produced_ += *copy + *insert;
@@ -385,7 +392,7 @@ DecodeError PackedSize(const DecodeRequest& request, uint64_t begin, uint64_t* s
   if (ZSTD_getFrameHeader_advanced(&frame, bytes, got, ZSTD_f_zstd1_magicless) != 0 ||
       frame.frameType != ZSTD_frame || frame.frameContentSize == ZSTD_CONTENTSIZE_UNKNOWN ||
       frame.frameContentSize > DELTA_PACKED_MAX) {
-    return DecodeError::Corrupt;
+    return DecodeError::PackedSize;
   }
   *size = frame.frameContentSize;
   return DecodeError::None;
@@ -401,13 +408,12 @@ DecodeError SplitPacked(const unsigned char* bytes, size_t size, uint64_t decode
     uint64_t values[3];
     for (uint64_t& value : values) {
       const size_t used = ReadVarint(bytes + position, size - position, &value);
-      if (used == 0) return DecodeError::Corrupt;
+      if (used == 0) return DecodeError::ControlNumber;
       position += used;
     }
     const uint64_t copy = values[1], insert = values[2], left = decodedSize - produced;
-    if ((copy == 0 && insert == 0) || copy > left || insert > left - copy) {
-      return DecodeError::Corrupt;
-    }
+    if (copy == 0 && insert == 0) return DecodeError::CommandEmpty;
+    if (copy > left || insert > left - copy) return DecodeError::CommandPastEnd;
     produced += copy + insert;
     copied += copy;
   }
@@ -452,7 +458,7 @@ DecodeError DecodePacked(const DecodeRequest& request, const DeltaHeader& header
 // Method 2: the source whole in memory as the frame's prefix.
 DecodeError DecodeWithPrefix(const DecodeRequest& request, DecodeSink& sink) {
   const uint64_t sourceSize = SourceSize(request);
-  if (sourceSize > DELTA_PREFIX_MAX) return DecodeError::Corrupt;
+  if (sourceSize > DELTA_PREFIX_MAX) return DecodeError::PrefixTooLarge;
   DecodeBuffer prefix = AllocateDecodeBuffer(static_cast<size_t>(sourceSize));
   DecodeBuffer chunk = AllocateDecodeBuffer(kChunkSize);
   if (!prefix || !chunk) return DecodeError::OutOfMemory;
@@ -486,7 +492,7 @@ DecodeError DecodeWithPrefix(const DecodeRequest& request, DecodeSink& sink) {
 DecodeError DecodeDelta(const DecodeRequest& request, DecodeSink& sink) {
   unsigned char method = 0;
   uint32_t got = 0;
-  if (request.storedSize == 0) return DecodeError::Corrupt;
+  if (request.storedSize == 0) return DecodeError::DeltaEmpty;
   if (!request.stored->ReadAt(request.storedBegin, &method, 1, &got) || got != 1) {
     return DecodeError::StoredUnreadable;
   }

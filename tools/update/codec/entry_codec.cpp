@@ -24,8 +24,10 @@ DecodeError Drain(ByteStream& stream, uint64_t size, DecodeSink& sink) {
     if (!sink.Write(chunk.get(), static_cast<uint32_t>(produced))) return DecodeError::SinkFailed;
     size -= produced;
   }
+  // More bytes than the file has: the entry's size is wrong, whatever the
+  // stream's own checks say about the excess.
   DecodeError error = stream.Finish();
-  return error == DecodeError::Corrupt ? DecodeError::SizeMismatch : error;
+  return IsMalformed(error) ? DecodeError::SizeMismatch : error;
 }
 
 // The stored bytes themselves, read in bounded chunks.
@@ -47,7 +49,9 @@ class StoredStream : public ByteStream {
     *produced = got;
     return DecodeError::None;
   }
-  DecodeError Finish() override { return next_ == end_ ? DecodeError::None : DecodeError::Corrupt; }
+  DecodeError Finish() override {
+    return next_ == end_ ? DecodeError::None : DecodeError::StreamLong;
+  }
 
  private:
   ByteSource* stored_;
@@ -85,7 +89,7 @@ DecodeError DecodeZstdX86(const DecodeRequest& request, DecodeSink& sink) {
   }
   uint64_t mainStored = 0;
   const size_t used = ReadVarint(head, got, &mainStored);
-  if (used == 0 || mainStored > request.storedSize - used) return DecodeError::Corrupt;
+  if (used == 0 || mainStored > request.storedSize - used) return DecodeError::X86MainSize;
   const uint64_t mainBegin = request.storedBegin + used;
   ZstdStream main, flags;
   DecodeError error = main.Open(request.stored, mainBegin, mainStored, true);
@@ -131,6 +135,10 @@ DecodeError DecodeEntryData(const DecodeRequest& request, DecodeSink& sink) {
   return DecodeError::UnknownCoding;
 }
 
+int DecodeErrorCode(DecodeError error) { return IsMalformed(error) ? 3 : static_cast<int>(error); }
+
+bool IsMalformed(DecodeError error) { return static_cast<int>(error) >= 16; }
+
 const char* DecodeErrorText(DecodeError error) {
   switch (error) {
     case DecodeError::None:
@@ -139,8 +147,6 @@ const char* DecodeErrorText(DecodeError error) {
       return "unknown coding or delta method";
     case DecodeError::StoredUnreadable:
       return "stored bytes could not be read";
-    case DecodeError::Corrupt:
-      return "stored bytes are not a valid stream";
     case DecodeError::SizeMismatch:
       return "decodes to the wrong number of bytes";
     case DecodeError::SourceUnreadable:
@@ -149,6 +155,48 @@ const char* DecodeErrorText(DecodeError error) {
       return "the decoded bytes could not be written";
     case DecodeError::OutOfMemory:
       return "out of memory";
+    case DecodeError::ZstdFrameBad:
+      return "a zstd frame is malformed or asks for too large a window";
+    case DecodeError::ZstdFrameCut:
+      return "the stored bytes end inside a zstd frame";
+    case DecodeError::StreamShort:
+      return "a stream ends before the file is complete";
+    case DecodeError::StreamLong:
+      return "a stream holds bytes past the end of the file";
+    case DecodeError::PrefixTooLarge:
+      return "a prefix delta's source is larger than 16 MiB";
+    case DecodeError::DeltaEmpty:
+      return "a delta without its method byte";
+    case DecodeError::DeltaHeaderCut:
+      return "the delta's header is cut short";
+    case DecodeError::DeltaFlagsUnknown:
+      return "the delta's flags are unknown or contradict each other";
+    case DecodeError::DeltaHeaderNumber:
+      return "a malformed number in the delta's header";
+    case DecodeError::DeltaStreamSizes:
+      return "the delta's streams run past the entry";
+    case DecodeError::PackedSize:
+      return "the packed frame's size is missing or above 1 MiB";
+    case DecodeError::ControlNumber:
+      return "a malformed number in the control stream";
+    case DecodeError::CommandEmpty:
+      return "a command that makes no byte";
+    case DecodeError::SeekOutside:
+      return "a seek outside the source";
+    case DecodeError::CopyPastSource:
+      return "a copy past the source's end";
+    case DecodeError::CommandPastEnd:
+      return "commands that make more than the decoded size";
+    case DecodeError::SparsePair:
+      return "a malformed sparse difference";
+    case DecodeError::SparseLeftOver:
+      return "sparse differences past the copies";
+    case DecodeError::X86MainSize:
+      return "the x86 main stream's size is malformed";
+    case DecodeError::X86Flag:
+      return "an x86 flag other than 0 or 1";
+    case DecodeError::X86SiteCut:
+      return "the file ends inside a converted x86 site";
   }
   return "unknown error";
 }

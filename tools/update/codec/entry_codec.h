@@ -28,16 +28,46 @@ class DecodeSink {
   virtual bool Write(const unsigned char* data, uint32_t length) = 0;
 };
 
-enum class DecodeError {
-  None,
-  UnknownCoding,     // a coding (or delta method) this decoder does not know
-  StoredUnreadable,  // the stored bytes could not be read from the updater's file
-  Corrupt,           // the stored bytes are not a valid stream of their coding
-  SizeMismatch,      // the stream decodes to more or fewer than decodedSize bytes
-  SourceUnreadable,  // a delta's source file could not be read, or is too short
-  SinkFailed,        // the sink refused a write
-  OutOfMemory,       // the decoder's bounded buffers could not be allocated
+// Why decoding stopped. The numbers are fixed: a failure text shows
+// DecodeErrorCode, the log and mkpatch name the check with DecodeErrorText.
+enum class DecodeError : uint8_t {
+  None = 0,
+  UnknownCoding = 1,     // a coding (or delta method) this decoder does not know
+  StoredUnreadable = 2,  // the stored bytes could not be read from the updater's file
+  // 3 is the code of every refusal of malformed stored bytes (16 and up).
+  SizeMismatch = 4,      // the entry holds more or fewer bytes than its file
+  SourceUnreadable = 5,  // a delta's source file could not be read, or is too short
+  SinkFailed = 6,        // the sink refused a write
+  OutOfMemory = 7,       // the decoder's bounded buffers could not be allocated
+
+  // Malformed stored bytes, by the check that refused them.
+  ZstdFrameBad = 16,       // zstd refused a frame (its own checks, or a window above the bound)
+  ZstdFrameCut = 17,       // the stored bytes end inside a frame
+  StreamShort = 18,        // a stream ended before the bytes the file needs
+  StreamLong = 19,         // a stream holds bytes past those the file needs
+  PrefixTooLarge = 20,     // a prefix delta's source is larger than DELTA_PREFIX_MAX
+  DeltaEmpty = 21,         // a delta without even its method byte
+  DeltaHeaderCut = 22,     // the header ends before its flags
+  DeltaFlagsUnknown = 23,  // flags with unknown bits, or sparse and packed together
+  DeltaHeaderNumber = 24,  // a malformed number in the header
+  DeltaStreamSizes = 25,   // the streams' stored sizes run past the entry
+  PackedSize = 26,         // the packed frame's content size is missing or too large
+  ControlNumber = 27,      // a malformed number in the control stream
+  CommandEmpty = 28,       // a command that makes no byte
+  SeekOutside = 29,        // a seek outside the source
+  CopyPastSource = 30,     // a copy past the source's end
+  CommandPastEnd = 31,     // commands that make more than the decoded size
+  SparsePair = 32,         // a malformed pair of the sparse differences, or a zero byte in one
+  SparseLeftOver = 33,     // sparse differences past the copies
+  X86MainSize = 34,        // the x86 conversion's main stream size is malformed or too large
+  X86Flag = 35,            // an x86 flag other than 0 or 1
+  X86SiteCut = 36,         // the file ends inside a converted site
 };
+
+// The number a failure text shows: 3 for every refusal of malformed bytes.
+int DecodeErrorCode(DecodeError error);
+// Whether `error` refuses malformed stored bytes (code 3).
+bool IsMalformed(DecodeError error);
 
 struct DecodeRequest {
   EntryCoding coding = EntryCoding::Stored;

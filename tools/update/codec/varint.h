@@ -1,26 +1,14 @@
-// Unsigned LEB128 numbers (seven bits a byte, low bits first, the high bit
-// saying another byte follows) and zigzag signed numbers, as the delta's
-// control stream and header store them. Readers refuse a number that does not
-// fit 64 bits or spends more than ten bytes.
+// Reading unsigned LEB128 numbers (seven bits a byte, low bits first, the
+// high bit saying another byte follows) and zigzag signed numbers, as the
+// delta's control stream and header store them (mkpatch/codec/varint_write.h
+// writes them). A number that does not fit 64 bits or spends more than ten
+// bytes is refused.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 constexpr size_t VARINT_MAX_BYTES = 10;
-
-inline void AppendVarint(std::vector<unsigned char>& out, uint64_t value) {
-  while (value >= 0x80) {
-    out.push_back(static_cast<unsigned char>(value | 0x80));
-    value >>= 7;
-  }
-  out.push_back(static_cast<unsigned char>(value));
-}
-
-inline uint64_t ZigzagEncode(int64_t value) {
-  return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value < 0 ? -1 : 0);
-}
 
 inline int64_t ZigzagDecode(uint64_t value) {
   return static_cast<int64_t>(value >> 1) ^ -static_cast<int64_t>(value & 1);

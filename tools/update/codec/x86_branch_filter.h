@@ -15,17 +15,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "update/codec/byte_stream.h"
 
-struct X86Split {
-  std::vector<unsigned char> main;
-  std::vector<unsigned char> flags;
-};
-
-// The two streams for a whole file (mkpatch).
-X86Split ConvertX86Branches(const unsigned char* data, size_t size);
+// A call or jump opcode: where a site may begin.
+inline bool IsX86BranchOpcode(unsigned char byte) { return byte == 0xE8 || byte == 0xE9; }
 
 // Undoes the conversion in place, a chunk of the main stream at a time,
 // reading a flag for each opcode from `flags`.

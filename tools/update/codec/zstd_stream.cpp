@@ -14,7 +14,7 @@ constexpr size_t kInputSize = 64 * 1024;
 
 DecodeError ErrorOf(size_t result) {
   return ZSTD_getErrorCode(result) == ZSTD_error_memory_allocation ? DecodeError::OutOfMemory
-                                                                   : DecodeError::Corrupt;
+                                                                   : DecodeError::ZstdFrameBad;
 }
 
 }  // namespace
@@ -24,7 +24,7 @@ DecodeError ReadExactly(ByteStream& stream, unsigned char* out, size_t length) {
   if (DecodeError error = stream.Read(out, length, &produced); error != DecodeError::None) {
     return error;
   }
-  return produced == length ? DecodeError::None : DecodeError::Corrupt;
+  return produced == length ? DecodeError::None : DecodeError::StreamShort;
 }
 
 DecodeError MemoryStream::Read(unsigned char* out, size_t length, size_t* produced) {
@@ -37,7 +37,7 @@ DecodeError MemoryStream::Read(unsigned char* out, size_t length, size_t* produc
 }
 
 DecodeError MemoryStream::Finish() {
-  return position_ == size_ ? DecodeError::None : DecodeError::Corrupt;
+  return position_ == size_ ? DecodeError::None : DecodeError::StreamLong;
 }
 
 ZstdStream::~ZstdStream() { ZSTD_freeDCtx(context_); }
@@ -64,7 +64,7 @@ DecodeError ZstdStream::Open(ByteSource* stored, uint64_t begin, uint64_t size, 
 }
 
 DecodeError ZstdStream::UsePrefix(const unsigned char* prefix, size_t size) {
-  if (context_ == nullptr) return DecodeError::Corrupt;
+  if (context_ == nullptr) return DecodeError::OutOfMemory;
   return ZSTD_isError(ZSTD_DCtx_refPrefix(context_, prefix, size)) ? DecodeError::OutOfMemory
                                                                    : DecodeError::None;
 }
@@ -100,7 +100,7 @@ DecodeError ZstdStream::Read(unsigned char* out, size_t length, size_t* produced
     *produced = outBuffer.pos;
     frameOpen_ = result != 0;
     // A frame cut short: no input left, and nothing more comes out.
-    if (!progressed) return DecodeError::Corrupt;
+    if (!progressed) return DecodeError::ZstdFrameCut;
   }
   return DecodeError::None;
 }
@@ -112,7 +112,7 @@ DecodeError ZstdStream::Finish() {
   size_t produced = 0;
   if (DecodeError error = Read(&extra, 1, &produced); error != DecodeError::None) return error;
   if (produced != 0 || frameOpen_ || inputPosition_ != inputSize_ || next_ != end_) {
-    return DecodeError::Corrupt;
+    return DecodeError::StreamLong;
   }
   return DecodeError::None;
 }

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "update/base/bounded_text.h"
+#include "update/base/bounded_format.h"
 #include "update/base/gbk_text.h"
 
 void CreateParentDirs(const char* path) {

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "update/base/bounded_text.h"
+#include "update/base/bounded_format.h"
 #include "update/files/win32_handle.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "update/base/bounded_text.h"
+#include "update/base/bounded_format.h"
 #include "update/base/gbk_text.h"
 #include "update/files/file_retry.h"
 #include "update/files/win32_handle.h"

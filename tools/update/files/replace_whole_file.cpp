@@ -1,6 +1,6 @@
 #include "update/files/replace_whole_file.h"
 
-#include "update/base/bounded_text.h"
+#include "update/base/bounded_format.h"
 #include "update/files/win32_handle.h"
 
 const char REPLACEMENT_SUFFIX[] = ".upd-new";

@@ -84,15 +84,17 @@ NameMarking ReadNameMarking(const char* field);
 // False, with the field unchanged, when the name is too long to leave room.
 bool WriteNameMarking(char (&field)[PATCH_NAME_FIELD_SIZE]);
 
-enum class DescriptorError {
-  None,
-  Truncated,  // fewer bytes than the descriptor's fixed part or its size
-  BadSize,    // D out of bounds, or past the entry's data
-  UnknownKind,
-  UnknownCoding,
-  ReservedNotZero,
-  BadPath,       // a path missing, unsafe, too long, or present where none belongs
-  Inconsistent,  // the sizes and coding do not fit the kind or the stored bytes
+// Why a descriptor is refused. The numbers are fixed: the updater's failure
+// text shows them.
+enum class DescriptorError : uint8_t {
+  None = 0,
+  Truncated = 1,  // fewer bytes than the descriptor's fixed part or its size
+  BadSize = 2,    // D out of bounds, or past the entry's data
+  UnknownKind = 3,
+  UnknownCoding = 4,
+  ReservedNotZero = 5,
+  BadPath = 6,       // a path missing, unsafe, too long, or present where none belongs
+  Inconsistent = 7,  // the sizes and coding do not fit the kind or the stored bytes
 };
 
 // Parses the descriptor at the start of an entry's `entrySize` data bytes,

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "update/base/bounded_text.h"
+#include "update/base/bounded_format.h"
 #include "update/format/payload_digest.h"
 #include "update/format/payload_table.h"
 #include "update/format/run_entries.h"

@@ -5,12 +5,15 @@
 
 #include "update/base/md5.h"
 #include "update/install/extract_entry.h"
+#include "update/log/logger.h"
 #include "update/session/file_failure.h"
 #include "update/session/progress_report.h"
 
 namespace {
 
 const char kTextDecodeFailed[] = "解码文件错误 %s %d";
+// The check that refused the entry, for whoever reads the log.
+const char kTextDecodeCheck[] = "解码检查 %s: %s";
 const char kTextDigestWrong[] = "文件校验错误 %s";
 
 class FileSink : public DecodeSink {
@@ -81,8 +84,9 @@ void SetDecodeFailure(const DecodedFile& decoded, const char* path, RunFailure& 
   if (decoded.error == DecodeError::SinkFailed) {
     SetWriteFailure(failure, path, decoded.writeError);
   } else if (decoded.error != DecodeError::None) {
+    g_Log.Info(kTextDecodeCheck, path, DecodeErrorText(decoded.error));
     SetNamedFailure(failure, ERROR_FILE_CORRUPT, kTextDecodeFailed, path,
-                    static_cast<int>(decoded.error));
+                    DecodeErrorCode(decoded.error));
   } else if (!decoded.digestMatches) {
     SetNamedFailure(failure, ERROR_FILE_CORRUPT, kTextDigestWrong, path);
   }

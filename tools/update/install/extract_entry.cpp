@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "update/base/bounded_text.h"
+#include "update/base/bounded_format.h"
 #include "update/files/create_parent_dirs.h"
 #include "update/files/file_retry.h"
 #include "update/files/win32_handle.h"

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "update/base/bounded_text.h"
+#include "update/base/bounded_format.h"
 #include "update/files/file_retry.h"
 #include "update/files/win32_handle.h"
 #include "update/session/host_hooks.h"
@@ -40,6 +40,7 @@ static_assert(sizeof(SHELLEXECUTEINFOA) == 60, "the launch request is 60 bytes o
 #endif
 
 // Shows the failure and gives the launcher's failure result.
+int Fail(const char* format, ...) PRINTF_CHECK(1, 2);
 int Fail(const char* format, ...) {
   char text[kLauncherTextSize];
   va_list args;

@@ -31,7 +31,7 @@ bool RunWorkDir::Create(RunFailure& failure) {
       failure.Set(ERROR_FILE_CORRUPT, kTextNoTempDir, static_cast<int>(detail));
       return false;
     case TempPathResult::TooLong:
-      failure.Set(ERROR_FILE_CORRUPT, kTextNoTempDir, ERROR_FILENAME_EXCED_RANGE);
+      failure.Set(ERROR_FILE_CORRUPT, kTextNoTempDir, static_cast<int>(ERROR_FILENAME_EXCED_RANGE));
       return false;
   }
   // Only a folder of that name is a run's; a file there is not ours and

@@ -1,6 +1,6 @@
 #include "update/log/log_file.h"
 
-#include "update/base/log_text.h"
+#include "update/base/bounded_format.h"
 
 namespace {
 int32_t DateStamp(const SYSTEMTIME& now) { return now.wYear * 10000 + now.wMonth * 100 + now.wDay; }

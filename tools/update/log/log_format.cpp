@@ -1,6 +1,6 @@
 #include "update/log/log_format.h"
 
-#include "update/base/log_text.h"
+#include "update/base/bounded_format.h"
 #include "update/log/logger.h"
 
 const char* LineFormat(bool statusLineMode, int level) {

@@ -6,8 +6,8 @@
 
 #include <new>
 
+#include "update/base/bounded_format.h"
 #include "update/base/gbk_text.h"
-#include "update/base/log_text.h"
 #include "update/log/work_queue.h"
 
 namespace {

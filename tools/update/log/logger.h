@@ -9,6 +9,7 @@
 
 #include <iosfwd>
 
+#include "update/base/bounded_format.h"
 #include "update/log/lock.h"
 #include "update/log/log_clock.h"
 #include "update/log/log_console.h"
@@ -29,12 +30,6 @@ enum {
 const int LOG_FORMAT_SIZE = 4096;
 const int LOG_NAME_SIZE = 256;
 
-#if defined(__GNUC__)
-#define LOG_PRINTF_CHECK(fmt, first) __attribute__((format(printf, fmt, first)))
-#else
-#define LOG_PRINTF_CHECK(fmt, first)
-#endif
-
 class WorkQueue;
 struct WorkItem;
 
@@ -52,8 +47,8 @@ class Logger {
   void Log(int level, const char* message);
   // Logs the stream's text up to its write position, then rewinds it.
   void LogStream(int level, std::ostringstream& stream);
-  void Logf(int level, const char* format, ...) LOG_PRINTF_CHECK(3, 4);
-  void VLogf(int level, const char* format, va_list args);
+  void Logf(int level, const char* format, ...) PRINTF_CHECK(3, 4);
+  void VLogf(int level, const char* format, va_list args) PRINTF_CHECK(3, 0);
 
   // With one argument the text is logged as it stands ("100%" stays
   // "100%"); with more, the first is a printf format.
@@ -61,22 +56,16 @@ class Logger {
   void Warn(const char* text) { Log(LOG_WARN, text); }
   void Error(const char* text) { Log(LOG_ERROR, text); }
   void Critical(const char* text) { Log(LOG_CRITICAL, text); }
-  template <typename First, typename... Rest>
-  void Info(const char* format, First first, Rest... rest) {
-    Logf(LOG_INFO, format, first, rest...);
-  }
-  template <typename First, typename... Rest>
-  void Warn(const char* format, First first, Rest... rest) {
-    Logf(LOG_WARN, format, first, rest...);
-  }
-  template <typename First, typename... Rest>
-  void Error(const char* format, First first, Rest... rest) {
-    Logf(LOG_ERROR, format, first, rest...);
-  }
-  template <typename First, typename... Rest>
-  void Critical(const char* format, First first, Rest... rest) {
-    Logf(LOG_CRITICAL, format, first, rest...);
-  }
+  // (A template only so that the one-text form above wins where both fit;
+  // the compiler checks the format against the arguments.)
+  template <typename OneTextWins = void>
+  void Info(const char* format, ...) PRINTF_CHECK(2, 3);
+  template <typename OneTextWins = void>
+  void Warn(const char* format, ...) PRINTF_CHECK(2, 3);
+  template <typename OneTextWins = void>
+  void Error(const char* format, ...) PRINTF_CHECK(2, 3);
+  template <typename OneTextWins = void>
+  void Critical(const char* format, ...) PRINTF_CHECK(2, 3);
 
   bool ShouldLog(int level) const;
 
@@ -130,4 +119,36 @@ int LogQueueHandler(WorkItem* item);
 
 // Constructed before every other global of the program and destroyed after
 // them (see logger_global.cpp).
+template <typename OneTextWins>
+void Logger::Info(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  VLogf(LOG_INFO, format, args);
+  va_end(args);
+}
+
+template <typename OneTextWins>
+void Logger::Warn(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  VLogf(LOG_WARN, format, args);
+  va_end(args);
+}
+
+template <typename OneTextWins>
+void Logger::Error(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  VLogf(LOG_ERROR, format, args);
+  va_end(args);
+}
+
+template <typename OneTextWins>
+void Logger::Critical(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  VLogf(LOG_CRITICAL, format, args);
+  va_end(args);
+}
+
 extern Logger g_Log;

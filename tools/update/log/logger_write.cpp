@@ -6,7 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "update/base/log_text.h"
+#include "update/base/bounded_format.h"
 #include "update/log/log_format.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include <new>
 
-#include "update/base/log_text.h"
+#include "update/base/bounded_format.h"
 #include "update/log/logger.h"
 #include "update/log/seh_exception.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "update/base/bounded_text.h"
+#include "update/base/bounded_format.h"
 #include "update/base/gbk_text.h"
 #include "update/files/replace_whole_file.h"
 #include "update/session/file_failure.h"

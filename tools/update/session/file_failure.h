@@ -6,7 +6,7 @@
 #include "update/session/run_failure.h"
 
 // `format` and its arguments, as above.
-void SetNamedFailure(RunFailure& failure, DWORD code, const char* format, ...);
+void SetNamedFailure(RunFailure& failure, DWORD code, const char* format, ...) PRINTF_CHECK(3, 4);
 
 // The installed files are not the build the patch was made from (or a link
 // is in the way): the run is refused before its first write.

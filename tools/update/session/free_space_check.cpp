@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "update/base/bounded_text.h"
+#include "update/base/bounded_format.h"
 #include "update/log/logger.h"
 #include "update/session/host_hooks.h"
 #include "update/session/update_session.h"

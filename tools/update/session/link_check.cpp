@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "update/base/bounded_text.h"
+#include "update/base/bounded_format.h"
 #include "update/base/gbk_text.h"
 #include "update/session/host_hooks.h"
 

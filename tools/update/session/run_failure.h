@@ -6,7 +6,7 @@
 
 #include <cstdarg>
 
-#include "update/base/bounded_text.h"
+#include "update/base/bounded_format.h"
 
 // Failure texts are cut to this many bytes, terminator included.
 constexpr size_t RUN_FAILURE_TEXT_SIZE = 100;
@@ -18,7 +18,7 @@ struct RunFailure {
   bool Failed() const { return code != 0; }
   // A failure that is not shown: the caller's general message covers it.
   void Set(DWORD failureCode) { code = failureCode != 0 ? failureCode : ERROR_FILE_CORRUPT; }
-  void Set(DWORD failureCode, const char* format, ...) {
+  void Set(DWORD failureCode, const char* format, ...) PRINTF_CHECK(3, 4) {
     Set(failureCode);
     va_list args;
     va_start(args, format);

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "update/base/bounded_text.h"
+#include "update/base/bounded_format.h"
 #include "update/base/gbk_text.h"
 #include "update/files/win32_handle.h"
 #include "update/session/host_hooks.h"

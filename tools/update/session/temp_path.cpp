@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "update/base/bounded_text.h"
+#include "update/base/bounded_format.h"
 
 TempPathResult ComposeTempPath(const char* name, char (&path)[UPDATE_PATH_SIZE], DWORD* detail) {
   char tempDir[UPDATE_PATH_SIZE] = {};

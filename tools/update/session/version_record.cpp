@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "update/base/bounded_text.h"
+#include "update/base/bounded_format.h"
 #include "update/base/md5.h"
 #include "update/files/file_retry.h"
 #include "update/session/host_hooks.h"

@@ -1,4 +1,4 @@
-#include "update/base/text_format.h"
+#include "update/base/bounded_format.h"
 
 #include <gtest/gtest.h>
 
