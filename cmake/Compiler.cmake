@@ -28,11 +28,19 @@ endif()
 
 # One library per folder of tools/. tools/ is the include root, so every
 # include names the folder its header lives in ("update/format/payload.h").
-#   add_tools_library(NAME SOURCES ... [LIBS public...] [PRIVATE_LIBS ...])
+#   add_tools_library(NAME [CATCHES_NOTHING] SOURCES ... [LIBS public...] [PRIVATE_LIBS ...])
+# CATCHES_NOTHING: no exception ever passes through the library's code to a
+# handler (the updater catches none at all; mkpatch only around its
+# encoder). The Windows build leaves out the unwinding code there, which
+# every patch would otherwise carry in Update.exe; an exception that still
+# arrives ends the program, as an uncaught one does anyway.
 function(add_tools_library name)
-  cmake_parse_arguments(L "" "" "SOURCES;LIBS;PRIVATE_LIBS" ${ARGN})
+  cmake_parse_arguments(L "CATCHES_NOTHING" "" "SOURCES;LIBS;PRIVATE_LIBS" ${ARGN})
   add_library(${name} STATIC ${L_SOURCES})
   target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}/tools")
   target_link_libraries(${name} PUBLIC ${L_LIBS} PRIVATE ${L_PRIVATE_LIBS})
   use_gbk_literals(${name})
+  if(L_CATCHES_NOTHING AND MINGW)
+    target_compile_options(${name} PRIVATE -fno-exceptions)
+  endif()
 endfunction()

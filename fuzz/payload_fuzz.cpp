@@ -1,21 +1,25 @@
 // Feeds arbitrary files to the reader the updater runs on its own file before
 // extracting anything (a signature added after the build cut off first), and
-// to the checks it makes on names and versions, and to its reading of the
-// entries' descriptors. Aborts when an accepted table or descriptor breaks
-// the promises extraction and installation rely on.
+// to the checks it makes on names and versions, to its reading of the
+// entries' descriptors, and to the planning of a run against a game. Aborts
+// when an accepted table or descriptor breaks the promises extraction and
+// installation rely on, or when the updater's plan and mkpatch check's part.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "update/base/gbk_text.h"
+#include "update/base/md5.h"
+#include "update/format/entry_detail.h"
 #include "update/format/entry_name.h"
 #include "update/format/payload_digest.h"
 #include "update/format/payload_table.h"
-#include "update/format/run_entries.h"
 #include "update/format/signed_image.h"
 #include "update/format/version_gate.h"
+#include "update/plan/install_plan.h"
 
 namespace {
 
@@ -68,21 +72,24 @@ void CheckDigestRecord(ByteSource& source, const PatchTrailer& trailer) {
 // Described entries: the stored bytes lie inside the entry's data after a
 // descriptor of at least its fixed size, and the kind's promises hold (a
 // path exactly where one belongs, a safe one; stored bytes that are the file).
-void CheckRunEntries(ByteSource& source, const std::vector<PayloadEntry>& table) {
-  const RunEntries read = ReadRunEntries(source, table);
-  if (read.error != RunEntryError::None) {
-    Require(read.entries.empty() && read.failedEntry < table.size());
-    return;
+bool CheckEntryDetails(ByteSource& source, const std::vector<PayloadEntry>& table,
+                       std::vector<EntryDetail>* details) {
+  EntryDetails read = ReadEntryDetails(source, table);
+  if (read.error != EntryDetailError::None) {
+    Require(read.details.empty() && read.failedEntry < table.size());
+    return false;
   }
-  Require(read.entries.size() == table.size());
+  Require(read.details.size() == table.size());
   for (size_t i = 0; i < table.size(); ++i) {
-    const RunEntry& run = read.entries[i];
-    if (!run.described) continue;
+    const EntryDetail& detail = read.details[i];
+    if (!detail.HasDescriptor()) continue;
     const PayloadEntry& entry = table[i];
-    const EntryDescriptor& d = run.descriptor;
-    Require(run.storedBegin >=
+    const EntryDescriptor& d = detail.descriptor;
+    const uint64_t storedBegin = StoredBegin(entry, detail);
+    const uint64_t storedSize = StoredSize(entry, detail);
+    Require(storedBegin >=
             entry.dataOffset + ENTRY_DESCRIPTOR_FIXED_SIZE + d.path.size() + d.sourcePath.size());
-    Require(run.storedBegin + run.storedSize == entry.dataOffset + entry.size);
+    Require(storedBegin + storedSize == entry.dataOffset + entry.size);
     const bool hasPath = d.kind == EntryKind::PathFile || d.kind == EntryKind::Removal;
     Require(hasPath == !d.path.empty() && d.path.size() <= ENTRY_PATH_MAX);
     if (hasPath) Require(IsSafeEntryName(d.path.c_str(), d.path.size() + 1));
@@ -91,10 +98,75 @@ void CheckRunEntries(ByteSource& source, const std::vector<PayloadEntry>& table)
       Require(d.kind == EntryKind::PathFile && d.coding == EntryCoding::Delta);
       Require(IsSafeEntryName(d.sourcePath.c_str(), d.sourcePath.size() + 1));
     }
-    if (d.coding == EntryCoding::Stored) Require(run.storedSize == d.decodedSize);
-    if (d.kind == EntryKind::Removal) Require(run.storedSize == 0 && d.decodedSize == 0);
+    if (d.coding == EntryCoding::Stored) Require(storedSize == d.decodedSize);
+    if (d.kind == EntryKind::Removal) Require(storedSize == 0 && d.decodedSize == 0);
     if (d.coding == EntryCoding::Delta) Require(d.kind == EntryKind::PathFile);
   }
+  *details = std::move(read.details);
+  return true;
+}
+
+// A game whose every path holds a file: some bytes of the input, chosen by
+// the path, so that sizes and digests meet the descriptors' now and then.
+class InputGame : public InstalledGame {
+ public:
+  explicit InputGame(ByteSource& input) : input_(input) {}
+  GamePathInfo Look(const std::string& relative, bool written) override {
+    GamePathInfo info;
+    const uint32_t pick = Pick(relative);
+    info.state = static_cast<GamePathState>(pick % 8);
+    info.size = Size(relative);
+    info.readOnlyOrHidden = (pick & 8) != 0;
+    info.pathLength = static_cast<uint32_t>(relative.size() + (written ? 8 : 0));
+    return info;
+  }
+  bool Digest(const std::string& relative, unsigned char (&md5)[16], uint32_t* error) override {
+    const uint64_t size = Size(relative);
+    std::vector<unsigned char> bytes(static_cast<size_t>(size));
+    uint32_t got = 0;
+    input_.ReadAt(0, bytes.data(), static_cast<uint32_t>(size), &got);
+    MD5 digest;
+    digest.update(bytes.data(), got);
+    digest.finalize();
+    const std::string raw = digest.raw_digest();
+    std::memcpy(md5, raw.data(), sizeof md5);
+    *error = 5;
+    return (Pick(relative) & 16) == 0;
+  }
+  bool HasLauncher() override { return true; }
+
+ private:
+  static uint32_t Pick(const std::string& relative) {
+    uint32_t hash = 0;
+    for (unsigned char c : relative) hash = hash * 31 + c;
+    return hash;
+  }
+  uint64_t Size(const std::string& relative) const {
+    const uint64_t size = input_.Size();
+    return size == 0 ? 0 : Pick(relative) % (size + 1);
+  }
+  ByteSource& input_;
+};
+
+// Whatever the payload and the game, the updater's plan and mkpatch check's
+// refuse alike, and every problem names an entry of the payload.
+void CheckPlans(ByteSource& source, const std::vector<PayloadEntry>& table,
+                const std::vector<EntryDetail>& details) {
+  InputGame game(source);
+  const InstallPlan updater = PlanInstall(source, table, details, game);
+  const InstallPlan check = PredictInstall(source, table, details, game);
+  Require(updater.entries.size() == table.size() && check.entries.size() == table.size());
+  std::vector<PlanProblemKind> refused, predicted;
+  for (const PlanProblem& problem : updater.problems) {
+    Require(problem.entry < table.size() && IsRefusal(problem.kind));
+    if (problem.kind == PlanProblemKind::WrongOrder) Require(problem.writer < problem.entry);
+    refused.push_back(problem.kind);
+  }
+  for (const PlanProblem& problem : check.problems) {
+    Require(problem.entry < table.size());
+    if (IsRefusal(problem.kind)) predicted.push_back(problem.kind);
+  }
+  Require(refused == predicted);
 }
 
 void CheckTable(ByteSource& source) {
@@ -119,7 +191,10 @@ void CheckTable(ByteSource& source) {
   }
   if (table.error == PayloadError::None) {
     Require(table.entries.size() == trailer.entryCount);
-    CheckRunEntries(source, table.entries);
+    std::vector<EntryDetail> details;
+    if (CheckEntryDetails(source, table.entries, &details)) {
+      CheckPlans(source, table.entries, details);
+    }
   }
   std::string base = FieldText(trailer.baseVersion, PATCH_VERSION_FIELD_SIZE);
   std::string target = FieldText(trailer.targetVersion, PATCH_VERSION_FIELD_SIZE);

@@ -94,4 +94,25 @@ TEST_F(CheckAgreement, OnADamagedUpdater) {
   EXPECT_EQ(old, Read("bin\\app.dll"));
 }
 
+// Once the two parted here: an entry that writes the very bytes a later
+// delta expects at that delta's source. The run would read its own result,
+// and a later run could not make the delta's file either: both refuse, the
+// updater before it writes anything.
+TEST_F(CheckAgreement, OnAPatchThatWritesADeltasSourceBeforeIt) {
+  const std::string old = Pattern(20000, 17);
+  std::string fresh = old;
+  fresh[77] ^= 0x08;
+  UseUpdater(BuildUpdater(64, {PathFileEntry("lib\\core-1.dll", old, EntryCoding::Stored),
+                               DeltaEntry("lib\\core-2.dll", old, fresh, "lib\\core-1.dll")}));
+  Put("lib\\core-1.dll", old);
+  std::string report;
+  EXPECT_EQ(1, Check(&report));
+  EXPECT_NE(report.find("writes before it"), std::string::npos) << report;
+  RunChecks checks;
+  EXPECT_EQ(0, Run(&checks));
+  EXPECT_TRUE(checks.sourcesOk) << "a patch in the wrong order is no mismatch of the game";
+  EXPECT_EQ("错误的文件顺序:参数 2 1", FirstWarning());
+  EXPECT_FALSE(FileExists(Game("lib\\core-2.dll")));
+}
+
 }  // namespace

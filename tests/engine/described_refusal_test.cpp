@@ -5,7 +5,7 @@
 
 #include "described_run.h"
 #include "hand_made_delta.h"
-#include "update/format/run_entries.h"
+#include "update/format/entry_detail.h"
 #include "update/session/host_hooks.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "described_run.h"
 
+#include "update/format/entry_detail.h"
 #include "update/format/payload_table.h"
-#include "update/format/run_entries.h"
 
 void DescribedRunTest::Put(const std::string& path, const std::string& bytes) {
   const size_t separator = path.find_last_of('\\');
@@ -31,11 +31,13 @@ DescribedRunTest::Stored DescribedRunTest::StoredBytes(const Bytes& file, size_t
   uint32_t got = 0;
   EXPECT_TRUE(ReadTrailer(source, &trailer, &got));
   const PayloadTable table = ReadPayloadTable(source, trailer);
-  const RunEntries entries = ReadRunEntries(source, table.entries);
-  EXPECT_EQ(entries.error, RunEntryError::None);
-  const RunEntry& entry = entries.entries.at(index);
-  EXPECT_TRUE(entry.described);
-  return Stored{static_cast<size_t>(entry.storedBegin), static_cast<size_t>(entry.storedSize)};
+  const EntryDetails read = ReadEntryDetails(source, table.entries);
+  EXPECT_EQ(read.error, EntryDetailError::None);
+  const EntryDetail& detail = read.details.at(index);
+  const PayloadEntry& entry = table.entries.at(index);
+  EXPECT_TRUE(detail.HasDescriptor());
+  return Stored{static_cast<size_t>(StoredBegin(entry, detail)),
+                static_cast<size_t>(StoredSize(entry, detail))};
 }
 
 std::string DescribedRunTest::Shown(const std::string& whole) { return whole.substr(0, 99); }

@@ -16,6 +16,18 @@ PayloadEntry Entry(const std::string& name, uint32_t size) {
   return entry;
 }
 
+// Plain entries, extracted and copied as they always were.
+EntrySpace Plain(const std::string& name, uint32_t size) {
+  return SpaceOfEntry(Entry(name, size), EntryDetail(), false);
+}
+
+std::vector<VolumeNeed> SpaceNeeds(const std::vector<PayloadEntry>& entries,
+                                   const std::string& tempVolume, const std::string& gameVolume) {
+  std::vector<EntrySpace> spaces;
+  for (const PayloadEntry& entry : entries) spaces.push_back(Plain(entry.name, entry.size));
+  return SpaceNeedsFor(spaces, tempVolume, gameVolume);
+}
+
 TEST(SpaceNeeds, SeparateVolumesEachNeedTheirLargestFileAndTheMargin) {
   const std::vector<PayloadEntry> entries = {Entry("a.dll", 300), Entry("data\\b.pak", 7000),
                                              Entry("game.tpk", 90000), Entry("c.exe", 5000)};
@@ -52,12 +64,12 @@ TEST(SpaceNeeds, LargestEntriesNearTheFormatsLimitDoNotOverflow) {
   EXPECT_EQ(2 * uint64_t(0xFFFFFFFFu) + SPACE_MARGIN_BYTES, needs[0].bytes);
 }
 
-TEST(SpaceNeeds, InstalledSizeIsTheStoredSizeAndPackagesAreNamedTpk) {
-  EXPECT_EQ(1234u, InstalledSize(Entry("a.dll", 1234)));
-  EXPECT_TRUE(IsPackageEntry(Entry("x.tpk", 1)));
-  EXPECT_TRUE(IsPackageEntry(Entry("dir\\X.Tpk", 1)));
-  EXPECT_FALSE(IsPackageEntry(Entry("x.tpk.dll", 1)));
-  EXPECT_FALSE(IsPackageEntry(Entry("tpk", 1)));
+TEST(SpaceNeeds, APlainFileNeedsItsSizeTwiceAndAPackageOnlyInTheRunsFolder) {
+  EXPECT_EQ(1234u, Plain("a.dll", 1234).tempBytes);
+  EXPECT_EQ(1234u, Plain("a.dll", 1234).gameBytes);
+  EXPECT_EQ(1234u, Plain("dir\\X.Tpk", 1234).tempBytes);
+  EXPECT_EQ(0u, Plain("dir\\X.Tpk", 1234).gameBytes);
+  EXPECT_EQ(1234u, Plain("x.tpk.dll", 1234).gameBytes);
 }
 
 TEST(SpaceNeeds, MegabytesShortRoundsUp) {
@@ -69,12 +81,14 @@ TEST(SpaceNeeds, MegabytesShortRoundsUp) {
   EXPECT_EQ(6u, MegabytesShort(5 * kMiB + 1, 0));
 }
 
-EntryDescriptor Described(EntryKind kind, EntryCoding coding, uint32_t decodedSize) {
-  EntryDescriptor descriptor;
-  descriptor.kind = kind;
-  descriptor.coding = coding;
-  descriptor.decodedSize = decodedSize;
-  return descriptor;
+EntrySpace Described(EntryKind kind, EntryCoding coding, uint32_t decodedSize,
+                     bool installed = false) {
+  EntryDetail detail;
+  detail.marking = NameMarking::Descriptor;
+  detail.descriptor.kind = kind;
+  detail.descriptor.coding = coding;
+  detail.descriptor.decodedSize = decodedSize;
+  return SpaceOfEntry(Entry("described", 100), detail, installed);
 }
 
 // Described entries need their decoded sizes, not their stored ones: a file
@@ -82,12 +96,12 @@ EntryDescriptor Described(EntryKind kind, EntryCoding coding, uint32_t decodedSi
 // temporary folder, a removal nothing.
 TEST(SpaceNeeds, DescribedEntriesNeedTheirDecodedSizesWhereTheyAreDecoded) {
   const std::vector<EntrySpace> spaces = {
-      SpaceOfDescribedEntry(Described(EntryKind::PathFile, EntryCoding::Delta, 9 * kMiB), false),
-      SpaceOfDescribedEntry(Described(EntryKind::PlainFile, EntryCoding::Zstd, 4 * kMiB), false),
-      SpaceOfDescribedEntry(Described(EntryKind::Package, EntryCoding::Zstd, 7 * kMiB), false),
-      SpaceOfDescribedEntry(Described(EntryKind::Removal, EntryCoding::Stored, 0), false),
-      SpaceOfPlainEntry(Entry("small.dll", 1000)),
-      SpaceOfPlainEntry(Entry("small.tpk", 2000)),
+      Described(EntryKind::PathFile, EntryCoding::Delta, 9 * kMiB),
+      Described(EntryKind::PlainFile, EntryCoding::Zstd, 4 * kMiB),
+      Described(EntryKind::Package, EntryCoding::Zstd, 7 * kMiB),
+      Described(EntryKind::Removal, EntryCoding::Stored, 0),
+      Plain("small.dll", 1000),
+      Plain("small.tpk", 2000),
   };
   const std::vector<VolumeNeed> needs = SpaceNeedsFor(spaces, "C:\\", "D:\\");
   ASSERT_EQ(2u, needs.size());
@@ -104,8 +118,8 @@ TEST(SpaceNeeds, DescribedEntriesNeedTheirDecodedSizesWhereTheyAreDecoded) {
 
 TEST(SpaceNeeds, FilesAlreadyInstalledAndRemovalsNeedNothingButTheMargin) {
   const std::vector<EntrySpace> spaces = {
-      SpaceOfDescribedEntry(Described(EntryKind::PathFile, EntryCoding::Delta, 9 * kMiB), true),
-      SpaceOfDescribedEntry(Described(EntryKind::Removal, EntryCoding::Stored, 0), false),
+      Described(EntryKind::PathFile, EntryCoding::Delta, 9 * kMiB, true),
+      Described(EntryKind::Removal, EntryCoding::Stored, 0),
   };
   const std::vector<VolumeNeed> needs = SpaceNeedsFor(spaces, "C:\\", "D:\\");
   ASSERT_EQ(2u, needs.size());

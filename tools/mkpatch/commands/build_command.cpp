@@ -6,8 +6,8 @@
 #include "mkpatch/fs/file_system.h"
 #include "mkpatch/inspect/install_target.h"
 #include "mkpatch/inspect/payload_check.h"
+#include "mkpatch/plan/build_entries.h"
 #include "mkpatch/plan/build_versions.h"
-#include "mkpatch/plan/entry_plan.h"
 #include "mkpatch/write/file_encoding.h"
 #include "mkpatch/write/payload_writer.h"
 #include "mkpatch/write/progress_bar.h"
@@ -22,9 +22,9 @@ namespace {
 // An updater installs every plain file into the game directory under the last
 // part of its name, so two such entries can overwrite each other. A bare
 // package is exempt: the launcher unpacks it with its directories.
-bool CheckInstallTargets(const std::vector<PlannedEntry>& entries, std::ostream& err) {
+bool CheckInstallTargets(const std::vector<BuildEntry>& entries, std::ostream& err) {
   std::vector<std::string> names;
-  for (const PlannedEntry& entry : entries) names.push_back(entry.name);
+  for (const BuildEntry& entry : entries) names.push_back(entry.name);
   std::vector<std::string> clashes = FindInstallClashes(names);
   for (const std::string& clash : clashes) err << "mkpatch: " << clash << "\n";
   if (!clashes.empty()) return false;
@@ -37,7 +37,7 @@ bool CheckInstallTargets(const std::vector<PlannedEntry>& entries, std::ostream&
 // Each entry compressed when that is smaller, behind a descriptor that tells
 // the updater how to decode it. False after a message when an input cannot be
 // read or encoded, or the result would be too large.
-bool WriteCompressed(PayloadWriter& writer, const PlannedEntry& entry, ProgressBar& progress,
+bool WriteCompressed(PayloadWriter& writer, const BuildEntry& entry, ProgressBar& progress,
                      std::ostream& err) {
   EncodedEntry encoded;
   const uint64_t before = progress.Done();
@@ -68,9 +68,9 @@ bool WriteCompressed(PayloadWriter& writer, const PlannedEntry& entry, ProgressB
 }
 
 // A compressed entry's name shares its field with the descriptor marker.
-bool CheckCompressedNames(const std::vector<PlannedEntry>& entries, std::ostream& err) {
+bool CheckCompressedNames(const std::vector<BuildEntry>& entries, std::ostream& err) {
   bool sound = true;
-  for (const PlannedEntry& entry : entries) {
+  for (const BuildEntry& entry : entries) {
     if (entry.name.size() > ENTRY_DESCRIPTOR_MAX_NAME) {
       err << "mkpatch: entry name " << entry.displayName << " is " << entry.name.size()
           << " bytes in code page 936; with --compress the limit is " << ENTRY_DESCRIPTOR_MAX_NAME
@@ -86,9 +86,9 @@ bool CheckCompressedNames(const std::vector<PlannedEntry>& entries, std::ostream
 int RunBuild(const Options& options, std::ostream& out, std::ostream& err) {
   if (!CheckBuildVersions(options.baseVersion, options.targetVersion, err)) return 1;
 
-  std::vector<PlannedEntry> entries;
+  std::vector<BuildEntry> entries;
   std::vector<std::string> problems;
-  if (!PlanEntries(options.inputs, &entries, &problems)) {
+  if (!PlanBuildEntries(options.inputs, &entries, &problems)) {
     for (const std::string& problem : problems) err << "mkpatch: " << problem << "\n";
     return 1;
   }
@@ -109,7 +109,7 @@ int RunBuild(const Options& options, std::ostream& out, std::ostream& err) {
   // Stored as they are, the entries' sizes are known now; compressed, the
   // limit is checked as each entry is written.
   uint64_t total = stubPlan.keep + PATCH_TRAILER_SIZE;
-  for (const PlannedEntry& entry : entries) total += PATCH_ENTRY_HEADER_SIZE + entry.size;
+  for (const BuildEntry& entry : entries) total += PATCH_ENTRY_HEADER_SIZE + entry.size;
   if (!options.compress && total >= PATCH_FILE_SIZE_LIMIT) {
     err << "mkpatch: the result would be " << total
         << " bytes; the updater needs less than 2 GiB\n";

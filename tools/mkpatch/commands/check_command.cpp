@@ -7,12 +7,14 @@
 #include "mkpatch/fs/file_source.h"
 #include "mkpatch/fs/file_system.h"
 #include "mkpatch/fs/name_encoding.h"
-#include "mkpatch/inspect/install_plan.h"
+#include "mkpatch/inspect/game_tree.h"
 #include "mkpatch/inspect/install_target.h"
 #include "mkpatch/inspect/payload_check.h"
+#include "mkpatch/inspect/plan_reasons.h"
 #include "mkpatch/inspect/profile_string.h"
 #include "mkpatch/write/json_text.h"
 #include "update/format/version_gate.h"
+#include "update/plan/install_plan.h"
 
 namespace {
 
@@ -26,6 +28,8 @@ struct CheckResult {
   std::vector<std::string> reasons;   // why the updater would not apply; UTF-8
   std::vector<std::string> warnings;  // what a sound writer avoids
   bool entriesKnown = false;
+  std::vector<PayloadEntry> entries;
+  std::vector<EntryDetail> details;
   InstallPlan plan;
 };
 
@@ -115,9 +119,15 @@ CheckResult Check(const Options& options) {
     for (const std::string& clash : FindDestinationClashes(written)) {
       result.warnings.push_back(clash + "; the later one wins");
     }
-    result.plan = PlanInstall(file.Get(), report.table.entries, report.details, options.directory);
+    GameTree game(options.directory);
+    result.plan = PredictInstall(source, report.table.entries, report.details, game);
     result.entriesKnown = true;
-    for (const std::string& refusal : result.plan.refusals) result.reasons.push_back(refusal);
+    result.entries = report.table.entries;
+    result.details = report.details;
+    for (const std::string& reason :
+         PlanReasons(result.plan, report.table.entries, report.details)) {
+      result.reasons.push_back(reason);
+    }
   }
   return result;
 }
@@ -136,16 +146,18 @@ void PrintJson(const CheckResult& result, std::ostream& out) {
   if (!result.reasons.empty()) out << ",\"reason\":" << JsonString(JoinedReasons(result.reasons));
   out << ",\"entries\":[";
   const char* separator = "";
-  for (const PlannedInstall& entry : result.plan.entries) {
+  for (size_t i = 0; i < result.plan.entries.size(); ++i) {
+    const PlannedEntry& entry = result.plan.entries[i];
+    const EntryDetail& detail = result.details[i];
     const bool package = entry.kind == EntryKind::Package;
-    out << separator << "{\"name\":" << JsonString(GbkForDisplay(entry.name)) << ",\"install\":\""
-        << InstallVerb(entry.kind) << "\"";
-    if (entry.marked) {
+    out << separator << "{\"name\":" << JsonString(GbkForDisplay(result.entries[i].name))
+        << ",\"install\":\"" << InstallVerb(entry.kind) << "\"";
+    if (detail.HasDescriptor()) {
       out << ",\"kind\":\"" << EntryKindText(entry.kind) << "\",\"coding\":";
       if (entry.kind == EntryKind::Removal) {
         out << "null";
       } else {
-        out << "\"" << CodingName(entry.coding) << "\"";
+        out << "\"" << CodingName(detail.descriptor.coding) << "\"";
       }
     }
     if (!package) out << ",\"destination\":" << JsonString(GbkForDisplay(entry.destination));
@@ -165,9 +177,11 @@ void PrintText(const CheckResult& result, std::ostream& out) {
   for (const std::string& reason : result.reasons) out << "reason:            " << reason << "\n";
   if (!result.entriesKnown) return;
   out << "entries:           " << result.plan.entries.size() << "\n";
-  for (const PlannedInstall& entry : result.plan.entries) {
+  for (size_t i = 0; i < result.plan.entries.size(); ++i) {
+    const PlannedEntry& entry = result.plan.entries[i];
     std::string action = InstallActionName(entry.action);
-    out << "  " << action << std::string(9 - action.size(), ' ') << GbkForDisplay(entry.name);
+    out << "  " << action << std::string(9 - action.size(), ' ')
+        << GbkForDisplay(result.entries[i].name);
     if (entry.kind == EntryKind::Package) {
       out << " -> the game's launcher\n";
     } else {

@@ -10,7 +10,7 @@
 #include "mkpatch/fs/game_path.h"
 #include "mkpatch/fs/name_encoding.h"
 #include "mkpatch/fs/temp_output.h"
-#include "mkpatch/inspect/entry_decode.h"
+#include "mkpatch/inspect/content_check.h"
 #include "mkpatch/inspect/install_target.h"
 #include "mkpatch/inspect/payload_check.h"
 #include "mkpatch/write/file_encoding.h"

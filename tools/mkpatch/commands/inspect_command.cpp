@@ -6,7 +6,7 @@
 #include "mkpatch/fs/file_source.h"
 #include "mkpatch/fs/file_system.h"
 #include "mkpatch/fs/name_encoding.h"
-#include "mkpatch/inspect/entry_decode.h"
+#include "mkpatch/inspect/content_check.h"
 #include "mkpatch/inspect/install_target.h"
 #include "mkpatch/inspect/payload_check.h"
 #include "mkpatch/write/json_text.h"

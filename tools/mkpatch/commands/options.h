@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "mkpatch/plan/entry_plan.h"
+#include "mkpatch/plan/build_entries.h"
 
 enum class Command { Help, Build, Diff, List, Verify, Extract, Check };
 

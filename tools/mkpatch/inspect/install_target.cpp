@@ -17,12 +17,6 @@ std::string ExtractName(const std::string& gbkName) {
 
 }  // namespace
 
-std::string InstallFileName(const std::string& gbkName) {
-  const char* text = gbkName.c_str();
-  const char* separator = FindLastSeparator(text, "\\/");
-  return separator != nullptr ? std::string(separator + 1) : gbkName;
-}
-
 std::vector<std::string> FindInstallClashes(const std::vector<std::string>& gbkNames) {
   std::vector<InstalledAt> entries;
   for (const std::string& name : gbkNames) {
@@ -55,19 +49,6 @@ std::vector<std::string> DirectoryPartNotes(const std::vector<std::string>& gbkN
                     " (the updater puts plain files into the game directory itself)");
   }
   return notes;
-}
-
-std::string DestinationOf(const PayloadEntry& entry, const EntryDetail& detail) {
-  switch (InstallKindOf(entry, detail)) {
-    case EntryKind::Package:
-      return "";
-    case EntryKind::PlainFile:
-      return InstallFileName(entry.name);
-    case EntryKind::PathFile:
-    case EntryKind::Removal:
-      return detail.descriptor.path;
-  }
-  return "";
 }
 
 const char* InstallVerb(EntryKind kind) {

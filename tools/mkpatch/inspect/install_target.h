@@ -6,11 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "mkpatch/inspect/entry_details.h"
-
-// The file name a plain entry is installed under: the text after the last
-// '\\' or '/', found without splitting double-byte characters (GBK in, GBK out).
-std::string InstallFileName(const std::string& gbkName);
+#include "update/format/entry_detail.h"
 
 // Plain entries of an updater that would install onto the same file (same
 // last part without regard to ASCII case): one message per clash, naming
@@ -28,10 +24,6 @@ std::vector<std::string> FindDestinationClashes(const std::vector<InstalledAt>& 
 // For each plain entry whose name holds directory parts, a note that it
 // lands in the game directory under its last part ("data\y.dat installs as y.dat").
 std::vector<std::string> DirectoryPartNotes(const std::vector<std::string>& gbkNames);
-
-// Where the updater puts an entry, as GBK: a path inside the game directory
-// (a plain file's last part, a marked entry's path); empty for a package.
-std::string DestinationOf(const PayloadEntry& entry, const EntryDetail& detail);
 
 // "package", "file" or "remove": what the updater does with an entry.
 const char* InstallVerb(EntryKind kind);

@@ -7,22 +7,7 @@
 #include "update/format/payload.h"
 
 std::string FoldEntryName(const std::string& gbkName) {
-  std::string name = gbkName.empty() ? std::string(PATCH_TOPLEVEL_NAME) : gbkName;
-  std::string folded;
-  const char* text = name.c_str();
-  for (const char* p = text; *p != '\0';) {
-    const char* next = NextChar(p);
-    if (next - p == 1) {
-      char c = *p;
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-      if (c == '/') c = '\\';
-      folded += c;
-    } else {
-      folded.append(p, next);  // double-byte characters have no case here
-    }
-    p = next;
-  }
-  return folded;
+  return FoldGbkName(gbkName.empty() ? std::string(PATCH_TOPLEVEL_NAME) : gbkName);
 }
 
 std::vector<std::string> FindNameClashes(const std::vector<std::string>& gbkNames) {

@@ -10,13 +10,32 @@ namespace {
 
 std::string Number(uint64_t value) { return std::to_string(value); }
 
+std::string DetailProblem(EntryDetailError error, const EntryDetail& detail,
+                          DescriptorError descriptorError) {
+  switch (error) {
+    case EntryDetailError::None:
+      return "";
+    case EntryDetailError::UnknownFormat:
+      return "marked for descriptor format " + Number(detail.format) +
+             ", which this mkpatch does not know";
+    case EntryDetailError::Unreadable:
+      return "header or descriptor could not be read";
+    case EntryDetailError::BadDescriptor:
+      return std::string("descriptor: ") + DescriptorErrorText(descriptorError);
+  }
+  return "unknown fault";
+}
+
 // Marking and descriptor of every entry; a descriptor the updater cannot use
 // makes it refuse the file.
 void ReadDetails(ByteSource& source, PayloadReport* report) {
   const std::vector<PayloadEntry>& entries = report->table.entries;
   report->details.resize(entries.size());
   for (size_t i = 0; i < entries.size(); ++i) {
-    const std::string problem = ReadEntryDetail(source, entries[i], &report->details[i]);
+    DescriptorError descriptorError = DescriptorError::None;
+    const EntryDetailError error =
+        ReadEntryDetail(source, entries[i], &report->details[i], &descriptorError);
+    const std::string problem = DetailProblem(error, report->details[i], descriptorError);
     if (!problem.empty()) {
       report->structuralProblems.push_back("entry " + Number(i + 1) + " (" +
                                            GbkForDisplay(entries[i].name) + "): " + problem);

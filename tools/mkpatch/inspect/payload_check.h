@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "mkpatch/inspect/entry_details.h"
+#include "update/format/entry_detail.h"
 #include "update/format/payload_digest.h"
 #include "update/format/payload_table.h"
 #include "update/format/signed_image.h"

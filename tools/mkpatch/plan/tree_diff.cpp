@@ -6,6 +6,7 @@
 #include "mkpatch/fs/byte_compare.h"
 #include "mkpatch/fs/file_system.h"
 #include "mkpatch/fs/name_encoding.h"
+#include "update/base/ascii_case.h"
 #include "update/format/entry_descriptor.h"
 #include "update/format/entry_name.h"
 #include "update/format/payload.h"
@@ -28,15 +29,8 @@ struct Tree {
   std::map<std::string, std::string> directories;  // folded directory -> a file below it
 };
 
-// ASCII letters folded as Windows folds them; UTF-8 bytes above 0x7F never
-// look like ASCII, so this is safe on the relative paths.
-std::string Fold(const std::string& utf8) {
-  std::string folded = utf8;
-  for (char& c : folded) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return folded;
-}
+// The relative paths are UTF-8, whose bytes above 0x7F never look like ASCII.
+std::string Fold(const std::string& utf8) { return FoldAsciiCase(utf8); }
 
 std::string Shown(const std::string& relative) {
   std::string shown = relative;

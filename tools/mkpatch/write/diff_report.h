@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "mkpatch/inspect/entry_details.h"
 #include "update/codec/entry_codec.h"
+#include "update/format/entry_detail.h"
 
 struct DiffRow {
   std::string path;    // UTF-8, '\' between parts; a package's file name

@@ -1,17 +1,26 @@
-// Comparing names as Windows does for ASCII letters. Safe on UTF-8 (bytes
-// below 0x80 are always whole characters) and on texts matched against
-// ASCII words; not on GBK names, whose trail bytes can look like letters.
+// Letters compared as Windows compares names: ASCII letters without regard
+// to case, every other byte as it is. Safe on UTF-8 (bytes below 0x80 are
+// always whole characters) and on texts matched against ASCII words; a GBK
+// name needs FoldGbkName (gbk_text.h), since its trail bytes can look like
+// letters.
 #pragma once
 
 #include <string>
 
+inline char FoldAsciiLetter(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// `text` with its ASCII letters in lower case.
+inline std::string FoldAsciiCase(std::string text) {
+  for (char& c : text) c = FoldAsciiLetter(c);
+  return text;
+}
+
 inline bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
+    if (FoldAsciiLetter(a[i]) != FoldAsciiLetter(b[i])) return false;
   }
   return true;
 }

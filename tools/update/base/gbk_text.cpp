@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "update/base/ascii_case.h"
+
 bool IsGbkLeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
 
 const char* NextChar(const char* text) {
@@ -23,4 +25,18 @@ const char* FindLastSeparator(const char* text, const char* separators) {
 const char* FindLastChar(const char* text, char c) {
   const char separators[2] = {c, '\0'};
   return c == '\0' ? nullptr : FindLastSeparator(text, separators);
+}
+
+std::string FoldGbkName(const std::string& gbkName) {
+  std::string folded;
+  for (const char* p = gbkName.c_str(); *p != '\0';) {
+    const char* next = NextChar(p);
+    if (next - p == 1) {
+      folded += *p == '/' ? '\\' : FoldAsciiLetter(*p);
+    } else {
+      folded.append(p, next);  // double-byte characters have no case here
+    }
+    p = next;
+  }
+  return folded;
 }

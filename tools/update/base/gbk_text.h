@@ -3,6 +3,8 @@
 // a plain byte search for '\\' would split such a character in two.
 #pragma once
 
+#include <string>
+
 bool IsGbkLeadByte(unsigned char byte);
 
 // The next character after `text`: two bytes on for a lead byte followed by a
@@ -15,3 +17,7 @@ const char* FindLastSeparator(const char* text, const char* separators);
 
 // FindLastSeparator for one character.
 const char* FindLastChar(const char* text, char c);
+
+// A GBK name as Windows' file systems compare it: ASCII letters in lower
+// case, '/' taken for '\\', double-byte characters as they are.
+std::string FoldGbkName(const std::string& gbkName);

@@ -42,10 +42,7 @@ bool IsFileHeldError(DWORD error, const char* path) {
 }
 
 bool FileRetry::WaitBeforeRetry(DWORD error) {
-  if (!IsFileHeldError(error, path_)) {
-    SetLastError(error);
-    return false;
-  }
+  if (!IsFileHeldError(error, path_)) return false;
   const uint32_t wait = NextRetryWaitMs(retries_, waitedMs_);
   if (wait == 0) {
     // Of two files, the one the system names a holder for is the one held.
@@ -56,7 +53,6 @@ bool FileRetry::WaitBeforeRetry(DWORD error) {
       held = otherPath_;
     }
     g_Log.Info(kTextGaveUp, held, holders[0] != '\0' ? holders : kTextUnknownHolder);
-    SetLastError(error);
     return false;
   }
   ++retries_;
@@ -68,44 +64,41 @@ bool FileRetry::WaitBeforeRetry(DWORD error) {
   } else {
     RealWait(path_, wait);
   }
-  SetLastError(error);
   return true;
 }
 
-HANDLE RetryingCreateFile(const char* path, DWORD access, DWORD share, DWORD disposition,
-                          DWORD flags) {
-  HANDLE file = INVALID_HANDLE_VALUE;
-  FileRetry(path).Run([&] {
-    file = CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
-    return file != INVALID_HANDLE_VALUE;
+SystemResult RetryingCreateFile(const char* path, DWORD access, DWORD share, DWORD disposition,
+                                DWORD flags, UniqueHandle* file) {
+  return FileRetry(path).Run([&] {
+    file->Reset(CreateFileA(path, access, share, nullptr, disposition, flags, nullptr));
+    return file->IsValid();
   });
-  return file;
 }
 
-bool RetryingCopyFile(const char* from, const char* to, bool failIfExists) {
+SystemResult RetryingCopyFile(const char* from, const char* to, bool failIfExists) {
   return FileRetry(to, from).Run(
       [&] { return CopyFileA(from, to, failIfExists ? TRUE : FALSE) != FALSE; });
 }
 
-bool RetryingMoveFile(const char* from, const char* to, DWORD flags) {
+SystemResult RetryingMoveFile(const char* from, const char* to, DWORD flags) {
   return FileRetry(to, from).Run([&] { return MoveFileExA(from, to, flags) != FALSE; });
 }
 
-bool RetryingDeleteFile(const char* path) {
+SystemResult RetryingDeleteFile(const char* path) {
   return FileRetry(path).Run([&] { return DeleteFileA(path) != FALSE; });
 }
 
-bool RetryingRemoveDirectory(const char* path) {
+SystemResult RetryingRemoveDirectory(const char* path) {
   return FileRetry(path).Run([&] { return RemoveDirectoryA(path) != FALSE; });
 }
 
-bool RetryingSetFileAttributes(const char* path, DWORD attributes) {
+SystemResult RetryingSetFileAttributes(const char* path, DWORD attributes) {
   return FileRetry(path).Run([&] { return SetFileAttributesA(path, attributes) != FALSE; });
 }
 
-bool RetryingForceDeleteFile(const char* path) {
+SystemResult RetryingForceDeleteFile(const char* path) {
   FileRetry retry(path);
   // A failure to clear them shows in the deletion.
-  retry.Run([&] { return SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL) != FALSE; });
+  (void)retry.Run([&] { return SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL) != FALSE; });
   return retry.Run([&] { return DeleteFileA(path) != FALSE; });
 }

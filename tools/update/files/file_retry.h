@@ -6,7 +6,7 @@
 // neither missing nor read-only. Such an operation is tried again after a
 // growing wait (retry_schedule.h), each retry logged, for about ten seconds
 // per file in all; any other failure, and the last one, is returned as it
-// is, with the system's error code as the last error.
+// is, with the system's error code.
 //
 // Every write, rename and delete in the game directory and in the run's
 // temporary folder goes through this file: the Retrying* calls for single
@@ -19,6 +19,8 @@
 #include <cstdint>
 
 #include "update/base/retry_schedule.h"
+#include "update/files/system_result.h"
+#include "update/files/win32_handle.h"
 
 // Called before each retry with the file that was held and the wait chosen;
 // the default sleeps. Tests install one that releases a holder or returns
@@ -44,16 +46,17 @@ class FileRetry {
   FileRetry(const FileRetry&) = delete;
   FileRetry& operator=(const FileRetry&) = delete;
 
-  // Calls `attempt` (a callable returning true on success and leaving the
-  // reason in the last error on failure) until it succeeds, fails for a
-  // reason other than a held file, or this object's budget is spent. The
-  // budget is shared by every Run on the object. The last error on return
-  // is the last attempt's.
+  // Calls `attempt` (a system call returning true on success and leaving
+  // the reason in the last error on failure) until it succeeds, fails for a
+  // reason other than a held file, or this object's budget is spent; the
+  // failure is the last attempt's. The budget is shared by every Run on the
+  // object.
   template <typename Attempt>
-  bool Run(Attempt attempt) {
+  SystemResult Run(Attempt attempt) {
     for (;;) {
-      if (attempt()) return true;
-      if (!WaitBeforeRetry(GetLastError())) return false;
+      if (attempt()) return SystemResult::Ok();
+      const DWORD error = GetLastError();
+      if (!WaitBeforeRetry(error)) return SystemResult::Failed(error);
     }
   }
 
@@ -63,7 +66,6 @@ class FileRetry {
  private:
   // Waits and returns true when `error` is worth another attempt; otherwise
   // (and once the budget is spent, after logging who holds the file) false.
-  // Leaves `error` as the last error either way.
   bool WaitBeforeRetry(DWORD error);
 
   const char* path_;
@@ -73,15 +75,15 @@ class FileRetry {
 };
 
 // The single operations, each with a budget of its own. Arguments are as
-// for the system calls of the same name; the handle from RetryingCreateFile
-// is INVALID_HANDLE_VALUE on failure.
-HANDLE RetryingCreateFile(const char* path, DWORD access, DWORD share, DWORD disposition,
-                          DWORD flags);
-bool RetryingCopyFile(const char* from, const char* to, bool failIfExists);
-bool RetryingMoveFile(const char* from, const char* to, DWORD flags);
-bool RetryingDeleteFile(const char* path);
-bool RetryingRemoveDirectory(const char* path);
-bool RetryingSetFileAttributes(const char* path, DWORD attributes);
+// for the system calls of the same name; RetryingCreateFile puts the handle
+// into `file` (owning nothing on failure).
+SystemResult RetryingCreateFile(const char* path, DWORD access, DWORD share, DWORD disposition,
+                                DWORD flags, UniqueHandle* file);
+SystemResult RetryingCopyFile(const char* from, const char* to, bool failIfExists);
+SystemResult RetryingMoveFile(const char* from, const char* to, DWORD flags);
+SystemResult RetryingDeleteFile(const char* path);
+SystemResult RetryingRemoveDirectory(const char* path);
+SystemResult RetryingSetFileAttributes(const char* path, DWORD attributes);
 // Deletes `path` whatever its attributes (read-only included): they are
 // cleared first, and both steps share one budget.
-bool RetryingForceDeleteFile(const char* path);
+SystemResult RetryingForceDeleteFile(const char* path);

@@ -24,11 +24,11 @@ void RemoveDirectoryContents(const char* path) {
     if (!FormatFitted(child, sizeof child, "%s\\%s", path, name)) continue;
     if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
       // Removing the link, never its target.
-      if (!RetryingRemoveDirectory(child)) RetryingForceDeleteFile(child);
+      if (!RetryingRemoveDirectory(child)) (void)RetryingForceDeleteFile(child);
     } else if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       RemoveTree(child);
     } else {
-      RetryingForceDeleteFile(child);
+      (void)RetryingForceDeleteFile(child);
     }
   } while (FindNextFileA(find.Get(), &entry));
 }
@@ -40,10 +40,10 @@ void RemoveTree(const char* path) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
   if ((attributes & kLinkOrDirectory) == FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryContents(path);
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    RetryingSetFileAttributes(path, FILE_ATTRIBUTE_DIRECTORY);
-    RetryingRemoveDirectory(path);
+    (void)RetryingSetFileAttributes(path, FILE_ATTRIBUTE_DIRECTORY);
+    (void)RetryingRemoveDirectory(path);
   } else {
-    RetryingForceDeleteFile(path);
+    (void)RetryingForceDeleteFile(path);
   }
 }
 

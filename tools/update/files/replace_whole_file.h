@@ -16,18 +16,18 @@ extern const char REPLACEMENT_SUFFIX[];
 // rename on one volume), which then replaces the destination in one step: a
 // crash or a full disk leaves the old file or the whole new one, never a torn
 // mix. The copy is removed on failure.
-bool ReplaceWholeFile(const char* source, const char* destination);
+SystemResult ReplaceWholeFile(const char* source, const char* destination);
 
-// The steps of that, for callers that write the copy themselves. Each
-// leaves the reason in the last error when it fails.
+// The steps of that, for callers that write the copy themselves.
 //
 // Names the copy beside `destination`; fails (ERROR_FILENAME_EXCED_RANGE)
 // when that name does not fit a path.
-bool ReplacementPath(const char* destination, char (&replacement)[MAX_PATH]);
+SystemResult ReplacementPath(const char* destination, char (&replacement)[MAX_PATH]);
 // Refuses (ERROR_ACCESS_DENIED) a read-only or hidden destination: a copy
 // would refuse it, a rename would not everywhere. A copy that a killed run
 // left is ours, and is made writable to be overwritten.
-bool PrepareReplacement(const char* destination, const char* replacement);
+SystemResult PrepareReplacement(const char* destination, const char* replacement);
 // Makes the finished copy, on disk already, the destination in one step,
 // within `retry`'s budget.
-bool MoveReplacementIntoPlace(FileRetry& retry, const char* replacement, const char* destination);
+SystemResult MoveReplacementIntoPlace(FileRetry& retry, const char* replacement,
+                                      const char* destination);

@@ -77,13 +77,14 @@ DescriptorError CheckConsistency(const EntryDescriptor& d, uint32_t storedSize) 
 
 }  // namespace
 
-NameMarking ReadNameMarking(const char* field) {
+NameMarking ReadNameMarking(const char* field, uint8_t* format) {
   const size_t start = NameEnd(field) + 1;
   if (start + ENTRY_DESCRIPTOR_MARKER_SIZE + 1 > PATCH_NAME_FIELD_SIZE) return NameMarking::None;
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(field) + start;
   if (std::memcmp(bytes, ENTRY_DESCRIPTOR_MARKER, ENTRY_DESCRIPTOR_MARKER_SIZE) != 0) {
     return NameMarking::None;
   }
+  if (format != nullptr) *format = bytes[ENTRY_DESCRIPTOR_MARKER_SIZE];
   return bytes[ENTRY_DESCRIPTOR_MARKER_SIZE] == ENTRY_DESCRIPTOR_FORMAT
              ? NameMarking::Descriptor
              : NameMarking::UnknownFormat;
@@ -161,54 +162,4 @@ std::vector<unsigned char> EncodeEntryDescriptor(const EntryDescriptor& d) {
   std::memcpy(bytes.data() + ENTRY_DESCRIPTOR_FIXED_SIZE + d.path.size(), d.sourcePath.data(),
               d.sourcePath.size());
   return bytes;
-}
-
-const char* DescriptorErrorText(DescriptorError error) {
-  switch (error) {
-    case DescriptorError::None:
-      return "no error";
-    case DescriptorError::Truncated:
-      return "descriptor cut short";
-    case DescriptorError::BadSize:
-      return "descriptor size out of bounds";
-    case DescriptorError::UnknownKind:
-      return "unknown entry kind";
-    case DescriptorError::UnknownCoding:
-      return "unknown coding";
-    case DescriptorError::ReservedNotZero:
-      return "reserved descriptor bytes not zero";
-    case DescriptorError::BadPath:
-      return "missing, unsafe or misplaced path";
-    case DescriptorError::Inconsistent:
-      return "sizes or coding do not fit the entry's kind";
-  }
-  return "unknown error";
-}
-
-const char* EntryKindText(EntryKind kind) {
-  switch (kind) {
-    case EntryKind::Package:
-      return "package";
-    case EntryKind::PlainFile:
-      return "plain";
-    case EntryKind::PathFile:
-      return "file";
-    case EntryKind::Removal:
-      return "removal";
-  }
-  return "unknown";
-}
-
-const char* CodingName(EntryCoding coding) {
-  switch (coding) {
-    case EntryCoding::Stored:
-      return "stored";
-    case EntryCoding::Zstd:
-      return "zstd";
-    case EntryCoding::Delta:
-      return "delta";
-    case EntryCoding::ZstdX86:
-      return "zstd-x86";
-  }
-  return "unknown";
 }

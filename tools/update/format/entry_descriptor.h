@@ -78,8 +78,9 @@ enum class NameMarking {
   UnknownFormat,  // the marker with a format this reader does not know
 };
 
-// What follows the NUL of the name in `field` (PATCH_NAME_FIELD_SIZE bytes).
-NameMarking ReadNameMarking(const char* field);
+// What follows the NUL of the name in `field` (PATCH_NAME_FIELD_SIZE bytes);
+// for a marked field, `format` (when given) receives its format byte.
+NameMarking ReadNameMarking(const char* field, uint8_t* format = nullptr);
 // Writes the marker and format after the name's NUL and clears the rest.
 // False, with the field unchanged, when the name is too long to leave room.
 bool WriteNameMarking(char (&field)[PATCH_NAME_FIELD_SIZE]);

@@ -81,27 +81,3 @@ PayloadTable ReadPayloadTable(ByteSource& source, const PatchTrailer& trailer) {
   table.failedEntry = 0;
   return table;
 }
-
-const char* PayloadErrorText(PayloadError error) {
-  switch (error) {
-    case PayloadError::None:
-      return "no error";
-    case PayloadError::FileTooShort:
-      return "file is shorter than the 136-byte trailer";
-    case PayloadError::TrailerUnreadable:
-      return "trailer could not be read";
-    case PayloadError::EntryCountImpossible:
-      return "entry count does not fit in the file";
-    case PayloadError::HeaderUnreadable:
-      return "entry header could not be read";
-    case PayloadError::NameNotTerminated:
-      return "entry name has no NUL within 80 bytes";
-    case PayloadError::UnsafeName:
-      return "entry name is unsafe";
-    case PayloadError::DataPastEnd:
-      return "entry data runs past the end of the file";
-    case PayloadError::OverlapsTrailer:
-      return "entry reaches into the trailer";
-  }
-  return "unknown error";
-}

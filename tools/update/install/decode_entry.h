@@ -8,7 +8,7 @@
 #include <windows.h>
 
 #include "update/codec/entry_codec.h"
-#include "update/format/run_entries.h"
+#include "update/format/entry_detail.h"
 #include "update/session/run_failure.h"
 
 struct DecodedFile {
@@ -21,9 +21,9 @@ struct DecodedFile {
 
 // Decodes `entry`'s stored bytes from `payload` into `out`, against
 // `deltaSource` (the installed file) for a delta, null otherwise.
-DecodedFile DecodeEntryToFile(ByteSource& payload, const RunEntry& entry, ByteSource* deltaSource,
-                              HANDLE out);
+DecodedFile DecodeEntryToFile(ByteSource& payload, const PayloadEntry& entry,
+                              const EntryDetail& detail, ByteSource* deltaSource, HANDLE out);
 
 // Sets `failure` for a decoding that did not succeed, naming `path`, the
-// file it was meant to become.
+// file it was meant to become; the log gets the check that refused it.
 void SetDecodeFailure(const DecodedFile& decoded, const char* path, RunFailure& failure);

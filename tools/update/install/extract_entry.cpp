@@ -55,9 +55,10 @@ UniqueHandle CreateExtractionFile(const PayloadEntry& entry, uint32_t ordinal, c
   }
   CreateParentDirs(extractionPath);
 
-  UniqueHandle target(RetryingCreateFile(extractionPath, GENERIC_READ | GENERIC_WRITE,
-                                         FILE_SHARE_READ, CREATE_ALWAYS, 0));
-  if (!target.IsValid()) failure.Set(GetLastError());
+  UniqueHandle target;
+  const SystemResult created = RetryingCreateFile(extractionPath, GENERIC_READ | GENERIC_WRITE,
+                                                  FILE_SHARE_READ, CREATE_ALWAYS, 0, &target);
+  if (!created) failure.Set(created.Error());
   return target;
 }
 

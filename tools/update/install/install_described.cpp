@@ -14,25 +14,28 @@ namespace {
 
 // Decodes into the replacement copy, which is on disk and closed when this
 // returns true; otherwise `failure` is set and the copy is gone.
-bool WriteReplacement(OwnFileSource& source, const RunEntry& run, const EntryTarget& target,
-                      const char* replacement, FileRetry& retry, RunFailure& failure) {
+bool WriteReplacement(OwnFileSource& source, const PayloadEntry& entry, const EntryDetail& detail,
+                      const EntryTarget& target, const char* replacement, FileRetry& retry,
+                      RunFailure& failure) {
   CreateParentDirs(replacement);
   UniqueHandle out;
-  if (!retry.Run([&] {
-        out.Reset(CreateFileA(replacement, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              0, nullptr));
-        return out.IsValid();
-      })) {
-    SetWriteFailure(failure, replacement, GetLastError());
+  const SystemResult created = retry.Run([&] {
+    out.Reset(CreateFileA(replacement, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0,
+                          nullptr));
+    return out.IsValid();
+  });
+  if (!created) {
+    SetWriteFailure(failure, replacement, created.Error());
     return false;
   }
   InstalledFile installed;
-  const bool delta = run.descriptor.coding == EntryCoding::Delta;
-  if (delta && !installed.Open(target.source)) {
-    SetReadFailure(failure, target.source, GetLastError());
+  const bool delta = detail.descriptor.coding == EntryCoding::Delta;
+  const SystemResult opened = delta ? installed.Open(target.source) : SystemResult::Ok();
+  if (!opened) {
+    SetReadFailure(failure, target.source, opened.Error());
   } else {
     const DecodedFile decoded =
-        DecodeEntryToFile(source, run, delta ? &installed : nullptr, out.Get());
+        DecodeEntryToFile(source, entry, detail, delta ? &installed : nullptr, out.Get());
     // Closed before the rename: the target is replaced, not written.
     installed.Close();
     if (!decoded.Succeeded()) {
@@ -43,18 +46,18 @@ bool WriteReplacement(OwnFileSource& source, const RunEntry& run, const EntryTar
   }
   if (!out.Close() && !failure.Failed()) SetWriteFailure(failure, replacement, GetLastError());
   if (!failure.Failed()) return true;
-  RetryingDeleteFile(replacement);
+  (void)RetryingDeleteFile(replacement);
   return false;
 }
 
 }  // namespace
 
-void DecodePackage(OwnFileSource& source, const PayloadEntry& entry, const RunEntry& run,
+void DecodePackage(OwnFileSource& source, const PayloadEntry& entry, const EntryDetail& detail,
                    uint32_t ordinal, const char* workDir, char (&extractionPath)[UPDATE_PATH_SIZE],
                    RunFailure& failure) {
   UniqueHandle out = CreateExtractionFile(entry, ordinal, workDir, extractionPath, failure);
   if (!out.IsValid()) return;
-  const DecodedFile decoded = DecodeEntryToFile(source, run, nullptr, out.Get());
+  const DecodedFile decoded = DecodeEntryToFile(source, entry, detail, nullptr, out.Get());
   const bool closed = out.Close();
   if (!decoded.Succeeded()) {
     SetDecodeFailure(decoded, extractionPath, failure);
@@ -63,27 +66,31 @@ void DecodePackage(OwnFileSource& source, const PayloadEntry& entry, const RunEn
   }
 }
 
-void InstallDescribedFile(OwnFileSource& source, const RunEntry& run, const EntryTarget& target,
-                          uint32_t ordinal, uint32_t entryCount, RunFailure& failure) {
+void InstallDescribedFile(OwnFileSource& source, const PayloadEntry& entry,
+                          const EntryDetail& detail, const EntryTarget& target, uint32_t ordinal,
+                          uint32_t entryCount, RunFailure& failure) {
   ReportProgress(PG_EXTRACT_BEGIN, ordinal, entryCount);
   char replacement[MAX_PATH] = {};
   // One budget for the file across its steps, as for a plain file.
   FileRetry retry(target.path, replacement);
   if (!target.installed) {
-    if (!ReplacementPath(target.path, replacement) ||
-        !PrepareReplacement(target.path, replacement)) {
-      SetWriteFailure(failure, target.path, GetLastError());
+    SystemResult prepared = ReplacementPath(target.path, replacement);
+    if (prepared) prepared = PrepareReplacement(target.path, replacement);
+    if (!prepared) {
+      SetWriteFailure(failure, target.path, prepared.Error());
       return;
     }
-    if (!WriteReplacement(source, run, target, replacement, retry, failure)) return;
+    if (!WriteReplacement(source, entry, detail, target, replacement, retry, failure)) return;
   }
   ReportProgress(PG_EXTRACT_END, ordinal, entryCount);
   ReportProgress(PG_INSTALL_BEGIN, ordinal, entryCount);
-  if (!target.installed && !MoveReplacementIntoPlace(retry, replacement, target.path)) {
-    const DWORD error = GetLastError();
-    RetryingDeleteFile(replacement);
-    SetWriteFailure(failure, target.path, error);
-    return;
+  if (!target.installed) {
+    const SystemResult moved = MoveReplacementIntoPlace(retry, replacement, target.path);
+    if (!moved) {
+      (void)RetryingDeleteFile(replacement);
+      SetWriteFailure(failure, target.path, moved.Error());
+      return;
+    }
   }
   ReportProgress(PG_INSTALL_END, ordinal, entryCount);
 }

@@ -12,14 +12,6 @@
 
 namespace {
 
-const char kPackageExtension[] = ".tpk";
-
-bool IsPackage(const char* extractedPath) {
-  // The extension is searched in the whole path, as the run hands it over.
-  const char* dot = FindLastChar(extractedPath, '.');
-  return dot != nullptr && _stricmp(dot, kPackageExtension) == 0;
-}
-
 bool InstallPlainFile(const char* extractedPath, const char* gameDir) {
   // Only the last component counts: every plain file lands directly in the
   // game directory, whichever separator the entry's name used.
@@ -27,22 +19,24 @@ bool InstallPlainFile(const char* extractedPath, const char* gameDir) {
   const char* fileName = separator != nullptr ? separator + 1 : extractedPath;
   char destination[UPDATE_PATH_SIZE];
   if (!FormatFitted(destination, sizeof destination, "%s\\%s", gameDir, fileName)) return false;
-  return ReplaceWholeFile(extractedPath, destination);
+  return ReplaceWholeFile(extractedPath, destination).Succeeded();
 }
 
 }  // namespace
 
 int UpdateSession::InstallEntry(const char* extractedPath, const char* entryName, uint32_t ordinal,
                                 uint32_t entryCount) {
-  (void)entryName;  // the extracted path alone decides how a plain entry is installed
-  return InstallExtracted(extractedPath, IsPackage(extractedPath), ordinal, entryCount);
+  // The extracted path alone decides how a plain entry is installed: the
+  // extension is looked for in the whole path, as the run hands it over.
+  (void)entryName;
+  return InstallExtracted(extractedPath, IsPackageName(extractedPath), ordinal, entryCount);
 }
 
 int UpdateSession::InstallExtracted(const char* extractedPath, bool package, uint32_t ordinal,
                                     uint32_t entryCount) {
   ReportProgress(PG_INSTALL_BEGIN, ordinal, entryCount);
-  bool installed =
-      package ? RunLauncher(extractedPath, gameDir) == 0 : InstallPlainFile(extractedPath, gameDir);
+  bool installed = package ? RunLauncher(extractedPath, gameDir) == LAUNCHER_ENDED
+                           : InstallPlainFile(extractedPath, gameDir);
   if (installed) ReportProgress(PG_INSTALL_END, ordinal, entryCount);
   return installed ? 1 : 0;
 }

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "update/format/run_entries.h"
-#include "update/session/described_plan.h"
+#include "update/format/entry_detail.h"
+#include "update/session/plan_run.h"
 #include "update/session/run_failure.h"
 
 // Removes each removal's file when it holds the old build's bytes (its
@@ -16,6 +16,6 @@
 // reports PG_INSTALL_BEGIN and PG_INSTALL_END with its ordinal. A file that
 // cannot be read or removed, after the retries, sets `failure` and ends the
 // removals there.
-void RemoveDescribedFiles(const char* gameDir, const std::vector<RunEntry>& entries,
+void RemoveDescribedFiles(const char* gameDir, const std::vector<EntryDetail>& details,
                           const std::vector<EntryTarget>& targets, uint32_t entryCount,
                           RunFailure& failure);

@@ -23,9 +23,6 @@ constexpr size_t kLauncherTextSize = 1000;
 // The launcher reads exactly this many bytes of "launch.txt".
 constexpr size_t kLaunchTextSize = 30;
 
-const char kLauncherName[] = "launch.exe";
-const char kLaunchTextName[] = "launch.txt";
-const char kLauncherSource[] = "/launch/launch.exe";
 const char kParameterFormat[] = " x %s -o\"%s\" -r ";
 
 const char kTextCopyFailed[] = "copy laucher %s %s %d";
@@ -48,7 +45,7 @@ int Fail(const char* format, ...) {
   FormatFittedV(text, sizeof text, format, args);
   va_end(args);
   ShowWarning(text);
-  return 1;
+  return LAUNCHER_FAILED;
 }
 
 bool ComposeLauncherTempPath(const char* name, char (&path)[UPDATE_PATH_SIZE], int* failure) {
@@ -74,7 +71,7 @@ class HandOffFiles {
  public:
   HandOffFiles() = default;
   ~HandOffFiles() {
-    if (launchText_[0] != '\0') RetryingDeleteFile(launchText_);
+    if (launchText_[0] != '\0') (void)RetryingDeleteFile(launchText_);
     if (launcher_[0] != '\0') RemoveEndedLauncher(launcher_);
   }
   HandOffFiles(const HandOffFiles&) = delete;
@@ -88,7 +85,7 @@ class HandOffFiles {
   // The system may hold the program's file for a moment after its process
   // has ended; the wait is bounded, and a copy that stays is overwritten and
   // removed by the next hand-off.
-  static void RemoveEndedLauncher(const char* path) { RetryingForceDeleteFile(path); }
+  static void RemoveEndedLauncher(const char* path) { (void)RetryingForceDeleteFile(path); }
 
   char launcher_[UPDATE_PATH_SIZE] = {};
   char launchText_[UPDATE_PATH_SIZE] = {};
@@ -96,8 +93,8 @@ class HandOffFiles {
 
 // "launch.txt": the window handle as a signed decimal, then zero bytes up to 30.
 bool WriteLaunchText(const char* path) {
-  UniqueHandle file(RetryingCreateFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS, 0));
-  if (!file.IsValid()) return false;
+  UniqueHandle file;
+  if (!RetryingCreateFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS, 0, &file)) return false;
   char record[kLaunchTextSize] = {};
   FormatFitted(record, sizeof record, "%d",
                static_cast<int>(reinterpret_cast<intptr_t>(GetOwnerWindow())));
@@ -110,18 +107,19 @@ bool WriteLaunchText(const char* path) {
 }  // namespace
 
 int UpdateSession::RunLauncher(const char* packagePath, const char* gameDirectory) {
-  int failure = 1;
+  int failure = LAUNCHER_FAILED;
   char launcherPath[UPDATE_PATH_SIZE];
-  if (!ComposeLauncherTempPath(kLauncherName, launcherPath, &failure)) return failure;
+  if (!ComposeLauncherTempPath(GAME_LAUNCHER_NAME, launcherPath, &failure)) return failure;
 
   char sourcePath[UPDATE_PATH_SIZE];
-  if (!FormatFitted(sourcePath, sizeof sourcePath, "%s%s", gameDirectory, kLauncherSource)) {
-    return Fail(kTextPathTooLong, gameDirectory, kLauncherSource);
+  if (!FormatFitted(sourcePath, sizeof sourcePath, "%s%s", gameDirectory, GAME_LAUNCHER_PATH)) {
+    return Fail(kTextPathTooLong, gameDirectory, GAME_LAUNCHER_PATH);
   }
   HandOffFiles handOff;
   // A freshly written program: the file scanners most like to open.
-  if (!RetryingCopyFile(sourcePath, launcherPath, false)) {
-    return Fail(kTextCopyFailed, sourcePath, launcherPath, static_cast<int>(GetLastError()));
+  const SystemResult copied = RetryingCopyFile(sourcePath, launcherPath, false);
+  if (!copied) {
+    return Fail(kTextCopyFailed, sourcePath, launcherPath, static_cast<int>(copied.Error()));
   }
   handOff.OwnLauncher(launcherPath);
 
@@ -131,7 +129,7 @@ int UpdateSession::RunLauncher(const char* packagePath, const char* gameDirector
   }
 
   char launchTextPath[UPDATE_PATH_SIZE];
-  if (!ComposeLauncherTempPath(kLaunchTextName, launchTextPath, &failure)) return failure;
+  if (!ComposeLauncherTempPath(LAUNCHER_TEXT_NAME, launchTextPath, &failure)) return failure;
   if (!WriteLaunchText(launchTextPath)) return Fail(kTextLaunchTextFailed, launchTextPath);
   handOff.OwnLaunchText(launchTextPath);
 
@@ -154,5 +152,5 @@ int UpdateSession::RunLauncher(const char* packagePath, const char* gameDirector
     return Fail(kTextWaitFailed, launcherPath, static_cast<int>(GetLastError()));
   }
   // The launcher's exit code is not consulted: it has ended, so the package is in.
-  return 0;
+  return LAUNCHER_ENDED;
 }

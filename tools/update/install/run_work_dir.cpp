@@ -8,7 +8,7 @@
 #include "update/files/remove_tree.h"
 #include "update/session/temp_path.h"
 
-const char RUN_WORK_DIR_NAME[] = "TPK_MVR_J_UPDATE";
+const char* const RUN_WORK_DIR_NAME = UPDATER_INSTANCE_NAME;
 
 namespace {
 
@@ -52,7 +52,7 @@ bool RunWorkDir::Create(RunFailure& failure) {
 
 void RunWorkDir::RemoveEntry(const char* extractionPath) const {
   if (!created_) return;
-  RetryingDeleteFile(extractionPath);
+  (void)RetryingDeleteFile(extractionPath);
   RemoveEmptyParents(extractionPath, std::strlen(path_));
 }
 

@@ -9,7 +9,7 @@
 #include "update/session/update_session.h"
 
 // The folder's name inside the temporary directory.
-extern const char RUN_WORK_DIR_NAME[];
+extern const char* const RUN_WORK_DIR_NAME;
 
 class RunWorkDir {
  public:

@@ -2,58 +2,33 @@
 
 #include <cstddef>
 
+#include "update/base/ascii_case.h"
+
 namespace {
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
+// Drive letters and mount folders, as the system compares them.
 bool SameVolume(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
-
-bool EndsWithIgnoringCase(const std::string& text, const char* suffix) {
-  const std::string tail(suffix);
-  return text.size() >= tail.size() && SameVolume(text.substr(text.size() - tail.size()), tail);
+  return EqualsIgnoringAsciiCase(a, b);
 }
 
 }  // namespace
 
-uint64_t InstalledSize(const PayloadEntry& entry) { return entry.size; }
-
-bool IsPackageEntry(const PayloadEntry& entry) { return EndsWithIgnoringCase(entry.name, ".tpk"); }
-
-EntrySpace SpaceOfPlainEntry(const PayloadEntry& entry) {
+EntrySpace SpaceOfEntry(const PayloadEntry& entry, const EntryDetail& detail, bool installed) {
   EntrySpace space;
-  space.tempBytes = entry.size;
-  // A package is unpacked by the launcher, which the updater cannot measure.
-  if (!IsPackageEntry(entry)) space.gameBytes = InstalledSize(entry);
-  return space;
-}
-
-EntrySpace SpaceOfDescribedEntry(const EntryDescriptor& descriptor, bool installed) {
-  EntrySpace space;
-  switch (descriptor.kind) {
+  const bool described = detail.HasDescriptor();
+  switch (InstallKindOf(entry, detail)) {
     case EntryKind::Package:
-      space.tempBytes = descriptor.decodedSize;
+      space.tempBytes = DecodedSize(entry, detail);
       break;
     case EntryKind::PlainFile:
     case EntryKind::PathFile:
-      if (!installed) space.gameBytes = descriptor.decodedSize;
+      if (!described) space.tempBytes = entry.size;
+      if (!installed) space.gameBytes = DecodedSize(entry, detail);
       break;
     case EntryKind::Removal:
       break;
   }
   return space;
-}
-
-std::vector<VolumeNeed> SpaceNeeds(const std::vector<PayloadEntry>& entries,
-                                   const std::string& tempVolume, const std::string& gameVolume) {
-  std::vector<EntrySpace> spaces;
-  for (const PayloadEntry& entry : entries) spaces.push_back(SpaceOfPlainEntry(entry));
-  return SpaceNeedsFor(spaces, tempVolume, gameVolume);
 }
 
 std::vector<VolumeNeed> SpaceNeedsFor(const std::vector<EntrySpace>& entries,

@@ -10,20 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "update/format/entry_descriptor.h"
+#include "update/format/entry_detail.h"
 #include "update/format/payload_table.h"
 
 // Room kept free beyond the entries themselves (file system records, the
 // launcher's copy, "launch.txt", the log line): one MiB on each volume.
 constexpr uint64_t SPACE_MARGIN_BYTES = uint64_t(1) << 20;
-
-// The bytes a plain entry takes once installed: its stored bytes. (A
-// described entry's are its descriptor's decoded size.)
-uint64_t InstalledSize(const PayloadEntry& entry);
-
-// Whether a plain entry goes through the game's launcher (a ".tpk" package)
-// rather than being copied beside its target. (A described entry's kind says.)
-bool IsPackageEntry(const PayloadEntry& entry);
 
 // What one entry has on disk at most at one time while it is installed: in
 // the run's folder, and beside its target in the game directory.
@@ -32,13 +24,13 @@ struct EntrySpace {
   uint64_t gameBytes = 0;
 };
 
-// A plain entry: extracted whole into the run's folder; unless it is a
-// package, copied beside its target as well.
-EntrySpace SpaceOfPlainEntry(const PayloadEntry& entry);
-// A described entry, by its kind: a package decoded into the run's folder,
-// a file decoded straight beside its target, a removal nothing. A file
-// already at its new bytes (`installed`) is not written at all.
-EntrySpace SpaceOfDescribedEntry(const EntryDescriptor& descriptor, bool installed);
+// A plain entry is extracted whole into the run's folder and, unless it is
+// a package (which the launcher unpacks, where the updater cannot measure
+// it), copied beside its target as well. A described entry goes by its kind:
+// a package decoded into the run's folder, a file decoded straight beside
+// its target, a removal nothing. A file already at its new bytes
+// (`installed`) is not written at all.
+EntrySpace SpaceOfEntry(const PayloadEntry& entry, const EntryDetail& detail, bool installed);
 
 struct VolumeNeed {
   std::string volume;  // as the caller named it
@@ -52,9 +44,6 @@ struct VolumeNeed {
 // summed, and the margin counted once. Nothing is needed without entries.
 std::vector<VolumeNeed> SpaceNeedsFor(const std::vector<EntrySpace>& entries,
                                       const std::string& tempVolume, const std::string& gameVolume);
-// SpaceNeedsFor plain entries only (SpaceOfPlainEntry of each).
-std::vector<VolumeNeed> SpaceNeeds(const std::vector<PayloadEntry>& entries,
-                                   const std::string& tempVolume, const std::string& gameVolume);
 
 // The whole mebibytes still missing when `free` bytes are available and
 // `needed` are needed, rounded up; 0 when there is enough.

@@ -6,9 +6,9 @@
 
 #include <cstdint>
 
+#include "update/base/byte_source.h"
+#include "update/files/system_result.h"
 #include "update/files/win32_handle.h"
-#include "update/format/entry_descriptor.h"
-#include "update/format/payload_table.h"
 
 class InstalledFile : public ByteSource {
  public:
@@ -18,30 +18,22 @@ class InstalledFile : public ByteSource {
 
   // Opens `path` for reading, sharing it for reading only, so that nobody
   // changes it while it is read; a file another program holds for a moment
-  // is waited for (file_retry.h). False with the system's error as the last
-  // error.
-  bool Open(const char* path);
+  // is waited for (file_retry.h).
+  SystemResult Open(const char* path);
   void Close() { file_.Close(); }
 
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, void* buffer, uint32_t length, uint32_t* bytesRead) override;
-  // The MD5 of every byte, read front to back; false on a read error.
-  bool Digest(unsigned char (&md5)[ENTRY_DIGEST_SIZE]);
+  // The MD5 of every byte, read front to back.
+  SystemResult Digest(unsigned char (&md5)[16]);
 
  private:
   UniqueHandle file_;
   uint64_t size_ = 0;
 };
 
-// What the file at `path` holds, compared with a described entry's source
-// (sourceSize bytes with sourceMd5: the old file a delta applies to or a
-// removal removes) and its result (decodedSize bytes with decodedMd5).
-// Nothing there, a folder, or a file of other bytes is neither.
-struct InstalledMatch {
-  bool unreadable = false;  // a file is there but could not be read; the last error says why
-  bool isSource = false;
-  bool isResult = false;
-};
-
-// Only a file of one of the two sizes is read.
-InstalledMatch CheckInstalledFile(const char* path, const EntryDescriptor& descriptor);
+// Whether the file at `path` holds exactly `size` bytes with `md5` (*holds);
+// nothing there, a folder or a file of another size is not read at all. A
+// file that is there but cannot be read fails with the system's error.
+SystemResult FileHolds(const char* path, uint64_t size, const unsigned char (&md5)[16],
+                       bool* holds);

@@ -3,18 +3,15 @@
 #include "update/files/handle_read.h"
 #include "update/format/signed_image.h"
 
-bool OwnFileSource::Open(const char* path) {
+SystemResult OwnFileSource::Open(const char* path) {
   file_.Reset(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file_.IsValid()) {
-    openError_ = GetLastError();
-    return false;
-  }
+  if (!file_.IsValid()) return SystemResult::OfLastError();
   LARGE_INTEGER size;
   fileSize_ = GetFileSizeEx(file_.Get(), &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
   size_ = fileSize_;
   // Signed after it was built: the signature follows the trailer.
   size_ = PayloadEnd(*this, ReadPeSignature(*this));
-  return true;
+  return SystemResult::Ok();
 }
 
 bool OwnFileSource::Seek(uint64_t offset) {

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "update/files/system_result.h"
 #include "update/files/win32_handle.h"
 #include "update/format/payload_table.h"
 #include "update/session/file_stamp.h"
@@ -14,11 +15,10 @@ class OwnFileSource : public ByteSource {
   OwnFileSource& operator=(const OwnFileSource&) = delete;
 
   // Opens `path` for reading, sharing it for reading only, so nobody can
-  // change the payload while it is read. On failure OpenError tells why.
-  bool Open(const char* path);
+  // change the payload while it is read.
+  SystemResult Open(const char* path);
 
   bool IsOpen() const { return file_.IsValid(); }
-  DWORD OpenError() const { return openError_; }
   HANDLE Handle() const { return file_.Get(); }
   void Close() { file_.Close(); }
 
@@ -52,7 +52,6 @@ class OwnFileSource : public ByteSource {
   bool ReadBelow(uint64_t end, uint64_t offset, void* buffer, uint32_t length, uint32_t* bytesRead);
 
   UniqueHandle file_;
-  DWORD openError_ = 0;
   uint64_t fileSize_ = 0;
   uint64_t size_ = 0;
   WholeFileSource wholeFile_;

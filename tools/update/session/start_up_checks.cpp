@@ -13,7 +13,6 @@
 
 namespace {
 
-const char kInstanceMutexName[] = "TPK_MVR_J_UPDATE";
 const char kInstallKey[] = "SOFTWARE\\hexlane\\Orvenna\\Setup";
 const char kInstallValue[] = "InstallPath";
 const char kTitlePrefix[] = "Orvenna更新补丁(";
@@ -38,7 +37,7 @@ size_t FittingLength(const char* text, size_t limit) {
 }  // namespace
 
 int UpdateSession::IsAnotherInstanceRunning() {
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, kInstanceMutexName);
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, UPDATER_INSTANCE_NAME);
   if (mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
     CloseHandle(mutex);
     return 1;

@@ -5,11 +5,14 @@
 #include <cstdint>
 #include <string>
 
+#include "update/format/game_layout.h"
 #include "update/session/file_stamp.h"
 #include "update/session/progress.h"
 #include "update/session/run_outcome.h"
 
-constexpr size_t UPDATE_PATH_SIZE = 260;
+// RunLauncher's results.
+constexpr int LAUNCHER_ENDED = 0;
+constexpr int LAUNCHER_FAILED = 1;
 
 class UpdateSession {
  public:
@@ -44,6 +47,9 @@ class UpdateSession {
   // The same with the way chosen by the caller (a described entry's kind).
   int InstallExtracted(const char* extractedPath, bool package, uint32_t ordinal,
                        uint32_t entryCount);
+  // The launcher hand-off's result is not a boolean: LAUNCHER_ENDED once the
+  // launcher was started and has ended, LAUNCHER_FAILED after any failure
+  // (already shown to the user).
   int RunLauncher(const char* packagePath, const char* gameDirectory);
 
   // The installed version and the updater's MD5 after a successful run;

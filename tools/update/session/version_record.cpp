@@ -15,23 +15,22 @@
 
 namespace {
 
-const char kClientConfig[] = "/Config/Client.ini";
-const char kGameConfig[] = "/Config/config.ini";
-const char kSection[] = "Version";
-
 // The profile functions cannot write a read-only file; the game's installer
 // or a copy from a disc may have left it so. Other attributes stay.
 void ClearReadOnly(const char* path) {
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0) return;
   attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-  RetryingSetFileAttributes(path, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
+  // A failure shows when the record is written.
+  (void)RetryingSetFileAttributes(path, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
 }
 
 // The profile functions rewrite the whole file; a sync client or indexer
 // holding it is waited for like any other write, within the file's budget.
 bool WriteProfileValue(FileRetry& retry, const char* key, const char* value, const char* path) {
-  return retry.Run([&] { return WritePrivateProfileStringA(kSection, key, value, path) != FALSE; });
+  return retry
+      .Run([&] { return WritePrivateProfileStringA(VERSION_SECTION, key, value, path) != FALSE; })
+      .Succeeded();
 }
 
 // 32 lowercase hex digits of the updater's own file, or empty. The run's
@@ -57,18 +56,19 @@ bool UpdateSession::WriteVersionRecord() {
   char clientPath[UPDATE_PATH_SIZE];
   char gamePath[UPDATE_PATH_SIZE];
   // A path that does not fit would name another file; nothing is written then.
-  if (!FormatFitted(clientPath, sizeof clientPath, "%s%s", gameDir, kClientConfig)) return false;
+  if (!FormatFitted(clientPath, sizeof clientPath, "%s%s", gameDir, GAME_CLIENT_INI_PATH))
+    return false;
   ClearReadOnly(clientPath);
-  if (FormatFitted(gamePath, sizeof gamePath, "%s%s", gameDir, kGameConfig))
+  if (FormatFitted(gamePath, sizeof gamePath, "%s%s", gameDir, GAME_CONFIG_INI_PATH))
     ClearReadOnly(gamePath);
 
   // The version goes first: without a digest it still tells the next run
   // what is installed. A record without the digest is incomplete all the same.
   FileRetry retry(clientPath);
-  bool recorded = WriteProfileValue(retry, "GameVersion", targetVersion.c_str(), clientPath);
+  bool recorded = WriteProfileValue(retry, VERSION_KEY, targetVersion.c_str(), clientPath);
   const StampedDigest taken = ownFileDigest;
   ownFileDigest = StampedDigest();
   std::string digest = OwnFileDigest(taken);
   if (digest.empty()) return false;
-  return WriteProfileValue(retry, "MD5", digest.c_str(), clientPath) && recorded;
+  return WriteProfileValue(retry, UPDATER_MD5_KEY, digest.c_str(), clientPath) && recorded;
 }

@@ -1,15 +1,13 @@
-// Decoding an entry's stored bytes as the updater does, with the MD5 of what
-// comes out: for extraction, and for checking a payload without the game.
+// Checking what a payload's entries decode to, without the game.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "mkpatch/inspect/entry_details.h"
 #include "mkpatch/inspect/payload_check.h"
-#include "update/codec/entry_codec.h"
+#include "update/format/entry_decode.h"
+#include "update/format/entry_detail.h"
 
-// `installed` is the file a delta applies to (null for other codings);
 // `sink` takes the decoded bytes, or null when only their MD5 is wanted.
 DecodeError DecodeEntry(ByteSource& updater, const PayloadEntry& entry, const EntryDetail& detail,
                         ByteSource* installed, DecodeSink* sink,

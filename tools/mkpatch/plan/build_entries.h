@@ -13,7 +13,7 @@ struct BuildInput {
   std::string path;
 };
 
-struct PlannedEntry {
+struct BuildEntry {
   std::string name;         // GBK bytes as stored in the header
   std::string displayName;  // UTF-8, for messages
   std::string path;         // the file to copy
@@ -21,5 +21,5 @@ struct PlannedEntry {
 };
 
 // False with one message per refused input or name.
-bool PlanEntries(const std::vector<BuildInput>& inputs, std::vector<PlannedEntry>* entries,
-                 std::vector<std::string>* problems);
+bool PlanBuildEntries(const std::vector<BuildInput>& inputs, std::vector<BuildEntry>* entries,
+                      std::vector<std::string>* problems);

@@ -1,4 +1,4 @@
-#include "mkpatch/plan/entry_plan.h"
+#include "mkpatch/plan/build_entries.h"
 
 #include "mkpatch/fs/file_system.h"
 #include "mkpatch/fs/name_encoding.h"
@@ -9,8 +9,8 @@
 namespace {
 
 bool AddEntry(const std::string& utf8Name, const std::string& path,
-              std::vector<PlannedEntry>* entries, std::vector<std::string>* problems) {
-  PlannedEntry entry;
+              std::vector<BuildEntry>* entries, std::vector<std::string>* problems) {
+  BuildEntry entry;
   entry.displayName = utf8Name.empty() ? std::string(PATCH_TOPLEVEL_NAME) : utf8Name;
   entry.path = path;
   if (!Utf8ToGbk(utf8Name, &entry.name)) {
@@ -44,8 +44,8 @@ std::string WithBackslashes(std::string relative) {
 
 }  // namespace
 
-bool PlanEntries(const std::vector<BuildInput>& inputs, std::vector<PlannedEntry>* entries,
-                 std::vector<std::string>* problems) {
+bool PlanBuildEntries(const std::vector<BuildInput>& inputs, std::vector<BuildEntry>* entries,
+                      std::vector<std::string>* problems) {
   entries->clear();
   size_t problemsBefore = problems->size();
   for (const BuildInput& input : inputs) {
@@ -72,7 +72,7 @@ bool PlanEntries(const std::vector<BuildInput>& inputs, std::vector<PlannedEntry
     }
   }
   std::vector<std::string> names;
-  for (const PlannedEntry& entry : *entries) names.push_back(entry.name);
+  for (const BuildEntry& entry : *entries) names.push_back(entry.name);
   for (const std::string& clash : FindNameClashes(names)) problems->push_back(clash);
   return problems->size() == problemsBefore;
 }

@@ -1,30 +1,11 @@
-#include "mkpatch/inspect/entry_decode.h"
+#include "mkpatch/inspect/content_check.h"
 
 #include <cstring>
 
 #include "mkpatch/fs/name_encoding.h"
-#include "update/base/md5.h"
 #include "update/format/payload_digest.h"
 
 namespace {
-
-// Passes the decoded bytes on, hashing them on their way.
-class DigestSink : public DecodeSink {
- public:
-  explicit DigestSink(DecodeSink* next) : next_(next) {}
-  bool Write(const unsigned char* data, uint32_t length) override {
-    digest_.update(data, length);
-    return next_ == nullptr || next_->Write(data, length);
-  }
-  void Finish(unsigned char (&md5)[ENTRY_DIGEST_SIZE]) {
-    digest_.finalize();
-    std::memcpy(md5, digest_.raw_digest().data(), ENTRY_DIGEST_SIZE);
-  }
-
- private:
-  DecodeSink* next_;
-  MD5 digest_;
-};
 
 // `size` zero bytes: stands in for the installed file of a delta.
 class ZeroSource : public ByteSource {
@@ -44,22 +25,6 @@ class ZeroSource : public ByteSource {
 
 }  // namespace
 
-DecodeError DecodeEntry(ByteSource& updater, const PayloadEntry& entry, const EntryDetail& detail,
-                        ByteSource* installed, DecodeSink* sink,
-                        unsigned char (&md5)[ENTRY_DIGEST_SIZE]) {
-  DecodeRequest request;
-  request.coding = CodingOf(detail);
-  request.stored = &updater;
-  request.storedBegin = StoredBegin(entry, detail);
-  request.storedSize = StoredSize(entry, detail);
-  request.source = installed;
-  request.decodedSize = DecodedSize(entry, detail);
-  DigestSink digest(sink);
-  const DecodeError error = DecodeEntryData(request, digest);
-  digest.Finish(md5);
-  return error;
-}
-
 std::vector<std::string> CheckEntryContents(ByteSource& updater, const PayloadReport& report) {
   std::vector<std::string> problems;
   for (size_t i = 0; i < report.details.size(); ++i) {
@@ -74,7 +39,8 @@ std::vector<std::string> CheckEntryContents(ByteSource& updater, const PayloadRe
     const std::string where =
         "entry " + std::to_string(i + 1) + " (" + GbkForDisplay(entry.name) + "): ";
     if (error != DecodeError::None) {
-      problems.push_back(where + "cannot be decoded: " + DecodeErrorText(error));
+      problems.push_back(where + "cannot be decoded: " + DecodeErrorText(error) + " (check " +
+                         std::to_string(static_cast<int>(error)) + ")");
     } else if (!delta && std::memcmp(md5, detail.descriptor.decodedMd5, ENTRY_DIGEST_SIZE) != 0) {
       problems.push_back(where + "decodes to MD5 " + DigestHex(md5) + ", its descriptor records " +
                          DigestHex(detail.descriptor.decodedMd5));

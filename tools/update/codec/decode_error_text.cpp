@@ -1,0 +1,65 @@
+// The decoder's refusals in words, for mkpatch and for people. A file of its
+// own: the updater logs a refusal's number and does not carry the texts.
+#include "update/codec/entry_codec.h"
+
+const char* DecodeErrorText(DecodeError error) {
+  switch (error) {
+    case DecodeError::None:
+      return "no error";
+    case DecodeError::UnknownCoding:
+      return "unknown coding or delta method";
+    case DecodeError::StoredUnreadable:
+      return "stored bytes could not be read";
+    case DecodeError::SizeMismatch:
+      return "decodes to the wrong number of bytes";
+    case DecodeError::SourceUnreadable:
+      return "the installed file could not be read";
+    case DecodeError::SinkFailed:
+      return "the decoded bytes could not be written";
+    case DecodeError::OutOfMemory:
+      return "out of memory";
+    case DecodeError::ZstdFrameBad:
+      return "a zstd frame is malformed or asks for too large a window";
+    case DecodeError::ZstdFrameCut:
+      return "the stored bytes end inside a zstd frame";
+    case DecodeError::StreamShort:
+      return "a stream ends before the file is complete";
+    case DecodeError::StreamLong:
+      return "a stream holds bytes past the end of the file";
+    case DecodeError::PrefixTooLarge:
+      return "a prefix delta's source is larger than 16 MiB";
+    case DecodeError::DeltaEmpty:
+      return "a delta without its method byte";
+    case DecodeError::DeltaHeaderCut:
+      return "the delta's header is cut short";
+    case DecodeError::DeltaFlagsUnknown:
+      return "the delta's flags are unknown or contradict each other";
+    case DecodeError::DeltaHeaderNumber:
+      return "a malformed number in the delta's header";
+    case DecodeError::DeltaStreamSizes:
+      return "the delta's streams run past the entry";
+    case DecodeError::PackedSize:
+      return "the packed frame's size is missing or above 1 MiB";
+    case DecodeError::ControlNumber:
+      return "a malformed number in the control stream";
+    case DecodeError::CommandEmpty:
+      return "a command that makes no byte";
+    case DecodeError::SeekOutside:
+      return "a seek outside the source";
+    case DecodeError::CopyPastSource:
+      return "a copy past the source's end";
+    case DecodeError::CommandPastEnd:
+      return "commands that make more than the decoded size";
+    case DecodeError::SparsePair:
+      return "a malformed sparse difference";
+    case DecodeError::SparseLeftOver:
+      return "sparse differences past the copies";
+    case DecodeError::X86MainSize:
+      return "the x86 main stream's size is malformed";
+    case DecodeError::X86Flag:
+      return "an x86 flag other than 0 or 1";
+    case DecodeError::X86SiteCut:
+      return "the file ends inside a converted x86 site";
+  }
+  return "unknown error";
+}

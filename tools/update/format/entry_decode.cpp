@@ -1,0 +1,13 @@
+#include "update/format/entry_decode.h"
+
+#include "update/codec/digest_sink.h"
+
+DecodeError DecodeEntry(ByteSource& payload, const PayloadEntry& entry, const EntryDetail& detail,
+                        ByteSource* deltaSource, DecodeSink* sink,
+                        unsigned char (&md5)[ENTRY_DIGEST_SIZE]) {
+  DigestSink digest(sink);
+  const DecodeError error =
+      DecodeEntryData(DecodeRequestFor(payload, entry, detail, deltaSource), digest);
+  digest.Finish(md5);
+  return error;
+}

@@ -1,0 +1,473 @@
+#include "update/plan/install_plan.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "update/base/gbk_text.h"
+#include "update/base/md5.h"
+
+namespace {
+
+constexpr uint32_t kDigestChunk = 64 * 1024;
+
+// A file's bytes as the run will find them, known by size and MD5. The MD5
+// is taken only when a comparison needs it: from the installed file, or from
+// a plain entry's data in the payload.
+struct Content {
+  bool exists = false;
+  uint64_t size = 0;
+  bool digestKnown = false;
+  unsigned char md5[16] = {};
+  const std::string* installed = nullptr;  // or the installed file at this path
+  bool unknown = false;                    // there, but not even its size can be told
+  uint32_t error = 0;                      // why, for `unknown`
+  const PayloadEntry* data = nullptr;      // or a plain entry's data
+};
+
+Content KnownContent(uint64_t size, const unsigned char (&md5)[16]) {
+  Content content;
+  content.exists = true;
+  content.size = size;
+  content.digestKnown = true;
+  std::memcpy(content.md5, md5, sizeof md5);
+  return content;
+}
+
+// What an entry of the run leaves at a path it writes. Looked up from the
+// last one back, by a hash of the folded path first: a few thousand entries
+// cost no more than a map, and the updater carries no map's code.
+struct Written {
+  uint32_t hash = 0;
+  std::string folded;
+  uint32_t writer = 0;
+  Content content;
+};
+
+uint32_t HashOf(const std::string& text) {
+  uint32_t hash = 2166136261u;  // FNV-1a
+  for (unsigned char c : text) hash = (hash ^ c) * 16777619u;
+  return hash;
+}
+
+// kPredict: judge everything mkpatch check reports. The updater's checks use
+// the planner without it, and its program holds none of that code.
+template <bool kPredict>
+class Planner {
+ public:
+  Planner(ByteSource& payload, const std::vector<PayloadEntry>& table,
+          const std::vector<EntryDetail>& details, InstalledGame& game)
+      : payload_(payload), table_(table), details_(details), game_(game) {}
+
+  InstallPlan Plan() {
+    plan_.entries = std::vector<PlannedEntry>(table_.size());
+    for (uint32_t index = 0; index < table_.size(); ++index) PlanEntry(index);
+    // Removals come after every other entry, as the run makes them.
+    if (kPredict) {
+      for (uint32_t index = 0; index < table_.size(); ++index) {
+        if (plan_.entries[index].kind == EntryKind::Removal) JudgeRemoval(index);
+      }
+    }
+    return std::move(plan_);
+  }
+
+ private:
+  PlanProblem& Problem(PlanProblemKind kind, uint32_t entry, const std::string& path) {
+    plan_.problems.emplace_back();
+    PlanProblem& problem = plan_.problems.back();
+    problem.kind = kind;
+    problem.entry = entry;
+    problem.path = path;
+    return problem;
+  }
+
+  void PlanEntry(uint32_t index) {
+    const PayloadEntry& entry = table_[index];
+    const EntryDetail& detail = details_[index];
+    PlannedEntry& planned = plan_.entries[index];
+    planned.kind = InstallKindOf(entry, detail);
+    planned.destination = DestinationOf(entry, detail);
+    switch (planned.kind) {
+      case EntryKind::Package:
+        planned.action = InstallAction::Package;
+        if (kPredict && !launcherChecked_ && !game_.HasLauncher()) {
+          Problem(PlanProblemKind::NoLauncher, index, "");
+        }
+        launcherChecked_ = true;
+        return;
+      case EntryKind::PlainFile:
+      case EntryKind::PathFile:
+        if (!detail.HasDescriptor()) {
+          PlanPlainEntry(index, planned);
+        } else if (detail.descriptor.coding == EntryCoding::Delta) {
+          PlanDelta(index, planned);
+        } else {
+          PlanWholeFile(index, planned);
+        }
+        return;
+      case EntryKind::Removal:
+        planned.action = InstallAction::Gone;
+        // The path is checked now, in the run's order; the file at its turn,
+        // once every file is written.
+        LookAtPath(index, planned.destination, false, &planned.action);
+        return;
+    }
+  }
+
+  // A path the run writes or removes: one the updater cannot hold, or one
+  // with a link on the way, refuses the run.
+  GamePathInfo LookAtPath(uint32_t index, const std::string& path, bool written,
+                          InstallAction* action) {
+    const GamePathInfo info = game_.Look(path, written);
+    if (info.state == GamePathState::TooLong) {
+      Problem(PlanProblemKind::PathTooLong, index, path).found = info;
+    } else if (info.state == GamePathState::Link) {
+      Problem(PlanProblemKind::Link, index, path).found = info;
+      *action = InstallAction::Link;
+    } else if (info.state == GamePathState::Invalid && kPredict) {
+      Problem(PlanProblemKind::NotGbk, index, path);
+    }
+    return info;
+  }
+
+  // What stands at `path` now: what an earlier entry writes there, or the
+  // installed file. (Removals come last, so they have taken nothing yet.)
+  // A plain entry is copied through a link as the system follows it.
+  Content Current(const std::string& path, const GamePathInfo& info, const Written** earlier,
+                  bool throughLinks = false) {
+    if (const Written* found = LastWritten(path)) {
+      *earlier = found;
+      return found->content;
+    }
+    *earlier = nullptr;
+    return Installed(path, info, throughLinks);
+  }
+
+  // The installed file at `path` (which outlives the content), as `info`
+  // found it, to compare.
+  static Content Installed(const std::string& path, const GamePathInfo& info, bool throughLinks) {
+    Content content;
+    if (info.state == GamePathState::Unreadable) {
+      content.exists = true;
+      content.unknown = true;
+      content.error = info.lookError;
+    } else if (info.state == GamePathState::File ||
+               (throughLinks && info.state == GamePathState::Link && !info.linkIsDirectory)) {
+      content.exists = true;
+      content.size = info.size;
+      content.installed = &path;
+    }
+    return content;
+  }
+
+  // The MD5 of `content`; false (with `error`) when its bytes cannot be read.
+  bool Digest(Content& content, uint32_t* error) {
+    if (content.digestKnown) return true;
+    if (content.installed != nullptr) {
+      if (!game_.Digest(*content.installed, content.md5, error)) return false;
+    } else if (content.data != nullptr) {
+      if (!DigestPayloadData(*content.data, content.md5)) {
+        *error = 0;
+        payloadUnreadable_ = true;
+        return false;
+      }
+    }
+    content.digestKnown = true;
+    return true;
+  }
+
+  bool DigestPayloadData(const PayloadEntry& entry, unsigned char (&md5)[16]) {
+    std::unique_ptr<unsigned char[]> chunk(new (std::nothrow) unsigned char[kDigestChunk]);
+    if (!chunk) return false;
+    MD5 digest;
+    for (uint64_t done = 0; done < entry.size;) {
+      const uint64_t left = entry.size - done;
+      const uint32_t want = left < kDigestChunk ? static_cast<uint32_t>(left) : kDigestChunk;
+      uint32_t got = 0;
+      if (!payload_.ReadAt(entry.dataOffset + done, chunk.get(), want, &got) || got != want) {
+        return false;
+      }
+      digest.update(chunk.get(), got);
+      done += got;
+    }
+    digest.finalize();
+    std::memcpy(md5, digest.raw_digest().data(), sizeof md5);
+    return true;
+  }
+
+  // Whether the two hold the same bytes; sizes first, MD5s only when they
+  // agree. `unreadable` says which side could not be read.
+  bool Same(Content& a, Content& b, uint32_t* error, bool* unreadable) {
+    *unreadable = false;
+    if (a.unknown || b.unknown) {
+      *error = a.unknown ? a.error : b.error;
+      *unreadable = true;
+      return false;
+    }
+    if (a.exists != b.exists || a.size != b.size) return false;
+    if (!a.exists) return true;
+    if (!Digest(a, error) || !Digest(b, error)) {
+      *unreadable = true;
+      return false;
+    }
+    return std::memcmp(a.md5, b.md5, sizeof a.md5) == 0;
+  }
+
+  void Record(uint32_t index, const std::string& path, const Content& result) {
+    std::string folded = FoldGbkName(path);
+    const uint32_t hash = HashOf(folded);
+    written_.push_back(Written{hash, std::move(folded), index, result});
+  }
+
+  // The last entry so far that writes `path`, or null.
+  const Written* LastWritten(const std::string& path) const {
+    const std::string folded = FoldGbkName(path);
+    const uint32_t hash = HashOf(folded);
+    for (size_t i = written_.size(); i-- > 0;) {
+      if (written_[i].hash == hash && written_[i].folded == folded) return &written_[i];
+    }
+    return nullptr;
+  }
+
+  // A plain entry is copied over whatever file has its name, byte for byte.
+  void PlanPlainEntry(uint32_t index, PlannedEntry& planned) {
+    const PayloadEntry& entry = table_[index];
+    Content result;
+    result.exists = true;
+    result.size = entry.size;
+    result.data = &entry;
+    planned.action = InstallAction::Replace;
+    if (kPredict) {
+      const GamePathInfo info = game_.Look(planned.destination, true);
+      const Written* earlier = nullptr;
+      Content current = Current(planned.destination, info, &earlier, true);
+      // Copied over whatever is there, its own bytes too: a read-only file
+      // refuses the copy even then.
+      if (earlier == nullptr && info.readOnlyOrHidden &&
+          (info.state == GamePathState::File || info.state == GamePathState::Link)) {
+        Problem(PlanProblemKind::ReadOnly, index, planned.destination).found = info;
+      } else {
+        planned.action = JudgeWrite(index, planned.destination, info, earlier, current, result);
+      }
+    }
+    Record(index, planned.destination, result);
+  }
+
+  // A described file written whole: left as it is when it already holds the
+  // new bytes (a run that was stopped), so a read-only one there is no
+  // obstacle.
+  void PlanWholeFile(uint32_t index, PlannedEntry& planned) {
+    const EntryDescriptor& d = details_[index].descriptor;
+    const Content result = KnownContent(d.decodedSize, d.decodedMd5);
+    planned.action = InstallAction::Replace;
+    const GamePathInfo info = LookAtPath(index, planned.destination, true, &planned.action);
+    if (info.state != GamePathState::TooLong && info.state != GamePathState::Link) {
+      const Written* earlier = nullptr;
+      Content current = Current(planned.destination, info, &earlier);
+      planned.action = JudgeWrite(index, planned.destination, info, earlier, current, result);
+    }
+    Record(index, planned.destination, result);
+  }
+
+  // New, Replace or Same for a file written whole over `current`.
+  InstallAction JudgeWrite(uint32_t index, const std::string& path, const GamePathInfo& info,
+                           const Written* earlier, Content& current, Content result) {
+    uint32_t error = 0;
+    bool unreadable = false;
+    if (Same(current, result, &error, &unreadable)) return InstallAction::Same;
+    if (unreadable) {
+      if (kPredict) Unreadable(index, path, error);
+      return current.exists ? InstallAction::Replace : InstallAction::New;
+    }
+    if (earlier != nullptr) return current.exists ? InstallAction::Replace : InstallAction::New;
+    if (kPredict) {
+      if (info.state == GamePathState::Blocked) {
+        Problem(PlanProblemKind::Blocked, index, path).found = info;
+      } else if (info.state == GamePathState::Directory) {
+        Problem(PlanProblemKind::DirectoryInTheWay, index, path).found = info;
+        return InstallAction::Replace;
+      } else if (info.state == GamePathState::File && info.readOnlyOrHidden) {
+        Problem(PlanProblemKind::ReadOnly, index, path).found = info;
+      }
+    }
+    return current.exists ? InstallAction::Replace : InstallAction::New;
+  }
+
+  void Unreadable(uint32_t index, const std::string& path, uint32_t error) {
+    if (payloadUnreadable_) {
+      Problem(PlanProblemKind::PayloadUnreadable, index, path);
+      payloadUnreadable_ = false;
+      return;
+    }
+    Problem(PlanProblemKind::Unreadable, index, path).systemError = error;
+  }
+
+  // A delta applies to the installed file it was made from: the file at its
+  // path, or at its source path for a file the new build renamed. A file
+  // that already holds the new bytes is left as it is.
+  void PlanDelta(uint32_t index, PlannedEntry& planned) {
+    const EntryDescriptor& d = details_[index].descriptor;
+    const Content result = KnownContent(d.decodedSize, d.decodedMd5);
+    planned.action = InstallAction::Patch;
+    const GamePathInfo atPath = LookAtPath(index, planned.destination, true, &planned.action);
+    if (atPath.state == GamePathState::TooLong || atPath.state == GamePathState::Link) {
+      Record(index, planned.destination, result);
+      return;
+    }
+    const Written* earlier = nullptr;
+    Content current = Current(planned.destination, atPath, &earlier);
+    uint32_t error = 0;
+    bool unreadable = false;
+    Content wanted = result;
+    if (Same(current, wanted, &error, &unreadable)) {
+      planned.action = InstallAction::Same;
+      Record(index, planned.destination, result);
+      return;
+    }
+    planned.source = d.sourcePath.empty() ? planned.destination : d.sourcePath;
+    GamePathInfo atSource = atPath;
+    if (!d.sourcePath.empty()) {
+      atSource = LookAtPath(index, d.sourcePath, false, &planned.action);
+      if (atSource.state == GamePathState::TooLong || atSource.state == GamePathState::Link) {
+        Record(index, planned.destination, result);
+        return;
+      }
+      current = Current(d.sourcePath, atSource, &earlier);
+    }
+    planned.action = JudgeSource(index, planned.source, atSource, earlier, current, d);
+    if (planned.action == InstallAction::Patch && kPredict && atPath.state == GamePathState::File &&
+        atPath.readOnlyOrHidden) {
+      Problem(PlanProblemKind::ReadOnly, index, planned.destination).found = atPath;
+    }
+    Record(index, planned.destination, result);
+  }
+
+  // Patch when the source holds the old build's bytes; otherwise the run is
+  // refused. A source that an earlier entry writes would be read after it
+  // is replaced, and no later run could make the delta's file either.
+  InstallAction JudgeSource(uint32_t index, const std::string& path, const GamePathInfo& info,
+                            const Written* earlier, Content& current, const EntryDescriptor& d) {
+    if (earlier != nullptr) {
+      Problem(PlanProblemKind::WrongOrder, index, path).writer = earlier->writer;
+      return InstallAction::Mismatch;
+    }
+    // Already refused: a path that is no text of the updater's code page.
+    if (info.state == GamePathState::Invalid) return InstallAction::Mismatch;
+    Content source = KnownContent(d.sourceSize, d.sourceMd5);
+    uint32_t error = 0;
+    bool unreadable = false;
+    if (Same(current, source, &error, &unreadable)) return InstallAction::Patch;
+    if (unreadable) {
+      PlanProblem& problem = Problem(PlanProblemKind::SourceUnreadable, index, path);
+      problem.found = info;
+      problem.systemError = error;
+      return InstallAction::Mismatch;
+    }
+    PlanProblem& problem = Problem(PlanProblemKind::SourceMismatch, index, path);
+    problem.found = info;
+    if (current.exists && current.digestKnown) {
+      problem.foundKnown = true;
+      std::memcpy(problem.foundMd5, current.md5, sizeof problem.foundMd5);
+    } else if (current.exists && kPredict && Digest(current, &error)) {
+      // Sizes differ: the MD5 is for the message only.
+      problem.foundKnown = true;
+      std::memcpy(problem.foundMd5, current.md5, sizeof problem.foundMd5);
+    }
+    return InstallAction::Mismatch;
+  }
+
+  // A removal takes only the old build's file: one the player changed stays.
+  void JudgeRemoval(uint32_t index) {
+    PlannedEntry& planned = plan_.entries[index];
+    const EntryDescriptor& d = details_[index].descriptor;
+    if (planned.action == InstallAction::Link) return;
+    const GamePathInfo info = game_.Look(planned.destination, false);
+    if (info.state == GamePathState::TooLong) return;
+    Content current;
+    const Written* written = LastWritten(planned.destination);
+    const bool fromEarlier = written != nullptr;
+    if (fromEarlier) {
+      current = written->content;
+    } else if (info.state == GamePathState::File) {
+      current = Installed(planned.destination, info, false);
+    }
+    if (!current.exists) {
+      planned.action = !fromEarlier && info.state == GamePathState::Directory ? InstallAction::Keep
+                                                                              : InstallAction::Gone;
+      return;
+    }
+    Content old = KnownContent(d.sourceSize, d.sourceMd5);
+    uint32_t error = 0;
+    bool unreadable = false;
+    if (!Same(current, old, &error, &unreadable)) {
+      if (unreadable) Unreadable(index, planned.destination, error);
+      planned.action = InstallAction::Keep;
+      return;
+    }
+    planned.action = InstallAction::Remove;
+    if (!fromEarlier && info.readOnlyOrHidden) {
+      Problem(PlanProblemKind::ReadOnly, index, planned.destination).found = info;
+    }
+  }
+
+  ByteSource& payload_;
+  const std::vector<PayloadEntry>& table_;
+  const std::vector<EntryDetail>& details_;
+  InstalledGame& game_;
+  bool launcherChecked_ = false;
+  bool payloadUnreadable_ = false;
+  std::vector<Written> written_;  // in the run's order
+
+  InstallPlan plan_;
+};
+
+}  // namespace
+
+const char* InstallActionName(InstallAction action) {
+  switch (action) {
+    case InstallAction::Package:
+      return "package";
+    case InstallAction::New:
+      return "new";
+    case InstallAction::Replace:
+      return "replace";
+    case InstallAction::Same:
+      return "same";
+    case InstallAction::Patch:
+      return "patch";
+    case InstallAction::Mismatch:
+      return "mismatch";
+    case InstallAction::Link:
+      return "link";
+    case InstallAction::Remove:
+      return "remove";
+    case InstallAction::Keep:
+      return "keep";
+    case InstallAction::Gone:
+      return "gone";
+  }
+  return "package";
+}
+
+bool IsRefusal(PlanProblemKind kind) {
+  switch (kind) {
+    case PlanProblemKind::SourceMismatch:
+    case PlanProblemKind::Link:
+    case PlanProblemKind::PathTooLong:
+    case PlanProblemKind::SourceUnreadable:
+    case PlanProblemKind::WrongOrder:
+      return true;
+    default:
+      return false;
+  }
+}
+
+InstallPlan PlanInstall(ByteSource& payload, const std::vector<PayloadEntry>& table,
+                        const std::vector<EntryDetail>& details, InstalledGame& game) {
+  return Planner<false>(payload, table, details, game).Plan();
+}
+
+InstallPlan PredictInstall(ByteSource& payload, const std::vector<PayloadEntry>& table,
+                           const std::vector<EntryDetail>& details, InstalledGame& game) {
+  return Planner<true>(payload, table, details, game).Plan();
+}
