@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "update/base/little_endian.h"
 #include "update/codec/x86_branch_filter.h"
 
 X86Split ConvertX86Branches(const unsigned char* data, size_t size) {
@@ -13,11 +14,7 @@ X86Split ConvertX86Branches(const unsigned char* data, size_t size) {
     const bool site = at + 4 < size && (bytes[at + 4] == 0x00 || bytes[at + 4] == 0xFF);
     split.flags.push_back(site ? 1 : 0);
     if (!site) continue;
-    uint32_t value =
-        static_cast<uint32_t>(bytes[at + 1]) | static_cast<uint32_t>(bytes[at + 2]) << 8 |
-        static_cast<uint32_t>(bytes[at + 3]) << 16 | static_cast<uint32_t>(bytes[at + 4]) << 24;
-    value += static_cast<uint32_t>(at + 5);
-    for (int k = 0; k < 4; ++k) bytes[at + 1 + k] = static_cast<unsigned char>(value >> (8 * k));
+    WriteLe32(bytes + at + 1, ReadLe32(bytes + at + 1) + static_cast<uint32_t>(at + 5));
     at += 4;
   }
   return split;

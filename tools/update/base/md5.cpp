@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "update/base/little_endian.h"
+
 namespace {
 
 // Shared by every object and only ever read.
@@ -16,12 +18,6 @@ void EncodeLe(unsigned char* output, const uint32_t* input, size_t words) {
     output[i * 4 + 2] = static_cast<unsigned char>(input[i] >> 16);
     output[i * 4 + 3] = static_cast<unsigned char>(input[i] >> 24);
   }
-}
-
-// The compilers turn this into one plain load on little-endian machines.
-inline uint32_t LoadLe(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 inline uint32_t RotateLeft(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
@@ -172,7 +168,7 @@ void MD5::transform(const unsigned char* blocks, size_t blockCount) {
   uint32_t s0 = state[0], s1 = state[1], s2 = state[2], s3 = state[3];
   uint32_t x[16];
   for (const unsigned char* block = blocks; blockCount != 0; --blockCount, block += 64) {
-    for (int i = 0; i < 16; ++i) x[i] = LoadLe(block + i * 4);
+    for (int i = 0; i < 16; ++i) x[i] = ReadLe32(block + i * 4);
     uint32_t a = s0, b = s1, c = s2, d = s3;
 
     // The step table, two steps a line.

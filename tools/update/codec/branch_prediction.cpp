@@ -3,16 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "update/base/little_endian.h"
 #include "update/codec/opcode_scan.h"
 
-namespace {
-
-uint32_t ReadLe32At(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 void CopyMap::Add(uint64_t oldStart, uint64_t newStart, uint64_t length) {
   if (length == 0 || length < minimumLength_ || entries_.size() >= COPY_MAP_MAX_ENTRIES) return;
@@ -63,7 +57,7 @@ void PredictBranches(const CopyMap& map, uint64_t oldPosition, uint32_t copyShif
       ++i;
       continue;
     }
-    uint32_t value = ReadLe32At(old + i + 1);
+    uint32_t value = ReadLe32(old + i + 1);
     const uint64_t site = oldPosition + i;
     // The target as the old file placed it: after the five bytes, displaced.
     const int64_t target = static_cast<int64_t>(site + 5) + static_cast<int32_t>(value);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "update/base/little_endian.h"
 #include "update/format/entry_name.h"
 
 namespace {
@@ -35,8 +36,6 @@ bool IsKnownKind(uint8_t kind) {
 }
 
 bool IsKnownCoding(uint8_t coding) { return coding <= static_cast<uint8_t>(EntryCoding::ZstdX86); }
-
-uint16_t ReadLe16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 DescriptorError CheckConsistency(const EntryDescriptor& d, uint32_t storedSize) {
   const bool hasPath = d.kind == EntryKind::PathFile || d.kind == EntryKind::Removal;
@@ -150,14 +149,12 @@ std::vector<unsigned char> EncodeEntryDescriptor(const EntryDescriptor& d) {
   WriteLe32(bytes.data(), static_cast<uint32_t>(bytes.size()));
   bytes[4] = static_cast<unsigned char>(d.kind);
   bytes[5] = static_cast<unsigned char>(d.coding);
-  bytes[6] = static_cast<unsigned char>(d.path.size() & 0xFF);
-  bytes[7] = static_cast<unsigned char>(d.path.size() >> 8);
+  WriteLe16(bytes.data() + 6, static_cast<uint16_t>(d.path.size()));
   WriteLe32(bytes.data() + 8, d.decodedSize);
   std::memcpy(bytes.data() + 12, d.decodedMd5, ENTRY_DIGEST_SIZE);
   WriteLe32(bytes.data() + 28, d.sourceSize);
   std::memcpy(bytes.data() + 32, d.sourceMd5, ENTRY_DIGEST_SIZE);
-  bytes[48] = static_cast<unsigned char>(d.sourcePath.size() & 0xFF);
-  bytes[49] = static_cast<unsigned char>(d.sourcePath.size() >> 8);
+  WriteLe16(bytes.data() + 48, static_cast<uint16_t>(d.sourcePath.size()));
   std::memcpy(bytes.data() + ENTRY_DESCRIPTOR_FIXED_SIZE, d.path.data(), d.path.size());
   std::memcpy(bytes.data() + ENTRY_DESCRIPTOR_FIXED_SIZE + d.path.size(), d.sourcePath.data(),
               d.sourcePath.size());

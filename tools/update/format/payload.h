@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "update/base/little_endian.h"
+
 constexpr uint32_t PATCH_TRAILER_MAGIC = 0x1E534359u;
 constexpr size_t PATCH_TRAILER_SIZE = 136;
 constexpr size_t PATCH_ENTRY_HEADER_SIZE = 84;
@@ -46,9 +48,6 @@ static_assert(offsetof(PatchTrailer, targetVersion) == 76, "trailer layout");
 static_assert(sizeof(PatchEntryHeader) == PATCH_ENTRY_HEADER_SIZE, "entry header is 84 bytes");
 static_assert(offsetof(PatchEntryHeader, name) == 0, "entry header layout");
 static_assert(offsetof(PatchEntryHeader, size) == 80, "entry header layout");
-
-uint32_t ReadLe32(const unsigned char* p);
-void WriteLe32(unsigned char* p, uint32_t value);
 
 // Decoding never fails: every byte pattern is some trailer or header.
 PatchTrailer DecodeTrailer(const unsigned char (&bytes)[PATCH_TRAILER_SIZE]);

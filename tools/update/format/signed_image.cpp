@@ -1,5 +1,6 @@
 #include "update/format/signed_image.h"
 
+#include "update/base/little_endian.h"
 #include "update/format/payload.h"
 
 namespace {
@@ -27,7 +28,7 @@ bool ReadExact(ByteSource& source, uint64_t offset, void* buffer, uint32_t lengt
 bool ReadLe16At(ByteSource& source, uint64_t offset, uint16_t* value) {
   unsigned char bytes[2];
   if (!ReadExact(source, offset, bytes, sizeof bytes)) return false;
-  *value = static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
+  *value = ReadLe16(bytes);
   return true;
 }
 
