@@ -214,7 +214,7 @@ TEST_F(RefusedRun, MalformedDescriptorsAndUnknownMarkingsRefuseTheRunAsDamaged) 
   Bytes file = BuildUpdater(64, {PathFileEntry("a.dat", "a", EntryCoding::Stored)});
   const size_t format = 64 + std::strlen("a.dat") + 1 + ENTRY_DESCRIPTOR_MARKER_SIZE;
   ASSERT_EQ(ENTRY_DESCRIPTOR_FORMAT, file[format]);
-  file[format] = ENTRY_DESCRIPTOR_FORMAT + 1;
+  file[format] = ENTRY_DESCRIPTOR_FORMAT_2 + 1;
   UseUpdater(file);
   ExpectRefused("错误的文件描述:参数 1 0", true);
 }

@@ -167,7 +167,9 @@ TEST(EntryDescriptor, NameMarkingSitsAfterTheNul) {
   ASSERT_TRUE(WriteNameMarking(field));
   EXPECT_STREQ(field, "a.dll");
   EXPECT_EQ(ReadNameMarking(field), NameMarking::Descriptor);
-  field[6 + ENTRY_DESCRIPTOR_MARKER_SIZE] = 2;
+  field[6 + ENTRY_DESCRIPTOR_MARKER_SIZE] = ENTRY_DESCRIPTOR_FORMAT_2;
+  EXPECT_EQ(ReadNameMarking(field), NameMarking::Descriptor);
+  field[6 + ENTRY_DESCRIPTOR_MARKER_SIZE] = 3;
   EXPECT_EQ(ReadNameMarking(field), NameMarking::UnknownFormat);
   field[7] ^= 1;
   EXPECT_EQ(ReadNameMarking(field), NameMarking::None);

@@ -111,7 +111,7 @@ TEST(EntryDetails, MalformedDescriptorsAndUnknownMarkingsAreRefusedWithTheEntryA
   const size_t format = unknown.table.entries[1].headerOffset + std::strlen("d.dll") + 1 +
                         ENTRY_DESCRIPTOR_MARKER_SIZE;
   ASSERT_EQ(unknown.file[format], ENTRY_DESCRIPTOR_FORMAT);
-  unknown.file[format] = ENTRY_DESCRIPTOR_FORMAT + 1;
+  unknown.file[format] = ENTRY_DESCRIPTOR_FORMAT_2 + 1;
   read = Read(unknown);
   EXPECT_EQ(read.error, EntryDetailError::UnknownFormat);
   EXPECT_EQ(read.failedEntry, 1u);

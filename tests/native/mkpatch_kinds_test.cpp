@@ -292,8 +292,8 @@ TEST_F(KindsTest, VerifyDecodesEveryEntryAndNamesTheDamage) {
   const std::vector<Case> structural = {
       {"reserved", delta + 50, 1, "(a.bin): descriptor: reserved descriptor bytes not zero"},
       {"kind", delta + 4, 9, "(a.bin): descriptor: unknown entry kind"},
-      {"format", goneHeader + format.size() + 1 + 8, 2,
-       "(gone.txt): marked for descriptor format 2, which this mkpatch does not know"},
+      {"format", goneHeader + format.size() + 1 + 8, 3,
+       "(gone.txt): marked for descriptor format 3, which this mkpatch does not know"},
   };
   for (const Case& s : structural) {
     Damage(s.at, s.value);

@@ -16,12 +16,13 @@ void PutText(char* field, size_t fieldSize, const std::string& text) {
 
 namespace {
 
-std::string EntryHeader(const std::string& name, uint32_t size, bool marked = false) {
+std::string EntryHeader(const std::string& name, uint32_t size, bool marked = false,
+                        uint8_t format = ENTRY_DESCRIPTOR_FORMAT) {
   PatchEntryHeader header = {};
   PutText(header.name, sizeof header.name, name);
   // A name too long for the marker stays unmarked: the reader then sees a
   // plain entry, as the updater would.
-  if (marked) WriteNameMarking(header.name);
+  if (marked) WriteNameMarking(header.name, format);
   header.size = size;
   unsigned char bytes[PATCH_ENTRY_HEADER_SIZE];
   EncodeEntryHeader(header, bytes);
@@ -50,14 +51,14 @@ EntryDescriptor DescribeFile(EntryKind kind, EntryCoding coding, const std::stri
   EntryDescriptor descriptor;
   descriptor.kind = kind;
   descriptor.coding = coding;
-  descriptor.decodedSize = static_cast<uint32_t>(decoded.size());
+  descriptor.decodedSize = decoded.size();
   Md5Of(decoded, descriptor.decodedMd5);
   descriptor.path = path;
   return descriptor;
 }
 
 void DescribeSource(EntryDescriptor& descriptor, const std::string& source) {
-  descriptor.sourceSize = static_cast<uint32_t>(source.size());
+  descriptor.sourceSize = source.size();
   Md5Of(source, descriptor.sourceMd5);
 }
 
@@ -78,6 +79,7 @@ PayloadFile DescribedFile(const std::string& name, const EntryDescriptor& descri
   file.data = stored;
   file.repeat = repeat;
   file.descriptor.assign(bytes.begin(), bytes.end());
+  file.format = DescriptorFormatOf(descriptor);
   return file;
 }
 
@@ -110,7 +112,7 @@ void WritePayload(std::ostream& out, const PatchLayout& layout, uint32_t firstOf
   for (const PayloadFile& file : layout.files) {
     const uint32_t size =
         static_cast<uint32_t>(file.descriptor.size() + file.data.size() * file.repeat);
-    out << EntryHeader(file.name, size, !file.descriptor.empty());
+    out << EntryHeader(file.name, size, !file.descriptor.empty(), file.format);
     out << file.descriptor;
     for (size_t i = 0; i < file.repeat; ++i) {
       out.write(file.data.data(), static_cast<std::streamsize>(file.data.size()));

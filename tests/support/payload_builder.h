@@ -18,6 +18,7 @@ struct PayloadFile {
   // A described entry's descriptor (EncodeEntryDescriptor); with it, the
   // name field carries the marker. Empty for a plain entry.
   std::string descriptor = std::string();
+  uint8_t format = ENTRY_DESCRIPTOR_FORMAT;  // the marking's, for a described entry
 };
 
 // The descriptor of a file that decodes to `decoded`: its kind, coding,

@@ -129,7 +129,7 @@ class DiffWriter {
     }
     encoded.descriptor.kind = EntryKind::Removal;
     encoded.descriptor.coding = EntryCoding::Stored;
-    encoded.descriptor.sourceSize = static_cast<uint32_t>(size);
+    encoded.descriptor.sourceSize = size;
     encoded.descriptor.path = file.path;
     DiffRow row = Row(file.shownPath, encoded);
     row.action = "removed";

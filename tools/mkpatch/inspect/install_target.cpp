@@ -60,6 +60,8 @@ const char* InstallVerb(EntryKind kind) {
       return "file";
     case EntryKind::Removal:
       return "remove";
+    case EntryKind::BuildList:
+      return "none";
   }
   return "file";
 }

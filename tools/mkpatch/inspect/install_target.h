@@ -25,5 +25,5 @@ std::vector<std::string> FindDestinationClashes(const std::vector<InstalledAt>& 
 // lands in the game directory under its last part ("data\y.dat installs as y.dat").
 std::vector<std::string> DirectoryPartNotes(const std::vector<std::string>& gbkNames);
 
-// "package", "file" or "remove": what the updater does with an entry.
+// "package", "file", "remove" or "none": what the updater does with an entry.
 const char* InstallVerb(EntryKind kind);

@@ -38,7 +38,7 @@ void Take(EncodedData encoded, uint64_t size, const unsigned char (&md5)[ENTRY_D
           EncodedEntry* entry) {
   entry->descriptor = EntryDescriptor();
   entry->descriptor.coding = encoded.coding;
-  entry->descriptor.decodedSize = static_cast<uint32_t>(size);
+  entry->descriptor.decodedSize = size;
   std::memcpy(entry->descriptor.decodedMd5, md5, ENTRY_DIGEST_SIZE);
   entry->stored = std::move(encoded.bytes);
 }
@@ -85,7 +85,7 @@ EncodeStatus EncodeFileChange(const std::string& oldPath, uint64_t oldSize,
          newSize, targetMd5, entry);
     // Only a delta names the installed file it needs.
     if (entry->descriptor.coding == EntryCoding::Delta) {
-      entry->descriptor.sourceSize = static_cast<uint32_t>(oldSize);
+      entry->descriptor.sourceSize = oldSize;
       std::memcpy(entry->descriptor.sourceMd5, sourceMd5, ENTRY_DIGEST_SIZE);
     }
     return true;

@@ -60,7 +60,7 @@ bool PayloadWriter::WriteDescriptorEntry(const std::string& gbkName,
                                          const EntryDescriptor& descriptor,
                                          const std::vector<unsigned char>& stored) {
   char field[PATCH_NAME_FIELD_SIZE];
-  if (!MarkedNameField(gbkName, field)) return false;
+  if (!MarkedNameField(gbkName, field, DescriptorFormatOf(descriptor))) return false;
   const std::vector<unsigned char> head = EncodeEntryDescriptor(descriptor);
   return WriteHeader(field, static_cast<uint32_t>(head.size() + stored.size())) &&
          WriteData(head.data(), head.size()) && WriteData(stored.data(), stored.size());

@@ -28,6 +28,28 @@
 //          (PathFile and Removal only)
 //  60+P Q  the source path, as the path (a PathFile delta only)
 //
+// Format 2 holds sizes of files beyond 4 GiB and the entries of patches
+// made from several old builds, where one file may be reached from each old
+// build's bytes, a delta of it through the bytes of a later build (a step):
+//    0  4  descriptor size D, 72 + P + Q <= D <= 4096
+//    4  1  kind (EntryKind, BuildList included)
+//    5  1  coding
+//    6  2  path length P
+//    8  8  size of the decoded file
+//   16 16  MD5 of the decoded file
+//   32  8  source size
+//   40 16  MD5 of the source
+//   56  2  source path length Q
+//   58  1  flags: ENTRY_FLAG_STEP; the other bits zero
+//   59  1  zero
+//   60  4  the old builds whose file holds the source (bit 0 the base build,
+//          bit n the n-th build after it); 0 when nothing names a source
+//   64  8  zero
+//   72  P  the path, as in format 1
+//  72+P Q  the source path, as in format 1
+// mkpatch writes format 1 wherever it serves, so a patch that needs none of
+// this reads as it always did.
+//
 // Everything here is untrusted input from the updater's own file: every
 // field is checked before the run acts on it. No platform headers.
 #pragma once
@@ -44,10 +66,12 @@ constexpr size_t ENTRY_DESCRIPTOR_MARKER_SIZE = 8;
 constexpr unsigned char ENTRY_DESCRIPTOR_MARKER[ENTRY_DESCRIPTOR_MARKER_SIZE] = {
     0xD7, 'E', 'N', 'T', 'K', 'N', 'D', 0x8F};
 constexpr uint8_t ENTRY_DESCRIPTOR_FORMAT = 1;
+constexpr uint8_t ENTRY_DESCRIPTOR_FORMAT_2 = 2;
 // The longest name that leaves room for its NUL, the marker and the format.
 constexpr size_t ENTRY_DESCRIPTOR_MAX_NAME =
     PATCH_NAME_FIELD_SIZE - 1 - ENTRY_DESCRIPTOR_MARKER_SIZE - 1;
 constexpr uint32_t ENTRY_DESCRIPTOR_FIXED_SIZE = 60;
+constexpr uint32_t ENTRY_DESCRIPTOR_2_FIXED_SIZE = 72;
 constexpr uint32_t ENTRY_DESCRIPTOR_MAX_SIZE = 4096;
 // A path and its NUL fill the updater's 260-byte path buffers at most.
 constexpr size_t ENTRY_PATH_MAX = 259;
@@ -58,32 +82,46 @@ enum class EntryKind : uint8_t {
   PlainFile = 2,  // copied into the game directory under its name's last part
   PathFile = 3,   // installed at its path inside the game directory
   Removal = 4,    // the file at its path is removed, if it holds the old bytes
+  // Format 2: the names of the old builds a patch was made from, one per
+  // line (UTF-8), base build first, for mkpatch to name them; the updater
+  // passes it by.
+  BuildList = 5,
 };
+
+// The result of the entry is a step toward its path's bytes: it is kept
+// beside the file while the next delta of that path reads it, and never
+// installed.
+constexpr uint8_t ENTRY_FLAG_STEP = 0x01;
 
 struct EntryDescriptor {
   EntryKind kind = EntryKind::PathFile;
   EntryCoding coding = EntryCoding::Stored;
-  uint32_t decodedSize = 0;
+  uint64_t decodedSize = 0;
   unsigned char decodedMd5[ENTRY_DIGEST_SIZE] = {};
-  uint32_t sourceSize = 0;
+  uint64_t sourceSize = 0;
   unsigned char sourceMd5[ENTRY_DIGEST_SIZE] = {};
   std::string path;  // GBK, '\' separators; empty for Package and PlainFile
   // A delta's source when it is not the file at `path`; same form as `path`.
   std::string sourcePath;
+  uint8_t flags = 0;          // format 2: ENTRY_FLAG_STEP
+  uint32_t sourceBuilds = 0;  // format 2: which old builds hold the source
+
+  bool IsStep() const { return (flags & ENTRY_FLAG_STEP) != 0; }
 };
 
 enum class NameMarking {
   None,           // a plain entry: its data is the file
-  Descriptor,     // format 1: the data begins with a descriptor
+  Descriptor,     // format 1 or 2: the data begins with a descriptor
   UnknownFormat,  // the marker with a format this reader does not know
 };
 
 // What follows the NUL of the name in `field` (PATCH_NAME_FIELD_SIZE bytes);
 // for a marked field, `format` (when given) receives its format byte.
 NameMarking ReadNameMarking(const char* field, uint8_t* format = nullptr);
-// Writes the marker and format after the name's NUL and clears the rest.
+// Writes the marker and `format` after the name's NUL and clears the rest.
 // False, with the field unchanged, when the name is too long to leave room.
-bool WriteNameMarking(char (&field)[PATCH_NAME_FIELD_SIZE]);
+bool WriteNameMarking(char (&field)[PATCH_NAME_FIELD_SIZE],
+                      uint8_t format = ENTRY_DESCRIPTOR_FORMAT);
 
 // Why a descriptor is refused. The numbers are fixed: the updater's failure
 // text shows them.
@@ -98,19 +136,23 @@ enum class DescriptorError : uint8_t {
   Inconsistent = 7,  // the sizes and coding do not fit the kind or the stored bytes
 };
 
-// Parses the descriptor at the start of an entry's `entrySize` data bytes,
-// of which `bytes` holds the first `available`. On success *descriptorSize is
-// D, and entrySize - D stored bytes follow it.
+// Parses the descriptor of `format` (as the name's marking says) at the
+// start of an entry's `entrySize` data bytes, of which `bytes` holds the
+// first `available`. On success *descriptorSize is D, and entrySize - D
+// stored bytes follow it.
 DescriptorError ParseEntryDescriptor(const unsigned char* bytes, size_t available,
                                      uint32_t entrySize, EntryDescriptor* descriptor,
-                                     uint32_t* descriptorSize);
+                                     uint32_t* descriptorSize,
+                                     uint8_t format = ENTRY_DESCRIPTOR_FORMAT);
 
-// The descriptor's bytes for `descriptor` (D = 60 + both paths' lengths).
+// The format `descriptor` is written in: format 1 wherever it can hold it.
+uint8_t DescriptorFormatOf(const EntryDescriptor& descriptor);
+// The descriptor's bytes in its format (D = the fixed part and both paths).
 std::vector<unsigned char> EncodeEntryDescriptor(const EntryDescriptor& descriptor);
 
 // A short English description of an error, for tools and logs.
 const char* DescriptorErrorText(DescriptorError error);
-// "package", "plain", "file", "removal".
+// "package", "plain", "file", "removal", "builds".
 const char* EntryKindText(EntryKind kind);
 // "stored", "zstd", "delta", "zstd-x86".
 const char* CodingName(EntryCoding coding);

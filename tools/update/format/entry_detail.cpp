@@ -30,8 +30,8 @@ EntryDetailError ReadEntryDetail(ByteSource& source, const PayloadEntry& entry, 
   if (!source.ReadAt(entry.dataOffset, bytes, want, &got) || got != want) {
     return EntryDetailError::Unreadable;
   }
-  *descriptorError =
-      ParseEntryDescriptor(bytes, got, entry.size, &detail->descriptor, &detail->descriptorSize);
+  *descriptorError = ParseEntryDescriptor(bytes, got, entry.size, &detail->descriptor,
+                                          &detail->descriptorSize, detail->format);
   return *descriptorError == DescriptorError::None ? EntryDetailError::None
                                                    : EntryDetailError::BadDescriptor;
 }
@@ -59,6 +59,7 @@ EntryKind InstallKindOf(const PayloadEntry& entry, const EntryDetail& detail) {
 std::string DestinationOf(const PayloadEntry& entry, const EntryDetail& detail) {
   switch (InstallKindOf(entry, detail)) {
     case EntryKind::Package:
+    case EntryKind::BuildList:
       return "";
     case EntryKind::PlainFile:
       return InstallFileName(entry.name);

@@ -23,10 +23,11 @@ std::string DescriptorEntryName(const std::string& gbkPath) {
   return name;
 }
 
-bool MarkedNameField(const std::string& gbkName, char (&field)[PATCH_NAME_FIELD_SIZE]) {
+bool MarkedNameField(const std::string& gbkName, char (&field)[PATCH_NAME_FIELD_SIZE],
+                     uint8_t format) {
   if (gbkName.size() > ENTRY_DESCRIPTOR_MAX_NAME) return false;
   PlainNameField(gbkName, field);
-  return WriteNameMarking(field);
+  return WriteNameMarking(field, format);
 }
 
 void PlainNameField(const std::string& gbkName, char (&field)[PATCH_NAME_FIELD_SIZE]) {

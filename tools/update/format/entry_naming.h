@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "update/format/entry_descriptor.h"
 #include "update/format/payload.h"
 
 // The name of an entry that installs at `gbkPath` (GBK, '\' between parts, a
@@ -13,8 +14,10 @@
 // accepts. The descriptor holds the whole path; the name is for people.
 std::string DescriptorEntryName(const std::string& gbkPath);
 
-// `gbkName`, its NUL and the marker; false when the name leaves no room.
-bool MarkedNameField(const std::string& gbkName, char (&field)[PATCH_NAME_FIELD_SIZE]);
+// `gbkName`, its NUL and the marker of `format`; false when the name leaves
+// no room.
+bool MarkedNameField(const std::string& gbkName, char (&field)[PATCH_NAME_FIELD_SIZE],
+                     uint8_t format = ENTRY_DESCRIPTOR_FORMAT);
 
 // A name field for a plain entry: the GBK name, NUL-filled.
 void PlainNameField(const std::string& gbkName, char (&field)[PATCH_NAME_FIELD_SIZE]);

@@ -35,6 +35,8 @@ const char* EntryKindText(EntryKind kind) {
       return "file";
     case EntryKind::Removal:
       return "removal";
+    case EntryKind::BuildList:
+      return "builds";
   }
   return "unknown";
 }

@@ -111,6 +111,9 @@ class Planner {
         // once every file is written.
         LookAtPath(index, planned.destination, false, &planned.action);
         return;
+      case EntryKind::BuildList:
+        planned.action = InstallAction::Skip;
+        return;
     }
   }
 
@@ -422,32 +425,6 @@ class Planner {
 };
 
 }  // namespace
-
-const char* InstallActionName(InstallAction action) {
-  switch (action) {
-    case InstallAction::Package:
-      return "package";
-    case InstallAction::New:
-      return "new";
-    case InstallAction::Replace:
-      return "replace";
-    case InstallAction::Same:
-      return "same";
-    case InstallAction::Patch:
-      return "patch";
-    case InstallAction::Mismatch:
-      return "mismatch";
-    case InstallAction::Link:
-      return "link";
-    case InstallAction::Remove:
-      return "remove";
-    case InstallAction::Keep:
-      return "keep";
-    case InstallAction::Gone:
-      return "gone";
-  }
-  return "package";
-}
 
 bool IsRefusal(PlanProblemKind kind) {
   switch (kind) {

@@ -26,10 +26,11 @@ enum class InstallAction : uint8_t {
   Remove,    // a removal of a file that holds the old build's bytes
   Keep,      // a removal that leaves a file the player changed
   Gone,      // a removal of a file that is not there
+  Skip,      // nothing for this installation: the updater passes the entry by
 };
 
 // "package", "new", "replace", "same", "patch", "mismatch", "link",
-// "remove", "keep", "gone".
+// "remove", "keep", "gone", "skip".
 const char* InstallActionName(InstallAction action);
 
 enum class PlanProblemKind : uint8_t {

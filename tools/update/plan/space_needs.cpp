@@ -26,6 +26,7 @@ EntrySpace SpaceOfEntry(const PayloadEntry& entry, const EntryDetail& detail, bo
       if (!installed) space.gameBytes = DecodedSize(entry, detail);
       break;
     case EntryKind::Removal:
+    case EntryKind::BuildList:
       break;
   }
   return space;
