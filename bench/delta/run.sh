@@ -44,7 +44,8 @@ install_tools() {
   command -v python3 >/dev/null || need+=(python3)
   [ ${#need[@]} -eq 0 ] && return 0
   say "installing ${need[*]}"
-  as_root apt-get update -qq
+  # A mirror in the middle of a sync fails one index; the others still serve.
+  as_root apt-get update -qq || say "some package indexes could not be fetched; going on"
   DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "${need[@]}" >/dev/null
 }
 

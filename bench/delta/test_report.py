@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks of report.py on small hand-made runs.
 
-Run: python3 -m unittest discover -s bench/delta -p 'test_*.py'
+Run: python3 -m unittest discover -s bench/delta -p 'test_*.py' (the host
+build's ctest runs them as delta_bench_scripts)
 """
 
 import os

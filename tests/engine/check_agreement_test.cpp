@@ -2,6 +2,7 @@
 // state a player's game can be in, its verdict must be what the updater
 // then does. Both run here on the same files, mkpatch in-process.
 #include <sstream>
+#include <string>
 
 #include "described_run.h"
 #include "mkpatch/commands/mkpatch.h"
@@ -27,9 +28,13 @@ class CheckAgreement : public DescribedRunTest {
     RunChecks checks;
     const bool applied = Run(&checks) != 0;
     EXPECT_EQ(verdict == 0, applied) << state << "\n" << report << "\nupdater: " << FirstWarning();
-    if (!checks.sourcesOk) {
-      EXPECT_NE(report.find("5"), std::string::npos) << "the check names exit code 5:\n" << report;
-    }
+    // The check names the exit code of a source mismatch exactly when the
+    // updater's run ends with it.
+    const std::string named = "refuses with exit code " + std::to_string(RUN_SOURCE_MISMATCH);
+    EXPECT_EQ(report.find(named) != std::string::npos,
+              OutcomeOfRun(applied, checks, true) == RUN_SOURCE_MISMATCH)
+        << state << "\n"
+        << report;
     return checks;
   }
 };

@@ -78,6 +78,18 @@ class DiffTest : public MkpatchTest {
     WriteAll(P("stub.exe"), "MZ" + std::string(4000, 'S'));
   }
 
+  // diff of old/ and new/ alone into patch.exe; with `report`, its JSON
+  // report read there. The exit code.
+  int DiffOldToNew(JsonValue* report = nullptr) {
+    std::vector<std::string> args = {"diff",        "-o",     P("patch.exe"), "--stub",
+                                     P("stub.exe"), "--base", "1.0.0.0",      "--target",
+                                     "1.0.0.1",     P("old"), P("new")};
+    if (report != nullptr) args.push_back("--json");
+    const int code = Run(args);
+    if (code == 0 && report != nullptr) EXPECT_TRUE(JsonValue::Parse(out_, report)) << out_;
+    return code;
+  }
+
   std::vector<std::string> Diff(const std::string& output, bool json = true) {
     std::vector<std::string> args = {"diff",        "-o",     output,        "--stub",
                                      P("stub.exe"), "--base", "1.4.1.33960", "--target",
@@ -219,12 +231,8 @@ TEST_F(DiffTest, RealBuildsOfX86LibrariesShipAsSmallDeltasAndRoundTrip) {
   fs::copy_file(after / "libgomp-1.dll", P("new/lib/libgomp-1.dll"));
   WriteAll(P("stub.exe"), "MZ" + std::string(4000, 'S'));
 
-  ASSERT_EQ(Run({"diff", "-o", P("patch.exe"), "--stub", P("stub.exe"), "--base", "1.0.0.1",
-                 "--target", "1.0.0.2", P("old"), P("new"), "--json"}),
-            0)
-      << err_;
   JsonValue report;
-  ASSERT_TRUE(JsonValue::Parse(out_, &report)) << out_;
+  ASSERT_EQ(DiffOldToNew(&report), 0) << err_;
   std::map<std::string, std::string> actions;
   for (const JsonValue& file : report["files"].Items()) {
     actions[file["path"].AsString()] = file["action"].AsString();
@@ -437,10 +445,7 @@ TEST_F(DiffTest, AVersionedNameShipsAsADeltaAgainstTheOldVersion) {
   WriteAll(P("old/bin/core-8.16.dat"), Text(ProgramLike(80000, 33)));
   WriteAll(P("new/lib/core-8.16.dll"), Text(NextBuild(program, 34)));
   WriteAll(P("stub.exe"), "MZ");
-  ASSERT_EQ(Run({"diff", "-o", P("patch.exe"), "--stub", P("stub.exe"), "--base", "1.0.0.0",
-                 "--target", "1.0.0.1", P("old"), P("new")}),
-            0)
-      << err_;
+  ASSERT_EQ(DiffOldToNew(), 0) << err_;
   EXPECT_NE(err_.find("lib\\core-8.16.dll (from lib\\core-8.15.dll)"), std::string::npos) << err_;
   ASSERT_EQ(Run({"extract", P("patch.exe"), P("x"), "--base-dir", P("old")}), 0) << err_;
   EXPECT_EQ(ReadAll(P("x/lib/core-8.16.dll")), ReadAll(P("new/lib/core-8.16.dll")));
@@ -458,13 +463,9 @@ TEST_F(DiffTest, MovedAndRenamedFilesShipAsDeltasAgainstTheirOldPlace) {
   WriteAll(P("new/data/first.pak"), archive);     // renamed, same bytes
   WriteAll(P("new/other.dll"), Noise(3000, 24));  // new, no source
   WriteAll(P("stub.exe"), "MZ");
-  ASSERT_EQ(Run({"diff", "-o", P("patch.exe"), "--stub", P("stub.exe"), "--base", "1.0.0.0",
-                 "--target", "1.0.0.1", P("old"), P("new"), "--json"}),
-            0)
-      << err_;
-  EXPECT_NE(err_.find("lib\\Tool.dll (from bin\\tool.dll)"), std::string::npos) << err_;
   JsonValue report;
-  ASSERT_TRUE(JsonValue::Parse(out_, &report)) << out_;
+  ASSERT_EQ(DiffOldToNew(&report), 0) << err_;
+  EXPECT_NE(err_.find("lib\\Tool.dll (from bin\\tool.dll)"), std::string::npos) << err_;
   std::map<std::string, JsonValue> byPath;
   for (const JsonValue& file : report["files"].Items()) byPath[file["path"].AsString()] = file;
   EXPECT_EQ(byPath["lib\\Tool.dll"]["action"].AsString(), "delta");
@@ -500,4 +501,55 @@ TEST_F(DiffTest, MovedAndRenamedFilesShipAsDeltasAgainstTheirOldPlace) {
   fs::remove(P("game/data1.pak"));
   EXPECT_EQ(Run({"check", P("patch.exe"), P("game")}), 1);
   EXPECT_NE(out_.find("data1.pak is missing from the game directory"), std::string::npos) << out_;
+}
+
+// An empty file the new build drops is removed like any other: its removal
+// names zero bytes and the MD5 of no bytes, and takes the file from a game at
+// the old build (one the player wrote into stays).
+TEST_F(DiffTest, AnEmptyFileTheNewBuildDropsIsRemoved) {
+  const std::string emptyMd5 = "d41d8cd98f00b204e9800998ecf8427e";
+  WriteAll(P("old/data/empty.log"), "");
+  WriteAll(P("old/logs/blank.txt"), "");  // alone in its folder
+  for (const char* tree : {"old", "new"}) WriteAll(P(std::string(tree) + "/data/keep.txt"), "k");
+  WriteAll(P("stub.exe"), "MZ");
+  JsonValue report;
+  ASSERT_EQ(DiffOldToNew(&report), 0) << err_;
+  std::map<std::string, std::string> actions;
+  for (const JsonValue& file : report["files"].Items()) {
+    actions[file["path"].AsString()] = file["action"].AsString();
+    EXPECT_EQ(file["oldSize"].AsInt(), 0) << file["path"].AsString();
+  }
+  EXPECT_EQ(actions, (std::map<std::string, std::string>{{"data\\empty.log", "removed"},
+                                                         {"logs\\blank.txt", "removed"}}));
+
+  // The updater file holds the two removals, each naming the empty file.
+  ASSERT_EQ(Run({"list", P("patch.exe"), "--json"}), 0) << err_;
+  JsonValue listed;
+  ASSERT_TRUE(JsonValue::Parse(out_, &listed)) << out_;
+  std::vector<std::string> removed;
+  for (const JsonValue& entry : listed["entries"].Items()) {
+    EXPECT_EQ(entry["kind"].AsString(), "removal");
+    EXPECT_EQ(entry["sourceSize"].AsInt(), 0);
+    EXPECT_EQ(entry["sourceMd5"].AsString(), emptyMd5);
+    removed.push_back(entry["destination"].AsString());
+  }
+  EXPECT_EQ(removed, (std::vector<std::string>{"data\\empty.log", "logs\\blank.txt"}));
+  ASSERT_EQ(Run({"verify", P("patch.exe")}), 0) << out_;
+  ASSERT_EQ(Run({"extract", P("patch.exe"), P("x"), "--base-dir", P("old")}), 0) << err_;
+  EXPECT_NE(out_.find("remove data\\empty.log (when it holds 0 bytes, md5 " + emptyMd5 + ")\n"),
+            std::string::npos)
+      << out_;
+  EXPECT_NE(out_.find("remove logs\\blank.txt (when it holds 0 bytes, md5 " + emptyMd5 + ")\n"),
+            std::string::npos)
+      << out_;
+
+  // The dry run on the old build removes both; a file no longer empty stays.
+  fs::copy(P("old"), P("game"), fs::copy_options::recursive);
+  WriteAll(P("game/Config/Client.ini"), "[Version]\nGameVersion=1.0.0.0\n");
+  ASSERT_EQ(Run({"check", P("patch.exe"), P("game")}), 0) << out_;
+  EXPECT_NE(out_.find("  remove   empty.log -> data\\empty.log\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("  remove   blank.txt -> logs\\blank.txt\n"), std::string::npos) << out_;
+  WriteAll(P("game/data/empty.log"), "written by the game");
+  ASSERT_EQ(Run({"check", P("patch.exe"), P("game")}), 0) << out_;
+  EXPECT_NE(out_.find("  keep     empty.log -> data\\empty.log\n"), std::string::npos) << out_;
 }

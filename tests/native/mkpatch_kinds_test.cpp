@@ -246,6 +246,40 @@ TEST_F(KindsTest, CheckGivesTheUpdatersVerdictForEveryKind) {
       << reason;
 }
 
+// Sizes alone tell nothing: a file changed in place keeps its size. The
+// updater compares MD5s, and so must the dry run, for the file a delta
+// applies to and for a file to remove. (A whole file of the old build's
+// size is in the test above: w.bin.)
+TEST_F(KindsTest, CheckJudgesFilesByTheirBytesNotTheirSize) {
+  MakePatch();
+  std::map<std::string, std::string> actions;
+  std::string reason;
+  auto changeOneByte = [&](const std::string& path) {
+    std::string bytes = ReadAll(P(path));
+    ASSERT_FALSE(bytes.empty()) << path;
+    bytes[bytes.size() / 2] ^= 0x01;
+    WriteAll(P(path), bytes);
+  };
+
+  // The delta's source with one byte changed: refused, exit code 5.
+  InstallOld();
+  changeOneByte("game/bin/a.bin");
+  ASSERT_EQ(ReadAll(P("game/bin/a.bin")).size(), ReadAll(P("old/bin/a.bin")).size());
+  EXPECT_FALSE(Check(&actions, &reason));
+  EXPECT_EQ(actions["a.bin"], "mismatch");
+  EXPECT_NE(reason.find("bin\\a.bin in the game directory is not the file the delta was made "
+                        "from (50000 bytes, md5 "),
+            std::string::npos)
+      << reason;
+  EXPECT_NE(reason.find("refuses with exit code 5"), std::string::npos) << reason;
+
+  // A file to remove that the player changed in place stays.
+  InstallOld();
+  changeOneByte("game/data/gone.txt");
+  EXPECT_TRUE(Check(&actions)) << out_;
+  EXPECT_EQ(actions["gone.txt"], "keep");
+}
+
 TEST_F(KindsTest, VerifyDecodesEveryEntryAndNamesTheDamage) {
   MakePatch();
   ASSERT_EQ(Run({"verify", P("patch.exe")}), 0) << out_;
