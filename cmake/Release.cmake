@@ -62,7 +62,9 @@ string(REPLACE "-O3" "-Os" CMAKE_CXX_FLAGS_RELEASE "${CMAKE_CXX_FLAGS_RELEASE}")
 # failed `new (std::nothrow)`, which the runtime turns into a null pointer by
 # catching its own bad_alloc (unwinder, __cxa_throw, operator new). The
 # programs' own code catches nothing, so a throw anywhere else ends them
-# through std::terminate as it did with every table present.
+# through std::terminate as it did with every table present. (Update.exe
+# goes further: its runtime is built without exceptions at all,
+# tools/update/runtime/, and none of these tables is left in it.)
 # crtbegin's table opens the list the unwinder walks and crtend's closes it.
 set(SHIP_LINKER_SCRIPT "")
 set(ship_eh_frame "KEEP(*crtbegin.o(.eh_frame*))

@@ -39,8 +39,8 @@ TEST(BranchPrediction, ACallIntoMovedCodeIsPredictedExactly) {
   Bytes old(8000, 0x90);
   PutCall(old, 100, 5000 - 105);
   CopyMap map(16);
-  map.Add(0, 0, 1000);        // the part before the insertion stays
-  map.Add(1000, 1064, 7000);  // the rest moved up by 64
+  ASSERT_TRUE(map.Add(0, 0, 1000));        // the part before the insertion stays
+  ASSERT_TRUE(map.Add(1000, 1064, 7000));  // the rest moved up by 64
   map.Finish();
   const Bytes predicted = PredictWhole(map, 0, 0, old, 1000);
   EXPECT_EQ(DisplacementAt(predicted, 100), 5064 - 105);
@@ -62,8 +62,8 @@ TEST(BranchPrediction, ChunkedPredictionEqualsWholePrediction) {
   for (size_t at = 7; at + 5 < old.size(); at += 13)
     PutCall(old, at, static_cast<int32_t>(at % 997) - 400);
   CopyMap map(1);
-  map.Add(0, 0, 9000);
-  map.Add(9000, 9100, 11000);
+  ASSERT_TRUE(map.Add(0, 0, 9000));
+  ASSERT_TRUE(map.Add(9000, 9100, 11000));
   map.Finish();
   const uint64_t start = 3;
   const size_t length = old.size() - start;
@@ -86,10 +86,10 @@ TEST(BranchPrediction, ChunkedPredictionEqualsWholePrediction) {
 
 TEST(BranchPrediction, TheMapTakesLongCopiesOnlyAndTheFirstOfTwoFromOnePlace) {
   CopyMap map(100);
-  map.Add(500, 600, 99);   // too short
-  map.Add(500, 800, 100);  // first from 500: +300
-  map.Add(500, 900, 200);  // second from 500, ignored
-  map.Add(0, 10, 100);
+  ASSERT_TRUE(map.Add(500, 600, 99));   // too short
+  ASSERT_TRUE(map.Add(500, 800, 100));  // first from 500: +300
+  ASSERT_TRUE(map.Add(500, 900, 200));  // second from 500, ignored
+  ASSERT_TRUE(map.Add(0, 10, 100));
   map.Finish();
   EXPECT_EQ(map.ShiftAt(0), 10u);
   EXPECT_EQ(map.ShiftAt(499), 10u);

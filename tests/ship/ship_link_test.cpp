@@ -1,7 +1,7 @@
-// Linked as Update.exe is, with most unwind tables left out: a failed
-// `new (std::nothrow)` must still give a null pointer (the runtime makes it
-// by catching its own bad_alloc), not end the program. The logger relies on
-// that. Exit code 0 when both forms returned null.
+// Linked as Update.exe is, with its runtime built without exceptions: a
+// failed `new (std::nothrow)` must still give a null pointer, not end the
+// program. The logger and the decoder rely on that. Exit code 0 when both
+// forms returned null.
 #include <cstddef>
 #include <cstdio>
 #include <new>

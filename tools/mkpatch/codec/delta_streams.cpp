@@ -1,6 +1,8 @@
 #include "mkpatch/codec/delta_streams.h"
-#include "mkpatch/codec/varint_write.h"
 
+#include <new>
+
+#include "mkpatch/codec/varint_write.h"
 #include "update/codec/branch_prediction.h"
 #include "update/codec/delta_format.h"
 #include "update/codec/varint.h"
@@ -154,7 +156,8 @@ DeltaStreams WriteStreams(const unsigned char* old, size_t oldSize, const unsign
   CopyMap map(mapMinimum);
   uint64_t newPosition = 0;
   for (const DeltaCommand& command : commands) {
-    map.Add(command.oldPosition, newPosition, command.copy);
+    // The encoder reports memory that ran out as the rest of it does.
+    if (!map.Add(command.oldPosition, newPosition, command.copy)) throw std::bad_alloc();
     newPosition += command.copy + command.insert;
   }
   map.Finish();

@@ -2,36 +2,48 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "update/base/little_endian.h"
 #include "update/codec/opcode_scan.h"
 
-namespace {}  // namespace
-
-void CopyMap::Add(uint64_t oldStart, uint64_t newStart, uint64_t length) {
-  if (length == 0 || length < minimumLength_ || entries_.size() >= COPY_MAP_MAX_ENTRIES) return;
-  entries_.push_back(Entry{oldStart, static_cast<uint32_t>(newStart - oldStart),
-                           static_cast<uint32_t>(entries_.size())});
+bool CopyMap::Add(uint64_t oldStart, uint64_t newStart, uint64_t length) {
+  if (length == 0 || length < minimumLength_ || count_ >= COPY_MAP_MAX_ENTRIES) return true;
+  if (count_ == capacity_) {
+    // Grown by hand without exceptions: the updater is built without them.
+    const size_t capacity = capacity_ == 0 ? 256 : capacity_ * 2;
+    std::unique_ptr<Entry[]> grown(new (std::nothrow) Entry[capacity]);
+    if (!grown) return false;
+    if (count_ != 0) std::memcpy(grown.get(), entries_.get(), count_ * sizeof(Entry));
+    entries_ = std::move(grown);
+    capacity_ = capacity;
+  }
+  entries_[count_] =
+      Entry{oldStart, static_cast<uint32_t>(newStart - oldStart), static_cast<uint32_t>(count_)};
+  ++count_;
+  return true;
 }
 
 void CopyMap::Finish() {
   // Of two copies from one place, the earlier command counts.
   // (A plain sort on the command order too: a stable sort would bring its
   // merge buffers into the updater for nothing.)
-  std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
+  Entry* begin = entries_.get();
+  std::sort(begin, begin + count_, [](const Entry& a, const Entry& b) {
     return a.oldStart != b.oldStart ? a.oldStart < b.oldStart : a.order < b.order;
   });
-  entries_.erase(
-      std::unique(entries_.begin(), entries_.end(),
-                  [](const Entry& a, const Entry& b) { return a.oldStart == b.oldStart; }),
-      entries_.end());
+  count_ = static_cast<size_t>(
+      std::unique(begin, begin + count_,
+                  [](const Entry& a, const Entry& b) { return a.oldStart == b.oldStart; }) -
+      begin);
 }
 
 uint32_t CopyMap::ShiftAt(uint64_t oldPosition) const {
-  auto after = std::upper_bound(
-      entries_.begin(), entries_.end(), oldPosition,
+  const Entry* begin = entries_.get();
+  const Entry* after = std::upper_bound(
+      begin, begin + count_, oldPosition,
       [](uint64_t position, const Entry& entry) { return position < entry.oldStart; });
-  return after == entries_.begin() ? 0 : (after - 1)->shift;
+  return after == begin ? 0 : (after - 1)->shift;
 }
 
 void PredictBranches(const CopyMap& map, uint64_t oldPosition, uint32_t copyShift, uint64_t oldSize,

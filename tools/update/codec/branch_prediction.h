@@ -23,7 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 constexpr size_t COPY_MAP_MAX_ENTRIES = size_t(1) << 16;
 
@@ -32,8 +32,9 @@ class CopyMap {
   explicit CopyMap(uint64_t minimumLength) : minimumLength_(minimumLength) {}
 
   // Called for every copy in command order; ignored once the map is full or
-  // when the copy is shorter than the minimum.
-  void Add(uint64_t oldStart, uint64_t newStart, uint64_t length);
+  // when the copy is shorter than the minimum. False when memory for the
+  // map ran out (it grows as copies come, at most COPY_MAP_MAX_ENTRIES).
+  bool Add(uint64_t oldStart, uint64_t newStart, uint64_t length);
   // Sorts the entries; call once after the last Add.
   void Finish();
   // How far the old position moved (new minus old, modulo 2^32).
@@ -46,7 +47,9 @@ class CopyMap {
     uint32_t order;  // of the command, so that equal starts keep it
   };
   uint64_t minimumLength_;
-  std::vector<Entry> entries_;
+  std::unique_ptr<Entry[]> entries_;
+  size_t count_ = 0;
+  size_t capacity_ = 0;
 };
 
 // The bytes of a site that did not fit the chunk it began in, owed to the

@@ -248,7 +248,7 @@ DecodeError ReadCopyMap(ByteStream& control, uint64_t sourceSize, uint64_t decod
     if (DecodeError error = commands.Next(&position, &copy, &insert); error != DecodeError::None) {
       return error;
     }
-    map->Add(position, newStart, copy);
+    if (!map->Add(position, newStart, copy)) return DecodeError::OutOfMemory;
   }
   map->Finish();
   return DecodeError::None;
