@@ -11,6 +11,7 @@
 #include "payload_builder.h"
 #include "update/base/gbk_text.h"
 #include "update/base/md5.h"
+#include "update/format/entry_group.h"
 #include "update/format/game_layout.h"
 
 namespace {
@@ -204,13 +205,8 @@ TEST(InstallPlan, ASourceAnEarlierEntryWritesIsAPatchInTheWrongOrder) {
     EXPECT_EQ(plan.problems[0].entry, 1u);
     EXPECT_EQ(plan.problems[0].writer, 0u);
   }
-  // At the delta's own path as well.
-  Patch samePath({Whole("a.dll", kOld), Delta("a.dll", kOld, kNew)});
-  FakeGame game;
-  game.Put("a.dll", kOld);
-  EXPECT_EQ(Refusals(samePath.Plan(game, false)),
-            std::vector<PlanProblemKind>{PlanProblemKind::WrongOrder});
   // A later entry that writes the source is no obstacle: it comes after.
+  FakeGame game;
   Patch later({Delta("lib\\core-2.dll", kOld, kNew, "lib\\core-1.dll"),
                Whole("lib\\core-1.dll", "another file")});
   game.Put("lib\\core-1.dll", kOld);
@@ -298,7 +294,7 @@ TEST(InstallPlan, TheCheckPredictsWhatWouldFailOnTheWay) {
 }
 
 TEST(InstallPlan, AnEntryIsJudgedAgainstWhatAnEarlierOneLeaves) {
-  Patch patch({{"a.dll", kNew}, Whole("A.DLL", kNew), Whole("b.dll", kOld), Whole("b.dll", kNew)});
+  Patch patch({{"a.dll", kNew}, Whole("A.DLL", kNew), {"b.dll", kOld}, Whole("b.dll", kNew)});
   FakeGame game;
   game.Put("b.dll", kNew);
   const InstallPlan check = PlanBoth(patch, game);
@@ -306,6 +302,95 @@ TEST(InstallPlan, AnEntryIsJudgedAgainstWhatAnEarlierOneLeaves) {
   EXPECT_EQ(check.entries[1].action, InstallAction::Same) << "the plain entry wrote it";
   EXPECT_EQ(check.entries[2].action, InstallAction::Replace);
   EXPECT_EQ(check.entries[3].action, InstallAction::Replace) << "over the earlier entry's bytes";
+}
+
+// Several entries for one file: a delta from each old build's bytes, a step
+// through a later build's bytes, and the file whole for anything else.
+const std::string kMiddle = "the middle build's bytes of the file";
+
+PayloadFile Step(const std::string& path, const std::string& old, const std::string& next) {
+  EntryDescriptor step = DescribeFile(EntryKind::PathFile, EntryCoding::Delta, next, path);
+  DescribeSource(step, old);
+  step.flags = ENTRY_FLAG_STEP;
+  return DescribedFile("s", step, "stored step bytes");
+}
+
+TEST(InstallPlan, AFileTakesTheWayFromWhateverOldBytesAreInstalled) {
+  Patch patch({Step("a.dll", kOld, kMiddle), Delta("a.dll", kMiddle, kNew), Whole("a.dll", kNew),
+               Whole("b.dll", "after")});
+  struct Case {
+    std::string installed;
+    std::vector<InstallAction> actions;
+    uint32_t next0;
+  };
+  using A = InstallAction;
+  const std::vector<Case> cases = {
+      {kOld, {A::Patch, A::Patch, A::Skip}, 1},  // the step, then the delta
+      {kMiddle, {A::Skip, A::Patch, A::Skip}, NO_ENTRY},
+      {kNew, {A::Same, A::Skip, A::Skip}, NO_ENTRY},
+      {"changed by the player", {A::Skip, A::Skip, A::Replace}, NO_ENTRY},
+      {"", {A::Skip, A::Skip, A::New}, NO_ENTRY},
+  };
+  for (const Case& c : cases) {
+    FakeGame game;
+    if (!c.installed.empty()) game.Put("A.DLL", c.installed);
+    const InstallPlan plan = PlanBoth(patch, game);
+    EXPECT_TRUE(plan.problems.empty()) << c.installed;
+    for (size_t i = 0; i < c.actions.size(); ++i) {
+      EXPECT_EQ(plan.entries[i].action, c.actions[i]) << c.installed << " entry " << i;
+    }
+    EXPECT_EQ(plan.entries[0].next, c.next0) << c.installed;
+    const bool starts[3] = {c.installed == kOld, c.installed == kMiddle,
+                            c.installed != kOld && c.installed != kMiddle && c.installed != kNew};
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(plan.entries[i].startsWay, starts[i]) << i;
+  }
+  // Without the file whole, other bytes refuse the run, naming the file.
+  Patch deltasOnly({Step("a.dll", kOld, kMiddle), Delta("a.dll", kMiddle, kNew)});
+  FakeGame changed;
+  changed.Put("a.dll", "changed by the player");
+  const InstallPlan refused = PlanBoth(deltasOnly, changed);
+  ASSERT_EQ(Refusals(refused), std::vector<PlanProblemKind>{PlanProblemKind::SourceMismatch});
+  EXPECT_EQ(refused.problems[0].path, "a.dll");
+  EXPECT_EQ(refused.problems[0].entry, 0u);
+}
+
+TEST(InstallPlan, AGroupsDeltasAreTriedWithTheirOwnSourcePaths) {
+  // The base build had the file under its old name, the middle build under
+  // the new one.
+  Patch patch({Delta("lib\\core.dll", kOld, kNew, "lib\\core-1.dll"),
+               Delta("lib\\core.dll", kMiddle, kNew)});
+  FakeGame base;
+  base.Put("lib\\core-1.dll", kOld);
+  InstallPlan plan = PlanBoth(patch, base);
+  EXPECT_EQ(plan.entries[0].action, InstallAction::Patch);
+  EXPECT_EQ(plan.entries[0].source, "lib\\core-1.dll");
+  FakeGame middle;
+  middle.Put("lib\\core.dll", kMiddle);
+  middle.Put("lib\\core-1.dll", "left behind");
+  plan = PlanBoth(patch, middle);
+  EXPECT_EQ(plan.entries[1].action, InstallAction::Patch);
+  EXPECT_EQ(plan.entries[1].source, "lib\\core.dll");
+  EXPECT_EQ(plan.entries[0].action, InstallAction::Skip);
+}
+
+TEST(EntryGroups, OneFilesEntriesMustLeadToOneFile) {
+  const auto broken = [](const std::vector<PayloadFile>& files) {
+    Patch patch(files);
+    return FindBrokenGroup(patch.table.entries, patch.details,
+                           GroupEntries(patch.table.entries, patch.details));
+  };
+  EXPECT_EQ(broken({Step("a.dll", kOld, kMiddle), Delta("a.dll", kMiddle, kNew),
+                    Whole("a.dll", kNew), Removal("b.dll", kOld)}),
+            NO_ENTRY);
+  // Two results for one file.
+  EXPECT_EQ(broken({Whole("x.dll", "x"), Whole("a.dll", kOld), Delta("A.DLL", kOld, kNew)}), 1u);
+  // Two wholes, even of the same bytes.
+  EXPECT_EQ(broken({Whole("a.dll", kNew), Whole("a.dll", kNew)}), 0u);
+  // A step that no delta continues, and a file of steps only.
+  EXPECT_EQ(broken({Step("a.dll", kOld, kMiddle), Delta("a.dll", kOld, kNew)}), 0u);
+  EXPECT_EQ(broken({Step("a.dll", kOld, kMiddle), Step("a.dll", kMiddle, kOld)}), 0u);
+  // A removal of a file the patch installs.
+  EXPECT_EQ(broken({Whole("a.dll", kNew), Removal("A.dll", kOld)}), 1u);
 }
 
 }  // namespace

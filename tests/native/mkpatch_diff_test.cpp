@@ -86,7 +86,9 @@ class DiffTest : public MkpatchTest {
                                      "1.0.0.1",     P("old"), P("new")};
     if (report != nullptr) args.push_back("--json");
     const int code = Run(args);
-    if (code == 0 && report != nullptr) EXPECT_TRUE(JsonValue::Parse(out_, report)) << out_;
+    if (code == 0 && report != nullptr) {
+      EXPECT_TRUE(JsonValue::Parse(out_, report)) << out_;
+    }
     return code;
   }
 

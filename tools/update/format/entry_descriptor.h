@@ -134,6 +134,8 @@ enum class DescriptorError : uint8_t {
   ReservedNotZero = 5,
   BadPath = 6,       // a path missing, unsafe, too long, or present where none belongs
   Inconsistent = 7,  // the sizes and coding do not fit the kind or the stored bytes
+  // Across entries: one file's entries do not lead to one file (entry_group.h).
+  BrokenGroup = 8,
 };
 
 // Parses the descriptor of `format` (as the name's marking says) at the

@@ -21,6 +21,8 @@ const char* DescriptorErrorText(DescriptorError error) {
       return "missing, unsafe or misplaced path";
     case DescriptorError::Inconsistent:
       return "sizes or coding do not fit the entry's kind";
+    case DescriptorError::BrokenGroup:
+      return "the entries of one file do not lead to one file";
   }
   return "unknown error";
 }

@@ -1,5 +1,6 @@
 #include "update/install/apply_run.h"
 
+#include "update/format/entry_group.h"
 #include "update/install/extract_entry.h"
 #include "update/install/install_described.h"
 #include "update/install/remove_described.h"
@@ -49,9 +50,14 @@ void ApplyRun(UpdateSession& session, OwnFileSource& source, const PatchContents
     const EntryKind kind = InstallKindOf(entries[index], detail);
     // Removals come once every file is in.
     if (kind == EntryKind::Removal) continue;
+    if (kind == EntryKind::BuildList) continue;
     if (detail.HasDescriptor() && kind != EntryKind::Package) {
-      InstallDescribedFile(source, entries[index], detail, plan.targets[index], index + 1,
-                           entryCount, failure);
+      // A file's way is taken from the entry that starts it; the entries of
+      // a file that its way passes by report nothing.
+      const PlannedEntry& planned = plan.install.entries[index];
+      if (planned.startsWay || planned.action == InstallAction::Same) {
+        InstallFile(source, patch, plan, index, entryCount, failure);
+      }
     } else {
       ExtractAndInstall(session, source, entries[index], detail, index + 1, entryCount, workDir,
                         failure);

@@ -19,7 +19,12 @@ const char kTextDecodeCheck[] = "解码检查 %s %d";
 // Writes the decoded bytes to the file, reporting progress as extraction does.
 class FileSink : public DecodeSink {
  public:
-  FileSink(HANDLE file, uint64_t size) : file_(file), size_(size) {}
+  FileSink(HANDLE file, uint64_t size, const WayProgress& way)
+      : file_(file), size_(size), way_(way) {
+    // The reports carry 32-bit counters: larger files are counted in units
+    // of 2^shift bytes.
+    while ((way_.total >> shift_) > UINT32_MAX) ++shift_;
+  }
 
   bool Write(const unsigned char* data, uint32_t length) override {
     DWORD written = 0;
@@ -47,12 +52,17 @@ class FileSink : public DecodeSink {
   DWORD WriteError() const { return writeError_; }
 
  private:
+  // `left` bytes of this entry still to come.
   void Report(uint64_t left) {
-    ReportProgress(PG_EXTRACT_BYTES, static_cast<uint32_t>(left), static_cast<uint32_t>(size_));
+    const uint64_t wayLeft = way_.total - way_.done - size_ + left;
+    ReportProgress(PG_EXTRACT_BYTES, static_cast<uint32_t>(wayLeft >> shift_),
+                   static_cast<uint32_t>(way_.total >> shift_));
   }
 
   HANDLE file_;
   uint64_t size_;
+  WayProgress way_;
+  int shift_ = 0;
   uint64_t written_ = 0;
   uint64_t reported_ = 0;
   DWORD writeError_ = 0;
@@ -61,8 +71,9 @@ class FileSink : public DecodeSink {
 }  // namespace
 
 DecodedFile DecodeEntryToFile(ByteSource& payload, const PayloadEntry& entry,
-                              const EntryDetail& detail, ByteSource* deltaSource, HANDLE out) {
-  FileSink sink(out, DecodedSize(entry, detail));
+                              const EntryDetail& detail, ByteSource* deltaSource, HANDLE out,
+                              const WayProgress& progress) {
+  FileSink sink(out, DecodedSize(entry, detail), progress);
   unsigned char md5[ENTRY_DIGEST_SIZE];
   DecodedFile decoded;
   decoded.error = DecodeEntry(payload, entry, detail, deltaSource, &sink, md5);

@@ -19,10 +19,20 @@ struct DecodedFile {
   bool Succeeded() const { return error == DecodeError::None && digestMatches; }
 };
 
+// How far a file has come when an entry begins, of all the bytes its way
+// decodes: progress counts the way as one file.
+struct WayProgress {
+  uint64_t done = 0;
+  uint64_t total = 0;
+};
+
 // Decodes `entry`'s stored bytes from `payload` into `out`, against
-// `deltaSource` (the installed file) for a delta, null otherwise.
+// `deltaSource` (the installed file, or a step's result) for a delta, null
+// otherwise. Counters too large for the reports' 32 bits are scaled down
+// alike, so the bar still runs from start to end.
 DecodedFile DecodeEntryToFile(ByteSource& payload, const PayloadEntry& entry,
-                              const EntryDetail& detail, ByteSource* deltaSource, HANDLE out);
+                              const EntryDetail& detail, ByteSource* deltaSource, HANDLE out,
+                              const WayProgress& progress);
 
 // Sets `failure` for a decoding that did not succeed, naming `path`, the
 // file it was meant to become; the log gets the check that refused it.

@@ -1,5 +1,6 @@
 #include "update/install/install_described.h"
 
+#include "update/base/bounded_format.h"
 #include "update/files/create_parent_dirs.h"
 #include "update/files/file_retry.h"
 #include "update/files/replace_whole_file.h"
@@ -12,42 +13,93 @@
 
 namespace {
 
-// Decodes into the replacement copy, which is on disk and closed when this
-// returns true; otherwise `failure` is set and the copy is gone.
-bool WriteReplacement(OwnFileSource& source, const PayloadEntry& entry, const EntryDetail& detail,
-                      const EntryTarget& target, const char* replacement, FileRetry& retry,
-                      RunFailure& failure) {
-  CreateParentDirs(replacement);
+// The two names a way's steps take turns in beside the target: as long as
+// the replacement's, so that a path the run can write has room for them.
+const char* const kStepSuffixes[2] = {".upd-st0", ".upd-st1"};
+
+struct StepFiles {
+  char path[2][MAX_PATH] = {};
+
+  // Removes both: a step's result never outlives the way, nor one that a
+  // killed run left.
+  void Remove() const {
+    for (const char* step : path) {
+      if (step[0] != '\0') (void)RetryingDeleteFile(step);
+    }
+  }
+};
+
+bool NameSteps(const char* target, StepFiles* steps) {
+  for (int k = 0; k < 2; ++k) {
+    if (!FormatFitted(steps->path[k], MAX_PATH, "%s%s", target, kStepSuffixes[k])) return false;
+  }
+  return true;
+}
+
+// Decodes one entry of the way from `input` (null for a file written whole)
+// into `outputPath`, which is on disk and closed when this returns true;
+// otherwise `failure` is set and the output is gone.
+bool DecodeStep(OwnFileSource& source, const PayloadEntry& entry, const EntryDetail& detail,
+                const char* input, const char* outputPath, const char* targetPath,
+                const WayProgress& progress, FileRetry& retry, RunFailure& failure) {
+  CreateParentDirs(outputPath);
   UniqueHandle out;
   const SystemResult created = retry.Run([&] {
-    out.Reset(CreateFileA(replacement, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0,
+    out.Reset(CreateFileA(outputPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0,
                           nullptr));
     return out.IsValid();
   });
   if (!created) {
-    SetWriteFailure(failure, replacement, created.Error());
+    SetWriteFailure(failure, outputPath, created.Error());
     return false;
   }
   InstalledFile installed;
-  const bool delta = detail.descriptor.coding == EntryCoding::Delta;
-  const SystemResult opened = delta ? installed.Open(target.source) : SystemResult::Ok();
+  const SystemResult opened = input != nullptr ? installed.Open(input) : SystemResult::Ok();
   if (!opened) {
-    SetReadFailure(failure, target.source, opened.Error());
+    SetReadFailure(failure, input, opened.Error());
   } else {
-    const DecodedFile decoded =
-        DecodeEntryToFile(source, entry, detail, delta ? &installed : nullptr, out.Get());
+    const DecodedFile decoded = DecodeEntryToFile(
+        source, entry, detail, input != nullptr ? &installed : nullptr, out.Get(), progress);
     // Closed before the rename: the target is replaced, not written.
     installed.Close();
     if (!decoded.Succeeded()) {
-      SetDecodeFailure(decoded, target.path, failure);
+      SetDecodeFailure(decoded, targetPath, failure);
     } else if (!FlushFileBuffers(out.Get())) {
-      SetWriteFailure(failure, replacement, GetLastError());
+      SetWriteFailure(failure, outputPath, GetLastError());
     }
   }
-  if (!out.Close() && !failure.Failed()) SetWriteFailure(failure, replacement, GetLastError());
+  if (!out.Close() && !failure.Failed()) SetWriteFailure(failure, outputPath, GetLastError());
   if (!failure.Failed()) return true;
-  (void)RetryingDeleteFile(replacement);
+  (void)RetryingDeleteFile(outputPath);
   return false;
+}
+
+// Every entry of the way, the last one into the replacement copy.
+bool DecodeWay(OwnFileSource& source, const PatchContents& patch, const RunPlan& plan,
+               uint32_t start, const char* replacement, const StepFiles& steps, FileRetry& retry,
+               RunFailure& failure) {
+  WayProgress progress;
+  for (uint32_t i = start; i != NO_ENTRY; i = plan.install.entries[i].next) {
+    progress.total += DecodedSize(patch.table.entries[i], patch.details[i]);
+  }
+  const EntryTarget& target = plan.targets[start];
+  const char* input =
+      patch.details[start].descriptor.coding == EntryCoding::Delta ? target.source : nullptr;
+  int turn = 0;
+  for (uint32_t i = start; i != NO_ENTRY; i = plan.install.entries[i].next) {
+    const bool last = plan.install.entries[i].next == NO_ENTRY;
+    const char* output = last ? replacement : steps.path[turn];
+    if (!DecodeStep(source, patch.table.entries[i], patch.details[i], input, output, target.path,
+                    progress, retry, failure)) {
+      return false;
+    }
+    // The step read before is done with.
+    if (input != nullptr && input != target.source) (void)RetryingDeleteFile(input);
+    progress.done += DecodedSize(patch.table.entries[i], patch.details[i]);
+    input = output;
+    turn ^= 1;
+  }
+  return true;
 }
 
 }  // namespace
@@ -57,7 +109,10 @@ void DecodePackage(OwnFileSource& source, const PayloadEntry& entry, const Entry
                    RunFailure& failure) {
   UniqueHandle out = CreateExtractionFile(entry, ordinal, workDir, extractionPath, failure);
   if (!out.IsValid()) return;
-  const DecodedFile decoded = DecodeEntryToFile(source, entry, detail, nullptr, out.Get());
+  WayProgress progress;
+  progress.total = DecodedSize(entry, detail);
+  const DecodedFile decoded =
+      DecodeEntryToFile(source, entry, detail, nullptr, out.Get(), progress);
   const bool closed = out.Close();
   if (!decoded.Succeeded()) {
     SetDecodeFailure(decoded, extractionPath, failure);
@@ -66,21 +121,28 @@ void DecodePackage(OwnFileSource& source, const PayloadEntry& entry, const Entry
   }
 }
 
-void InstallDescribedFile(OwnFileSource& source, const PayloadEntry& entry,
-                          const EntryDetail& detail, const EntryTarget& target, uint32_t ordinal,
-                          uint32_t entryCount, RunFailure& failure) {
+void InstallFile(OwnFileSource& source, const PatchContents& patch, const RunPlan& plan,
+                 uint32_t start, uint32_t entryCount, RunFailure& failure) {
+  const EntryTarget& target = plan.targets[start];
+  const uint32_t ordinal = start + 1;
   ReportProgress(PG_EXTRACT_BEGIN, ordinal, entryCount);
   char replacement[MAX_PATH] = {};
+  StepFiles steps;
   // One budget for the file across its steps, as for a plain file.
   FileRetry retry(target.path, replacement);
   if (!target.installed) {
     SystemResult prepared = ReplacementPath(target.path, replacement);
+    if (prepared && !NameSteps(target.path, &steps)) {
+      prepared = SystemResult::Failed(ERROR_FILENAME_EXCED_RANGE);
+    }
     if (prepared) prepared = PrepareReplacement(target.path, replacement);
     if (!prepared) {
       SetWriteFailure(failure, target.path, prepared.Error());
       return;
     }
-    if (!WriteReplacement(source, entry, detail, target, replacement, retry, failure)) return;
+    const bool decoded = DecodeWay(source, patch, plan, start, replacement, steps, retry, failure);
+    steps.Remove();
+    if (!decoded) return;
   }
   ReportProgress(PG_EXTRACT_END, ordinal, entryCount);
   ReportProgress(PG_INSTALL_BEGIN, ordinal, entryCount);

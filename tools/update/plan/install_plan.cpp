@@ -6,6 +6,7 @@
 
 #include "update/base/gbk_text.h"
 #include "update/base/md5.h"
+#include "update/format/entry_group.h"
 
 namespace {
 
@@ -61,6 +62,7 @@ class Planner {
 
   InstallPlan Plan() {
     plan_.entries = std::vector<PlannedEntry>(table_.size());
+    groups_ = GroupEntries(table_, details_);
     for (uint32_t index = 0; index < table_.size(); ++index) PlanEntry(index);
     // Removals come after every other entry, as the run makes them.
     if (kPredict) {
@@ -99,10 +101,11 @@ class Planner {
       case EntryKind::PathFile:
         if (!detail.HasDescriptor()) {
           PlanPlainEntry(index, planned);
-        } else if (detail.descriptor.coding == EntryCoding::Delta) {
-          PlanDelta(index, planned);
-        } else {
+        } else if (planned.kind == EntryKind::PlainFile) {
           PlanWholeFile(index, planned);
+        } else if (groups_.first[index] == index) {
+          // The file's other entries are planned with its first.
+          PlanFile(index);
         }
         return;
       case EntryKind::Removal:
@@ -240,6 +243,7 @@ class Planner {
     result.size = entry.size;
     result.data = &entry;
     planned.action = InstallAction::Replace;
+    planned.startsWay = true;
     if (kPredict) {
       const GamePathInfo info = game_.Look(planned.destination, true);
       const Written* earlier = nullptr;
@@ -263,6 +267,7 @@ class Planner {
     const EntryDescriptor& d = details_[index].descriptor;
     const Content result = KnownContent(d.decodedSize, d.decodedMd5);
     planned.action = InstallAction::Replace;
+    planned.startsWay = true;
     const GamePathInfo info = LookAtPath(index, planned.destination, true, &planned.action);
     if (info.state != GamePathState::TooLong && info.state != GamePathState::Link) {
       const Written* earlier = nullptr;
@@ -305,78 +310,167 @@ class Planner {
     Problem(PlanProblemKind::Unreadable, index, path).systemError = error;
   }
 
-  // A delta applies to the installed file it was made from: the file at its
-  // path, or at its source path for a file the new build renamed. A file
-  // that already holds the new bytes is left as it is.
-  void PlanDelta(uint32_t index, PlannedEntry& planned) {
-    const EntryDescriptor& d = details_[index].descriptor;
-    const Content result = KnownContent(d.decodedSize, d.decodedMd5);
-    planned.action = InstallAction::Patch;
-    const GamePathInfo atPath = LookAtPath(index, planned.destination, true, &planned.action);
-    if (atPath.state == GamePathState::TooLong || atPath.state == GamePathState::Link) {
-      Record(index, planned.destination, result);
-      return;
+  // A file at a path, with every entry of its group: left as it is when it
+  // already holds the new bytes (a run that was stopped); else the first
+  // delta whose source is installed (at its path, or at its source path for
+  // a file the new build renamed) and the steps after it; else the file
+  // whole; else the run is refused: the installed file is not one the patch
+  // was made from.
+  void PlanFile(uint32_t first) {
+    PlannedEntry& lead = plan_.entries[first];
+    const std::string& path = lead.destination;
+    for (uint32_t i = first; i != NO_ENTRY; i = groups_.next[i]) {
+      plan_.entries[i].action = InstallAction::Skip;
     }
+    const Content result = ResultOf(first);
+    lead.action = InstallAction::Patch;
+    const GamePathInfo atPath = LookAtPath(first, path, true, &lead.action);
+    if (atPath.state != GamePathState::TooLong && atPath.state != GamePathState::Link) {
+      ChooseWay(first, atPath, result);
+    }
+    Record(first, path, result);
+  }
+
+  // The new bytes of the file whose group begins at `first`: what its
+  // entries that are not steps make.
+  Content ResultOf(uint32_t first) const {
+    uint32_t final = first;
+    for (uint32_t i = first; i != NO_ENTRY; i = groups_.next[i]) {
+      if (!details_[i].descriptor.IsStep()) final = i;
+    }
+    const EntryDescriptor& d = details_[final].descriptor;
+    return KnownContent(d.decodedSize, d.decodedMd5);
+  }
+
+  // A delta's source as the run will find it.
+  struct Source {
+    std::string path;
+    GamePathInfo info;
     const Written* earlier = nullptr;
-    Content current = Current(planned.destination, atPath, &earlier);
+    Content content;
+  };
+
+  enum class Match { Yes, No, Refused };
+
+  void ChooseWay(uint32_t first, const GamePathInfo& atPath, const Content& result) {
+    PlannedEntry& lead = plan_.entries[first];
+    Source atTarget;
+    atTarget.path = lead.destination;
+    atTarget.info = atPath;
+    atTarget.content = Current(lead.destination, atPath, &atTarget.earlier);
     uint32_t error = 0;
     bool unreadable = false;
     Content wanted = result;
-    if (Same(current, wanted, &error, &unreadable)) {
-      planned.action = InstallAction::Same;
-      Record(index, planned.destination, result);
+    if (Same(atTarget.content, wanted, &error, &unreadable)) {
+      lead.action = InstallAction::Same;
       return;
     }
-    planned.source = d.sourcePath.empty() ? planned.destination : d.sourcePath;
-    GamePathInfo atSource = atPath;
-    if (!d.sourcePath.empty()) {
-      atSource = LookAtPath(index, d.sourcePath, false, &planned.action);
-      if (atSource.state == GamePathState::TooLong || atSource.state == GamePathState::Link) {
-        Record(index, planned.destination, result);
+    lead.action = InstallAction::Skip;
+    uint32_t firstDelta = NO_ENTRY;
+    Source firstSource;
+    uint32_t whole = NO_ENTRY;
+    for (uint32_t i = first; i != NO_ENTRY; i = groups_.next[i]) {
+      const EntryDescriptor& d = details_[i].descriptor;
+      if (d.coding != EntryCoding::Delta) {
+        whole = i;
+        continue;
+      }
+      Source other;
+      Source& source = d.sourcePath.empty() ? atTarget : other;
+      if (!d.sourcePath.empty()) {
+        other.path = d.sourcePath;
+        other.info = LookAtPath(i, d.sourcePath, false, &plan_.entries[i].action);
+        if (other.info.state == GamePathState::TooLong || other.info.state == GamePathState::Link) {
+          return;
+        }
+        other.content = Current(d.sourcePath, other.info, &other.earlier);
+      }
+      const Match match = MatchSource(i, source, d);
+      if (match == Match::Refused) return;
+      if (match == Match::Yes) {
+        FollowWay(first, i, source.path, atPath);
         return;
       }
-      current = Current(d.sourcePath, atSource, &earlier);
+      if (firstDelta == NO_ENTRY) {
+        firstDelta = i;
+        firstSource = source;
+      }
     }
-    planned.action = JudgeSource(index, planned.source, atSource, earlier, current, d);
-    if (planned.action == InstallAction::Patch && kPredict && atPath.state == GamePathState::File &&
-        atPath.readOnlyOrHidden) {
-      Problem(PlanProblemKind::ReadOnly, index, planned.destination).found = atPath;
+    if (whole != NO_ENTRY) {
+      PlannedEntry& planned = plan_.entries[whole];
+      planned.startsWay = true;
+      planned.action =
+          JudgeWrite(whole, lead.destination, atPath, atTarget.earlier, atTarget.content, result);
+      return;
     }
-    Record(index, planned.destination, result);
+    Mismatch(firstDelta, firstSource);
   }
 
-  // Patch when the source holds the old build's bytes; otherwise the run is
-  // refused. A source that an earlier entry writes would be read after it
-  // is replaced, and no later run could make the delta's file either.
-  InstallAction JudgeSource(uint32_t index, const std::string& path, const GamePathInfo& info,
-                            const Written* earlier, Content& current, const EntryDescriptor& d) {
-    if (earlier != nullptr) {
-      Problem(PlanProblemKind::WrongOrder, index, path).writer = earlier->writer;
-      return InstallAction::Mismatch;
+  // Whether the delta's source holds the bytes it was made from. A source
+  // that an earlier entry writes would be read after it is replaced, and no
+  // later run could make the delta's file either: refused.
+  Match MatchSource(uint32_t index, Source& source, const EntryDescriptor& d) {
+    if (source.earlier != nullptr) {
+      Problem(PlanProblemKind::WrongOrder, index, source.path).writer = source.earlier->writer;
+      plan_.entries[index].action = InstallAction::Mismatch;
+      return Match::Refused;
     }
     // Already refused: a path that is no text of the updater's code page.
-    if (info.state == GamePathState::Invalid) return InstallAction::Mismatch;
-    Content source = KnownContent(d.sourceSize, d.sourceMd5);
+    if (source.info.state == GamePathState::Invalid) return Match::Refused;
+    Content wanted = KnownContent(d.sourceSize, d.sourceMd5);
     uint32_t error = 0;
     bool unreadable = false;
-    if (Same(current, source, &error, &unreadable)) return InstallAction::Patch;
-    if (unreadable) {
-      PlanProblem& problem = Problem(PlanProblemKind::SourceUnreadable, index, path);
-      problem.found = info;
-      problem.systemError = error;
-      return InstallAction::Mismatch;
+    if (Same(source.content, wanted, &error, &unreadable)) return Match::Yes;
+    if (!unreadable) return Match::No;
+    PlanProblem& problem = Problem(PlanProblemKind::SourceUnreadable, index, source.path);
+    problem.found = source.info;
+    problem.systemError = error;
+    plan_.entries[index].action = InstallAction::Mismatch;
+    return Match::Refused;
+  }
+
+  // The way from the delta `start`: the steps whose sources its results are,
+  // up to the file's new bytes.
+  void FollowWay(uint32_t first, uint32_t start, const std::string& sourcePath,
+                 const GamePathInfo& atPath) {
+    PlannedEntry& head = plan_.entries[start];
+    head.action = InstallAction::Patch;
+    head.startsWay = true;
+    head.source = sourcePath;
+    uint32_t at = start;
+    // A way never holds an entry twice: the group's size bounds it.
+    for (uint32_t length = 0; details_[at].descriptor.IsStep() && length < table_.size();
+         ++length) {
+      uint32_t next = NO_ENTRY;
+      for (uint32_t i = first; i != NO_ENTRY && next == NO_ENTRY; i = groups_.next[i]) {
+        if (plan_.entries[i].action == InstallAction::Skip &&
+            Continues(details_[i].descriptor, details_[at].descriptor)) {
+          next = i;
+        }
+      }
+      if (next == NO_ENTRY) break;
+      plan_.entries[at].next = next;
+      plan_.entries[next].action = InstallAction::Patch;
+      at = next;
     }
-    PlanProblem& problem = Problem(PlanProblemKind::SourceMismatch, index, path);
-    problem.found = info;
-    if (current.exists && current.digestKnown) {
-      problem.foundKnown = true;
-      std::memcpy(problem.foundMd5, current.md5, sizeof problem.foundMd5);
-    } else if (current.exists && kPredict && Digest(current, &error)) {
-      // Sizes differ: the MD5 is for the message only.
-      problem.foundKnown = true;
-      std::memcpy(problem.foundMd5, current.md5, sizeof problem.foundMd5);
+    if (kPredict && atPath.state == GamePathState::File && atPath.readOnlyOrHidden) {
+      Problem(PlanProblemKind::ReadOnly, start, plan_.entries[first].destination).found = atPath;
     }
-    return InstallAction::Mismatch;
+  }
+
+  // No delta's source is installed and nothing else makes the file: the
+  // first delta's source is named.
+  void Mismatch(uint32_t index, Source& source) {
+    plan_.entries[index].action = InstallAction::Mismatch;
+    PlanProblem& problem = Problem(PlanProblemKind::SourceMismatch, index, source.path);
+    problem.found = source.info;
+    uint32_t error = 0;
+    if (source.content.exists &&
+        (source.content.digestKnown || (kPredict && Digest(source.content, &error)))) {
+      // Sizes that differ need no MD5 for the run; for the message only.
+      problem.foundKnown = true;
+      std::memcpy(problem.foundMd5, source.content.md5, sizeof problem.foundMd5);
+    }
   }
 
   // A removal takes only the old build's file: one the player changed stays.
@@ -417,6 +511,7 @@ class Planner {
   const std::vector<PayloadEntry>& table_;
   const std::vector<EntryDetail>& details_;
   InstalledGame& game_;
+  EntryGroups groups_;
   bool launcherChecked_ = false;
   bool payloadUnreadable_ = false;
   std::vector<Written> written_;  // in the run's order

@@ -13,6 +13,7 @@
 
 #include "update/base/byte_source.h"
 #include "update/format/entry_detail.h"
+#include "update/format/entry_group.h"
 #include "update/plan/installed_game.h"
 
 enum class InstallAction : uint8_t {
@@ -65,11 +66,17 @@ struct PlanProblem {
   unsigned char foundMd5[16] = {};
 };
 
+// Each file's way to its new bytes begins at one entry (`startsWay`): a
+// plain entry, a file written whole, or a delta whose source is installed,
+// followed (`next`) by the steps of its file up to the new bytes. The
+// entries of a file that its way does not take are Skip.
 struct PlannedEntry {
   EntryKind kind = EntryKind::Package;
   std::string destination;  // GBK, relative; empty for a package
-  std::string source;       // a delta's installed source, relative; else empty
+  std::string source;       // where the delta that starts a way reads, relative; else empty
   InstallAction action = InstallAction::Package;
+  bool startsWay = false;
+  uint32_t next = NO_ENTRY;  // the way's next entry
 };
 
 struct InstallPlan {

@@ -32,6 +32,18 @@ EntrySpace SpaceOfEntry(const PayloadEntry& entry, const EntryDetail& detail, bo
   return space;
 }
 
+uint64_t SpaceOfWay(const std::vector<PayloadEntry>& table, const std::vector<EntryDetail>& details,
+                    const InstallPlan& plan, uint32_t start) {
+  uint64_t most = 0;
+  uint64_t before = 0;
+  for (uint32_t i = start; i < table.size(); i = plan.entries[i].next) {
+    const uint64_t size = DecodedSize(table[i], details[i]);
+    if (before + size > most) most = before + size;
+    before = size;
+  }
+  return most;
+}
+
 std::vector<VolumeNeed> SpaceNeedsFor(const std::vector<EntrySpace>& entries,
                                       const std::string& tempVolume,
                                       const std::string& gameVolume) {

@@ -12,6 +12,7 @@
 
 #include "update/format/entry_detail.h"
 #include "update/format/payload_table.h"
+#include "update/plan/install_plan.h"
 
 // Room kept free beyond the entries themselves (file system records, the
 // launcher's copy, "launch.txt", the log line): one MiB on each volume.
@@ -31,6 +32,12 @@ struct EntrySpace {
 // its target, a removal nothing. A file already at its new bytes
 // (`installed`) is not written at all.
 EntrySpace SpaceOfEntry(const PayloadEntry& entry, const EntryDetail& detail, bool installed);
+
+// A way of several entries (install_plan.h) from entry `start`: while a
+// step is decoded, the step before it is still on disk beside the target;
+// the most the two take at once.
+uint64_t SpaceOfWay(const std::vector<PayloadEntry>& table, const std::vector<EntryDetail>& details,
+                    const InstallPlan& plan, uint32_t start);
 
 struct VolumeNeed {
   std::string volume;  // as the caller named it

@@ -1,6 +1,7 @@
 #include "update/session/plan_run.h"
 
 #include "update/base/bounded_format.h"
+#include "update/format/entry_group.h"
 #include "update/plan/space_needs.h"
 #include "update/session/file_failure.h"
 #include "update/session/free_space_check.h"
@@ -69,13 +70,19 @@ bool PlanRun(const char* gameDir, OwnFileSource& source, const PatchContents& pa
   for (size_t index = 0; index < entries.size(); ++index) {
     const PlannedEntry& planned = plan->install.entries[index];
     EntryTarget& target = plan->targets[index];
-    const bool described = patch.details[index].HasDescriptor();
-    if (described) {
+    const EntryDetail& detail = patch.details[index];
+    if (detail.HasDescriptor()) {
       ComposeTarget(gameDir, planned.destination, target.path);
       ComposeTarget(gameDir, planned.source, target.source);
       target.installed = planned.action == InstallAction::Same;
     }
-    spaces[index] = SpaceOfEntry(entries[index], patch.details[index], target.installed);
+    // A file's other entries are counted with the one that starts its way.
+    const bool passedBy = detail.HasDescriptor() && detail.descriptor.kind == EntryKind::PathFile &&
+                          !planned.startsWay;
+    if (!passedBy) spaces[index] = SpaceOfEntry(entries[index], detail, target.installed);
+    if (planned.startsWay && planned.next != NO_ENTRY) {
+      spaces[index].gameBytes = SpaceOfWay(entries, patch.details, plan->install, index);
+    }
   }
   // Still before the first write: a disk too small is refused, not filled.
   if (!CheckFreeSpace(spaces, gameDir, failure)) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "update/base/bounded_format.h"
+#include "update/format/entry_group.h"
 #include "update/format/payload_digest.h"
 #include "update/format/version_gate.h"
 #include "update/session/host_hooks.h"
@@ -183,6 +184,15 @@ bool ReadPatch(UpdateSession& session, OwnFileSource& source, PatchContents* pat
   if (failure.Failed()) return false;
   EntryDetails read = ReadEntryDetails(source, patch->table.entries);
   SetDetailsFailure(read, failure);
+  if (failure.Failed()) return false;
   patch->details = std::move(read.details);
+  // Several entries of one file must lead to one file, as the updater
+  // chooses among them.
+  const uint32_t broken = FindBrokenGroup(patch->table.entries, patch->details,
+                                          GroupEntries(patch->table.entries, patch->details));
+  if (broken != NO_ENTRY) {
+    failure.Set(ERROR_FILE_CORRUPT, kTextDescriptorBad, static_cast<int>(broken + 1),
+                static_cast<int>(DescriptorError::BrokenGroup));
+  }
   return !failure.Failed();
 }
