@@ -120,4 +120,28 @@ TEST_F(CheckAgreement, OnAPatchThatWritesADeltasSourceBeforeIt) {
   EXPECT_FALSE(FileExists(Game("lib\\core-2.dll")));
 }
 
+// A patch for every build between its base and its target: at each build,
+// with bytes of none, and at the target, the check says what the run does.
+TEST_F(CheckAgreement, AtEveryBuildACumulativePatchServes) {
+  std::string builds[3] = {Pattern(30000, 31)};
+  for (int i = 1; i < 3; ++i) {
+    builds[i] = builds[i - 1];
+    builds[i].insert(1000 * i, "changed in build " + std::to_string(i));
+  }
+  UseUpdater(BuildUpdater(64, {StepEntry("bin\\app.dll", builds[0], builds[1]),
+                               DeltaEntry("bin\\app.dll", builds[1], builds[2])}));
+  for (int b = 0; b < 3; ++b) {
+    Put("bin\\app.dll", builds[b]);
+    SetInstalledVersion("1.4.1.33960");
+    EXPECT_TRUE(ExpectAgreement(("build " + std::to_string(b)).c_str()).sourcesOk);
+    EXPECT_EQ(builds[2], Read("bin\\app.dll"));
+  }
+  std::string changed = builds[1];
+  changed[3] ^= 0x04;
+  Put("bin\\app.dll", changed);
+  SetInstalledVersion("1.4.1.33960");
+  EXPECT_FALSE(ExpectAgreement("bytes of no build").sourcesOk);
+  EXPECT_EQ(changed, Read("bin\\app.dll"));
+}
+
 }  // namespace

@@ -41,15 +41,30 @@ PayloadFile PathFileEntry(const std::string& path, const std::string& bytes, Ent
   return Described(LastPart(path), EntryKind::PathFile, path, bytes, encoded);
 }
 
-PayloadFile DeltaEntry(const std::string& path, const std::string& old, const std::string& bytes,
-                       const std::string& sourcePath) {
+namespace {
+
+// A delta the encoder made, with the descriptor fields a test gives it.
+PayloadFile EncodedDelta(const std::string& path, const std::string& old,
+                         const std::string& bytes, const std::string& sourcePath, uint8_t flags) {
   const EncodedData encoded = EncodeChanged(Bytes(old), old.size(), Bytes(bytes), bytes.size());
   EXPECT_EQ(encoded.coding, EntryCoding::Delta) << path << ": the encoder chose another coding";
   EntryDescriptor descriptor = DescribeFile(EntryKind::PathFile, encoded.coding, bytes, path);
   DescribeSource(descriptor, old);
   descriptor.sourcePath = sourcePath;
+  descriptor.flags = flags;
   return DescribedFile(LastPart(path), descriptor,
                        std::string(encoded.bytes.begin(), encoded.bytes.end()));
+}
+
+}  // namespace
+
+PayloadFile DeltaEntry(const std::string& path, const std::string& old, const std::string& bytes,
+                       const std::string& sourcePath) {
+  return EncodedDelta(path, old, bytes, sourcePath, 0);
+}
+
+PayloadFile StepEntry(const std::string& path, const std::string& old, const std::string& next) {
+  return EncodedDelta(path, old, next, std::string(), ENTRY_FLAG_STEP);
 }
 
 PayloadFile CompressedPlainFile(const std::string& name, const std::string& bytes) {

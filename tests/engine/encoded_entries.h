@@ -15,6 +15,9 @@ PayloadFile PathFileEntry(const std::string& path, const std::string& bytes, Ent
 // `sourcePath` that the new build renamed.
 PayloadFile DeltaEntry(const std::string& path, const std::string& old, const std::string& bytes,
                        const std::string& sourcePath = std::string());
+// A step of the file at `path`: a delta from `old` to `next`, the bytes of a
+// later build, which another delta of the file turns into its new bytes.
+PayloadFile StepEntry(const std::string& path, const std::string& old, const std::string& next);
 // A plain file, landing in the game directory under its name's last part,
 // and a game package for the launcher; both compressed (of bytes that compress).
 PayloadFile CompressedPlainFile(const std::string& name, const std::string& bytes);

@@ -187,4 +187,55 @@ TEST_F(CrashRecovery, KilledDuringDeltaExtractionReplacementAndLauncherThenCompl
   EXPECT_EQ(ListFiles(scenario_.game + "\\data", "*"), std::vector<std::string>{"delta.dat"});
 }
 
+// A file reached by a chain (a step through a later build's bytes, then a
+// delta to the new ones), the updater killed while the step is decoded and
+// again while the delta decodes what the step made: the file stays the old
+// build's, and the next run completes it and leaves no step behind.
+TEST(CrashRecoveryChain, KilledInEachLinkOfAChainThenCompleted) {
+  std::string old(kChunkSize * kChunks, '\0');
+  for (size_t i = 0; i < old.size(); ++i) old[i] = static_cast<char>(i / 4091 + 3 * i);
+  std::string middle, fresh;
+  const PayloadFile step =
+      HandMadeDeltaEntry("data\\chain.dat", old, {11, old.size() / 3}, &middle, ENTRY_FLAG_STEP);
+  const PayloadFile delta = HandMadeDeltaEntry("data\\chain.dat", middle, {old.size() - 7}, &fresh);
+  PatchLayout layout;
+  layout.files = {step, delta};
+  const UpdateScenario scenario =
+      MakeScenario("crash_chain", layout, "1.4.1.33960", false, "crash_recovery.exe");
+  const std::string target = scenario.game + "\\data\\chain.dat";
+  MakeDirectoryTree(scenario.game + "\\data");
+  WriteWholeFile(target, old);
+  const std::string oldDigest = DigestOfChunks(old, 1);
+  const std::string stepFile = target + ".upd-st0";
+  const std::string replacement = target + ".upd-new";
+  {
+    SCOPED_TRACE("while the step is decoded");
+    UpdaterProcess updater;
+    ASSERT_TRUE(updater.Start(scenario.updater, Quoted(scenario.game)));
+    ASSERT_TRUE(WaitUntil(updater, [&] { return FileSize(stepFile) >= kChunkSize; }));
+    ASSERT_TRUE(updater.Suspend());
+    EXPECT_LT(FileSize(stepFile), old.size());
+    ASSERT_TRUE(updater.KillHard(kTimeoutMs));
+    EXPECT_EQ(Md5OfFile(target), oldDigest);
+    EXPECT_EQ(InstalledVersion(scenario), "1.4.1.33960");
+  }
+  {
+    SCOPED_TRACE("while the delta decodes the step's result");
+    UpdaterProcess updater;
+    ASSERT_TRUE(updater.Start(scenario.updater, Quoted(scenario.game)));
+    ASSERT_TRUE(WaitUntil(updater, [&] { return FileSize(replacement) >= kChunkSize; }));
+    ASSERT_TRUE(updater.Suspend());
+    EXPECT_EQ(FileSize(stepFile), middle.size()) << "the step's result is read whole";
+    ASSERT_TRUE(updater.KillHard(kTimeoutMs));
+    EXPECT_EQ(Md5OfFile(target), oldDigest);
+    EXPECT_EQ(InstalledVersion(scenario), "1.4.1.33960");
+  }
+  UpdaterOutcome outcome = RunUpdater(scenario.updater, Quoted(scenario.game), kTimeoutMs);
+  ASSERT_TRUE(EndedSilently(outcome));
+  EXPECT_EQ(outcome.exitCode, 0u);
+  EXPECT_EQ(Md5OfFile(target), DigestOfChunks(fresh, 1));
+  EXPECT_EQ(InstalledVersion(scenario), "1.4.1.34242");
+  EXPECT_EQ(ListFiles(scenario.game + "\\data", "*"), std::vector<std::string>{"chain.dat"});
+}
+
 }  // namespace

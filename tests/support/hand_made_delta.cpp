@@ -1,7 +1,7 @@
 #include "hand_made_delta.h"
-#include "mkpatch/codec/varint_write.h"
 
 #include "mkpatch/codec/delta_writer.h"
+#include "mkpatch/codec/varint_write.h"
 #include "update/base/gbk_text.h"
 #include "update/codec/varint.h"
 
@@ -14,7 +14,8 @@ constexpr int kLevel = 1;
 }  // namespace
 
 PayloadFile HandMadeDeltaEntry(const std::string& path, const std::string& old,
-                               const std::vector<size_t>& changes, std::string* fresh) {
+                               const std::vector<size_t>& changes, std::string* fresh,
+                               uint8_t flags) {
   DeltaStreams streams;
   AppendVarint(streams.control, ZigzagEncode(0));
   AppendVarint(streams.control, old.size());
@@ -29,6 +30,7 @@ PayloadFile HandMadeDeltaEntry(const std::string& path, const std::string& old,
       WriteDelta(streams, DeltaLayoutChoice::Separate, kLevel);
   EntryDescriptor descriptor = DescribeFile(EntryKind::PathFile, EntryCoding::Delta, *fresh, path);
   DescribeSource(descriptor, old);
+  descriptor.flags = flags;
   const char* separator = FindLastSeparator(path.c_str(), "\\/");
   return DescribedFile(separator != nullptr ? separator + 1 : path, descriptor,
                        std::string(stored.begin(), stored.end()));
