@@ -5,6 +5,7 @@
 
 #include "described_run.h"
 #include "hand_made_delta.h"
+#include "update/files/win32_handle.h"
 #include "update/format/entry_detail.h"
 #include "update/session/host_hooks.h"
 
@@ -85,6 +86,40 @@ TEST_F(RefusedRun, AFileWrittenBeforeTheDeltaThatReadsItIsAPatchInTheWrongOrder)
   UseUpdater(BuildUpdater(64, {PathFileEntry("lib\\core-1.dll", "another", EntryCoding::Stored),
                                DeltaEntry("lib\\core-2.dll", old, fresh, "lib\\core-1.dll")}));
   ExpectRefused("错误的文件顺序:参数 2 1", true);
+}
+
+// A game archive beyond 4 GiB whose size is not the one the delta was made
+// from: refused by its size (format 2 holds it whole), never read. The file
+// is sparse, so the test stays quick.
+TEST_F(RefusedRun, ALargeSourceOfAnotherSizeIsRefusedWithoutBeingRead) {
+  const uint64_t size = (uint64_t(4) << 30) + 1;
+  MakeDirectoryTree(Game("data"));
+  {
+    UniqueHandle file(CreateFileA(Game("data\\archive.pak").c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(file.IsValid());
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    ASSERT_TRUE(SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(file.Get()));
+  }
+  EntryDescriptor delta =
+      DescribeFile(EntryKind::PathFile, EntryCoding::Delta, "new", "data\\archive.pak");
+  DescribeSource(delta, "old");
+  delta.sourceSize = size + 1;
+  delta.decodedSize = size + 10;
+  UseUpdater(BuildUpdater(64, {DescribedFile("archive.pak", delta, "not decoded")}));
+  // (The tree is not compared whole, as the other refusals are: it holds 4 GiB.)
+  RunChecks checks;
+  EXPECT_EQ(0, Run(&checks));
+  EXPECT_FALSE(checks.sourcesOk);
+  EXPECT_EQ(std::vector<std::string>{Shown(MismatchText(Game("data\\archive.pak")))}, warnings_);
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  ASSERT_TRUE(
+      GetFileAttributesExA(Game("data\\archive.pak").c_str(), GetFileExInfoStandard, &data));
+  EXPECT_EQ((uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow, size);
+  EXPECT_EQ(ListFiles(Game("data"), "*"), std::vector<std::string>{"archive.pak"});
+  EXPECT_TRUE(progress_.empty());
 }
 
 // The game directory's own path may hold links; inside it, none may lie on

@@ -133,4 +133,24 @@ TEST_F(FreeSpaceTest, DamagedPayloadIsReportedBeforeTheSpace) {
   EXPECT_TRUE(g_asked.empty());
 }
 
+// A game archive of 4 GiB on a volume with 3 GiB free: counted in 64 bits,
+// the run is refused before it writes anything, however far past 32 bits.
+TEST_F(FreeSpaceTest, AFileOfSeveralGibibytesIsCountedWhole) {
+  const uint64_t size = (uint64_t(4) << 30) + 5;
+  EntryDescriptor archive =
+      DescribeFile(EntryKind::PathFile, EntryCoding::Zstd, "x", "archive.pak");
+  archive.decodedSize = size;  // never decoded: refused before
+  UseUpdater(BuildUpdater(64, {DescribedFile("archive.pak", archive, "not decoded")}));
+  g_freeElsewhere = g_freeOnC = uint64_t(3) << 30;
+  const std::string volume = VolumeOf(gameDir_);
+  const int logged = LogCount(ShortText(volume, 1026));
+  bool versionOk = true, spaceOk = true;
+  EXPECT_EQ(0, g_UpdateSession.ApplyPatch(versionOk, spaceOk));
+  EXPECT_FALSE(spaceOk);
+  EXPECT_EQ(std::vector<std::string>{ShortText(volume, 1026)}, warnings_)
+      << "1 GiB, the margin and 5 bytes";
+  EXPECT_EQ(logged + 1, LogCount(ShortText(volume, 1026)));
+  EXPECT_FALSE(FileExists(gameDir_ + "\\archive.pak"));
+}
+
 }  // namespace

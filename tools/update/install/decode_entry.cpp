@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "update/base/scaled_counters.h"
 #include "update/format/entry_decode.h"
 #include "update/install/extract_entry.h"
 #include "update/log/logger.h"
@@ -20,11 +21,7 @@ const char kTextDecodeCheck[] = "解码检查 %s %d";
 class FileSink : public DecodeSink {
  public:
   FileSink(HANDLE file, uint64_t size, const WayProgress& way)
-      : file_(file), size_(size), way_(way) {
-    // The reports carry 32-bit counters: larger files are counted in units
-    // of 2^shift bytes.
-    while ((way_.total >> shift_) > UINT32_MAX) ++shift_;
-  }
+      : file_(file), size_(size), way_(way) {}
 
   bool Write(const unsigned char* data, uint32_t length) override {
     DWORD written = 0;
@@ -55,14 +52,14 @@ class FileSink : public DecodeSink {
   // `left` bytes of this entry still to come.
   void Report(uint64_t left) {
     const uint64_t wayLeft = way_.total - way_.done - size_ + left;
-    ReportProgress(PG_EXTRACT_BYTES, static_cast<uint32_t>(wayLeft >> shift_),
-                   static_cast<uint32_t>(way_.total >> shift_));
+    ReportProgress(PG_EXTRACT_BYTES, ScaledCounter(wayLeft, shift_),
+                   ScaledCounter(way_.total, shift_));
   }
 
   HANDLE file_;
   uint64_t size_;
   WayProgress way_;
-  int shift_ = 0;
+  int shift_ = CounterShift(way_.total);
   uint64_t written_ = 0;
   uint64_t reported_ = 0;
   DWORD writeError_ = 0;

@@ -11,6 +11,7 @@
 namespace {
 
 constexpr uint32_t kDigestChunk = 64 * 1024;
+constexpr uint64_t kMessageDigestLimit = uint64_t(64) << 20;
 
 // A file's bytes as the run will find them, known by size and MD5. The MD5
 // is taken only when a comparison needs it: from the installed file, or from
@@ -465,9 +466,11 @@ class Planner {
     PlanProblem& problem = Problem(PlanProblemKind::SourceMismatch, index, source.path);
     problem.found = source.info;
     uint32_t error = 0;
+    // Sizes that differ need no MD5 for the run; the check names it in its
+    // message, but for a file so large that reading it would take minutes.
+    const bool worthReading = kPredict && source.content.size <= kMessageDigestLimit;
     if (source.content.exists &&
-        (source.content.digestKnown || (kPredict && Digest(source.content, &error)))) {
-      // Sizes that differ need no MD5 for the run; for the message only.
+        (source.content.digestKnown || (worthReading && Digest(source.content, &error)))) {
       problem.foundKnown = true;
       std::memcpy(problem.foundMd5, source.content.md5, sizeof problem.foundMd5);
     }
