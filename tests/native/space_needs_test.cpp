@@ -28,7 +28,7 @@ std::vector<VolumeNeed> SpaceNeeds(const std::vector<PayloadEntry>& entries,
   return SpaceNeedsFor(spaces, tempVolume, gameVolume);
 }
 
-TEST(SpaceNeeds, SeparateVolumesEachNeedTheirLargestFileAndTheMargin) {
+TEST(SpaceNeeds, SeparateVolumesNeedTheLargestExtractedAndEveryStagedFile) {
   const std::vector<PayloadEntry> entries = {Entry("a.dll", 300), Entry("data\\b.pak", 7000),
                                              Entry("game.tpk", 90000), Entry("c.exe", 5000)};
   const std::vector<VolumeNeed> needs = SpaceNeeds(entries, "C:\\", "D:\\");
@@ -36,8 +36,9 @@ TEST(SpaceNeeds, SeparateVolumesEachNeedTheirLargestFileAndTheMargin) {
   EXPECT_EQ("C:\\", needs[0].volume);
   EXPECT_EQ(90000 + SPACE_MARGIN_BYTES, needs[0].bytes) << "every entry is extracted";
   EXPECT_EQ("D:\\", needs[1].volume);
-  EXPECT_EQ(7000 + SPACE_MARGIN_BYTES, needs[1].bytes)
-      << "only plain files get a copy beside their target; a package goes to the launcher";
+  EXPECT_EQ(300 + 7000 + 5000 + SPACE_MARGIN_BYTES, needs[1].bytes)
+      << "every plain file is staged beside its target before the first replaces it; a "
+         "package goes to the launcher";
 }
 
 TEST(SpaceNeeds, OneVolumeCountsOnceWithTheSumAndOneMargin) {
@@ -61,7 +62,8 @@ TEST(SpaceNeeds, LargestEntriesNearTheFormatsLimitDoNotOverflow) {
                                              Entry("b.dll", 0xFFFFFFFEu)};
   const std::vector<VolumeNeed> needs = SpaceNeeds(entries, "C:\\", "C:\\");
   ASSERT_EQ(1u, needs.size());
-  EXPECT_EQ(2 * uint64_t(0xFFFFFFFFu) + SPACE_MARGIN_BYTES, needs[0].bytes);
+  EXPECT_EQ(2 * uint64_t(0xFFFFFFFFu) + 0xFFFFFFFEu + SPACE_MARGIN_BYTES, needs[0].bytes)
+      << "the larger extracted, and both staged";
 }
 
 TEST(SpaceNeeds, APlainFileNeedsItsSizeTwiceAndAPackageOnlyInTheRunsFolder) {
@@ -108,12 +110,12 @@ TEST(SpaceNeeds, DescribedEntriesNeedTheirDecodedSizesWhereTheyAreDecoded) {
   EXPECT_EQ("C:\\", needs[0].volume);
   EXPECT_EQ(7 * kMiB + SPACE_MARGIN_BYTES, needs[0].bytes) << "the package, decoded";
   EXPECT_EQ("D:\\", needs[1].volume);
-  EXPECT_EQ(9 * kMiB + SPACE_MARGIN_BYTES, needs[1].bytes)
-      << "the delta's result beside its target";
+  EXPECT_EQ(9 * kMiB + 4 * kMiB + 1000 + SPACE_MARGIN_BYTES, needs[1].bytes)
+      << "each file's result beside its target";
 
   const std::vector<VolumeNeed> one = SpaceNeedsFor(spaces, "d:\\", "D:\\");
   ASSERT_EQ(1u, one.size());
-  EXPECT_EQ(16 * kMiB + SPACE_MARGIN_BYTES, one[0].bytes);
+  EXPECT_EQ(7 * kMiB + 13 * kMiB + 1000 + SPACE_MARGIN_BYTES, one[0].bytes);
 }
 
 TEST(SpaceNeeds, FilesAlreadyInstalledAndRemovalsNeedNothingButTheMargin) {
@@ -126,6 +128,21 @@ TEST(SpaceNeeds, FilesAlreadyInstalledAndRemovalsNeedNothingButTheMargin) {
   EXPECT_EQ(SPACE_MARGIN_BYTES, needs[0].bytes);
   EXPECT_EQ(SPACE_MARGIN_BYTES, needs[1].bytes);
   EXPECT_TRUE(SpaceNeedsFor({}, "C:\\", "D:\\").empty());
+}
+
+// A way of several entries leaves, while a step is decoded, the step before
+// it beside the target as well: only the largest such moment counts on top
+// of what every file has staged, as one way is decoded at a time.
+TEST(SpaceNeeds, TheLargestPassingStepComesOnTopOfEveryStagedFile) {
+  std::vector<EntrySpace> spaces(3);
+  spaces[0].gameBytes = 10 * kMiB;
+  spaces[0].passingBytes = 6 * kMiB;
+  spaces[1].gameBytes = 2 * kMiB;
+  spaces[1].passingBytes = 9 * kMiB;
+  spaces[2].gameBytes = 1 * kMiB;
+  const std::vector<VolumeNeed> needs = SpaceNeedsFor(spaces, "C:\\", "D:\\");
+  ASSERT_EQ(2u, needs.size());
+  EXPECT_EQ(13 * kMiB + 9 * kMiB + SPACE_MARGIN_BYTES, needs[1].bytes);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "update/files/win32_handle.h"
 
 const char REPLACEMENT_SUFFIX[] = ".upd-new";
+const char BACKUP_SUFFIX[] = ".upd-old";
 
 namespace {
 
@@ -44,6 +45,28 @@ SystemResult MoveReplacementIntoPlace(FileRetry& retry, const char* replacement,
   });
 }
 
+namespace {
+
+// The copy beside `destination`, on disk, within `retry`'s budget.
+SystemResult WriteCopy(FileRetry& retry, const char* source, const char* copy) {
+  SystemResult result = retry.Run([&] { return CopyFileA(source, copy, FALSE) != FALSE; });
+  if (result) result = retry.Run([&] { return FlushToDisk(copy); });
+  return result;
+}
+
+}  // namespace
+
+SystemResult StageWholeFile(const char* source, const char* destination) {
+  char copy[MAX_PATH] = {};
+  SystemResult result = ReplacementPath(destination, copy);
+  if (result) result = PrepareReplacement(destination, copy);
+  if (!result) return result;
+  FileRetry retry(copy, source);
+  result = WriteCopy(retry, source, copy);
+  if (!result) (void)RetryingDeleteFile(copy);
+  return result;
+}
+
 SystemResult ReplaceWholeFile(const char* source, const char* destination) {
   char temporary[MAX_PATH] = {};
   SystemResult result = ReplacementPath(destination, temporary);
@@ -52,8 +75,7 @@ SystemResult ReplaceWholeFile(const char* source, const char* destination) {
   // One budget for the file: a scanner that opens the fresh copy, or a
   // program that holds the game's file, is waited for across all three steps.
   FileRetry retry(destination, temporary);
-  result = retry.Run([&] { return CopyFileA(source, temporary, FALSE) != FALSE; });
-  if (result) result = retry.Run([&] { return FlushToDisk(temporary); });
+  result = WriteCopy(retry, source, temporary);
   if (result) result = MoveReplacementIntoPlace(retry, temporary, destination);
   if (!result) (void)RetryingDeleteFile(temporary);
   return result;

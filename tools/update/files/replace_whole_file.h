@@ -10,6 +10,10 @@
 // that a killed run left behind has the same name and is overwritten, then
 // renamed, by the next run that installs that file; the game uses no such name.
 extern const char REPLACEMENT_SUFFIX[];
+// Appended to a file's name for the copy the commit keeps of it while it is
+// replaced or removed, until the commit has ended (install/commit.h); the
+// same length, so a path with room for one has room for the other.
+extern const char BACKUP_SUFFIX[];
 
 // Copies `source` over `destination`, replacing an existing file. The bytes
 // go to `destination` + REPLACEMENT_SUFFIX beside it (so the final step is a
@@ -17,6 +21,11 @@ extern const char REPLACEMENT_SUFFIX[];
 // crash or a full disk leaves the old file or the whole new one, never a torn
 // mix. The copy is removed on failure.
 SystemResult ReplaceWholeFile(const char* source, const char* destination);
+
+// The first half of that, for a run that stages every file before it
+// replaces the first: `source` copied to `destination` + REPLACEMENT_SUFFIX
+// and flushed, the destination untouched. The copy is removed on failure.
+SystemResult StageWholeFile(const char* source, const char* destination);
 
 // The steps of that, for callers that write the copy themselves.
 //

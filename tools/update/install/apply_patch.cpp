@@ -1,13 +1,21 @@
 // One update run in three phases: the own file read and checked, the run
 // planned against the installed game, then applied. Nothing is written
-// before the third.
+// before the third, but for finishing (or undoing) the commit of this patch
+// that a killed run left.
 #include "update/format/version_gate.h"
 #include "update/install/apply_run.h"
+#include "update/install/commit.h"
 #include "update/log/logger.h"
 #include "update/session/host_hooks.h"
 #include "update/session/plan_run.h"
 #include "update/session/read_patch.h"
 #include "update/session/update_session.h"
+
+namespace {
+
+const char kTextVersionRefused[] = "更新版本号不对,请重新下载!";
+
+}  // namespace
 
 int UpdateSession::CheckVersion(const char* installedVersion) {
   return IsVersionInRange(installedVersion, baseVersion.c_str(), targetVersion.c_str()) ? 1 : 0;
@@ -32,9 +40,24 @@ int UpdateSession::ApplyPatch(RunChecks& checks) {
   OwnFileSource source;
   PatchContents patch;
   RunPlan plan;
-  if (ReadPatch(*this, source, &patch, checks, failure) &&
-      PlanRun(gameDir, source, patch, &plan, checks, failure)) {
-    ApplyRun(*this, source, patch, plan, failure);
+  const bool read = ReadPatch(*this, source, &patch, checks, failure);
+  if (!checks.versionOk) {
+    // A commit cut short sits between two builds, so the version record
+    // says little: the updater that began it is the one to run.
+    if (CommitPending(gameDir)) {
+      checks.versionOk = true;
+      checks.noForeignCommit = false;
+      SetCommitPendingFailure(gameDir, failure);
+    } else if (!autoMode) {
+      ShowWarning(kTextVersionRefused);
+    }
+  }
+  if (read) {
+    if (!RecoverCommit(gameDir, ownFileDigest.hex, failure)) {
+      checks.noForeignCommit = false;
+    } else if (PlanRun(gameDir, source, patch, &plan, checks, failure)) {
+      ApplyRun(*this, source, patch, plan, failure);
+    }
   }
   // Before the box: the user may keep it open for a long time.
   source.Close();

@@ -1,39 +1,115 @@
 #include "update/install/apply_run.h"
 
+#include "update/files/replace_whole_file.h"
 #include "update/format/entry_group.h"
+#include "update/install/commit.h"
 #include "update/install/extract_entry.h"
 #include "update/install/install_described.h"
 #include "update/install/remove_described.h"
 #include "update/install/run_work_dir.h"
+#include "update/install/staging.h"
 #include "update/session/progress_report.h"
 
 namespace {
 
 const char kTextInstallFailed[] = "拷贝文件错误 %s %s %d";
 
-// An entry copied or decoded into the run's folder first: a plain entry, or
-// a described package. Installed by its name (a plain entry) or its kind.
-void ExtractAndInstall(UpdateSession& session, OwnFileSource& source, const PayloadEntry& entry,
-                       const EntryDetail& detail, uint32_t ordinal, uint32_t entryCount,
-                       const RunWorkDir& workDir, RunFailure& failure) {
-  ReportProgress(PG_EXTRACT_BEGIN, ordinal, entryCount);
-  char extractionPath[UPDATE_PATH_SIZE] = {};
-  if (detail.HasDescriptor()) {
-    DecodePackage(source, entry, detail, ordinal, workDir.Path(), extractionPath, failure);
+// One entry of the run, and what it needs around it.
+struct RunEntry {
+  OwnFileSource& source;
+  const PayloadEntry& entry;
+  const EntryDetail& detail;
+  uint32_t ordinal;
+  uint32_t entryCount;
+  const RunWorkDir& workDir;
+};
+
+// Copies (or decodes) the entry into the run's folder, with its extraction
+// reports.
+bool Extract(const RunEntry& run, char (&extractionPath)[UPDATE_PATH_SIZE], RunFailure& failure) {
+  ReportProgress(PG_EXTRACT_BEGIN, run.ordinal, run.entryCount);
+  if (run.detail.HasDescriptor()) {
+    DecodePackage(run.source, run.entry, run.detail, run.ordinal, run.workDir.Path(),
+                  extractionPath, failure);
   } else {
-    ExtractEntry(source, entry, ordinal, workDir.Path(), extractionPath, failure);
+    ExtractEntry(run.source, run.entry, run.ordinal, run.workDir.Path(), extractionPath, failure);
   }
-  if (failure.Failed()) return;
-  ReportProgress(PG_EXTRACT_END, ordinal, entryCount);
+  if (failure.Failed()) return false;
+  ReportProgress(PG_EXTRACT_END, run.ordinal, run.entryCount);
+  return true;
+}
+
+void SetInstallFailure(const RunEntry& run, const char* extractionPath, RunFailure& failure) {
+  failure.Set(ERROR_FILE_CORRUPT, kTextInstallFailed, extractionPath, run.entry.name.c_str(),
+              static_cast<int>(run.entryCount));
+}
+
+// A plain entry: extracted, then staged beside its file in the game directory.
+void StagePlainEntry(const RunEntry& run, const char* target, Staging& staging,
+                     RunFailure& failure) {
+  char extractionPath[UPDATE_PATH_SIZE] = {};
+  if (!Extract(run, extractionPath, failure)) return;
+  ReportProgress(PG_INSTALL_BEGIN, run.ordinal, run.entryCount);
+  const bool staged = staging.Stage(target) && StageWholeFile(extractionPath, target).Succeeded();
+  // Staged or not, the extracted copy has served its purpose.
+  run.workDir.RemoveEntry(extractionPath);
+  if (!staged) {
+    SetInstallFailure(run, extractionPath, failure);
+    return;
+  }
+  ReportProgress(PG_INSTALL_END, run.ordinal, run.entryCount);
+}
+
+// A package: extracted, then handed to the game's launcher.
+void InstallPackage(UpdateSession& session, const RunEntry& run, RunFailure& failure) {
+  char extractionPath[UPDATE_PATH_SIZE] = {};
+  if (!Extract(run, extractionPath, failure)) return;
   const bool installed =
-      (detail.HasDescriptor()
-           ? session.InstallExtracted(extractionPath, true, ordinal, entryCount)
-           : session.InstallEntry(extractionPath, entry.name.c_str(), ordinal, entryCount)) != 0;
-  // Installed or not, the extracted copy has served its purpose.
-  workDir.RemoveEntry(extractionPath);
-  if (!installed) {
-    failure.Set(ERROR_FILE_CORRUPT, kTextInstallFailed, extractionPath, entry.name.c_str(),
-                static_cast<int>(entryCount));
+      session.InstallExtracted(extractionPath, true, run.ordinal, run.entryCount) != 0;
+  run.workDir.RemoveEntry(extractionPath);
+  if (!installed) SetInstallFailure(run, extractionPath, failure);
+}
+
+// Every file of the game the patch writes, staged in payload order.
+void StageFiles(OwnFileSource& source, const PatchContents& patch, const RunPlan& plan,
+                const RunWorkDir& workDir, Staging& staging, RunFailure& failure) {
+  const std::vector<PayloadEntry>& entries = patch.table.entries;
+  const uint32_t entryCount = patch.trailer.entryCount;
+  for (uint32_t index = 0; !failure.Failed() && index < entries.size(); ++index) {
+    const EntryDetail& detail = patch.details[index];
+    switch (InstallKindOf(entries[index], detail)) {
+      case EntryKind::PlainFile:
+        if (!detail.HasDescriptor()) {
+          const RunEntry run{source, entries[index], detail, index + 1, entryCount, workDir};
+          StagePlainEntry(run, plan.targets[index].path, staging, failure);
+          break;
+        }
+        [[fallthrough]];
+      case EntryKind::PathFile: {
+        // A file's way is taken from the entry that starts it; the entries
+        // of a file that its way passes by report nothing.
+        const PlannedEntry& planned = plan.install.entries[index];
+        if (planned.startsWay || planned.action == InstallAction::Same) {
+          StageFile(source, patch, plan, index, entryCount, staging, failure);
+        }
+        break;
+      }
+      case EntryKind::Package:
+      case EntryKind::Removal:
+      case EntryKind::BuildList:
+        break;
+    }
+  }
+}
+
+void InstallPackages(UpdateSession& session, OwnFileSource& source, const PatchContents& patch,
+                     const RunWorkDir& workDir, RunFailure& failure) {
+  const std::vector<PayloadEntry>& entries = patch.table.entries;
+  for (uint32_t index = 0; !failure.Failed() && index < entries.size(); ++index) {
+    if (InstallKindOf(entries[index], patch.details[index]) != EntryKind::Package) continue;
+    const RunEntry run{source,    entries[index],           patch.details[index],
+                       index + 1, patch.trailer.entryCount, workDir};
+    InstallPackage(session, run, failure);
   }
 }
 
@@ -41,29 +117,20 @@ void ExtractAndInstall(UpdateSession& session, OwnFileSource& source, const Payl
 
 void ApplyRun(UpdateSession& session, OwnFileSource& source, const PatchContents& patch,
               const RunPlan& plan, RunFailure& failure) {
-  const std::vector<PayloadEntry>& entries = patch.table.entries;
-  const uint32_t entryCount = patch.trailer.entryCount;
+  if (patch.table.entries.empty()) return;
   RunWorkDir workDir;
-  if (!entries.empty() && !workDir.Create(failure)) return;
-  for (uint32_t index = 0; !failure.Failed() && index < entries.size(); ++index) {
-    const EntryDetail& detail = patch.details[index];
-    const EntryKind kind = InstallKindOf(entries[index], detail);
-    // Removals come once every file is in.
-    if (kind == EntryKind::Removal) continue;
-    if (kind == EntryKind::BuildList) continue;
-    if (detail.HasDescriptor() && kind != EntryKind::Package) {
-      // A file's way is taken from the entry that starts it; the entries of
-      // a file that its way passes by report nothing.
-      const PlannedEntry& planned = plan.install.entries[index];
-      if (planned.startsWay || planned.action == InstallAction::Same) {
-        InstallFile(source, patch, plan, index, entryCount, failure);
-      }
-    } else {
-      ExtractAndInstall(session, source, entries[index], detail, index + 1, entryCount, workDir,
-                        failure);
-    }
-  }
+  if (!workDir.Create(failure)) return;
+  Staging staging(session.gameDir, session.ownFileDigest.hex, session.targetVersion);
+  StageFiles(source, patch, plan, workDir, staging, failure);
   if (!failure.Failed()) {
-    RemoveDescribedFiles(session.gameDir, patch.details, plan.targets, entryCount, failure);
+    StageRemovals(patch.details, plan.targets, patch.trailer.entryCount, staging, failure);
+  }
+  if (!failure.Failed()) InstallPackages(session, source, patch, workDir, failure);
+  if (failure.Failed()) {
+    staging.Discard();
+    return;
+  }
+  if (CommitRun(session.gameDir, staging.Journal(), failure)) {
+    FinishCommit(session.gameDir, staging.Journal());
   }
 }

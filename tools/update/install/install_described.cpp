@@ -121,38 +121,33 @@ void DecodePackage(OwnFileSource& source, const PayloadEntry& entry, const Entry
   }
 }
 
-void InstallFile(OwnFileSource& source, const PatchContents& patch, const RunPlan& plan,
-                 uint32_t start, uint32_t entryCount, RunFailure& failure) {
+void StageFile(OwnFileSource& source, const PatchContents& patch, const RunPlan& plan,
+               uint32_t start, uint32_t entryCount, Staging& staging, RunFailure& failure) {
   const EntryTarget& target = plan.targets[start];
   const uint32_t ordinal = start + 1;
   ReportProgress(PG_EXTRACT_BEGIN, ordinal, entryCount);
-  char replacement[MAX_PATH] = {};
-  StepFiles steps;
-  // One budget for the file across its steps, as for a plain file.
-  FileRetry retry(target.path, replacement);
   if (!target.installed) {
+    char replacement[MAX_PATH] = {};
+    StepFiles steps;
     SystemResult prepared = ReplacementPath(target.path, replacement);
     if (prepared && !NameSteps(target.path, &steps)) {
       prepared = SystemResult::Failed(ERROR_FILENAME_EXCED_RANGE);
     }
     if (prepared) prepared = PrepareReplacement(target.path, replacement);
+    if (prepared && !staging.Stage(target.path)) {
+      prepared = SystemResult::Failed(ERROR_FILENAME_EXCED_RANGE);
+    }
     if (!prepared) {
       SetWriteFailure(failure, target.path, prepared.Error());
       return;
     }
+    // One budget for the file across its steps, as for a plain file.
+    FileRetry retry(target.path, replacement);
     const bool decoded = DecodeWay(source, patch, plan, start, replacement, steps, retry, failure);
     steps.Remove();
     if (!decoded) return;
   }
   ReportProgress(PG_EXTRACT_END, ordinal, entryCount);
   ReportProgress(PG_INSTALL_BEGIN, ordinal, entryCount);
-  if (!target.installed) {
-    const SystemResult moved = MoveReplacementIntoPlace(retry, replacement, target.path);
-    if (!moved) {
-      (void)RetryingDeleteFile(replacement);
-      SetWriteFailure(failure, target.path, moved.Error());
-      return;
-    }
-  }
   ReportProgress(PG_INSTALL_END, ordinal, entryCount);
 }

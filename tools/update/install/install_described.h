@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "update/format/entry_detail.h"
+#include "update/install/staging.h"
 #include "update/session/own_file_source.h"
 #include "update/session/plan_run.h"
 #include "update/session/read_patch.h"
@@ -16,16 +17,15 @@ void DecodePackage(OwnFileSource& source, const PayloadEntry& entry, const Entry
                    uint32_t ordinal, const char* workDir, char (&extractionPath)[UPDATE_PATH_SIZE],
                    RunFailure& failure);
 
-// A plain file or a file at a path, by the way the plan chose for it from
-// entry `start` (install_plan.h), with its whole progress (extraction and
-// installation reports, the way counted as one file). Each step's result is
-// decoded into "<target>.upd-st0" or ".upd-st1" beside the target (they take
-// turns) and checked against its MD5; the last entry's result goes into
-// "<target>.upd-new", is checked, flushed, and renamed over the target in one
-// step, all within one retry budget. A delta reads the installed file (at its
-// source path) or the step before it, opened for reading while it is decoded
-// and closed before the rename. Decoding or a digest that fails replaces
-// nothing and leaves no copy. A target already at its new bytes is left as it
-// is and reports no bytes.
-void InstallFile(OwnFileSource& source, const PatchContents& patch, const RunPlan& plan,
-                 uint32_t start, uint32_t entryCount, RunFailure& failure);
+// A plain file or a file at a path staged by the way the plan chose for it
+// from entry `start` (install_plan.h), with its whole progress (extraction
+// and installation reports, the way counted as one file). Each step's result
+// is decoded into "<target>.upd-st0" or ".upd-st1" beside the target (they
+// take turns) and checked against its MD5; the last entry's result goes into
+// "<target>.upd-new", is checked and flushed, and waits there for the commit
+// (commit.h), named to `staging`. A delta reads the installed file (at its
+// source path) or the step before it. Decoding or a digest that fails leaves
+// no copy. A target already at its new bytes is left as it is, reports no
+// bytes, and is not staged.
+void StageFile(OwnFileSource& source, const PatchContents& patch, const RunPlan& plan,
+               uint32_t start, uint32_t entryCount, Staging& staging, RunFailure& failure);

@@ -32,16 +32,23 @@ EntrySpace SpaceOfEntry(const PayloadEntry& entry, const EntryDetail& detail, bo
   return space;
 }
 
-uint64_t SpaceOfWay(const std::vector<PayloadEntry>& table, const std::vector<EntryDetail>& details,
-                    const InstallPlan& plan, uint32_t start) {
-  uint64_t most = 0;
+EntrySpace SpaceOfWay(const std::vector<PayloadEntry>& table,
+                      const std::vector<EntryDetail>& details, const InstallPlan& plan,
+                      uint32_t start) {
+  EntrySpace space;
   uint64_t before = 0;
   for (uint32_t i = start; i < table.size(); i = plan.entries[i].next) {
     const uint64_t size = DecodedSize(table[i], details[i]);
-    if (before + size > most) most = before + size;
+    if (plan.entries[i].next >= table.size()) {
+      // The last entry's result is the file's own, staged.
+      space.gameBytes = size;
+      if (before > space.passingBytes) space.passingBytes = before;
+    } else if (before + size > space.passingBytes) {
+      space.passingBytes = before + size;
+    }
     before = size;
   }
-  return most;
+  return space;
 }
 
 std::vector<VolumeNeed> SpaceNeedsFor(const std::vector<EntrySpace>& entries,
@@ -50,15 +57,18 @@ std::vector<VolumeNeed> SpaceNeedsFor(const std::vector<EntrySpace>& entries,
   std::vector<VolumeNeed> needs;
   if (entries.empty()) return needs;
   uint64_t largestExtracted = 0;
-  uint64_t largestReplacement = 0;
+  uint64_t staged = 0;
+  uint64_t largestPassing = 0;
   for (const EntrySpace& entry : entries) {
     if (entry.tempBytes > largestExtracted) largestExtracted = entry.tempBytes;
-    if (entry.gameBytes > largestReplacement) largestReplacement = entry.gameBytes;
+    staged += entry.gameBytes;
+    if (entry.passingBytes > largestPassing) largestPassing = entry.passingBytes;
   }
+  const uint64_t stagedAtOnce = staged + largestPassing;
   if (SameVolume(tempVolume, gameVolume)) {
     VolumeNeed need;
     need.volume = gameVolume;
-    need.bytes = largestExtracted + largestReplacement + SPACE_MARGIN_BYTES;
+    need.bytes = largestExtracted + stagedAtOnce + SPACE_MARGIN_BYTES;
     needs.push_back(need);
     return needs;
   }
@@ -67,7 +77,7 @@ std::vector<VolumeNeed> SpaceNeedsFor(const std::vector<EntrySpace>& entries,
   temp.bytes = largestExtracted + SPACE_MARGIN_BYTES;
   VolumeNeed game;
   game.volume = gameVolume;
-  game.bytes = largestReplacement + SPACE_MARGIN_BYTES;
+  game.bytes = stagedAtOnce + SPACE_MARGIN_BYTES;
   needs.push_back(temp);
   needs.push_back(game);
   return needs;

@@ -1,9 +1,10 @@
 // How much free space a run needs before it writes its first byte, per
 // volume. Entries are extracted (or decoded) one at a time into the run's
-// folder in the temporary directory, and a file of the game is written as
-// "<target>.upd-new" beside its target before the rename, so at most the
-// largest of each exists at one time. Portable: the caller names the volumes
-// and asks the system for the free space.
+// folder in the temporary directory, so at most the largest exists there at
+// one time; every file of the game is staged as "<target>.upd-new" beside its
+// target before the first one replaces its target, so all of them exist at
+// once (the backups the commit keeps are renames and take nothing). Portable:
+// the caller names the volumes and asks the system for the free space.
 #pragma once
 
 #include <cstdint>
@@ -18,11 +19,13 @@
 // launcher's copy, "launch.txt", the log line): one MiB on each volume.
 constexpr uint64_t SPACE_MARGIN_BYTES = uint64_t(1) << 20;
 
-// What one entry has on disk at most at one time while it is installed: in
-// the run's folder, and beside its target in the game directory.
+// What one entry takes: in the run's folder while it is extracted, beside
+// its target once it is staged, and beside its target only while it is
+// staged (the steps of a way).
 struct EntrySpace {
   uint64_t tempBytes = 0;
   uint64_t gameBytes = 0;
+  uint64_t passingBytes = 0;
 };
 
 // A plain entry is extracted whole into the run's folder and, unless it is
@@ -33,11 +36,13 @@ struct EntrySpace {
 // (`installed`) is not written at all.
 EntrySpace SpaceOfEntry(const PayloadEntry& entry, const EntryDetail& detail, bool installed);
 
-// A way of several entries (install_plan.h) from entry `start`: while a
-// step is decoded, the step before it is still on disk beside the target;
-// the most the two take at once.
-uint64_t SpaceOfWay(const std::vector<PayloadEntry>& table, const std::vector<EntryDetail>& details,
-                    const InstallPlan& plan, uint32_t start);
+// A way of several entries (install_plan.h) from entry `start`: the last
+// entry's result is staged beside the target (gameBytes); while a step is
+// decoded, the step before it is still on disk there too, and while the last
+// is decoded, the step it reads (passingBytes, the most of either).
+EntrySpace SpaceOfWay(const std::vector<PayloadEntry>& table,
+                      const std::vector<EntryDetail>& details, const InstallPlan& plan,
+                      uint32_t start);
 
 struct VolumeNeed {
   std::string volume;  // as the caller named it
@@ -45,8 +50,9 @@ struct VolumeNeed {
 };
 
 // What each volume needs: the temporary folder's volume the largest of the
-// entries' tempBytes, the game directory's the largest of their gameBytes,
-// each with the margin. Two volume names equal without regard to ASCII case
+// entries' tempBytes, the game directory's the sum of their gameBytes and the
+// largest of their passingBytes, each with the margin. Two volume names equal
+// without regard to ASCII case
 // (drive letters, as the system compares them) are one volume: the needs are
 // summed, and the margin counted once. Nothing is needed without entries.
 std::vector<VolumeNeed> SpaceNeedsFor(const std::vector<EntrySpace>& entries,

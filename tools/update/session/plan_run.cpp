@@ -71,8 +71,8 @@ bool PlanRun(const char* gameDir, OwnFileSource& source, const PatchContents& pa
     const PlannedEntry& planned = plan->install.entries[index];
     EntryTarget& target = plan->targets[index];
     const EntryDetail& detail = patch.details[index];
+    ComposeTarget(gameDir, planned.destination, target.path);
     if (detail.HasDescriptor()) {
-      ComposeTarget(gameDir, planned.destination, target.path);
       ComposeTarget(gameDir, planned.source, target.source);
       target.installed = planned.action == InstallAction::Same;
     }
@@ -80,8 +80,8 @@ bool PlanRun(const char* gameDir, OwnFileSource& source, const PatchContents& pa
     const bool passedBy = detail.HasDescriptor() && detail.descriptor.kind == EntryKind::PathFile &&
                           !planned.startsWay;
     if (!passedBy) spaces[index] = SpaceOfEntry(entries[index], detail, target.installed);
-    if (planned.startsWay && planned.next != NO_ENTRY) {
-      spaces[index].gameBytes = SpaceOfWay(entries, patch.details, plan->install, index);
+    if (planned.startsWay && planned.next != NO_ENTRY && !target.installed) {
+      spaces[index] = SpaceOfWay(entries, patch.details, plan->install, index);
     }
   }
   // Still before the first write: a disk too small is refused, not filled.

@@ -12,8 +12,8 @@
 #include "update/session/run_outcome.h"
 
 struct EntryTarget {
-  // The file a described file entry writes or a removal removes, inside the
-  // game directory; empty for plain entries and packages.
+  // The file an entry writes or removes, inside the game directory; empty
+  // for packages and a build's list.
   char path[UPDATE_PATH_SIZE] = {};
   // The installed file a delta is applied to: the one at `path`, or the one
   // the new build renamed (the descriptor's sourcePath). Empty otherwise.

@@ -14,7 +14,6 @@ namespace {
 
 const char kTextFileTooShort[] = "错误的文件长度:参数 %d %d %d";
 const char kTextTrailerShort[] = "错误的文件头:参数 %d %d";
-const char kTextVersionRefused[] = "更新版本号不对,请重新下载!";
 const char kTextTrailerBad[] = "错误文件长度: %d %d %d";
 const char kTextHeaderShort[] = "错误5 %d %d";
 const char kTextEntryCount[] = "错误的文件数:参数 %d %d";
@@ -165,7 +164,6 @@ bool ReadPatch(UpdateSession& session, OwnFileSource& source, PatchContents* pat
   if (!session.CheckVersion(installed)) {
     failure.Set(ERROR_FILE_CORRUPT);
     checks.versionOk = false;
-    if (!session.autoMode) ShowWarning(kTextVersionRefused);
   }
   // The trailer is tested whatever the gate found, so a broken file is
   // reported even to a user whose version was refused.

@@ -6,7 +6,10 @@
 enum RunOutcome : int {
   // Every entry installed and the version recorded.
   RUN_SUCCEEDED = 0,
-  // A damaged or unreadable updater, or an entry not extracted or not installed.
+  // A damaged or unreadable updater, an entry not extracted, staged or
+  // installed, or a commit that failed and was undone: the game is as it was
+  // (a package the launcher applied aside). Also a game where another
+  // patch's commit was cut short: that patch's updater finishes it.
   RUN_FAILED = 1,
   // Refused at start (another updater, the game running, an unusable
   // directory) or left with Escape or the close box before a run.
@@ -32,6 +35,9 @@ struct RunChecks {
   bool versionOk = true;  // the version gate let the run through
   bool spaceOk = true;    // every volume had room for the run
   bool sourcesOk = true;  // the installed files fit the patch, and no link is in the way
+  // No commit of another patch, cut short, waits in the game directory (nor
+  // a journal that cannot be read): the run is refused then (RUN_FAILED).
+  bool noForeignCommit = true;
 };
 
 // The outcome of a run that got past the start: `applied` is what the patch

@@ -41,11 +41,11 @@ DWORD WINAPI UpdateWorkerProc(LPVOID dialogWindow) {
   const bool recorded = applied && g_UpdateSession.WriteVersionRecord();
   if (applied) {
     if (!g_UpdateSession.autoMode) ShowWarning("更新补丁文件完成!!");
-  } else if (checks.versionOk && checks.spaceOk && checks.sourcesOk) {
+  } else if (checks.versionOk && checks.spaceOk && checks.sourcesOk && checks.noForeignCommit) {
     // A refused version has been explained by the run itself (or is silent
     // in automatic mode, where the caller decides what to tell the user), and
-    // so have a disk too small and installed files the patch does not fit:
-    // the updater is not damaged then.
+    // so have a disk too small, installed files the patch does not fit and
+    // another patch's commit waiting: the updater is not damaged then.
     ShowWarning("补丁文件可能已经损坏或无效,请重新下载!");
   }
   g_bUpdating = false;
