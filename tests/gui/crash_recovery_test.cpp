@@ -2,8 +2,8 @@
 // again: every game file stays whole (old or new), the version is recorded
 // only at the very end, and the run after the crashes completes and leaves
 // nothing behind. The moments: while a delta is applied to a large file,
-// while an entry is extracted, while a file is replaced, and while the
-// launcher applies a package. Each moment is reached by waiting for what the
+// while an entry is extracted, while a file is staged beside its target, and
+// while the launcher applies a package. Each moment is reached by waiting for what the
 // run itself makes (a file that grows, the launcher's start), never by
 // guessing times.
 #include <windows.h>
@@ -143,7 +143,7 @@ TEST_F(CrashRecovery, KilledDuringDeltaExtractionReplacementAndLauncherThenCompl
     ExpectWholeAndUnrecorded();
   }
   {
-    SCOPED_TRACE("while the large file is replaced");
+    SCOPED_TRACE("while the large file is staged");
     UpdaterProcess updater;
     ASSERT_TRUE(updater.Start(scenario_.updater, Quoted(scenario_.game)));
     ASSERT_TRUE(WaitUntil(updater, [&] { return FileExists(replacement) || FileExists(started); }));
@@ -159,7 +159,10 @@ TEST_F(CrashRecovery, KilledDuringDeltaExtractionReplacementAndLauncherThenCompl
     ASSERT_TRUE(WaitUntil(updater, [&] { return FileExists(started); }));
     ASSERT_TRUE(updater.KillHard(kTimeoutMs));
     ExpectWholeAndUnrecorded();
-    EXPECT_EQ(Md5OfFile(big_), newDigest_) << "installed before the launcher was started";
+    // Every file is staged before the launcher starts, and none is in place
+    // until the launcher has applied every package.
+    EXPECT_EQ(Md5OfFile(replacement), newDigest_) << "staged before the launcher was started";
+    EXPECT_EQ(ReadWholeFile(big_), "old big");
     EXPECT_FALSE(FileExists(scenario_.game + "\\readme.txt"));
     // The launcher outlives the updater, as it would after a real crash.
     launcherHold.Release();

@@ -5,7 +5,6 @@
 // else.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -18,6 +17,7 @@
 #include "test_files.h"
 #include "update/base/retry_schedule.h"
 #include "updater_driver.h"
+#include "updater_log.h"
 
 namespace {
 
@@ -26,25 +26,6 @@ const char* const kGeneralFailure = "补丁文件可能已经损坏或无效,请
 
 const char kRetryLine[] = "文件被占用,等待重试 ";
 const char kGaveUpLine[] = "文件被其他程序占用 ";
-
-// Everything the updater process `updater` logged: its daily files
-// (Log\Update_<pid>_<date>.log beside the test, where the updater started
-// from here writes them) one after the other.
-std::string LogText(const UpdaterProcess& updater) {
-  char current[MAX_PATH] = {};
-  GetCurrentDirectoryA(sizeof current, current);
-  const std::string dir = std::string(current) + "\\Log";
-  const std::string pattern = "Update_" + std::to_string(updater.ProcessId()) + "_*";
-  std::vector<std::string> names = ListFiles(dir, pattern.c_str());
-  std::sort(names.begin(), names.end());
-  std::string text;
-  for (const std::string& name : names) text += ReadWholeFile(dir + "\\" + name);
-  return text;
-}
-
-bool Logged(const UpdaterProcess& updater, const std::string& text) {
-  return LogText(updater).find(text) != std::string::npos;
-}
 
 // The stamp that begins the log line holding `at` ("YYYY-MM-DD HH:MM:SS "),
 // in seconds; -1 when it has none.
@@ -101,16 +82,6 @@ std::vector<int> RetriesWithinTheBudget() {
   return retries;
 }
 
-bool WaitForLogLine(const UpdaterProcess& updater, const std::string& text) {
-  const DWORD start = GetTickCount();
-  while (GetTickCount() - start < kRunTimeoutMs) {
-    if (Logged(updater, text)) return true;
-    if (updater.HasExited()) return false;
-    PollPause();
-  }
-  return false;
-}
-
 // A game whose readme.txt another program holds, and the updater started on it.
 class HeldRun {
  public:
@@ -135,7 +106,7 @@ class HeldRun {
 TEST(HeldFileRun, TargetHeldForAMomentIsWaitedOut) {
   HeldRun run("held_moment");
   ASSERT_TRUE(run.Start());
-  ASSERT_TRUE(WaitForLogLine(run.updater_, kRetryLine + run.target_ + " "));
+  ASSERT_TRUE(WaitForLogLine(run.updater_, kRetryLine + run.target_ + " ", kRunTimeoutMs));
   run.holder_.Release();
   UpdaterOutcome outcome = run.updater_.RunToEnd(kRunTimeoutMs);
 
@@ -165,13 +136,17 @@ TEST(HeldFileRun, TargetHeldForTheWholeRunFailsAfterTheBoundAndLeavesNothing) {
   ASSERT_TRUE(outcome.exited) << Describe(outcome);
   EXPECT_EQ(outcome.exitCode, 1u) << Describe(outcome);
   ASSERT_EQ(outcome.boxes.size(), 2u) << Describe(outcome);
-  EXPECT_EQ(outcome.boxes[0].text.find("拷贝文件错误 "), 0u) << Describe(outcome);
+  // The commit could not put the new file in place: it rolled back.
+  EXPECT_EQ(outcome.boxes[0].text.find("写入文件错误 " + run.target_ + " "), 0u)
+      << Describe(outcome);
   EXPECT_EQ(outcome.boxes[1].text, kGeneralFailure);
   EXPECT_EQ(ReadWholeFile(run.target_), "old readme");
   EXPECT_EQ(InstalledVersion(run.scenario_), "1.4.1.33960");
   EXPECT_TRUE(Logged(run.updater_, kGaveUpLine + run.target_ + " "));
+  EXPECT_TRUE(Logged(run.updater_, "更新失败,游戏文件已恢复为更新前的状态"));
   EXPECT_EQ(ListFiles(run.temp_.Path(), "*"), std::vector<std::string>{});
-  EXPECT_EQ(ListFiles(run.scenario_.game, "*.upd-new"), std::vector<std::string>{});
+  EXPECT_EQ(ListFiles(run.scenario_.game, "*.upd-*"), std::vector<std::string>{});
+  EXPECT_EQ(ListFiles(run.scenario_.game, "*.journal"), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -49,6 +49,20 @@ TEST(SmallVolume, TooLittleRoomIsRefusedBeforeAnythingIsWrittenThenAFittingPatch
   EXPECT_EQ(IniValue(game + "\\Config\\Client.ini", "Version", "GameVersion"), "1.4.1.33960");
   EXPECT_EQ(ListFiles(temp.Path(), "*"), std::vector<std::string>{});
 
+  // Every file is staged beside its target before the first one goes in
+  // place, so room for the largest is not enough: all three at once are.
+  PatchLayout several;
+  const std::string part(1200 * 1024, 'p');
+  several.files = {{"one.dat", part}, {"two.dat", part}, {"three.dat", part}};
+  ASSERT_TRUE(MakeUpdaterFile(updater, several));
+  outcome = RunUpdater(updater, Quoted(game), kRunTimeoutMs);
+  ASSERT_TRUE(outcome.exited) << Describe(outcome);
+  EXPECT_EQ(outcome.exitCode, 6u) << Describe(outcome);
+  ASSERT_EQ(outcome.boxes.size(), 1u) << Describe(outcome);
+  EXPECT_EQ(outcome.boxes[0].text.find("磁盘空间不足,还需要 "), 0u) << Describe(outcome);
+  EXPECT_EQ(ListFiles(game, "*"), std::vector<std::string>{"Config"});
+  EXPECT_EQ(ListFiles(temp.Path(), "*"), std::vector<std::string>{});
+
   // A patch that fits is not refused: the free space is the small volume's own.
   PatchLayout fits;
   fits.files = {{"small.dat", std::string(100000, 's')}};

@@ -51,6 +51,8 @@ class UpdaterProcess {
   // `arguments` follow the quoted program path on the command line.
   bool Start(const std::string& exePath, const std::string& arguments);
   DWORD ProcessId() const { return processId_; }
+  // The program's file name, as started ("Update.exe").
+  const std::string& ExeName() const { return exeName_; }
   bool HasExited() const;
 
   HWND FindDialog() const;

@@ -8,7 +8,7 @@
 // Text, one line each (GBK paths, '\' between parts, relative to the game
 // directory):
 //   journal 1
-//   patch <32 hex digits, the MD5 of the patch's entries> <target version>
+//   patch <32 hex digits, the MD5 of the updater file> <target version>
 //   state commit | state rollback | state done
 //   replace <path>     the staged <path>.upd-new replaces <path>, kept as <path>.upd-old
 //   add <path>         the staged <path>.upd-new becomes <path>, where none was
