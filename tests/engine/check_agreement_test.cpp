@@ -6,6 +6,8 @@
 
 #include "described_run.h"
 #include "mkpatch/commands/mkpatch.h"
+#include "update/base/md5.h"
+#include "whole_file.h"
 
 namespace {
 
@@ -142,6 +144,55 @@ TEST_F(CheckAgreement, AtEveryBuildACumulativePatchServes) {
   SetInstalledVersion("1.4.1.33960");
   EXPECT_FALSE(ExpectAgreement("bytes of no build").sourcesOk);
   EXPECT_EQ(changed, Read("bin\\app.dll"));
+}
+
+// A journal of an update cut short in the game directory: another patch's
+// and one that cannot be read refuse both, this patch's own is taken back
+// by the run, which then goes on. The check also says what room it needs.
+TEST_F(CheckAgreement, OnAnUpdateCutShort) {
+  const std::string old = Pattern(30000, 41);
+  std::string fresh = old;
+  fresh[500] ^= 0x02;
+  UseUpdater(BuildUpdater(64, {DeltaEntry("bin\\app.dll", old, fresh)}));
+  InstallLauncherStandIn();
+  Put("bin\\app.dll", old);
+  const std::string journal = "TPK_MVR_J_UPDATE.journal";
+
+  Put(journal,
+      "journal 1\npatch 0123456789abcdef0123456789abcdef 1.4.1.40000\nstate commit\n"
+      "replace bin\\app.dll\n");
+  ExpectAgreement("another patch's journal");
+  std::string report;
+  Check(&report);
+  EXPECT_NE(report.find("another patch's update (to 1.4.1.40000)"), std::string::npos) << report;
+  EXPECT_EQ(old, Read("bin\\app.dll"));
+
+  Put(journal, "journal 1\npatch ?\n");
+  ExpectAgreement("damaged journal");
+  Check(&report);
+  EXPECT_NE(report.find("cannot be read"), std::string::npos) << report;
+  EXPECT_EQ(old, Read("bin\\app.dll"));
+
+  // This updater's own, cut short while it took its files back.
+  const std::string bytes = ReadWholeFile(updaterPath_);
+  MD5 digest;
+  digest.update(reinterpret_cast<const unsigned char*>(bytes.data()),
+                static_cast<uint32_t>(bytes.size()));
+  digest.finalize();
+  Put(journal, "journal 1\npatch " + digest.hex_digest() +
+                   " 1.4.1.34242\nstate rollback\nreplace bin\\app.dll\n");
+  Put("bin\\app.dll.upd-new", "half a staged file");
+  Check(&report);
+  EXPECT_NE(report.find("pending commit:    this patch's, to 1.4.1.34242"), std::string::npos)
+      << report;
+  // The delta is staged beside the file: its new size and the margin.
+  EXPECT_NE(report.find("space needed:      " + std::to_string(fresh.size() + (1 << 20)) + " "),
+            std::string::npos)
+      << report;
+  EXPECT_TRUE(ExpectAgreement("this patch's journal").sourcesOk);
+  EXPECT_EQ(fresh, Read("bin\\app.dll"));
+  EXPECT_FALSE(FileExists(Game(journal)));
+  EXPECT_FALSE(FileExists(Game("bin\\app.dll.upd-new")));
 }
 
 }  // namespace

@@ -40,8 +40,9 @@ class FreeSpaceTest : public EngineTest {
     big_ = Unique("big.dll");
     small_ = Unique("small.dll");
     ASSERT_TRUE(WriteWholeFile(gameDir_ + "\\" + big_, "old contents"));
-    // Two MiB and a bit: 3 MiB are missing on an empty disk that holds both
-    // folders (the entry extracted, its replacement copy, and the margin).
+    // Two MiB and a bit: on an empty disk that holds both folders, the
+    // largest entry extracted, every file staged beside its target (the
+    // large one and the five bytes of the small one), and the margin.
     UseUpdater(BuildUpdater(64, {{small_, "small"}, {big_, Pattern(2 * kMiB, 6)}}));
   }
   void TearDown() override {
@@ -77,9 +78,9 @@ class FreeSpaceTest : public EngineTest {
 TEST_F(FreeSpaceTest, OneVolumeForBothFoldersNeedsTheirSum) {
   const std::string volume = VolumeOf(gameDir_);
   ASSERT_EQ(volume, VolumeOf(TempDir())) << "the engine tests keep both on one drive";
-  const uint64_t needed = 2 * (2 * kMiB) + kMiB;
+  const uint64_t needed = 2 * (2 * kMiB) + 5 + kMiB;
   g_freeElsewhere = g_freeOnC = 0;
-  ExpectRefused(ShortText(volume, 5));
+  ExpectRefused(ShortText(volume, 6));
   warnings_.clear();
   g_freeElsewhere = g_freeOnC = needed - 1;
   ExpectRefused(ShortText(volume, 1));
@@ -100,10 +101,11 @@ TEST_F(FreeSpaceTest, EachVolumeIsCheckedForWhatIsWrittenThere) {
   SetEnvironmentVariableA("TMP", tempOnC.c_str());
   SetEnvironmentVariableA("TEMP", tempOnC.c_str());
 
-  // The replacement copy and the margin on the game's drive...
+  // Every staged file and the margin on the game's drive: a whole megabyte
+  // and five bytes short is two...
   g_freeOnC = 100 * kMiB;
   g_freeElsewhere = 2 * kMiB;
-  ExpectRefused(ShortText(VolumeOf(gameDir_), 1));
+  ExpectRefused(ShortText(VolumeOf(gameDir_), 2));
   // ...and the largest extracted entry and the margin on the temporary one.
   warnings_.clear();
   g_freeOnC = 3 * kMiB - 10;
@@ -111,7 +113,7 @@ TEST_F(FreeSpaceTest, EachVolumeIsCheckedForWhatIsWrittenThere) {
   ExpectRefused(ShortText(VolumeOf(tempOnC), 1));
   warnings_.clear();
   g_freeOnC = 3 * kMiB;
-  g_freeElsewhere = 3 * kMiB;
+  g_freeElsewhere = 3 * kMiB + 5;
   ExpectRuns();
 
   SetEnvironmentVariableA("TMP", previousTemp.c_str());

@@ -84,10 +84,13 @@ TEST_F(HeldFileTest, TargetHeldForTheWholeRunFailsAfterTheBoundAndLeavesNothing)
   holder.Release();
   EXPECT_TRUE(versionOk) << "the worker then shows its general message, as before";
   ASSERT_EQ(1u, warnings_.size());
-  EXPECT_EQ(0u, warnings_[0].find("拷贝文件错误 ")) << warnings_[0];
+  // Staged whole, the file could not be put in place: the commit rolled back.
+  EXPECT_EQ(0u, warnings_[0].find("写入文件错误 ")) << warnings_[0];
+  EXPECT_EQ(1, LogCount("更新失败,游戏文件已恢复为更新前的状态"));
   EXPECT_EQ("old contents", ReadWholeFile(target));
   EXPECT_EQ("1.4.1.34000", IniValue(gameDir_ + "\\Config\\Client.ini", "Version", "GameVersion"));
-  EXPECT_TRUE(ListFiles(gameDir_, "*.upd-new").empty());
+  EXPECT_TRUE(ListFiles(gameDir_, "*.upd-*").empty());
+  EXPECT_TRUE(ListFiles(gameDir_, "*.journal").empty());
   EXPECT_FALSE(DirectoryExists(RunFolder()));
 
   // The whole budget and no more, every wait for the one file, growing.

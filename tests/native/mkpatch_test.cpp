@@ -431,7 +431,10 @@ TEST_F(MkpatchTest, CheckTellsWhatTheRunWouldDoAndWritesNothing) {
   ASSERT_EQ(Run({"check", P("out.exe"), P("game"), "--json"}), 0) << out_ << err_;
   EXPECT_EQ(out_,
             "{\"installedVersion\":\"1.4.1.34000\",\"baseVersion\":\"1.4.1.33960\","
-            "\"targetVersion\":\"1.4.1.34242\",\"applies\":true,\"entries\":["
+            "\"targetVersion\":\"1.4.1.34242\",\"applies\":true,\"pendingCommit\":\"none\","
+            // Every file staged (10 + 10 + 5 bytes), the largest entry
+            // extracted (10), each with the MiB of margin.
+            "\"spaceNeeded\":{\"game\":1048601,\"temp\":1048586},\"entries\":["
             "{\"name\":\"data\\\\same.dat\",\"install\":\"file\",\"destination\":\"same.dat\","
             "\"action\":\"same\"},"
             "{\"name\":\"old.dll\",\"install\":\"file\",\"destination\":\"old.dll\","
@@ -455,6 +458,24 @@ TEST_F(MkpatchTest, CheckTellsWhatTheRunWouldDoAndWritesNothing) {
             std::string::npos)
       << out_;
   EXPECT_NE(err_.find("would both install as X.dat"), std::string::npos) << err_;
+
+  // An update cut short: another patch's journal refuses the run, and so
+  // does one that cannot be read; a complete one only loses its backups.
+  WriteAll(P("game/tpk_mvr_j_update.JOURNAL"),
+           "journal 1\npatch 0123456789abcdef0123456789abcdef 1.4.1.40000\nstate rollback\n"
+           "replace old.dll\n");
+  ASSERT_EQ(Run({"check", P("out.exe"), P("game")}), 1) << out_;
+  EXPECT_NE(out_.find("reason:            another patch's update (to 1.4.1.40000) was cut short "
+                      "while taking its files back: run that patch's updater again first"),
+            std::string::npos)
+      << out_;
+  WriteAll(P("game/tpk_mvr_j_update.JOURNAL"), "journal 2\n");
+  ASSERT_EQ(Run({"check", P("out.exe"), P("game"), "--json"}), 1) << out_;
+  EXPECT_NE(out_.find("\"pendingCommit\":\"damaged\""), std::string::npos) << out_;
+  WriteAll(P("game/tpk_mvr_j_update.JOURNAL"),
+           "journal 1\npatch 0123456789abcdef0123456789abcdef 1.4.1.40000\nstate done\n");
+  ASSERT_EQ(Run({"check", P("out.exe"), P("game"), "--json"}), 0) << out_;
+  EXPECT_NE(out_.find("\"pendingCommit\":\"finished\""), std::string::npos) << out_;
 }
 
 TEST_F(MkpatchTest, CheckSaysWhyTheUpdaterWouldNotApply) {

@@ -10,11 +10,13 @@
 #include "mkpatch/inspect/game_tree.h"
 #include "mkpatch/inspect/install_target.h"
 #include "mkpatch/inspect/payload_check.h"
+#include "mkpatch/inspect/pending_commit.h"
 #include "mkpatch/inspect/plan_reasons.h"
 #include "mkpatch/inspect/profile_string.h"
 #include "mkpatch/write/json_text.h"
 #include "update/format/version_gate.h"
 #include "update/plan/install_plan.h"
+#include "update/plan/space_needs.h"
 
 namespace {
 
@@ -31,7 +33,20 @@ struct CheckResult {
   std::vector<PayloadEntry> entries;
   std::vector<EntryDetail> details;
   InstallPlan plan;
+  PendingCommit pending;
+  uint64_t gameBytes = 0;  // free space the run needs beside the game's files
+  uint64_t tempBytes = 0;  // and in the temporary folder, margins included
 };
+
+// The updater asks each volume for the room its plan needs at one time; the
+// check names the two folders, whose volumes it cannot know.
+void CountSpace(CheckResult* result) {
+  const std::vector<EntrySpace> spaces =
+      SpacesOfPlan(result->entries, result->details, result->plan);
+  for (const VolumeNeed& need : SpaceNeedsFor(spaces, "temp", "game")) {
+    (need.volume == "game" ? result->gameBytes : result->tempBytes) = need.bytes;
+  }
+}
 
 // The updater opens GAMEDIR/Config/Client.ini, which Windows finds whatever
 // the letters' case.
@@ -104,8 +119,19 @@ CheckResult Check(const Options& options) {
   result.warnings = report.writerProblems;
 
   const size_t reasonsBefore = result.reasons.size();
+  result.pending = FindPendingCommit(options.directory, options.file);
+  const std::string refusal = PendingCommitRefusal(result.pending, false);
   ReadInstalledVersion(options.directory, &result);
+  const size_t gateBefore = result.reasons.size();
   if (versionsKnown && result.reasons.size() == reasonsBefore) ApplyVersionGate(&result);
+  if (result.reasons.size() > gateBefore && result.pending.found != PendingCommit::Found::None) {
+    // Between two builds the version record says little: the updater names
+    // the unfinished update instead of the version.
+    result.reasons.resize(gateBefore);
+    result.reasons.push_back(PendingCommitRefusal(result.pending, true));
+  } else if (!refusal.empty()) {
+    result.reasons.push_back(refusal);
+  }
 
   if (report.Readable()) {
     std::vector<InstalledAt> written;
@@ -128,6 +154,7 @@ CheckResult Check(const Options& options) {
          PlanReasons(result.plan, report.table.entries, report.details)) {
       result.reasons.push_back(reason);
     }
+    CountSpace(&result);
   }
   return result;
 }
@@ -144,6 +171,11 @@ void PrintJson(const CheckResult& result, std::ostream& out) {
       << ",\"targetVersion\":" << JsonString(GbkForDisplay(result.targetVersion))
       << ",\"applies\":" << (result.reasons.empty() ? "true" : "false");
   if (!result.reasons.empty()) out << ",\"reason\":" << JsonString(JoinedReasons(result.reasons));
+  out << ",\"pendingCommit\":\"" << PendingCommitName(result.pending.found) << "\"";
+  if (result.entriesKnown) {
+    out << ",\"spaceNeeded\":{\"game\":" << result.gameBytes << ",\"temp\":" << result.tempBytes
+        << "}";
+  }
   out << ",\"entries\":[";
   const char* separator = "";
   for (size_t i = 0; i < result.plan.entries.size(); ++i) {
@@ -175,7 +207,10 @@ void PrintText(const CheckResult& result, std::ostream& out) {
       << GbkForDisplay(result.targetVersion) << "\n"
       << "applies:           " << (result.reasons.empty() ? "yes" : "no") << "\n";
   for (const std::string& reason : result.reasons) out << "reason:            " << reason << "\n";
+  out << "pending commit:    " << PendingCommitSummary(result.pending) << "\n";
   if (!result.entriesKnown) return;
+  out << "space needed:      " << result.gameBytes << " bytes free beside the game's files, "
+      << result.tempBytes << " in the temporary folder (1 MiB margin each)\n";
   out << "entries:           " << result.plan.entries.size() << "\n";
   for (size_t i = 0; i < result.plan.entries.size(); ++i) {
     const PlannedEntry& entry = result.plan.entries[i];

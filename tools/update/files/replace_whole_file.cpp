@@ -26,8 +26,11 @@ SystemResult ReplacementPath(const char* destination, char (&replacement)[MAX_PA
 
 SystemResult PrepareReplacement(const char* destination, const char* replacement) {
   DWORD existing = GetFileAttributesA(destination);
+  // A folder of that name, or a file marked read-only or hidden, is not the
+  // run's to replace: refused before anything is written for it.
   if (existing != INVALID_FILE_ATTRIBUTES &&
-      (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)) != 0) {
+      (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DIRECTORY)) !=
+          0) {
     return SystemResult::Failed(ERROR_ACCESS_DENIED);
   }
   // A failure to make it writable shows when the copy is written.

@@ -32,8 +32,8 @@ SystemResult StageWholeFile(const char* source, const char* destination);
 // Names the copy beside `destination`; fails (ERROR_FILENAME_EXCED_RANGE)
 // when that name does not fit a path.
 SystemResult ReplacementPath(const char* destination, char (&replacement)[MAX_PATH]);
-// Refuses (ERROR_ACCESS_DENIED) a read-only or hidden destination: a copy
-// would refuse it, a rename would not everywhere. A copy that a killed run
+// Refuses (ERROR_ACCESS_DENIED) a folder, or a read-only or hidden
+// destination: a copy would refuse it, a rename would not. A copy that a killed run
 // left is ours, and is made writable to be overwritten.
 SystemResult PrepareReplacement(const char* destination, const char* replacement);
 // Makes the finished copy, on disk already, the destination in one step,

@@ -1,5 +1,7 @@
 #include "update/install/remove_described.h"
 
+#include <windows.h>
+
 #include "update/session/file_failure.h"
 #include "update/session/installed_file.h"
 #include "update/session/progress_report.h"
@@ -18,8 +20,17 @@ void StageRemovals(const std::vector<EntryDetail>& details, const std::vector<En
       SetReadFailure(failure, path, read.Error());
       return;
     }
-    // Another file, changed by the player, or nothing at all: left as it is.
-    if (old && !staging.Remove(path)) {
+    // A file marked read-only is not the run's to remove, as it is not
+    // the run's to replace.
+    const DWORD attributes = GetFileAttributesA(path);
+    const bool gone = attributes == INVALID_FILE_ATTRIBUTES;
+    if (old && !gone && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      SetRemoveFailure(failure, path, ERROR_ACCESS_DENIED);
+      return;
+    }
+    // Another file, changed by the player, is left as it is. A file already
+    // gone is still a step: the commit takes the folders it left empty.
+    if ((old || gone) && !staging.Remove(path)) {
       SetRemoveFailure(failure, path, ERROR_FILENAME_EXCED_RANGE);
       return;
     }

@@ -51,6 +51,24 @@ EntrySpace SpaceOfWay(const std::vector<PayloadEntry>& table,
   return space;
 }
 
+std::vector<EntrySpace> SpacesOfPlan(const std::vector<PayloadEntry>& table,
+                                     const std::vector<EntryDetail>& details,
+                                     const InstallPlan& plan) {
+  std::vector<EntrySpace> spaces(table.size());
+  for (size_t index = 0; index < table.size() && index < plan.entries.size(); ++index) {
+    const PlannedEntry& planned = plan.entries[index];
+    const EntryDetail& detail = details[index];
+    const bool installed = detail.HasDescriptor() && planned.action == InstallAction::Same;
+    const bool passedBy = detail.HasDescriptor() && detail.descriptor.kind == EntryKind::PathFile &&
+                          !planned.startsWay;
+    if (!passedBy) spaces[index] = SpaceOfEntry(table[index], detail, installed);
+    if (planned.startsWay && planned.next != NO_ENTRY && !installed) {
+      spaces[index] = SpaceOfWay(table, details, plan, static_cast<uint32_t>(index));
+    }
+  }
+  return spaces;
+}
+
 std::vector<VolumeNeed> SpaceNeedsFor(const std::vector<EntrySpace>& entries,
                                       const std::string& tempVolume,
                                       const std::string& gameVolume) {

@@ -44,6 +44,13 @@ EntrySpace SpaceOfWay(const std::vector<PayloadEntry>& table,
                       const std::vector<EntryDetail>& details, const InstallPlan& plan,
                       uint32_t start);
 
+// What every entry of a planned run takes: SpaceOfEntry, or SpaceOfWay for
+// the entry that starts a way of several; a file's other entries take
+// nothing of their own, and a file already at its new bytes nothing at all.
+std::vector<EntrySpace> SpacesOfPlan(const std::vector<PayloadEntry>& table,
+                                     const std::vector<EntryDetail>& details,
+                                     const InstallPlan& plan);
+
 struct VolumeNeed {
   std::string volume;  // as the caller named it
   uint64_t bytes = 0;  // needed at most at one time, margin included

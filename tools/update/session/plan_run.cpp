@@ -66,24 +66,16 @@ bool PlanRun(const char* gameDir, OwnFileSource& source, const PatchContents& pa
   }
   const std::vector<PayloadEntry>& entries = patch.table.entries;
   plan->targets = std::vector<EntryTarget>(entries.size());
-  std::vector<EntrySpace> spaces(entries.size());
   for (size_t index = 0; index < entries.size(); ++index) {
     const PlannedEntry& planned = plan->install.entries[index];
     EntryTarget& target = plan->targets[index];
-    const EntryDetail& detail = patch.details[index];
     ComposeTarget(gameDir, planned.destination, target.path);
-    if (detail.HasDescriptor()) {
+    if (patch.details[index].HasDescriptor()) {
       ComposeTarget(gameDir, planned.source, target.source);
       target.installed = planned.action == InstallAction::Same;
     }
-    // A file's other entries are counted with the one that starts its way.
-    const bool passedBy = detail.HasDescriptor() && detail.descriptor.kind == EntryKind::PathFile &&
-                          !planned.startsWay;
-    if (!passedBy) spaces[index] = SpaceOfEntry(entries[index], detail, target.installed);
-    if (planned.startsWay && planned.next != NO_ENTRY && !target.installed) {
-      spaces[index] = SpaceOfWay(entries, patch.details, plan->install, index);
-    }
   }
+  const std::vector<EntrySpace> spaces = SpacesOfPlan(entries, patch.details, plan->install);
   // Still before the first write: a disk too small is refused, not filled.
   if (!CheckFreeSpace(spaces, gameDir, failure)) {
     checks.spaceOk = false;
