@@ -5,6 +5,7 @@
 #include "mkpatch/fs/file_digest.h"
 #include "mkpatch/fs/file_system.h"
 #include "mkpatch/fs/name_encoding.h"
+#include "update/format/payload_digest.h"
 
 namespace {
 
@@ -17,16 +18,6 @@ bool ReadSmallFile(const std::string& path, std::string* text) {
   if (!file || !FileSize(file.Get(), &size) || size > kJournalLimit) return false;
   text->resize(static_cast<size_t>(size));
   return size == 0 || std::fread(&(*text)[0], 1, text->size(), file.Get()) == text->size();
-}
-
-std::string HexDigest(const unsigned char (&md5)[16]) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char byte : md5) {
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 15];
-  }
-  return hex;
 }
 
 const char* StateName(CommitState state) {
@@ -61,8 +52,8 @@ PendingCommit FindPendingCommit(const std::string& gameDir, const std::string& u
     return pending;
   }
   uint64_t size = 0;
-  unsigned char md5[16] = {};
-  const bool same = DigestFile(updaterPath, &size, md5) && HexDigest(md5) == pending.journal.patch;
+  unsigned char md5[PAYLOAD_DIGEST_SIZE] = {};
+  const bool same = DigestFile(updaterPath, &size, md5) && DigestHex(md5) == pending.journal.patch;
   pending.found = same ? PendingCommit::Found::ThisPatch : PendingCommit::Found::OtherPatch;
   return pending;
 }
