@@ -181,60 +181,83 @@ TEST_F(AllOrNothing, ALauncherThatCannotRunLeavesEveryFileAsItWas) {
   ExpectOldBuild(temp.Path());
 }
 
+// The commit waits for `held` (a.txt: nothing in place yet; readme.txt: every
+// file before it in place) when the run is killed; the next run finishes it.
 TEST_F(AllOrNothing, KilledWhileTheFilesArePutInPlaceThenFinishedByTheNextRun) {
-  MakeRun("killed_in_commit");
-  ScopedTempDir temp(scenario_.work + "\\tmp");
-  FileHolder holder(WindowsPath(FILE_HOLDER_EXE_PATH));
-  ASSERT_TRUE(holder.Hold(Path("readme.txt")));
-  {
-    UpdaterProcess updater;
-    ASSERT_TRUE(updater.Start(scenario_.updater, Quoted(scenario_.game)));
-    // The commit waits for readme.txt, with the files before it in place.
-    ASSERT_TRUE(WaitForLogLine(updater, kRetryLine + Path("readme.txt") + " ", kRunTimeoutMs));
-    ASSERT_TRUE(updater.Suspend());
-    EXPECT_TRUE(FileExists(Path(kJournalName)));
-    EXPECT_EQ(ReadWholeFile(Path("a.txt")), "new a");
-    EXPECT_EQ(ReadWholeFile(Path("a.txt.upd-old")), "old a");
-    ASSERT_TRUE(updater.KillHard(kRunTimeoutMs));
-  }
-  holder.Release();
+  for (const std::string held : {"a.txt", "readme.txt"}) {
+    SCOPED_TRACE("the commit waits for " + held);
+    MakeRun("killed_in_commit_" + held.substr(0, held.find('.')));
+    ScopedTempDir temp(scenario_.work + "\\tmp");
+    FileHolder holder(WindowsPath(FILE_HOLDER_EXE_PATH));
+    ASSERT_TRUE(holder.Hold(Path(held)));
+    {
+      UpdaterProcess updater;
+      ASSERT_TRUE(updater.Start(scenario_.updater, Quoted(scenario_.game)));
+      ASSERT_TRUE(WaitForLogLine(updater, kRetryLine + Path(held) + " ", kRunTimeoutMs));
+      ASSERT_TRUE(updater.Suspend());
+      EXPECT_TRUE(FileExists(Path(kJournalName)));
+      if (held == "a.txt") {
+        EXPECT_EQ(ReadWholeFile(Path("a.txt.upd-new")), "new a");
+        EXPECT_EQ(ReadWholeFile(Path("sub\\b.txt")), "old b");
+      } else {
+        EXPECT_EQ(ReadWholeFile(Path("a.txt")), "new a");
+        EXPECT_EQ(ReadWholeFile(Path("a.txt.upd-old")), "old a");
+      }
+      ASSERT_TRUE(updater.KillHard(kRunTimeoutMs));
+    }
+    holder.Release();
+    ClearLogs();
 
-  UpdaterOutcome outcome = RunUpdater(scenario_.updater, Quoted(scenario_.game), kRunTimeoutMs);
-  ASSERT_TRUE(EndedSilently(outcome));
-  EXPECT_EQ(outcome.exitCode, 0u);
-  ExpectNewBuild(temp.Path());
+    UpdaterProcess rerun;
+    ASSERT_TRUE(rerun.Start(scenario_.updater, Quoted(scenario_.game)));
+    UpdaterOutcome outcome = rerun.RunToEnd(kRunTimeoutMs);
+    ASSERT_TRUE(EndedSilently(outcome));
+    EXPECT_EQ(outcome.exitCode, 0u);
+    EXPECT_TRUE(Logged(rerun, "已完成上次中断的更新 1.4.1.34242"));
+    ExpectNewBuild(temp.Path());
+  }
 }
 
+// readme.txt is held for good, so the commit rolls back, and a file it takes
+// back (a.txt, the last one; sub\b.txt, before it) is held in the way when
+// the run is killed; the next run finishes the rollback, then updates.
 TEST_F(AllOrNothing, KilledWhileTheFilesAreTakenBackThenUndoneAndUpdatedByTheNextRun) {
-  MakeRun("killed_in_rollback");
-  ScopedTempDir temp(scenario_.work + "\\tmp");
-  FileHolder heldForGood(WindowsPath(FILE_HOLDER_EXE_PATH));
-  FileHolder heldInTheWay(WindowsPath(FILE_HOLDER_EXE_PATH));
-  ASSERT_TRUE(heldForGood.Hold(Path("readme.txt")));
-  {
-    UpdaterProcess updater;
-    ASSERT_TRUE(updater.Start(scenario_.updater, Quoted(scenario_.game)));
-    ASSERT_TRUE(WaitForLogLine(updater, kRetryLine + Path("readme.txt") + " ", kRunTimeoutMs));
-    // a.txt is new by now; held, it cannot get its old bytes back at once.
-    ASSERT_TRUE(heldInTheWay.Hold(Path("a.txt")));
-    ASSERT_TRUE(WaitForLogLine(updater, kGaveUpLine + Path("readme.txt") + " ", kRunTimeoutMs));
-    ASSERT_TRUE(WaitForLogLine(updater, kRetryLine + Path("a.txt") + " ", kRunTimeoutMs));
-    ASSERT_TRUE(updater.Suspend());
-    EXPECT_TRUE(FileExists(Path(kJournalName)));
-    EXPECT_EQ(ReadWholeFile(Path("sub\\b.txt")), "old b") << "undone last first";
-    ASSERT_TRUE(updater.KillHard(kRunTimeoutMs));
-  }
-  heldInTheWay.Release();
-  heldForGood.Release();
-  ClearLogs();
+  for (const std::string inTheWay : {"a.txt", "sub\\b.txt"}) {
+    SCOPED_TRACE("the rollback waits for " + inTheWay);
+    MakeRun(inTheWay == "a.txt" ? "killed_in_rollback_a" : "killed_in_rollback_b");
+    ScopedTempDir temp(scenario_.work + "\\tmp");
+    FileHolder heldForGood(WindowsPath(FILE_HOLDER_EXE_PATH));
+    FileHolder heldInTheWay(WindowsPath(FILE_HOLDER_EXE_PATH));
+    ASSERT_TRUE(heldForGood.Hold(Path("readme.txt")));
+    {
+      UpdaterProcess updater;
+      ASSERT_TRUE(updater.Start(scenario_.updater, Quoted(scenario_.game)));
+      ASSERT_TRUE(WaitForLogLine(updater, kRetryLine + Path("readme.txt") + " ", kRunTimeoutMs));
+      // New by now; held, it cannot get its old bytes back at once.
+      ASSERT_TRUE(heldInTheWay.Hold(Path(inTheWay)));
+      ASSERT_TRUE(WaitForLogLine(updater, kGaveUpLine + Path("readme.txt") + " ", kRunTimeoutMs));
+      ASSERT_TRUE(WaitForLogLine(updater, kRetryLine + Path(inTheWay) + " ", kRunTimeoutMs));
+      ASSERT_TRUE(updater.Suspend());
+      EXPECT_TRUE(FileExists(Path(kJournalName)));
+      // Undone last first: the added file is gone already, a.txt not yet.
+      EXPECT_FALSE(FileExists(Path("sub\\new\\c.txt")));
+      if (inTheWay != "a.txt") {
+        EXPECT_EQ(ReadWholeFile(Path("a.txt")), "new a");
+      }
+      ASSERT_TRUE(updater.KillHard(kRunTimeoutMs));
+    }
+    heldInTheWay.Release();
+    heldForGood.Release();
+    ClearLogs();
 
-  UpdaterProcess rerun;
-  ASSERT_TRUE(rerun.Start(scenario_.updater, Quoted(scenario_.game)));
-  UpdaterOutcome outcome = rerun.RunToEnd(kRunTimeoutMs);
-  ASSERT_TRUE(EndedSilently(outcome));
-  EXPECT_EQ(outcome.exitCode, 0u);
-  EXPECT_TRUE(Logged(rerun, "已撤销上次中断的更新 1.4.1.34242"));
-  ExpectNewBuild(temp.Path());
+    UpdaterProcess rerun;
+    ASSERT_TRUE(rerun.Start(scenario_.updater, Quoted(scenario_.game)));
+    UpdaterOutcome outcome = rerun.RunToEnd(kRunTimeoutMs);
+    ASSERT_TRUE(EndedSilently(outcome));
+    EXPECT_EQ(outcome.exitCode, 0u);
+    EXPECT_TRUE(Logged(rerun, "已撤销上次中断的更新 1.4.1.34242"));
+    ExpectNewBuild(temp.Path());
+  }
 }
 
 // Journals that this updater must not act on: another patch's unfinished

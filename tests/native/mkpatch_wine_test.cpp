@@ -147,7 +147,8 @@ TEST(MkpatchWine, CheckAgreesWithTheProfileApi) {
   ASSERT_EQ(RunTool({"check", updater, game, "--json"}, &output), 0) << output;
   EXPECT_EQ(output,
             u8"{\"installedVersion\":\"1.0.0.1\",\"baseVersion\":\"1.0.0.0\","
-            u8"\"targetVersion\":\"1.0.0.2\",\"applies\":true,\"entries\":["
+            u8"\"targetVersion\":\"1.0.0.2\",\"applies\":true,\"pendingCommit\":\"none\","
+            u8"\"spaceNeeded\":{\"game\":1048583,\"temp\":1048580},\"entries\":["
             u8"{\"name\":\"data\\\\same.dat\",\"install\":\"file\",\"destination\":\"same.dat\","
             u8"\"action\":\"same\"},"
             u8"{\"name\":\"数据.dll\",\"install\":\"file\",\"destination\":\"数据.dll\","
