@@ -7,6 +7,7 @@
 
 #include "mkpatch/codec/delta_streams.h"
 #include "mkpatch/codec/delta_writer.h"
+#include "mkpatch/codec/reference_streams.h"
 #include "mkpatch/codec/zstd_encode.h"
 #include "update/codec/delta_format.h"
 
@@ -35,6 +36,8 @@ const struct { size_t numerator, denominator; } kPrefixUnderrated = {3, 2};
 // Copies shorter than this are mostly chance matches; they would spoil the
 // map of where code moved.
 const uint64_t kMapMinimum = 1024;
+// The same for the targets of an image's references.
+const uint64_t kReferenceMapMinimum = 64;
 
 // The smaller of two encodings; on a tie the first, or the one that needs
 // nothing of the installed file.
@@ -125,11 +128,11 @@ EncodedData Smallest(const std::vector<Candidate>& candidates, int level) {
   return best;
 }
 
-// The copy/add delta in each of its layouts, with and without the map of
-// where code moved.
-std::vector<Candidate> CopyDeltas(const DeltaStreams* plain, const DeltaStreams* branches) {
+// The copy/add delta in each of its layouts, for each way of predicting the
+// copies.
+std::vector<Candidate> CopyDeltas(const std::vector<const DeltaStreams*>& predictions) {
   std::vector<Candidate> candidates;
-  for (const DeltaStreams* streams : {plain, branches}) {
+  for (const DeltaStreams* streams : predictions) {
     for (DeltaLayoutChoice layout : {DeltaLayoutChoice::Packed, DeltaLayoutChoice::Separate,
                                      DeltaLayoutChoice::SeparateSparse}) {
       if (!LayoutFits(layout, *streams)) continue;
@@ -174,7 +177,13 @@ EncodedData EncodeChanged(const unsigned char* source, size_t sourceSize,
   }
   const DeltaStreams plain = WriteStreams(source, sourceSize, target, commands, 0);
   const DeltaStreams branches = WriteStreams(source, sourceSize, target, commands, kMapMinimum);
-  std::vector<Candidate> candidates = CopyDeltas(&plain, &branches);
+  DeltaStreams references;
+  std::vector<const DeltaStreams*> predictions = {&plain, &branches};
+  if (WriteReferenceStreams(source, sourceSize, target, targetSize, commands, kReferenceMapMinimum,
+                            &references)) {
+    predictions.push_back(&references);
+  }
+  std::vector<Candidate> candidates = CopyDeltas(predictions);
   const bool prefix = sourceSize <= DELTA_PREFIX_MAX;
   const int level = targetSize <= kUltraLimit ? kUltraLevel : kLevel;
   if (targetSize <= kSmallDelta) {

@@ -1,0 +1,259 @@
+#include "mkpatch/codec/reference_streams.h"
+#include "mkpatch/codec/suffix_index.h"
+#include "mkpatch/codec/varint_write.h"
+
+#include <algorithm>
+#include <new>
+#include <utility>
+
+#include "update/base/byte_source.h"
+#include "update/codec/delta_format.h"
+#include "update/codec/pe_reference_model.h"
+#include "update/codec/relocation_table.h"
+
+namespace {
+
+// A correction costs a few bytes in the control stream; it must set right
+// more references than the copies already predict right to pay for itself.
+const size_t kCorrectionGain = 2;
+
+bool ReadImage(const unsigned char* bytes, size_t size, PeLayout* layout,
+               GrowableArray<PeReference>* references) {
+  if (!ParsePeLayout(bytes, size < PE_HEADERS_READ ? size : PE_HEADERS_READ, size, layout)) {
+    return false;
+  }
+  MemoryByteSource source(bytes, size);
+  switch (FindPeReferences(source, *layout, references)) {
+    case ReferenceScan::Done:
+      return true;
+    case ReferenceScan::OutOfMemory:
+      throw std::bad_alloc();
+    case ReferenceScan::Unreadable:
+    case ReferenceScan::TooMany:
+      break;
+  }
+  return false;
+}
+
+// The copy map the decoder makes from the commands.
+void MapCopies(const std::vector<DeltaCommand>& commands, ReferenceModel* model) {
+  model->copies = CopyIndex(model->copies.MinimumLength());
+  uint64_t newPosition = 0;
+  for (const DeltaCommand& command : commands) {
+    if (!model->copies.Add(command.oldPosition, newPosition, command.copy)) throw std::bad_alloc();
+    newPosition += command.copy + command.insert;
+  }
+  model->copies.Finish();
+}
+
+// The relocation table the decoder builds from the commands' copies of the
+// old file.
+std::vector<unsigned char> MovedRelocations(const ReferenceModel& model, size_t oldSize,
+                                            const std::vector<DeltaCommand>& commands) {
+  GrowableArray<uint32_t> entries;
+  uint64_t newPosition = 0;
+  for (const DeltaCommand& command : commands) {
+    if (command.oldPosition < oldSize) {
+      const uint64_t inside = std::min<uint64_t>(command.copy, oldSize - command.oldPosition);
+      if (!model.AddMovedRelocations(command.oldPosition, inside, newPosition, &entries)) {
+        throw std::bad_alloc();
+      }
+    }
+    newPosition += command.copy + command.insert;
+  }
+  const size_t count = SortRelocations(entries.Data(), entries.Size());
+  std::vector<unsigned char> table(static_cast<size_t>(RelocationTableSize(entries.Data(), count)));
+  WriteRelocationTable(entries.Data(), count, table.data());
+  return table;
+}
+
+// Copies that read past the table the decoder will build give up their
+// tail as inserted bytes.
+void ClipToSource(std::vector<DeltaCommand>& commands, uint64_t sourceSize) {
+  for (DeltaCommand& command : commands) {
+    if (command.copy == 0 || command.oldPosition + command.copy <= sourceSize) continue;
+    const uint64_t keep = command.oldPosition < sourceSize ? sourceSize - command.oldPosition : 0;
+    command.insert += command.copy - keep;
+    command.copy = keep;
+  }
+}
+
+// Label matching: where the copies turned an old reference into a new one
+// of the same kind, its old target became the new one's. A target whose
+// references mostly went somewhere the projection does not say gets a
+// correction.
+std::vector<TargetCorrection> MatchTargets(const ReferenceModel& model, size_t oldSize,
+                                           const GrowableArray<PeReference>& newReferences,
+                                           const std::vector<DeltaCommand>& commands) {
+  std::vector<std::pair<uint32_t, uint32_t>> pairs;
+  uint64_t newPosition = 0;
+  for (const DeltaCommand& command : commands) {
+    const uint64_t end = std::min<uint64_t>(command.oldPosition + command.copy, oldSize);
+    for (size_t i = model.FirstAt(command.oldPosition); i < model.references.Size(); ++i) {
+      const PeReference& old = model.references[i];
+      if (old.location + ReferenceWidth(old.Kind()) > end) break;
+      if (old.Target() == REFERENCE_NO_TARGET) continue;
+      const uint64_t place = old.location - command.oldPosition + newPosition;
+      const PeReference* found =
+          std::lower_bound(newReferences.begin(), newReferences.end(), place,
+                           [](const PeReference& r, uint64_t at) { return r.location < at; });
+      if (found == newReferences.end() || found->location != place || found->Kind() != old.Kind() ||
+          found->Target() == REFERENCE_NO_TARGET) {
+        continue;
+      }
+      pairs.emplace_back(old.Target(), found->Target());
+    }
+    newPosition += command.copy + command.insert;
+  }
+  std::sort(pairs.begin(), pairs.end());
+  std::vector<TargetCorrection> corrections;
+  for (size_t first = 0; first < pairs.size();) {
+    const uint32_t target = pairs[first].first;
+    const uint32_t projected = model.MapTarget(target);
+    size_t bestCount = 0, projectedCount = 0;
+    uint32_t best = 0;
+    size_t i = first;
+    while (i < pairs.size() && pairs[i].first == target) {
+      size_t run = i;
+      while (run < pairs.size() && pairs[run] == pairs[i]) ++run;
+      const size_t count = run - i;
+      if (count > bestCount) {
+        bestCount = count;
+        best = pairs[i].second;
+      }
+      if (pairs[i].second == projected) projectedCount = count;
+      i = run;
+    }
+    if (best != projected && bestCount >= projectedCount + kCorrectionGain) {
+      corrections.push_back(TargetCorrection{target, best});
+    }
+    first = i;
+  }
+  return corrections;
+}
+
+void AppendSigned(std::vector<unsigned char>& out, int64_t value) {
+  AppendVarint(out, ZigzagEncode(value));
+}
+
+std::vector<unsigned char> Preamble(const ReferenceModel& model, uint64_t relocationSize) {
+  std::vector<unsigned char> out;
+  AppendSigned(out, static_cast<int64_t>(model.newLayout.imageBase - model.oldLayout.imageBase));
+  AppendVarint(out, model.newLayout.sections.size());
+  for (size_t i = 0; i < model.newLayout.sections.size(); ++i) {
+    PeSection old;
+    if (i < model.oldLayout.sections.size()) old = model.oldLayout.sections[i];
+    const PeSection& section = model.newLayout.sections[i];
+    AppendSigned(out, int64_t(section.address) - old.address);
+    AppendSigned(out, int64_t(section.virtualSize) - old.virtualSize);
+    AppendSigned(out, int64_t(section.rawOffset) - old.rawOffset);
+    AppendSigned(out, int64_t(section.rawSize) - old.rawSize);
+  }
+  AppendVarint(out, relocationSize);
+  AppendVarint(out, model.corrections.Size());
+  uint32_t previous = 0;
+  int64_t previousShift = 0;
+  for (size_t i = 0; i < model.corrections.Size(); ++i) {
+    const TargetCorrection& correction = model.corrections[i];
+    AppendVarint(out, i == 0 ? correction.oldTarget : correction.oldTarget - previous - 1);
+    const int64_t shift = int64_t(correction.newTarget) - correction.oldTarget;
+    AppendSigned(out, shift - previousShift);
+    previous = correction.oldTarget;
+    previousShift = shift;
+  }
+  return out;
+}
+
+// The file as the alignment sees it: every reference replaced by a digest of
+// the bytes at its target, so that code which differs only in where its
+// references point (everything after inserted code) matches exactly, and
+// the copies break where the code really changed. The copies' bytes are
+// then predicted and differenced from the real file.
+std::vector<unsigned char> Normalized(const unsigned char* bytes, size_t size,
+                                      const PeLayout& layout,
+                                      const GrowableArray<PeReference>& references) {
+  std::vector<unsigned char> out(bytes, bytes + size);
+  for (const PeReference& reference : references) {
+    const uint32_t target = reference.Target();
+    if (target == REFERENCE_NO_TARGET) continue;
+    uint32_t digest = 2166136261u ^ static_cast<uint32_t>(reference.Kind());
+    uint32_t offset = 0;
+    if (layout.RvaToOffset(target, &offset)) {
+      for (size_t k = 0; k < 8 && offset + k < size; ++k)
+        digest = (digest ^ bytes[offset + k]) * 16777619u;
+    } else {
+      const int section = layout.SectionOf(target);
+      const uint32_t inside = section >= 0 ? target - layout.sections[section].address : target;
+      digest = (digest ^ static_cast<uint32_t>(section)) * 16777619u;
+      digest = (digest ^ inside) * 16777619u;
+    }
+    const size_t width = ReferenceWidth(reference.Kind());
+    for (size_t k = 0; k < width; ++k) {
+      out[reference.location + k] = static_cast<unsigned char>(digest >> (8 * (k % 4)));
+    }
+  }
+  return out;
+}
+
+std::vector<unsigned char> Joined(const unsigned char* old, size_t oldSize,
+                                  const std::vector<unsigned char>& table) {
+  std::vector<unsigned char> joined(old, old + oldSize);
+  joined.insert(joined.end(), table.begin(), table.end());
+  return joined;
+}
+
+}  // namespace
+
+bool WriteReferenceStreams(const unsigned char* old, size_t oldSize, const unsigned char* target,
+                           size_t targetSize, const std::vector<DeltaCommand>& plain,
+                           uint64_t mapMinimum, DeltaStreams* streams,
+                           ReferenceStreamsReport* report) {
+  ReferenceModel model(mapMinimum);
+  GrowableArray<PeReference> newReferences;
+  PeLayout newLayout;
+  if (!ReadImage(old, oldSize, &model.oldLayout, &model.references) ||
+      !ReadImage(target, targetSize, &newLayout, &newReferences) ||
+      newLayout.machine != model.oldLayout.machine) {
+    return false;
+  }
+  model.newLayout = newLayout;
+  // The table the plain alignment's copies would give; aligned against the
+  // old file followed by it, the new file's own table finds its match.
+  std::vector<unsigned char> table = MovedRelocations(model, oldSize, plain);
+  std::vector<DeltaCommand> commands;
+  {
+    const std::vector<unsigned char> normalOld =
+        Normalized(old, oldSize, model.oldLayout, model.references);
+    const std::vector<unsigned char> joined = Joined(normalOld.data(), oldSize, table);
+    const std::vector<unsigned char> normalNew =
+        Normalized(target, targetSize, newLayout, newReferences);
+    const SuffixIndex index(joined.data(), joined.size());
+    commands = AlignFiles(index, normalNew.data(), targetSize, AlignOptions(), nullptr);
+  }
+  // The decoder builds the table from these commands: the same, unless the
+  // copies of the old file moved; what a copy reads of it is predicted by
+  // whatever it holds now.
+  table = MovedRelocations(model, oldSize, commands);
+  ClipToSource(commands, oldSize + table.size());
+  MapCopies(commands, &model);
+  for (const TargetCorrection& correction : MatchTargets(model, oldSize, newReferences, commands)) {
+    if (!model.corrections.Push(correction)) throw std::bad_alloc();
+  }
+  const std::vector<unsigned char> joined = Joined(old, oldSize, table);
+  *streams = WritePredictedStreams(
+      joined.data(), target, commands,
+      [&](const DeltaCommand& command, uint64_t newPosition, unsigned char* bytes) {
+        model.Predict(command.oldPosition, static_cast<size_t>(command.copy),
+                      command.oldPosition + command.copy, newPosition - command.oldPosition, bytes);
+      },
+      Preamble(model, table.size()));
+  streams->filter = DELTA_FILTER_PE_REFERENCES;
+  streams->mapMinimum = mapMinimum;
+  if (report != nullptr) {
+    report->references = model.references.Size();
+    report->corrections = model.corrections.Size();
+    report->relocationSize = table.size();
+    report->commands = commands;
+  }
+  return true;
+}

@@ -1,0 +1,307 @@
+#include "update/codec/pe_references.h"
+
+#include <algorithm>
+
+#include "update/codec/byte_stream.h"
+#include "update/codec/x86_instruction.h"
+
+namespace {
+
+constexpr size_t kWindow = 64 * 1024;
+constexpr uint16_t kRelocationHighLow = 3;
+constexpr uint16_t kRelocationDir64 = 10;
+constexpr uint32_t kRelocationBlockHeader = 8;
+constexpr uint32_t kExceptionEntrySize = 12;
+constexpr uint32_t kExportDirectorySize = 40;
+
+uint32_t Le32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// A window of the source, moved forwards as the readers need: the file is
+// never held whole.
+class SourceWindow {
+ public:
+  explicit SourceWindow(ByteSource& source) : source_(source), size_(source.Size()) {}
+
+  bool Allocate() {
+    buffer_ = AllocateDecodeBuffer(kWindow);
+    return buffer_ != nullptr;
+  }
+
+  // The bytes at [offset, offset + length) (length at most kWindow / 2), or
+  // null when they are not all in the file or cannot be read.
+  const unsigned char* At(uint64_t offset, size_t length) {
+    if (offset > size_ || length > size_ - offset) return nullptr;
+    if (offset < start_ || offset + length > start_ + filled_) {
+      const uint64_t left = size_ - offset;
+      const uint32_t want = static_cast<uint32_t>(left < kWindow ? left : kWindow);
+      uint32_t got = 0;
+      if (!source_.ReadAt(offset, buffer_.get(), want, &got) || got != want) {
+        failed_ = true;
+        return nullptr;
+      }
+      start_ = offset;
+      filled_ = got;
+    }
+    return buffer_.get() + (offset - start_);
+  }
+
+  // How many bytes from `offset` on are readable without moving the window
+  // (at least `length` when the file has them).
+  size_t Available(uint64_t offset) const {
+    return offset >= start_ && offset < start_ + filled_
+               ? static_cast<size_t>(start_ + filled_ - offset)
+               : 0;
+  }
+
+  bool Failed() const { return failed_; }
+
+ private:
+  ByteSource& source_;
+  uint64_t size_;
+  DecodeBuffer buffer_;
+  uint64_t start_ = 0;
+  size_t filled_ = 0;
+  bool failed_ = false;
+};
+
+class ReferenceFinder {
+ public:
+  ReferenceFinder(ByteSource& source, const PeLayout& layout, GrowableArray<PeReference>* out)
+      : window_(source), layout_(layout), out_(out), fileSize_(source.Size()) {}
+
+  ReferenceScan Run() {
+    if (!window_.Allocate()) return ReferenceScan::OutOfMemory;
+    ReadRelocations();
+    if (status_ == ReferenceScan::Done) ReadAbsoluteTargets();
+    // The relocation table's pointers, sorted: the walk through the code
+    // consults them as it goes.
+    const size_t absolute = out_->Size();
+    if (status_ == ReferenceScan::Done) ReadExceptionTable();
+    if (status_ == ReferenceScan::Done) ReadExports();
+    for (size_t i = 0; status_ == ReferenceScan::Done && i < layout_.sections.size(); ++i) {
+      if (layout_.sections[i].code) WalkCode(layout_.sections[i], absolute);
+    }
+    if (status_ != ReferenceScan::Done) return status_;
+    if (window_.Failed()) return ReferenceScan::Unreadable;
+    SortAndDropOverlaps();
+    return ReferenceScan::Done;
+  }
+
+ private:
+  void Add(uint32_t location, ReferenceKind kind, uint32_t target) {
+    if (status_ != ReferenceScan::Done) return;
+    if (out_->Size() >= PE_REFERENCES_MAX) {
+      status_ = ReferenceScan::TooMany;
+    } else if (!out_->Push(PeReference::Make(location, kind, target))) {
+      status_ = ReferenceScan::OutOfMemory;
+    }
+  }
+
+  // The file position of `width` bytes at `rva`, all inside one section's data.
+  bool Span(uint32_t rva, uint32_t width, uint32_t* offset) const {
+    uint32_t last = 0;
+    return layout_.RvaToOffset(rva, offset) && layout_.RvaToOffset(rva + width - 1, &last) &&
+           last == *offset + width - 1;
+  }
+
+  // The table's entries give locations only; targets are read afterwards in
+  // file order (ReadAbsoluteTargets), so the file is read forwards once.
+  void ReadRelocations() {
+    uint32_t offset = 0;
+    const PeDirectory& directory = layout_.relocations;
+    if (directory.size == 0 || !layout_.RvaToOffset(directory.address, &offset)) return;
+    uint64_t at = offset;
+    uint64_t end = at + directory.size;
+    if (end > fileSize_) end = fileSize_;
+    // Blocks until the directory ends or one does not hold together: what
+    // follows an odd block is not read.
+    while (end - at >= kRelocationBlockHeader && status_ == ReferenceScan::Done) {
+      const unsigned char* header = window_.At(at, kRelocationBlockHeader);
+      if (header == nullptr) return;
+      const uint32_t page = Le32(header);
+      const uint32_t blockSize = Le32(header + 4);
+      if (blockSize < kRelocationBlockHeader || blockSize > end - at) return;
+      for (uint32_t k = kRelocationBlockHeader; k + 2 <= blockSize; k += 2) {
+        const unsigned char* entry = window_.At(at + k, 2);
+        if (entry == nullptr) return;
+        const uint16_t value = static_cast<uint16_t>(entry[0] | entry[1] << 8);
+        const uint16_t type = value >> 12;
+        ReferenceKind kind;
+        if (type == kRelocationHighLow) {
+          kind = ReferenceKind::Absolute32;
+        } else if (type == kRelocationDir64 && layout_.machine == PeMachine::X64) {
+          kind = ReferenceKind::Absolute64;
+        } else {
+          continue;
+        }
+        uint32_t location = 0;
+        if (Span(page + (value & 0xFFF), static_cast<uint32_t>(ReferenceWidth(kind)), &location)) {
+          Add(location, kind, REFERENCE_NO_TARGET);
+        }
+      }
+      at += blockSize;
+    }
+  }
+
+  void ReadAbsoluteTargets() {
+    PeReference* begin = out_->begin();
+    std::sort(begin, out_->end(),
+              [](const PeReference& a, const PeReference& b) { return a.location < b.location; });
+    // One pointer listed twice is one reference.
+    PeReference* last = std::unique(
+        begin, out_->end(),
+        [](const PeReference& a, const PeReference& b) { return a.location == b.location; });
+    out_->Truncate(static_cast<size_t>(last - begin));
+    for (PeReference& reference : *out_) {
+      const size_t width = ReferenceWidth(reference.Kind());
+      const unsigned char* bytes = window_.At(reference.location, width);
+      if (bytes == nullptr) return;
+      uint64_t value = Le32(bytes);
+      if (width == 8) value |= static_cast<uint64_t>(Le32(bytes + 4)) << 32;
+      const uint64_t target = value - layout_.imageBase;
+      if (value >= layout_.imageBase && target < layout_.imageSize) {
+        reference =
+            PeReference::Make(reference.location, reference.Kind(), static_cast<uint32_t>(target));
+      }
+    }
+  }
+
+  // `count` entries of `size` bytes at `rva`, each `fields` RVAs from its start.
+  void ReadRvaArray(uint32_t rva, uint64_t count, uint32_t size, uint32_t fields) {
+    for (uint64_t i = 0; i < count && status_ == ReferenceScan::Done; ++i) {
+      uint32_t offset = 0;
+      const uint64_t entryRva = rva + i * size;
+      if (entryRva + size > PE_IMAGE_SIZE_MAX ||
+          !Span(static_cast<uint32_t>(entryRva), size, &offset)) {
+        return;
+      }
+      const unsigned char* entry = window_.At(offset, size);
+      if (entry == nullptr) return;
+      for (uint32_t field = 0; field < fields; ++field) {
+        const uint32_t target = Le32(entry + 4 * field);
+        if (target != 0 && target < layout_.imageSize) {
+          Add(offset + 4 * field, ReferenceKind::Rva, target);
+        }
+      }
+    }
+  }
+
+  void ReadExceptionTable() {
+    const PeDirectory& directory = layout_.exceptions;
+    if (layout_.machine != PeMachine::X64) return;
+    ReadRvaArray(directory.address, directory.size / kExceptionEntrySize, kExceptionEntrySize, 3);
+  }
+
+  void ReadExports() {
+    uint32_t offset = 0;
+    const PeDirectory& directory = layout_.exports;
+    if (directory.size < kExportDirectorySize ||
+        !Span(directory.address, kExportDirectorySize, &offset)) {
+      return;
+    }
+    const unsigned char* header = window_.At(offset, kExportDirectorySize);
+    if (header == nullptr) return;
+    const uint32_t functions = Le32(header + 20), names = Le32(header + 24);
+    const uint32_t functionTable = Le32(header + 28), nameTable = Le32(header + 32);
+    // Counts past what the image could hold are not believed.
+    const uint32_t limit = layout_.imageSize / 4;
+    if (functions <= limit) ReadRvaArray(functionTable, functions, 4, 1);
+    if (names <= limit) ReadRvaArray(nameTable, names, 4, 1);
+  }
+
+  void WalkCode(const PeSection& section, size_t absoluteCount) {
+    const bool x64 = layout_.machine == PeMachine::X64;
+    const uint64_t begin = section.rawOffset;
+    const uint64_t end = begin + MappedSize(section);
+    // The first pointer at or after the section.
+    const PeReference* absolute = out_->begin();
+    const PeReference* absoluteEnd = absolute + absoluteCount;
+    absolute = std::lower_bound(absolute, absoluteEnd, begin,
+                                [](const PeReference& r, uint64_t at) { return r.location < at; });
+    uint64_t at = begin;
+    while (at < end && status_ == ReferenceScan::Done) {
+      while (absolute != absoluteEnd && absolute->location < at) ++absolute;
+      if (absolute != absoluteEnd && absolute->location == at) {
+        at += ReferenceWidth(absolute->Kind());
+        continue;
+      }
+      const size_t span =
+          end - at < X86_INSTRUCTION_MAX ? static_cast<size_t>(end - at) : X86_INSTRUCTION_MAX;
+      const unsigned char* code = window_.At(at, span);
+      if (code == nullptr) return;
+      const X86Instruction instruction = DecodeX86Instruction(code, span, x64);
+      if (instruction.length == 0) {
+        ++at;
+        continue;
+      }
+      if (instruction.operand != X86Operand::None) {
+        AddRelative(section, at, instruction, code, absolute, absoluteEnd);
+      }
+      at += instruction.length;
+    }
+  }
+
+  void AddRelative(const PeSection& section, uint64_t at, const X86Instruction& instruction,
+                   const unsigned char* code, const PeReference* absolute,
+                   const PeReference* absoluteEnd) {
+    const uint64_t location = at + instruction.operandOffset;
+    // A pointer inside the operand's bytes: the operand is not what it seems.
+    if (absolute != absoluteEnd && absolute->location < location + 4) return;
+    const uint32_t nextRva =
+        section.address + static_cast<uint32_t>(at - section.rawOffset) + instruction.length;
+    const int64_t target = static_cast<int64_t>(nextRva) +
+                           static_cast<int32_t>(Le32(code + instruction.operandOffset));
+    if (target < 0 || target >= static_cast<int64_t>(layout_.imageSize)) return;
+    const int reached = layout_.SectionOf(static_cast<uint32_t>(target));
+    if (reached < 0) return;
+    if (instruction.operand == X86Operand::Branch && !layout_.sections[reached].code) return;
+    Add(static_cast<uint32_t>(location), ReferenceKind::Relative, static_cast<uint32_t>(target));
+  }
+
+  // Sorted by location; of two at one place the relocation table's pointer
+  // wins, then a table's entry, then the code's operand; of two that
+  // overlap, the first.
+  void SortAndDropOverlaps() {
+    std::sort(out_->begin(), out_->end(), [](const PeReference& a, const PeReference& b) {
+      return a.location != b.location ? a.location < b.location : Rank(a) < Rank(b);
+    });
+    size_t kept = 0;
+    uint64_t free = 0;  // first position no kept reference covers
+    for (size_t i = 0; i < out_->Size(); ++i) {
+      const PeReference reference = (*out_)[i];
+      if (reference.location < free) continue;
+      (*out_)[kept++] = reference;
+      free = uint64_t(reference.location) + ReferenceWidth(reference.Kind());
+    }
+    out_->Truncate(kept);
+  }
+
+  static int Rank(const PeReference& reference) {
+    switch (reference.Kind()) {
+      case ReferenceKind::Absolute32:
+      case ReferenceKind::Absolute64:
+        return 0;
+      case ReferenceKind::Rva:
+        return 1;
+      case ReferenceKind::Relative:
+        break;
+    }
+    return 2;
+  }
+
+  SourceWindow window_;
+  const PeLayout& layout_;
+  GrowableArray<PeReference>* out_;
+  uint64_t fileSize_;
+  ReferenceScan status_ = ReferenceScan::Done;
+};
+
+}  // namespace
+
+ReferenceScan FindPeReferences(ByteSource& source, const PeLayout& layout,
+                               GrowableArray<PeReference>* references) {
+  return ReferenceFinder(source, layout, references).Run();
+}
