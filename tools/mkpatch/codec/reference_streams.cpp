@@ -78,14 +78,15 @@ void ClipToSource(std::vector<DeltaCommand>& commands, uint64_t sourceSize) {
   }
 }
 
+using TargetPairs = std::vector<std::pair<uint32_t, uint32_t>>;
+
 // Label matching: where the copies turned an old reference into a new one
-// of the same kind, its old target became the new one's. A target whose
-// references mostly went somewhere the projection does not say gets a
-// correction.
-std::vector<TargetCorrection> MatchTargets(const ReferenceModel& model, size_t oldSize,
-                                           const GrowableArray<PeReference>& newReferences,
-                                           const std::vector<DeltaCommand>& commands) {
-  std::vector<std::pair<uint32_t, uint32_t>> pairs;
+// of the same kind, its old target became the new one's. The pairs of old
+// and new targets, sorted.
+TargetPairs MatchTargets(const ReferenceModel& model, size_t oldSize,
+                         const GrowableArray<PeReference>& newReferences,
+                         const std::vector<DeltaCommand>& commands) {
+  TargetPairs pairs;
   uint64_t newPosition = 0;
   for (const DeltaCommand& command : commands) {
     const uint64_t end = std::min<uint64_t>(command.oldPosition + command.copy, oldSize);
@@ -106,6 +107,64 @@ std::vector<TargetCorrection> MatchTargets(const ReferenceModel& model, size_t o
     newPosition += command.copy + command.insert;
   }
   std::sort(pairs.begin(), pairs.end());
+  return pairs;
+}
+
+// The most common value of `values` (sorted) and how often it comes; on a
+// tie, `preferred`, else the smallest.
+std::pair<uint32_t, size_t> MostCommon(const std::vector<uint32_t>& values, uint32_t preferred) {
+  std::pair<uint32_t, size_t> best(preferred, 0);
+  for (size_t first = 0; first < values.size();) {
+    size_t end = first;
+    while (end < values.size() && values[end] == values[first]) ++end;
+    const size_t count = end - first;
+    if (count > best.second || (count == best.second && values[first] == preferred)) {
+      best = {values[first], count};
+    }
+    first = end;
+  }
+  return best;
+}
+
+// Per section: whether its matched targets are better placed by the copies
+// (then by a shift where the copies do not place them) or by one shift for
+// all, and that shift: the one most of them took.
+void ChooseSectionShifts(const TargetPairs& pairs, ReferenceModel* model) {
+  const size_t count = model->oldLayout.sections.size();
+  std::vector<std::vector<uint32_t>> all(count), unplaced(count);
+  std::vector<size_t> placedRight(count, 0);
+  for (const auto& pair : pairs) {
+    const int section = model->oldLayout.SectionOf(pair.first);
+    if (section < 0) continue;
+    all[section].push_back(pair.second - pair.first);
+    uint32_t moved = 0;
+    if (!model->Project(pair.first, &moved)) {
+      unplaced[section].push_back(pair.second - pair.first);
+    } else if (moved == pair.second) {
+      ++placedRight[section];
+    }
+  }
+  model->sectionShifts.assign(count, 0);
+  model->byCopies.assign(count, 1);
+  for (size_t i = 0; i < count; ++i) {
+    std::sort(all[i].begin(), all[i].end());
+    std::sort(unplaced[i].begin(), unplaced[i].end());
+    const uint32_t preferred = model->DefaultSectionShift(i);
+    const auto withCopies = MostCommon(unplaced[i], preferred);
+    const auto alone = MostCommon(all[i], preferred);
+    if (alone.second > placedRight[i] + withCopies.second) {
+      model->byCopies[i] = 0;
+      model->sectionShifts[i] = alone.first;
+    } else {
+      model->sectionShifts[i] = withCopies.first;
+    }
+  }
+}
+
+// A target whose references mostly went somewhere the projection does not
+// say gets a correction.
+std::vector<TargetCorrection> ChooseCorrections(const ReferenceModel& model,
+                                                const TargetPairs& pairs) {
   std::vector<TargetCorrection> corrections;
   for (size_t first = 0; first < pairs.size();) {
     const uint32_t target = pairs[first].first;
@@ -149,6 +208,11 @@ std::vector<unsigned char> Preamble(const ReferenceModel& model, uint64_t reloca
     AppendSigned(out, int64_t(section.rawOffset) - old.rawOffset);
     AppendSigned(out, int64_t(section.rawSize) - old.rawSize);
   }
+  for (size_t i = 0; i < model.oldLayout.sections.size(); ++i) {
+    const int32_t change =
+        static_cast<int32_t>(model.sectionShifts[i] - model.DefaultSectionShift(i));
+    AppendVarint(out, ZigzagEncode(change) << 1 | (model.byCopies[i] != 0 ? 0 : 1));
+  }
   AppendVarint(out, relocationSize);
   AppendVarint(out, model.corrections.Size());
   uint32_t previous = 0;
@@ -165,22 +229,29 @@ std::vector<unsigned char> Preamble(const ReferenceModel& model, uint64_t reloca
 }
 
 // The file as the alignment sees it: every reference replaced by a digest of
-// the bytes at its target, so that code which differs only in where its
-// references point (everything after inserted code) matches exactly, and
-// the copies break where the code really changed. The copies' bytes are
-// then predicted and differenced from the real file.
+// the bytes at its target (with the references there blanked, so that the
+// digest does not change when they move), so that code which differs only in
+// where its references point (everything after inserted code) matches
+// exactly, and the copies break where the code really changed. The copies'
+// bytes are then predicted and differenced from the real file.
 std::vector<unsigned char> Normalized(const unsigned char* bytes, size_t size,
                                       const PeLayout& layout,
                                       const GrowableArray<PeReference>& references) {
-  std::vector<unsigned char> out(bytes, bytes + size);
+  std::vector<unsigned char> blank(bytes, bytes + size);
+  for (const PeReference& reference : references) {
+    const size_t width = ReferenceWidth(reference.Kind());
+    std::fill_n(blank.begin() + reference.location, width, static_cast<unsigned char>(0xE0));
+  }
+  std::vector<unsigned char> out = blank;
   for (const PeReference& reference : references) {
     const uint32_t target = reference.Target();
     if (target == REFERENCE_NO_TARGET) continue;
     uint32_t digest = 2166136261u ^ static_cast<uint32_t>(reference.Kind());
     uint32_t offset = 0;
     if (layout.RvaToOffset(target, &offset)) {
-      for (size_t k = 0; k < 8 && offset + k < size; ++k)
-        digest = (digest ^ bytes[offset + k]) * 16777619u;
+      for (size_t k = 0; k < 8 && offset + k < size; ++k) {
+        digest = (digest ^ blank[offset + k]) * 16777619u;
+      }
     } else {
       const int section = layout.SectionOf(target);
       const uint32_t inside = section >= 0 ? target - layout.sections[section].address : target;
@@ -236,7 +307,9 @@ bool WriteReferenceStreams(const unsigned char* old, size_t oldSize, const unsig
   table = MovedRelocations(model, oldSize, commands);
   ClipToSource(commands, oldSize + table.size());
   MapCopies(commands, &model);
-  for (const TargetCorrection& correction : MatchTargets(model, oldSize, newReferences, commands)) {
+  const TargetPairs pairs = MatchTargets(model, oldSize, newReferences, commands);
+  ChooseSectionShifts(pairs, &model);
+  for (const TargetCorrection& correction : ChooseCorrections(model, pairs)) {
     if (!model.corrections.Push(correction)) throw std::bad_alloc();
   }
   const std::vector<unsigned char> joined = Joined(old, oldSize, table);

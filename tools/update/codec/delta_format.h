@@ -70,6 +70,12 @@
 //           sizes at most PE_IMAGE_SIZE_MAX. The decoder turns the new
 //           file's positions into RVAs with these, so it needs nothing of the
 //           new file before making it.
+//   then for each section of the source: varint, twice the zigzag of its
+//           shift's difference from the default (pe_reference_model.h: how
+//           far its targets move that the copies do not place; by default as
+//           far as the new section of the same index, else not at all;
+//           modulo 2^32 and at most 2^32 - 1 either way), plus 1 when the
+//           copies place none of its targets
 //   varint  r, the size of the new relocation table (see below)
 //   varint  c, target corrections (at most the source's references), then
 //           for each: varint the gap from the previous old target (from 0 for

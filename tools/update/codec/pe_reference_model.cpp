@@ -75,16 +75,24 @@ uint32_t ReferenceModel::MapTarget(uint32_t target) const {
       std::lower_bound(corrections.begin(), end, target,
                        [](const TargetCorrection& c, uint32_t t) { return c.oldTarget < t; });
   if (found != end && found->oldTarget == target) return found->newTarget;
-  uint32_t offset = 0, moved = 0;
-  if (oldLayout.RvaToOffset(target, &offset)) {
-    const uint64_t projected = uint64_t(offset) + copies.ShiftAt(offset);
-    if (newLayout.OffsetToRva(projected & 0xFFFFFFFFu, &moved)) return moved;
-  }
   const int section = oldLayout.SectionOf(target);
-  if (section >= 0 && static_cast<size_t>(section) < newLayout.sections.size()) {
-    return target - oldLayout.sections[section].address + newLayout.sections[section].address;
-  }
-  return target;
+  const bool known = section >= 0 && static_cast<size_t>(section) < sectionShifts.size();
+  uint32_t moved = 0;
+  if ((!known || byCopies[section] != 0) && Project(target, &moved)) return moved;
+  return known ? target + sectionShifts[section] : target;
+}
+
+bool ReferenceModel::Project(uint32_t target, uint32_t* moved) const {
+  uint32_t offset = 0;
+  if (!oldLayout.RvaToOffset(target, &offset)) return false;
+  const uint64_t projected = uint64_t(offset) + copies.ShiftAt(offset);
+  return newLayout.OffsetToRva(projected & 0xFFFFFFFFu, moved) &&
+         newLayout.SectionOf(*moved) == oldLayout.SectionOf(target);
+}
+
+uint32_t ReferenceModel::DefaultSectionShift(size_t section) const {
+  if (section >= oldLayout.sections.size() || section >= newLayout.sections.size()) return 0;
+  return newLayout.sections[section].address - oldLayout.sections[section].address;
 }
 
 size_t ReferenceModel::FirstAt(uint64_t position) const {

@@ -6,10 +6,14 @@
 //   1. a correction the delta carries for that very target (label matching:
 //      the encoder saw the old target's references become references to
 //      that new target);
-//   2. the copies: the target's file position moved as far as the copy that
-//      holds it (CopyIndex), read back as an RVA of the new layout;
-//   3. its section: a target in memory without file data (zero-filled data)
-//      keeps its distance from the start of the section of the same index;
+//   2. the copies, unless the delta says its section's targets do not go by
+//      them: the target's file position moved as far as the copy that holds
+//      it (CopyIndex), read back as an RVA of the new layout, when that lies
+//      in the new section of the same index (sections keep their order; a
+//      copy of zeros or of a table can land anywhere);
+//   3. its section: any other target (zero-filled data without file bytes
+//      among them) moves by its old section's shift, which the delta carries
+//      (by default as far as the section of the same index);
 //   4. itself.
 // A reference entirely inside a copy is then rewritten for its new place:
 //   relative   value + (new target - old target) - (new place - old place),
@@ -21,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "update/codec/growable_array.h"
 #include "update/codec/pe_layout.h"
@@ -71,9 +76,19 @@ class ReferenceModel {
   GrowableArray<PeReference> references;        // the old file's, by location
   GrowableArray<TargetCorrection> corrections;  // by old target, each once
   CopyIndex copies;                             // where the copies moved the old file
+  // Per old section: how far the targets the copies do not place move, and
+  // whether the copies place any of them.
+  std::vector<uint32_t> sectionShifts;
+  std::vector<uint8_t> byCopies;
 
   // The new RVA of old target `target`.
   uint32_t MapTarget(uint32_t target) const;
+  // Step 2 alone: where the copies put `target`, if they place it.
+  bool Project(uint32_t target, uint32_t* moved) const;
+  // How far old section `section`'s targets move when the copies do not
+  // place them, unless the delta says otherwise: as far as the new section
+  // of the same index.
+  uint32_t DefaultSectionShift(size_t section) const;
   // The first reference at or after file position `position`.
   size_t FirstAt(uint64_t position) const;
   // Where a piece [position, limit) of a copy that ends at `copyEnd` must end

@@ -44,6 +44,29 @@ DecodeError ReadSections(StreamReader& control, const PeLayout& oldLayout, PeLay
   return DecodeError::None;
 }
 
+// Per old section: its shift's difference from the default and whether the
+// copies place its targets.
+DecodeError ReadSectionShifts(StreamReader& control, const PeLayout& oldLayout,
+                              ReferenceModel* model) {
+  if (model != nullptr) {
+    model->sectionShifts.clear();
+    model->byCopies.clear();
+  }
+  for (size_t i = 0; i < oldLayout.sections.size(); ++i) {
+    uint64_t number = 0;
+    if (DecodeError error = control.Number(&number); error != DecodeError::None) return error;
+    const int64_t change = ZigzagDecode(number >> 1);
+    if (change > int64_t(UINT32_MAX) || change < -int64_t(UINT32_MAX)) {
+      return DecodeError::PeLayoutBad;
+    }
+    if (model != nullptr) {
+      model->sectionShifts.push_back(model->DefaultSectionShift(i) + static_cast<uint32_t>(change));
+      model->byCopies.push_back((number & 1) == 0 ? 1 : 0);
+    }
+  }
+  return DecodeError::None;
+}
+
 DecodeError ReadCorrections(StreamReader& control, size_t referenceCount, ReferenceModel* model) {
   uint64_t count = 0;
   if (DecodeError error = control.Number(&count); error != DecodeError::None) return error;
@@ -97,6 +120,10 @@ DecodeError ReadReferencePreamble(StreamReader& control, const PeLayout& oldLayo
     newLayout->sections.clear();
   }
   if (DecodeError error = ReadSections(control, oldLayout, newLayout); error != DecodeError::None) {
+    return error;
+  }
+  if (DecodeError error = ReadSectionShifts(control, oldLayout, model);
+      error != DecodeError::None) {
     return error;
   }
   if (DecodeError error = control.Number(relocationSize); error != DecodeError::None) return error;
