@@ -11,7 +11,6 @@
 #include "codec_test_support.h"
 #include "mkpatch/codec/delta_writer.h"
 #include "mkpatch/codec/reference_streams.h"
-#include "mkpatch/codec/suffix_index.h"
 #include "mkpatch/codec/varint_write.h"
 #include "pe_builder.h"
 #include "pe_image_maker.h"
@@ -139,12 +138,9 @@ struct Aligned {
 };
 
 Aligned ReferenceDelta(const Bytes& old, const Bytes& next) {
-  const SuffixIndex index(old.data(), old.size());
-  const std::vector<DeltaCommand> plain =
-      AlignFiles(index, next.data(), next.size(), AlignOptions(), nullptr);
   Aligned aligned;
-  aligned.modelled = WriteReferenceStreams(old.data(), old.size(), next.data(), next.size(), plain,
-                                           64, &aligned.streams, &aligned.report);
+  aligned.modelled = WriteReferenceStreams(old.data(), old.size(), next.data(), next.size(), 64,
+                                           &aligned.streams, &aligned.report);
   return aligned;
 }
 

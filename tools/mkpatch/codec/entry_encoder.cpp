@@ -167,21 +167,27 @@ EncodedData EncodeWhole(const unsigned char* data, size_t size, const EncodeProg
 EncodedData EncodeChanged(const unsigned char* source, size_t sourceSize,
                           const unsigned char* target, size_t targetSize,
                           const EncodeProgress& progress) {
+  // Two images are aligned as the reference model sees them, with their
+  // references blanked to what they point to: the copies then break where
+  // the code really changed, which serves every way of writing the delta.
+  ReferenceEncoder references;
+  const bool modelled = references.Open(source, sourceSize, target, targetSize);
   std::vector<DeltaCommand> commands;
   {
-    const SuffixIndex index(source, sourceSize);
-    commands =
-        AlignFiles(index, target, targetSize, AlignOptions(), [&](uint64_t done, uint64_t total) {
-          if (progress) progress(done, total);
-        });
+    const SuffixIndex index(modelled ? references.AlignedOld().data() : source, sourceSize);
+    commands = AlignFiles(index, modelled ? references.AlignedNew().data() : target, targetSize,
+                          AlignOptions(), [&](uint64_t done, uint64_t total) {
+                            if (progress) progress(done, total);
+                          });
   }
+  references.DropAligned();
   const DeltaStreams plain = WriteStreams(source, sourceSize, target, commands, 0);
   const DeltaStreams branches = WriteStreams(source, sourceSize, target, commands, kMapMinimum);
-  DeltaStreams references;
+  DeltaStreams referenced;
   std::vector<const DeltaStreams*> predictions = {&plain, &branches};
-  if (WriteReferenceStreams(source, sourceSize, target, targetSize, commands, kReferenceMapMinimum,
-                            &references)) {
-    predictions.push_back(&references);
+  if (modelled) {
+    referenced = references.Write(commands, kReferenceMapMinimum);
+    predictions.push_back(&referenced);
   }
   std::vector<Candidate> candidates = CopyDeltas(predictions);
   const bool prefix = sourceSize <= DELTA_PREFIX_MAX;

@@ -273,60 +273,145 @@ std::vector<unsigned char> Joined(const unsigned char* old, size_t oldSize,
   return joined;
 }
 
+// Commands as pieces of the new file, each copied from one place or inserted.
+struct Piece {
+  uint64_t newStart;
+  uint64_t length;
+  uint64_t oldStart;
+  bool copied;
+};
+
+std::vector<Piece> Pieces(const std::vector<DeltaCommand>& commands, uint64_t oldOffset,
+                          uint64_t newOffset) {
+  std::vector<Piece> pieces;
+  uint64_t at = newOffset;
+  for (const DeltaCommand& command : commands) {
+    if (command.copy > 0)
+      pieces.push_back({at, command.copy, command.oldPosition + oldOffset, true});
+    if (command.insert > 0) pieces.push_back({at + command.copy, command.insert, 0, false});
+    at += command.copy + command.insert;
+  }
+  return pieces;
+}
+
+std::vector<DeltaCommand> Commands(const std::vector<Piece>& pieces) {
+  std::vector<DeltaCommand> commands;
+  uint64_t position = 0;
+  for (const Piece& piece : pieces) {
+    if (piece.length == 0) continue;
+    if (!piece.copied) {
+      if (commands.empty()) commands.push_back({position, 0, 0});
+      commands.back().insert += piece.length;
+    } else {
+      commands.push_back({piece.oldStart, piece.length, 0});
+      position = piece.oldStart + piece.length;
+    }
+  }
+  return commands;
+}
+
+// The alignment with [begin, end) of the new file made of `region` instead.
+std::vector<DeltaCommand> Spliced(const std::vector<DeltaCommand>& commands, uint64_t begin,
+                                  uint64_t end, const std::vector<Piece>& region) {
+  std::vector<Piece> pieces;
+  for (Piece piece : Pieces(commands, 0, 0)) {
+    const uint64_t pieceEnd = piece.newStart + piece.length;
+    if (pieceEnd <= begin || piece.newStart >= end) {
+      pieces.push_back(piece);
+      continue;
+    }
+    if (piece.newStart < begin) {  // the part before the region
+      pieces.push_back({piece.newStart, begin - piece.newStart, piece.oldStart, piece.copied});
+    }
+    if (pieceEnd > end) {  // the part after it, kept for after the region's pieces
+      const uint64_t skip = end - piece.newStart;
+      pieces.push_back({end, pieceEnd - end, piece.oldStart + skip, piece.copied});
+    }
+  }
+  pieces.insert(pieces.end(), region.begin(), region.end());
+  std::sort(pieces.begin(), pieces.end(),
+            [](const Piece& a, const Piece& b) { return a.newStart < b.newStart; });
+  return Commands(pieces);
+}
+
 }  // namespace
 
-bool WriteReferenceStreams(const unsigned char* old, size_t oldSize, const unsigned char* target,
-                           size_t targetSize, const std::vector<DeltaCommand>& plain,
-                           uint64_t mapMinimum, DeltaStreams* streams,
-                           ReferenceStreamsReport* report) {
-  ReferenceModel model(mapMinimum);
-  GrowableArray<PeReference> newReferences;
-  PeLayout newLayout;
-  if (!ReadImage(old, oldSize, &model.oldLayout, &model.references) ||
-      !ReadImage(target, targetSize, &newLayout, &newReferences) ||
-      newLayout.machine != model.oldLayout.machine) {
+bool ReferenceEncoder::Open(const unsigned char* old, size_t oldSize, const unsigned char* target,
+                            size_t targetSize) {
+  old_ = old;
+  oldSize_ = oldSize;
+  target_ = target;
+  targetSize_ = targetSize;
+  model_.reset(new ReferenceModel(0));
+  if (!ReadImage(old, oldSize, &model_->oldLayout, &model_->references) ||
+      !ReadImage(target, targetSize, &model_->newLayout, &newReferences_) ||
+      model_->newLayout.machine != model_->oldLayout.machine) {
+    model_.reset();
     return false;
   }
-  model.newLayout = newLayout;
-  // The table the plain alignment's copies would give; aligned against the
-  // old file followed by it, the new file's own table finds its match.
-  std::vector<unsigned char> table = MovedRelocations(model, oldSize, plain);
-  std::vector<DeltaCommand> commands;
-  {
-    const std::vector<unsigned char> normalOld =
-        Normalized(old, oldSize, model.oldLayout, model.references);
-    const std::vector<unsigned char> joined = Joined(normalOld.data(), oldSize, table);
-    const std::vector<unsigned char> normalNew =
-        Normalized(target, targetSize, newLayout, newReferences);
-    const SuffixIndex index(joined.data(), joined.size());
-    commands = AlignFiles(index, normalNew.data(), targetSize, AlignOptions(), nullptr);
+  alignedOld_ = Normalized(old, oldSize, model_->oldLayout, model_->references);
+  alignedNew_ = Normalized(target, targetSize, model_->newLayout, newReferences_);
+  return true;
+}
+
+ReferenceEncoder::~ReferenceEncoder() = default;
+
+DeltaStreams ReferenceEncoder::Write(const std::vector<DeltaCommand>& aligned, uint64_t mapMinimum,
+                                     ReferenceStreamsReport* report) {
+  ReferenceModel& model = *model_;
+  model.copies = CopyIndex(mapMinimum);
+  model.corrections.Truncate(0);
+  // The new file's own relocation table is aligned against the table the
+  // decoder builds from the copies, which follows the old file.
+  std::vector<DeltaCommand> commands = aligned;
+  std::vector<unsigned char> table = MovedRelocations(model, oldSize_, commands);
+  uint32_t begin = 0;
+  const PeDirectory& relocations = model.newLayout.relocations;
+  if (!table.empty() && relocations.size != 0 &&
+      model.newLayout.RvaToOffset(relocations.address, &begin)) {
+    const uint64_t end = std::min<uint64_t>(uint64_t(begin) + relocations.size, targetSize_);
+    const SuffixIndex index(table.data(), table.size());
+    const std::vector<DeltaCommand> region = AlignFiles(
+        index, target_ + begin, static_cast<size_t>(end - begin), AlignOptions(), nullptr);
+    commands = Spliced(commands, begin, end, Pieces(region, oldSize_, begin));
+    // The copies cut at the region's edges may have left pointers behind:
+    // what a copy reads of the table is predicted by whatever it holds now.
+    table = MovedRelocations(model, oldSize_, commands);
+    ClipToSource(commands, oldSize_ + table.size());
   }
-  // The decoder builds the table from these commands: the same, unless the
-  // copies of the old file moved; what a copy reads of it is predicted by
-  // whatever it holds now.
-  table = MovedRelocations(model, oldSize, commands);
-  ClipToSource(commands, oldSize + table.size());
   MapCopies(commands, &model);
-  const TargetPairs pairs = MatchTargets(model, oldSize, newReferences, commands);
+  const TargetPairs pairs = MatchTargets(model, oldSize_, newReferences_, commands);
   ChooseSectionShifts(pairs, &model);
   for (const TargetCorrection& correction : ChooseCorrections(model, pairs)) {
     if (!model.corrections.Push(correction)) throw std::bad_alloc();
   }
-  const std::vector<unsigned char> joined = Joined(old, oldSize, table);
-  *streams = WritePredictedStreams(
-      joined.data(), target, commands,
+  const std::vector<unsigned char> joined = Joined(old_, oldSize_, table);
+  DeltaStreams streams = WritePredictedStreams(
+      joined.data(), target_, commands,
       [&](const DeltaCommand& command, uint64_t newPosition, unsigned char* bytes) {
         model.Predict(command.oldPosition, static_cast<size_t>(command.copy),
                       command.oldPosition + command.copy, newPosition - command.oldPosition, bytes);
       },
       Preamble(model, table.size()));
-  streams->filter = DELTA_FILTER_PE_REFERENCES;
-  streams->mapMinimum = mapMinimum;
+  streams.filter = DELTA_FILTER_PE_REFERENCES;
+  streams.mapMinimum = mapMinimum;
   if (report != nullptr) {
     report->references = model.references.Size();
     report->corrections = model.corrections.Size();
     report->relocationSize = table.size();
     report->commands = commands;
   }
+  return streams;
+}
+
+bool WriteReferenceStreams(const unsigned char* old, size_t oldSize, const unsigned char* target,
+                           size_t targetSize, uint64_t mapMinimum, DeltaStreams* streams,
+                           ReferenceStreamsReport* report) {
+  ReferenceEncoder encoder;
+  if (!encoder.Open(old, oldSize, target, targetSize)) return false;
+  const SuffixIndex index(encoder.AlignedOld().data(), oldSize);
+  const std::vector<DeltaCommand> commands =
+      AlignFiles(index, encoder.AlignedNew().data(), targetSize, AlignOptions(), nullptr);
+  *streams = encoder.Write(commands, mapMinimum, report);
   return true;
 }
