@@ -212,20 +212,22 @@ class ReferenceFinder {
     if (names <= limit) ReadRvaArray(nameTable, names, 4, 1);
   }
 
+  // The table grows while the walk adds to it: the pointers before
+  // `absoluteCount` are consulted by index.
   void WalkCode(const PeSection& section, size_t absoluteCount) {
     const bool x64 = layout_.machine == PeMachine::X64;
     const uint64_t begin = section.rawOffset;
     const uint64_t end = begin + MappedSize(section);
     // The first pointer at or after the section.
-    const PeReference* absolute = out_->begin();
-    const PeReference* absoluteEnd = absolute + absoluteCount;
-    absolute = std::lower_bound(absolute, absoluteEnd, begin,
-                                [](const PeReference& r, uint64_t at) { return r.location < at; });
+    size_t absolute = static_cast<size_t>(
+        std::lower_bound(out_->begin(), out_->begin() + absoluteCount, begin,
+                         [](const PeReference& r, uint64_t at) { return r.location < at; }) -
+        out_->begin());
     uint64_t at = begin;
     while (at < end && status_ == ReferenceScan::Done) {
-      while (absolute != absoluteEnd && absolute->location < at) ++absolute;
-      if (absolute != absoluteEnd && absolute->location == at) {
-        at += ReferenceWidth(absolute->Kind());
+      while (absolute != absoluteCount && (*out_)[absolute].location < at) ++absolute;
+      if (absolute != absoluteCount && (*out_)[absolute].location == at) {
+        at += ReferenceWidth((*out_)[absolute].Kind());
         continue;
       }
       const size_t span =
@@ -238,18 +240,19 @@ class ReferenceFinder {
         continue;
       }
       if (instruction.operand != X86Operand::None) {
-        AddRelative(section, at, instruction, code, absolute, absoluteEnd);
+        // A pointer inside the operand's bytes: the operand is not what it seems.
+        const uint64_t location = at + instruction.operandOffset;
+        if (absolute == absoluteCount || (*out_)[absolute].location >= location + 4) {
+          AddRelative(section, at, instruction, code);
+        }
       }
       at += instruction.length;
     }
   }
 
   void AddRelative(const PeSection& section, uint64_t at, const X86Instruction& instruction,
-                   const unsigned char* code, const PeReference* absolute,
-                   const PeReference* absoluteEnd) {
+                   const unsigned char* code) {
     const uint64_t location = at + instruction.operandOffset;
-    // A pointer inside the operand's bytes: the operand is not what it seems.
-    if (absolute != absoluteEnd && absolute->location < location + 4) return;
     const uint32_t nextRva =
         section.address + static_cast<uint32_t>(at - section.rawOffset) + instruction.length;
     const int64_t target = static_cast<int64_t>(nextRva) +
