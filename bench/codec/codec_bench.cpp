@@ -8,7 +8,13 @@
 //                                    of about MiB mebibytes: NEW has code
 //                                    inserted near the front (so pointers and
 //                                    calls after it move) and scattered edits
-// Files are read whole; OLD may be /dev/null. Times are printed on stderr.
+// Files are read whole, but for decode's OLD, which is read where the decoder
+// asks, as the updater reads the installed file; OLD may be /dev/null. Times
+// are printed on stderr.
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,11 +33,45 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 bool ReadAll(const char* path, Bytes* bytes) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return false;
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return true;
+  bytes->resize(static_cast<size_t>(in.tellg()));
+  in.seekg(0);
+  return static_cast<bool>(
+      in.read(reinterpret_cast<char*>(bytes->data()), static_cast<std::streamsize>(bytes->size())));
 }
+
+// The installed file read where the decoder asks, one system call a read,
+// as the updater reads it (a positioned ReadFile).
+class FileByteSource : public ByteSource {
+ public:
+  explicit FileByteSource(FILE* file) : file_(file) {
+    std::fseek(file_, 0, SEEK_END);
+    size_ = static_cast<uint64_t>(std::ftell(file_));
+  }
+  uint64_t Size() const override { return size_; }
+  bool ReadAt(uint64_t offset, void* buffer, uint32_t length, uint32_t* bytesRead) override {
+    *bytesRead = 0;
+#ifdef _WIN32
+    if (_fseeki64(file_, static_cast<long long>(offset), SEEK_SET) != 0) return false;
+    *bytesRead = static_cast<uint32_t>(std::fread(buffer, 1, length, file_));
+    return *bytesRead == length || std::feof(file_);
+#else
+    while (*bytesRead < length) {
+      const ssize_t got = pread(fileno(file_), static_cast<char*>(buffer) + *bytesRead,
+                                length - *bytesRead, static_cast<off_t>(offset + *bytesRead));
+      if (got < 0) return false;
+      if (got == 0) break;
+      *bytesRead += static_cast<uint32_t>(got);
+    }
+    return true;
+#endif
+  }
+
+ private:
+  FILE* file_;
+  uint64_t size_ = 0;
+};
 
 bool WriteAll(const char* path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary);
@@ -78,12 +118,14 @@ int Encode(const char* oldPath, const char* newPath, const char* outPath) {
 }
 
 int Decode(const char* oldPath, const char* dataPath, const char* outPath) {
-  Bytes old, data;
-  if (!ReadAll(oldPath, &old) || !ReadAll(dataPath, &data) || data.size() < 5) return 2;
+  Bytes data;
+  if (!ReadAll(dataPath, &data) || data.size() < 5) return 2;
   uint32_t decodedSize = 0;
   for (int i = 0; i < 4; ++i) decodedSize |= uint32_t(data[i]) << (8 * i);
   MemoryByteSource stored(data.data(), data.size());
-  MemoryByteSource source(old.data(), old.size());
+  FILE* oldFile = std::fopen(oldPath, "rb");
+  if (oldFile == nullptr) return 2;
+  FileByteSource source(oldFile);
   FILE* out = std::fopen(outPath, "wb");
   if (out == nullptr) return 2;
   FileSink sink(out);
@@ -98,6 +140,7 @@ int Decode(const char* oldPath, const char* dataPath, const char* outPath) {
   const DecodeError error = DecodeEntryData(request, sink);
   const double seconds = Seconds(start);
   std::fclose(out);
+  std::fclose(oldFile);
   if (error != DecodeError::None) {
     std::fprintf(stderr, "decode failed: %s\n", DecodeErrorText(error));
     return 1;

@@ -74,15 +74,30 @@ class ReferenceFinder {
 
   ReferenceScan Run() {
     if (!window_.Allocate()) return ReferenceScan::OutOfMemory;
+    // Room for what real images hold (a reference per ten bytes of code, one
+    // per entry of the tables), so that the table seldom grows: growing
+    // copies it and touches fresh memory. Past that it grows as it must.
+    uint64_t expected = layout_.relocations.size / 2 + layout_.exceptions.size / 4;
+    for (const PeSection& section : layout_.sections) {
+      if (section.code) expected += MappedSize(section) / 10;
+    }
+    out_->Reserve(static_cast<size_t>(expected < PE_REFERENCES_MAX ? expected : PE_REFERENCES_MAX));
     ReadRelocations();
     if (status_ == ReferenceScan::Done) ReadAbsoluteTargets();
     // The relocation table's pointers, sorted: the walk through the code
     // consults them as it goes.
     const size_t absolute = out_->Size();
+    // Each reader adds a run of references in file order; they are merged
+    // at the end.
+    runs_[runCount_++] = absolute;
     if (status_ == ReferenceScan::Done) ReadExceptionTable();
+    runs_[runCount_++] = out_->Size();
     if (status_ == ReferenceScan::Done) ReadExports();
+    runs_[runCount_++] = out_->Size();
     for (size_t i = 0; status_ == ReferenceScan::Done && i < layout_.sections.size(); ++i) {
-      if (layout_.sections[i].code) WalkCode(layout_.sections[i], absolute);
+      if (!layout_.sections[i].code) continue;
+      WalkCode(layout_.sections[i], absolute);
+      runs_[runCount_++] = out_->Size();
     }
     if (status_ != ReferenceScan::Done) return status_;
     if (window_.Failed()) return ReferenceScan::Unreadable;
@@ -148,8 +163,11 @@ class ReferenceFinder {
 
   void ReadAbsoluteTargets() {
     PeReference* begin = out_->begin();
-    std::sort(begin, out_->end(),
-              [](const PeReference& a, const PeReference& b) { return a.location < b.location; });
+    const auto before = [](const PeReference& a, const PeReference& b) {
+      return a.location < b.location;
+    };
+    // Linkers write the blocks in address order.
+    if (!std::is_sorted(begin, out_->end(), before)) std::sort(begin, out_->end(), before);
     // One pointer listed twice is one reference.
     PeReference* last = std::unique(
         begin, out_->end(),
@@ -224,6 +242,10 @@ class ReferenceFinder {
                          [](const PeReference& r, uint64_t at) { return r.location < at; }) -
         out_->begin());
     uint64_t at = begin;
+    // The bytes [blockStart, blockEnd) at `block`, taken from the window a
+    // half window at a time.
+    const unsigned char* block = nullptr;
+    uint64_t blockStart = 0, blockEnd = 0;
     while (at < end && status_ == ReferenceScan::Done) {
       while (absolute != absoluteCount && (*out_)[absolute].location < at) ++absolute;
       if (absolute != absoluteCount && (*out_)[absolute].location == at) {
@@ -232,8 +254,14 @@ class ReferenceFinder {
       }
       const size_t span =
           end - at < X86_INSTRUCTION_MAX ? static_cast<size_t>(end - at) : X86_INSTRUCTION_MAX;
-      const unsigned char* code = window_.At(at, span);
-      if (code == nullptr) return;
+      if (at < blockStart || at + span > blockEnd) {
+        const size_t want = end - at < kWindow / 2 ? static_cast<size_t>(end - at) : kWindow / 2;
+        block = window_.At(at, want);
+        if (block == nullptr) return;
+        blockStart = at;
+        blockEnd = at + want;
+      }
+      const unsigned char* code = block + (at - blockStart);
       const X86Instruction instruction = DecodeX86Instruction(code, span, x64);
       if (instruction.length == 0) {
         ++at;
@@ -268,9 +296,18 @@ class ReferenceFinder {
   // wins, then a table's entry, then the code's operand; of two that
   // overlap, the first.
   void SortAndDropOverlaps() {
-    std::sort(out_->begin(), out_->end(), [](const PeReference& a, const PeReference& b) {
+    const auto before = [](const PeReference& a, const PeReference& b) {
       return a.location != b.location ? a.location < b.location : Rank(a) < Rank(b);
-    });
+    };
+    PeReference* begin = out_->begin();
+    size_t start = 0;
+    for (size_t run = 0; run < runCount_; ++run) {
+      PeReference* runEnd = begin + runs_[run];
+      // Runs are in file order unless sections overlap or lie out of order.
+      if (!std::is_sorted(begin + start, runEnd, before)) std::sort(begin + start, runEnd, before);
+      if (run > 0) std::inplace_merge(begin, begin + start, runEnd, before);
+      start = runs_[run];
+    }
     size_t kept = 0;
     uint64_t free = 0;  // first position no kept reference covers
     for (size_t i = 0; i < out_->Size(); ++i) {
@@ -296,6 +333,9 @@ class ReferenceFinder {
   }
 
   SourceWindow window_;
+  // Where each run of references ends in the table.
+  size_t runs_[3 + PE_SECTIONS_MAX] = {};
+  size_t runCount_ = 0;
   const PeLayout& layout_;
   GrowableArray<PeReference>* out_;
   uint64_t fileSize_;

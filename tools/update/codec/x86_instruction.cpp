@@ -6,7 +6,9 @@ namespace {
 // opcode r*16 + n).
 using OpcodeSet = uint16_t[16];
 
-bool Has(const OpcodeSet set, unsigned opcode) { return (set[opcode >> 4] >> (opcode & 15)) & 1; }
+constexpr bool Has(const OpcodeSet set, unsigned opcode) {
+  return ((set[opcode >> 4] >> (opcode & 15)) & 1) != 0;
+}
 
 // One-byte map: opcodes followed by ModRM.
 constexpr OpcodeSet kModRm1 = {
@@ -40,6 +42,32 @@ constexpr OpcodeSet kImmZ_1 = {
     0x0080,                          // C7
     0x0000, 0x0300,                  // E8 E9
     0x0000,
+};
+// One-byte map: what the table alone does not settle (escapes, prefixes of
+// extended encodings, branches, odd immediates, group 3).
+constexpr OpcodeSet kSpecial1 = {
+    0x8000,  // 0F
+    0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
+    0x0004,  // 62
+    0x0000,
+    0x8000,  // 8F
+    0x0400,  // 9A
+    0x000F,  // A0-A3
+    0x0000,
+    0x0534,  // C2 C4 C5 C8 CA
+    0x0000,
+    0x0700,  // E8 E9 EA
+    0x00C0,  // F6 F7
+};
+// Legacy prefixes: lock, repeats, segments.
+constexpr OpcodeSet kPrefixes = {
+    0x0000, 0x0000,
+    0x4040,  // 26 2E
+    0x4040,  // 36 3E
+    0x0000, 0x0000,
+    0x0030,  // 64 65 (66 and 67 are handled apart)
+    0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
+    0x000D,  // F0 F2 F3
 };
 // Two-byte map (0F xx): opcodes without ModRM.
 constexpr OpcodeSet kNoModRm2 = {
@@ -77,6 +105,63 @@ constexpr OpcodeSet kInvalid2 = {
     0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
 };
 
+// Per opcode, what decoding needs, in one byte: the instruction walk looks
+// at millions of opcodes.
+enum : uint8_t {
+  kModRm = 1,
+  kImm8 = 2,
+  kImmZ = 4,
+  kSpecial = 8,   // one-byte map: handled case by case
+  kDropped = 16,  // one-byte map: not an instruction in 64-bit mode
+  kPrefix = 32,   // one-byte map: a legacy prefix
+  kInvalid = 16,  // two-byte map: not an instruction
+  kBranch = 64,   // two-byte map: jcc with a 32-bit displacement
+};
+
+struct Tables {
+  uint8_t one[256];
+  uint8_t two[256];
+  // Per ModRM byte in 32- and 64-bit addressing: the displacement's bytes,
+  // 0x10 when a SIB byte follows, 0x20 when the displacement is relative to
+  // the next instruction in 64-bit mode.
+  uint8_t modrm[256];
+};
+
+constexpr Tables MakeTables() {
+  Tables tables = {};
+  for (unsigned op = 0; op < 256; ++op) {
+    uint8_t one = 0;
+    if (Has(kModRm1, op)) one |= kModRm;
+    if (Has(kImm8_1, op)) one |= kImm8;
+    if (Has(kImmZ_1, op)) one |= kImmZ;
+    if (Has(kSpecial1, op)) one |= kSpecial;
+    if (Has(kPrefixes, op)) one |= kPrefix;
+    tables.one[op] = one;
+    uint8_t two = 0;
+    if (!Has(kNoModRm2, op)) two |= kModRm;
+    if (Has(kImm8_2, op)) two |= kImm8;
+    if (Has(kInvalid2, op)) two |= kInvalid;
+    if (op >= 0x80 && op <= 0x8F) two |= kBranch;
+    tables.two[op] = two;
+    const unsigned mod = op >> 6, rm = op & 7;
+    uint8_t modrm = 0;
+    if (mod != 3) {
+      if (rm == 4) modrm |= 0x10;
+      if (mod == 0 && rm == 5) modrm |= 4 | 0x20;
+      if (mod == 1) modrm |= 1;
+      if (mod == 2) modrm |= 4;
+    }
+    tables.modrm[op] = modrm;
+  }
+  // Opcodes that 64-bit mode dropped.
+  const unsigned dropped[] = {0x06, 0x07, 0x0E, 0x16, 0x17, 0x1E, 0x1F, 0x27, 0x2F, 0x37,
+                              0x3F, 0x60, 0x61, 0x82, 0x9A, 0xCE, 0xD4, 0xD5, 0xD6, 0xEA};
+  for (unsigned op : dropped) tables.one[op] |= kDropped;
+  return tables;
+}
+
+constexpr Tables kTables = MakeTables();
+
 // What the prefixes said.
 struct Prefixes {
   bool operandSize = false;  // 66
@@ -91,25 +176,22 @@ size_t ModRmLength(const unsigned char* code, size_t at, size_t available, bool 
   *ripRelative = false;
   if (at >= available) return 0;
   const unsigned modrm = code[at];
-  const unsigned mod = modrm >> 6, rm = modrm & 7;
   size_t length = 1;
-  if (mod == 3) return length;
   if (!x64 && addressSize) {  // 16-bit addressing
+    const unsigned mod = modrm >> 6, rm = modrm & 7;
     if (mod == 0 && rm == 6) length += 2;
     if (mod == 1) length += 1;
     if (mod == 2) length += 2;
     return at + length <= available ? length : 0;
   }
-  if (rm == 4) {
+  const uint8_t info = kTables.modrm[modrm];
+  length += info & 0x0F;
+  if ((info & 0x10) != 0) {
     if (at + 1 >= available) return 0;
     length += 1;
-    if (mod == 0 && (code[at + 1] & 7) == 5) length += 4;
-  } else if (mod == 0 && rm == 5) {
-    length += 4;
-    *ripRelative = x64 && !addressSize;
+    if ((modrm >> 6) == 0 && (code[at + 1] & 7) == 5) length += 4;
   }
-  if (mod == 1) length += 1;
-  if (mod == 2) length += 4;
+  *ripRelative = (info & 0x20) != 0 && x64 && !addressSize;
   return at + length <= available ? length : 0;
 }
 
@@ -172,41 +254,12 @@ X86Instruction DecodeExtended(const unsigned char* code, size_t at, size_t avail
   return Complete(length + immediate, available, false, rip, modrmAt);
 }
 
-}  // namespace
-
-X86Instruction DecodeX86Instruction(const unsigned char* code, size_t available, bool x64) {
+// The opcodes kSpecial marks, at `at` after the prefixes.
+X86Instruction DecodeSpecial(const unsigned char* code, size_t at, size_t available, bool x64,
+                             const Prefixes& prefixes) {
   X86Instruction result;
-  if (available > X86_INSTRUCTION_MAX) available = X86_INSTRUCTION_MAX;
-  Prefixes prefixes;
-  size_t at = 0;
-  // Legacy prefixes, then (x64) REX directly before the opcode.
-  for (;; ++at) {
-    if (at >= available) return result;
-    const unsigned byte = code[at];
-    if (byte == 0x66) {
-      prefixes.operandSize = true;
-    } else if (byte == 0x67) {
-      prefixes.addressSize = true;
-    } else if (byte == 0xF0 || byte == 0xF2 || byte == 0xF3 || byte == 0x26 || byte == 0x2E ||
-               byte == 0x36 || byte == 0x3E || byte == 0x64 || byte == 0x65) {
-    } else if (x64 && (byte & 0xF0) == 0x40) {
-      prefixes.rexW = (byte & 8) != 0;
-      // A REX followed by another prefix counts for nothing.
-      if (at + 1 < available) {
-        const unsigned next = code[at + 1];
-        if ((next & 0xF0) == 0x40 || next == 0x66 || next == 0x67 || next == 0xF0 || next == 0xF2 ||
-            next == 0xF3 || next == 0x2E || next == 0x3E || next == 0x26 || next == 0x36 ||
-            next == 0x64 || next == 0x65) {
-          prefixes.rexW = false;
-        }
-      }
-    } else {
-      break;
-    }
-  }
   const unsigned opcode = code[at];
   const size_t operandBytes = prefixes.operandSize ? 2 : 4;
-
   // VEX (C4, C5), EVEX (62) and XOP (8F): in 32-bit mode only when the next
   // byte would be a register ModRM, since there they are LES, LDS, BOUND, POP.
   if (opcode == 0xC4 || opcode == 0xC5 || opcode == 0x62 || opcode == 0x8F) {
@@ -214,8 +267,9 @@ X86Instruction DecodeX86Instruction(const unsigned char* code, size_t available,
     const unsigned next = code[at + 1];
     const bool extended = opcode == 0x8F ? (next & 0x1F) >= 8 : (x64 || (next & 0xC0) == 0xC0);
     if (extended) {
-      if (opcode == 0xC5)
+      if (opcode == 0xC5) {
         return DecodeExtended(code, at + 2, available, x64, 1, prefixes.addressSize);
+      }
       if (opcode == 0x62) {
         if (at + 3 >= available) return result;
         return DecodeExtended(code, at + 4, available, x64, next & 7, prefixes.addressSize);
@@ -224,92 +278,56 @@ X86Instruction DecodeX86Instruction(const unsigned char* code, size_t available,
       return DecodeExtended(code, at + 3, available, x64, next & 0x1F, prefixes.addressSize);
     }
   }
-
-  // Opcodes that 64-bit mode dropped.
-  if (x64) {
-    switch (opcode) {
-      case 0x06:
-      case 0x07:
-      case 0x0E:
-      case 0x16:
-      case 0x17:
-      case 0x1E:
-      case 0x1F:
-      case 0x27:
-      case 0x2F:
-      case 0x37:
-      case 0x3F:
-      case 0x60:
-      case 0x61:
-      case 0x82:
-      case 0x9A:
-      case 0xCE:
-      case 0xD4:
-      case 0xD5:
-      case 0xD6:
-      case 0xEA:
-        return result;
-      default:
-        break;
-    }
-  }
-
   size_t length = at + 1;
-  bool modrm = false;
-  size_t immediate = 0;
+  bool modrm = (kTables.one[opcode] & kModRm) != 0;
+  size_t immediate = (kTables.one[opcode] & kImm8) != 0 ? 1 : 0;
   bool branch = false;
-  if (opcode == 0x0F) {
-    if (length >= available) return result;
-    const unsigned second = code[length++];
-    if (second == 0x38 || second == 0x3A) {
+  switch (opcode) {
+    case 0x0F: {
       if (length >= available) return result;
-      ++length;  // the third opcode byte
-      modrm = true;
-      immediate = second == 0x3A ? 1 : 0;
-    } else {
-      if (Has(kInvalid2, second)) return result;
-      modrm = !Has(kNoModRm2, second);
-      if (Has(kImm8_2, second)) immediate = 1;
-      if (second >= 0x80 && second <= 0x8F) {
+      const unsigned second = code[length++];
+      if (second == 0x38 || second == 0x3A) {
+        if (length >= available) return result;
+        ++length;  // the third opcode byte
+        modrm = true;
+        immediate = second == 0x3A ? 1 : 0;
+        break;
+      }
+      const uint8_t info = kTables.two[second];
+      if ((info & kInvalid) != 0) return result;
+      modrm = (info & kModRm) != 0;
+      immediate = (info & kImm8) != 0 ? 1 : 0;
+      if ((info & kBranch) != 0) {
         immediate = x64 ? 4 : operandBytes;  // near branches ignore the operand size in x64
         branch = !prefixes.operandSize;
       }
+      break;
     }
-  } else {
-    modrm = Has(kModRm1, opcode);
-    if (Has(kImm8_1, opcode)) immediate = 1;
-    if (Has(kImmZ_1, opcode)) {
-      immediate = operandBytes;
-      if (opcode >= 0xB8 && opcode <= 0xBF && prefixes.rexW) immediate = 8;
-    }
-    switch (opcode) {
-      case 0xE8:
-      case 0xE9:
-        branch = !prefixes.operandSize;
-        if (x64) immediate = 4;  // near branches ignore the operand size there
-        break;
-      case 0xA0:
-      case 0xA1:
-      case 0xA2:
-      case 0xA3:  // moffs: an address
-        immediate = x64 ? (prefixes.addressSize ? 4 : 8) : (prefixes.addressSize ? 2 : 4);
-        break;
-      case 0xC2:
-      case 0xCA:
-        immediate = 2;
-        break;
-      case 0xC8:
-        immediate = 3;
-        break;
-      case 0x9A:
-      case 0xEA:  // far pointer (32-bit mode only)
-        immediate = operandBytes + 2;
-        break;
-      default:
-        break;
-    }
+    case 0xE8:
+    case 0xE9:
+      branch = !prefixes.operandSize;
+      immediate = x64 ? 4 : operandBytes;
+      break;
+    case 0xA0:
+    case 0xA1:
+    case 0xA2:
+    case 0xA3:  // moffs: an address
+      immediate = x64 ? (prefixes.addressSize ? 4 : 8) : (prefixes.addressSize ? 2 : 4);
+      break;
+    case 0xC2:
+    case 0xCA:
+      immediate = 2;
+      break;
+    case 0xC8:
+      immediate = 3;
+      break;
+    case 0x9A:
+    case 0xEA:  // far pointer (32-bit mode only)
+      immediate = operandBytes + 2;
+      break;
+    default:
+      break;
   }
-
   size_t modrmAt = length;
   bool rip = false;
   if (modrm) {
@@ -323,4 +341,51 @@ X86Instruction DecodeX86Instruction(const unsigned char* code, size_t available,
     length += used;
   }
   return Complete(length + immediate, available, branch, rip, modrmAt);
+}
+
+}  // namespace
+
+X86Instruction DecodeX86Instruction(const unsigned char* code, size_t available, bool x64) {
+  X86Instruction result;
+  if (available > X86_INSTRUCTION_MAX) available = X86_INSTRUCTION_MAX;
+  Prefixes prefixes;
+  size_t at = 0;
+  // Legacy prefixes, then (x64) REX directly before the opcode; a REX
+  // followed by another prefix counts for nothing.
+  uint8_t info = 0;
+  for (;; ++at) {
+    if (at >= available) return result;
+    const unsigned byte = code[at];
+    info = kTables.one[byte];
+    if ((info & kPrefix) != 0) {
+      prefixes.rexW = false;
+    } else if (byte == 0x66) {
+      prefixes.operandSize = true;
+      prefixes.rexW = false;
+    } else if (byte == 0x67) {
+      prefixes.addressSize = true;
+      prefixes.rexW = false;
+    } else if (x64 && (byte & 0xF0) == 0x40) {
+      prefixes.rexW = (byte & 8) != 0;
+    } else {
+      break;
+    }
+  }
+  if (x64 && (info & kDropped) != 0) return result;
+  if ((info & kSpecial) != 0) return DecodeSpecial(code, at, available, x64, prefixes);
+  const unsigned opcode = code[at];
+  size_t length = at + 1;
+  size_t immediate = (info & kImm8) != 0 ? 1 : 0;
+  if ((info & kImmZ) != 0) {
+    immediate = prefixes.operandSize ? 2 : 4;
+    if (opcode >= 0xB8 && opcode <= 0xBF && prefixes.rexW) immediate = 8;
+  }
+  bool rip = false;
+  const size_t modrmAt = length;
+  if ((info & kModRm) != 0) {
+    const size_t used = ModRmLength(code, length, available, x64, prefixes.addressSize, &rip);
+    if (used == 0) return result;
+    length += used;
+  }
+  return Complete(length + immediate, available, false, rip, modrmAt);
 }
