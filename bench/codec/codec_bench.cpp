@@ -1,6 +1,8 @@
-// codec_bench encode OLD NEW OUT     the entry data mkpatch would store for NEW
+// codec_bench encode OLD NEW OUT [--no-references]
+//                                    the entry data mkpatch would store for NEW
 //                                    (delta against OLD, or whole); prints its
-//                                    coding and size
+//                                    coding and size; with --no-references two
+//                                    images are plain bytes to it
 // codec_bench decode OLD DATA OUT    decodes stored entry data against OLD
 //                                    (the coding is read from DATA's first byte,
 //                                    as written by encode)
@@ -95,13 +97,13 @@ double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
-int Encode(const char* oldPath, const char* newPath, const char* outPath) {
+int Encode(const char* oldPath, const char* newPath, const char* outPath, bool references) {
   Bytes old, target;
   if (!ReadAll(oldPath, &old) || !ReadAll(newPath, &target)) return 2;
   const auto start = std::chrono::steady_clock::now();
-  EncodedData data = old.empty()
-                         ? EncodeWhole(target.data(), target.size())
-                         : EncodeChanged(old.data(), old.size(), target.data(), target.size());
+  EncodedData data = old.empty() ? EncodeWhole(target.data(), target.size())
+                                 : EncodeChanged(old.data(), old.size(), target.data(),
+                                                 target.size(), nullptr, references);
   const double seconds = Seconds(start);
   Bytes out;
   out.push_back(static_cast<unsigned char>(data.coding));
@@ -111,7 +113,7 @@ int Encode(const char* oldPath, const char* newPath, const char* outPath) {
   for (int i = 0; i < 4; ++i) sized[i] = static_cast<unsigned char>(target.size() >> (8 * i));
   sized.insert(sized.end(), out.begin(), out.end());
   if (!WriteAll(outPath, sized)) return 2;
-  const char* names[] = {"stored", "zstd", "delta"};
+  const char* names[] = {"stored", "zstd", "delta", "zstd-x86"};
   std::printf("%s %zu\n", names[static_cast<int>(data.coding)], data.bytes.size());
   std::fprintf(stderr, "encode %.3f s\n", seconds);
   return 0;
@@ -198,12 +200,19 @@ int Pair(const char* oldPath, const char* newPath, size_t mebibytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 5 && std::strcmp(argv[1], "encode") == 0) return Encode(argv[2], argv[3], argv[4]);
+  if (argc == 5 && std::strcmp(argv[1], "encode") == 0) {
+    return Encode(argv[2], argv[3], argv[4], true);
+  }
+  if (argc == 6 && std::strcmp(argv[1], "encode") == 0 &&
+      std::strcmp(argv[5], "--no-references") == 0) {
+    return Encode(argv[2], argv[3], argv[4], false);
+  }
   if (argc == 5 && std::strcmp(argv[1], "decode") == 0) return Decode(argv[2], argv[3], argv[4]);
   if (argc == 5 && std::strcmp(argv[1], "pair") == 0) {
     return Pair(argv[2], argv[3], static_cast<size_t>(std::atoi(argv[4])));
   }
   std::fprintf(stderr,
-               "usage: codec_bench encode OLD NEW OUT | decode OLD DATA OUT | pair OLD NEW MiB\n");
+               "usage: codec_bench encode OLD NEW OUT [--no-references] | decode OLD DATA OUT | "
+               "pair OLD NEW MiB\n");
   return 2;
 }

@@ -185,12 +185,12 @@ EncodedData EncodeWhole(const unsigned char* data, size_t size, const EncodeProg
 
 EncodedData EncodeChanged(const unsigned char* source, size_t sourceSize,
                           const unsigned char* target, size_t targetSize,
-                          const EncodeProgress& progress) {
+                          const EncodeProgress& progress, bool modelReferences) {
   // Two images are aligned as the reference model sees them, with their
   // references blanked to what they point to: the copies then break where
   // the code really changed, which serves every way of writing the delta.
   ReferenceEncoder references;
-  const bool modelled = references.Open(source, sourceSize, target, targetSize);
+  const bool modelled = modelReferences && references.Open(source, sourceSize, target, targetSize);
   std::vector<DeltaCommand> commands;
   {
     const SuffixIndex index(modelled ? references.AlignedOld().data() : source, sourceSize);
