@@ -359,6 +359,7 @@ ReferenceEncoder::~ReferenceEncoder() = default;
 DeltaStreams ReferenceEncoder::Write(const std::vector<DeltaCommand>& aligned, uint64_t mapMinimum,
                                      ReferenceStreamsReport* report) {
   ReferenceModel& model = *model_;
+  model.CacheTargets(false);
   model.copies = CopyIndex(mapMinimum);
   model.corrections.Truncate(0);
   // The new file's own relocation table is aligned against the table the
@@ -386,6 +387,7 @@ DeltaStreams ReferenceEncoder::Write(const std::vector<DeltaCommand>& aligned, u
     if (!model.corrections.Push(correction)) throw std::bad_alloc();
   }
   const std::vector<unsigned char> joined = Joined(old_, oldSize_, table);
+  model.CacheTargets(true);
   DeltaStreams streams = WritePredictedStreams(
       joined.data(), target_, commands,
       [&](const DeltaCommand& command, uint64_t newPosition, unsigned char* bytes) {

@@ -1,6 +1,7 @@
 #include "update/codec/pe_reference_model.h"
 
 #include <algorithm>
+#include <new>
 
 #include "update/codec/relocation_table.h"
 
@@ -15,6 +16,9 @@ uint64_t ReadLe(const unsigned char* p, size_t width) {
 void WriteLe(unsigned char* p, size_t width, uint64_t value) {
   for (size_t k = 0; k < width; ++k) p[k] = static_cast<unsigned char>(value >> (8 * k));
 }
+
+// Targets remembered: 2^kCacheBits slots, chosen by a multiplicative hash.
+constexpr unsigned kCacheBits = 12;
 
 // Of the copies that start at or before a position, this many nearest are
 // asked whether they hold it before the one reaching furthest is.
@@ -70,6 +74,21 @@ uint32_t CopyIndex::ShiftAt(uint64_t position) const {
 }
 
 uint32_t ReferenceModel::MapTarget(uint32_t target) const {
+  if (!cache_) return MapUncached(target);
+  CachedTarget& slot = cache_[(target * 2654435761u) >> (32 - kCacheBits)];
+  if (slot.target != target + 1) {
+    slot.target = target + 1;
+    slot.moved = MapUncached(target);
+  }
+  return slot.moved;
+}
+
+bool ReferenceModel::CacheTargets(bool on) {
+  cache_.reset(on ? new (std::nothrow) CachedTarget[size_t(1) << kCacheBits]() : nullptr);
+  return !on || cache_ != nullptr;
+}
+
+uint32_t ReferenceModel::MapUncached(uint32_t target) const {
   const TargetCorrection* end = corrections.end();
   const TargetCorrection* found =
       std::lower_bound(corrections.begin(), end, target,

@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "update/codec/growable_array.h"
@@ -83,6 +84,10 @@ class ReferenceModel {
 
   // The new RVA of old target `target`.
   uint32_t MapTarget(uint32_t target) const;
+  // Once the model is complete: remember recent targets' new RVAs (many
+  // references share a target); off again before the model changes. False
+  // when the memory cannot be had (the model then works without).
+  bool CacheTargets(bool on);
   // Step 2 alone: where the copies put `target`, if they place it.
   bool Project(uint32_t target, uint32_t* moved) const;
   // How far old section `section`'s targets move when the copies do not
@@ -105,4 +110,13 @@ class ReferenceModel {
   // places (`newStart` on). False when `entries` could not grow.
   bool AddMovedRelocations(uint64_t oldStart, uint64_t length, uint64_t newStart,
                            GrowableArray<uint32_t>* entries) const;
+
+ private:
+  uint32_t MapUncached(uint32_t target) const;
+
+  struct CachedTarget {
+    uint32_t target;  // plus one; 0 for none
+    uint32_t moved;
+  };
+  std::unique_ptr<CachedTarget[]> cache_;
 };

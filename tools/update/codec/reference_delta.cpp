@@ -186,6 +186,8 @@ DecodeError ReferenceDelta::Prepare(ByteStream& firstReading, uint64_t decodedSi
   relocations_ = AllocateDecodeBuffer(static_cast<size_t>(relocationSize_));
   if (!relocations_) return DecodeError::OutOfMemory;
   WriteRelocationTable(moved.Data(), count, relocations_.get());
+  // The model is complete; without the cache it is only slower.
+  model.CacheTargets(true);
   return DecodeError::None;
 }
 
