@@ -241,40 +241,32 @@ class ReferenceFinder {
         std::lower_bound(out_->begin(), out_->begin() + absoluteCount, begin,
                          [](const PeReference& r, uint64_t at) { return r.location < at; }) -
         out_->begin());
+    X86OperandSite sites[256];
     uint64_t at = begin;
-    // The bytes [blockStart, blockEnd) at `block`, taken from the window a
-    // half window at a time.
-    const unsigned char* block = nullptr;
-    uint64_t blockStart = 0, blockEnd = 0;
     while (at < end && status_ == ReferenceScan::Done) {
       while (absolute != absoluteCount && (*out_)[absolute].location < at) ++absolute;
       if (absolute != absoluteCount && (*out_)[absolute].location == at) {
         at += ReferenceWidth((*out_)[absolute].Kind());
         continue;
       }
-      const size_t span =
-          end - at < X86_INSTRUCTION_MAX ? static_cast<size_t>(end - at) : X86_INSTRUCTION_MAX;
-      if (at < blockStart || at + span > blockEnd) {
-        const size_t want = end - at < kWindow / 2 ? static_cast<size_t>(end - at) : kWindow / 2;
-        block = window_.At(at, want);
-        if (block == nullptr) return;
-        blockStart = at;
-        blockEnd = at + want;
-      }
-      const unsigned char* code = block + (at - blockStart);
-      const X86Instruction instruction = DecodeX86Instruction(code, span, x64);
-      if (instruction.length == 0) {
-        ++at;
-        continue;
-      }
-      if (instruction.operand != X86Operand::None) {
+      // Half a window of code at a time, walked up to the next pointer.
+      const size_t want = end - at < kWindow / 2 ? static_cast<size_t>(end - at) : kWindow / 2;
+      const unsigned char* block = window_.At(at, want);
+      if (block == nullptr) return;
+      const uint64_t next = absolute != absoluteCount ? (*out_)[absolute].location : end;
+      const uint64_t stop = (next < end ? next : end) - at;
+      size_t count = 0;
+      const size_t walked = WalkX86(block, 0, static_cast<size_t>(stop < want ? stop : want), want,
+                                    at + want == end, x64, sites, 256, &count);
+      for (size_t i = 0; i < count; ++i) {
         // A pointer inside the operand's bytes: the operand is not what it seems.
-        const uint64_t location = at + instruction.operandOffset;
-        if (absolute == absoluteCount || (*out_)[absolute].location >= location + 4) {
-          AddRelative(section, at, instruction, code);
-        }
+        const uint64_t location = at + sites[i].start + sites[i].instruction.operandOffset;
+        if (location + 4 > next) continue;
+        AddRelative(section, at + sites[i].start, sites[i].instruction, block + sites[i].start);
       }
-      at += instruction.length;
+      // A walk that made no way stops short of an instruction the half
+      // window cuts: the window moves to it.
+      at += walked != 0 ? walked : 1;
     }
   }
 

@@ -345,7 +345,9 @@ X86Instruction DecodeSpecial(const unsigned char* code, size_t at, size_t availa
 
 }  // namespace
 
-X86Instruction DecodeX86Instruction(const unsigned char* code, size_t available, bool x64) {
+namespace {
+
+inline X86Instruction Decode(const unsigned char* code, size_t available, bool x64) {
   X86Instruction result;
   if (available > X86_INSTRUCTION_MAX) available = X86_INSTRUCTION_MAX;
   Prefixes prefixes;
@@ -388,4 +390,30 @@ X86Instruction DecodeX86Instruction(const unsigned char* code, size_t available,
     length += used;
   }
   return Complete(length + immediate, available, false, rip, modrmAt);
+}
+
+}  // namespace
+
+X86Instruction DecodeX86Instruction(const unsigned char* code, size_t available, bool x64) {
+  return Decode(code, available, x64);
+}
+
+size_t WalkX86(const unsigned char* code, size_t at, size_t stop, size_t available, bool final,
+               bool x64, X86OperandSite* sites, size_t capacity, size_t* count) {
+  *count = 0;
+  while (at < stop && *count < capacity) {
+    size_t span = X86_INSTRUCTION_MAX;
+    if (available - at < span) {
+      if (!final) break;
+      span = available - at;
+    }
+    const X86Instruction instruction = Decode(code + at, span, x64);
+    if (instruction.length == 0) {
+      ++at;
+      continue;
+    }
+    if (instruction.operand != X86Operand::None) sites[(*count)++] = {at, instruction};
+    at += instruction.length;
+  }
+  return at;
 }

@@ -33,3 +33,19 @@ struct X86Instruction {
 // Decodes the instruction at `code` (`available` bytes readable; at most
 // X86_INSTRUCTION_MAX are looked at) in 64-bit mode when `x64`, else 32-bit.
 X86Instruction DecodeX86Instruction(const unsigned char* code, size_t available, bool x64);
+
+// An instruction with a relative operand, found by WalkX86.
+struct X86OperandSite {
+  size_t start;  // of the instruction, in the walked buffer
+  X86Instruction instruction;
+};
+
+// Walks code[at, ...) instruction by instruction (a byte that starts no
+// instruction is stepped over) while instructions start before `stop` and
+// their X86_INSTRUCTION_MAX bytes lie before `available` (or, when `final`,
+// before `available` as far as they reach: the code's end). Records those
+// with a relative operand in `sites` (at most `capacity`, *count of them).
+// Returns where the walk stopped: the next instruction's start. One loop for
+// the whole walk, so that the decoding is inlined into it.
+size_t WalkX86(const unsigned char* code, size_t at, size_t stop, size_t available, bool final,
+               bool x64, X86OperandSite* sites, size_t capacity, size_t* count);
