@@ -511,3 +511,42 @@ DecodeError DecodeDelta(const DecodeRequest& request, DecodeSink& sink) {
   return header.packed ? DecodePacked(request, header, sink)
                        : DecodeSeparate(request, header, sink);
 }
+
+bool DeltaNeedsImage(const DecodeRequest& request) {
+  unsigned char bytes[2] = {};
+  uint32_t got = 0;
+  return request.storedSize >= 2 && request.stored->ReadAt(request.storedBegin, bytes, 2, &got) &&
+         got == 2 && bytes[0] == DELTA_METHOD_COPY_ADD &&
+         (bytes[1] & DELTA_FILTER_MASK) == DELTA_FILTER_PE_REFERENCES;
+}
+
+DecodeError CheckDeltaStreams(const DecodeRequest& request) {
+  DeltaHeader header;
+  if (request.storedSize == 0) return DecodeError::DeltaEmpty;
+  if (DecodeError error = ReadHeader(request, &header); error != DecodeError::None) return error;
+  const uint64_t begin = request.storedBegin + header.size;
+  const uint64_t end = request.storedBegin + request.storedSize;
+  uint64_t regions[3][2] = {{begin, header.controlStored},
+                            {begin + header.controlStored, header.differenceStored},
+                            {begin + header.controlStored + header.differenceStored, 0}};
+  regions[2][1] = end - regions[2][0];
+  if (header.packed) {
+    uint64_t total = 0;
+    if (DecodeError error = PackedSize(request, begin, &total); error != DecodeError::None) {
+      return error;
+    }
+    regions[0][1] = end - begin;
+  }
+  DecodeBuffer chunk = AllocateDecodeBuffer(kChunkSize);
+  if (!chunk) return DecodeError::OutOfMemory;
+  for (int i = 0; i < (header.packed ? 1 : 3); ++i) {
+    ZstdStream stream;
+    DecodeError error = stream.Open(request.stored, regions[i][0], regions[i][1], true);
+    for (size_t produced = kChunkSize; error == DecodeError::None && produced == kChunkSize;) {
+      error = stream.Read(chunk.get(), kChunkSize, &produced);
+    }
+    if (error == DecodeError::None) error = stream.Finish();
+    if (error != DecodeError::None) return error;
+  }
+  return DecodeError::None;
+}
