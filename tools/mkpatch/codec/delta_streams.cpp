@@ -1,5 +1,6 @@
 #include "mkpatch/codec/delta_streams.h"
 
+#include <algorithm>
 #include <new>
 
 #include "mkpatch/codec/varint_write.h"
@@ -147,12 +148,38 @@ std::vector<DeltaCommand> AlignFiles(const SuffixIndex& old, const unsigned char
   return Aligner(old, target, targetSize, options).Run(progress);
 }
 
+DeltaStreams WritePredictedStreams(const unsigned char* source, const unsigned char* target,
+                                   const std::vector<DeltaCommand>& commands,
+                                   const CopyPredictor& predict,
+                                   const std::vector<unsigned char>& preamble) {
+  DeltaStreams streams;
+  streams.control = preamble;
+  WriteControl(commands, streams.control);
+  std::vector<unsigned char> predicted;
+  uint64_t newPosition = 0;
+  for (const DeltaCommand& command : commands) {
+    const unsigned char* from = source + command.oldPosition;
+    const unsigned char* made = target + newPosition;
+    const size_t copy = static_cast<size_t>(command.copy);
+    if (predict && copy > 0) {
+      predicted.assign(from, from + copy);
+      predict(command, newPosition, predicted.data());
+      from = predicted.data();
+    }
+    const size_t at = streams.difference.size();
+    streams.difference.resize(at + copy);
+    for (size_t i = 0; i < copy; ++i) {
+      streams.difference[at + i] = static_cast<unsigned char>(made[i] - from[i]);
+    }
+    streams.insertion.insert(streams.insertion.end(), made + copy, made + copy + command.insert);
+    newPosition += command.copy + command.insert;
+  }
+  return streams;
+}
+
 DeltaStreams WriteStreams(const unsigned char* old, size_t oldSize, const unsigned char* target,
                           const std::vector<DeltaCommand>& commands, uint64_t mapMinimum) {
-  DeltaStreams streams;
-  streams.filter = mapMinimum > 0 ? DELTA_FILTER_X86_BRANCHES : DELTA_FILTER_NONE;
-  streams.mapMinimum = mapMinimum;
-  WriteControl(commands, streams.control);
+  if (mapMinimum == 0) return WritePredictedStreams(old, target, commands, nullptr, {});
   CopyMap map(mapMinimum);
   uint64_t newPosition = 0;
   for (const DeltaCommand& command : commands) {
@@ -162,24 +189,17 @@ DeltaStreams WriteStreams(const unsigned char* old, size_t oldSize, const unsign
   }
   map.Finish();
   std::vector<unsigned char> predicted;
-  newPosition = 0;
-  for (const DeltaCommand& command : commands) {
-    const unsigned char* source = old + command.oldPosition;
-    const unsigned char* made = target + newPosition;
-    const size_t copy = static_cast<size_t>(command.copy);
-    if (streams.filter == DELTA_FILTER_X86_BRANCHES && copy > 0) {
-      predicted.resize(copy);
-      SiteCarry carry;
-      PredictBranches(map, command.oldPosition,
-                      static_cast<uint32_t>(newPosition - command.oldPosition), oldSize, source,
-                      copy, 0, predicted.data(), carry);
-      source = predicted.data();
-    }
-    for (size_t i = 0; i < copy; ++i) {
-      streams.difference.push_back(static_cast<unsigned char>(made[i] - source[i]));
-    }
-    streams.insertion.insert(streams.insertion.end(), made + copy, made + copy + command.insert);
-    newPosition += command.copy + command.insert;
-  }
+  DeltaStreams streams = WritePredictedStreams(
+      old, target, commands,
+      [&](const DeltaCommand& command, uint64_t at, unsigned char* bytes) {
+        predicted.resize(static_cast<size_t>(command.copy));
+        SiteCarry carry;
+        PredictBranches(map, command.oldPosition, static_cast<uint32_t>(at - command.oldPosition),
+                        oldSize, bytes, predicted.size(), 0, predicted.data(), carry);
+        std::copy(predicted.begin(), predicted.end(), bytes);
+      },
+      {});
+  streams.filter = DELTA_FILTER_X86_BRANCHES;
+  streams.mapMinimum = mapMinimum;
   return streams;
 }

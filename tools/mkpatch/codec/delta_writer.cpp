@@ -12,7 +12,7 @@ std::vector<unsigned char> Header(DeltaLayoutChoice layout, const DeltaStreams& 
   if (layout == DeltaLayoutChoice::SeparateSparse) flags |= DELTA_FLAG_SPARSE;
   if (layout == DeltaLayoutChoice::Packed) flags |= DELTA_FLAG_PACKED;
   std::vector<unsigned char> header = {DELTA_METHOD_COPY_ADD, flags};
-  if (streams.filter == DELTA_FILTER_X86_BRANCHES) AppendVarint(header, streams.mapMinimum);
+  if (streams.filter != DELTA_FILTER_NONE) AppendVarint(header, streams.mapMinimum);
   return header;
 }
 

@@ -48,11 +48,13 @@ Context NewContext(int level, ZstdFrame frame) {
 }
 
 std::vector<unsigned char> Run(ZSTD_CCtx* context, const unsigned char* data, size_t size) {
-  std::vector<unsigned char> out(ZSTD_compressBound(size));
-  const size_t written = ZSTD_compress2(context, out.data(), out.size(), data, size);
+  // The bound is the input's size and more, mostly never touched: a buffer
+  // that is not zeroed first, and a result of the bytes written.
+  const size_t bound = ZSTD_compressBound(size);
+  std::unique_ptr<unsigned char[]> out(new unsigned char[bound]);
+  const size_t written = ZSTD_compress2(context, out.get(), bound, data, size);
   Require(written);
-  out.resize(written);
-  return out;
+  return std::vector<unsigned char>(out.get(), out.get() + written);
 }
 
 }  // namespace

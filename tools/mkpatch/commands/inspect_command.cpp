@@ -176,9 +176,10 @@ int RunVerify(const Options& options, std::ostream& out, std::ostream& err) {
   if (!Inspect(options, &inspection, err)) return 1;
   PayloadReport& report = inspection.report;
   const bool decodable = report.Readable();  // entries are decoded only in a sound table
+  size_t imageDeltas = 0;
   if (decodable) {
     FileByteSource source(inspection.file.Get(), inspection.size);
-    for (const std::string& problem : CheckEntryContents(source, report)) {
+    for (const std::string& problem : CheckEntryContents(source, report, &imageDeltas)) {
       report.structuralProblems.push_back(problem);
     }
   }
@@ -195,9 +196,13 @@ int RunVerify(const Options& options, std::ostream& out, std::ostream& err) {
   if (decoded > 0 && decodable) {
     out << "decoded: " << decoded << (decoded == 1 ? " entry" : " entries")
         << " against their descriptors";
-    if (deltas > 0) {
-      out << " (" << deltas << (deltas == 1 ? " delta" : " deltas")
+    if (deltas > imageDeltas) {
+      out << " (" << deltas - imageDeltas << (deltas - imageDeltas == 1 ? " delta" : " deltas")
           << " against zeros: bounds and sizes only)";
+    }
+    if (imageDeltas > 0) {
+      out << " (" << imageDeltas << (imageDeltas == 1 ? " delta" : " deltas")
+          << " of an image's references: streams only, applying needs the installed image)";
     }
     out << "\n";
   }
