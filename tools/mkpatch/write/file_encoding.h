@@ -1,7 +1,8 @@
-// Reading files whole and encoding them as the data of descriptor entries.
-// The encoder works on whole files in memory, so memory can run out on large
-// files (mkpatch.exe is a 32-bit program): that comes back as OutOfMemory for
-// the caller to say so and stop, never as a crash.
+// Reading files and encoding them as the data of descriptor entries. Files
+// up to kStreamedEncodeThreshold are encoded whole in memory; larger ones are
+// read as they are encoded, in bounded memory (streamed_encoder.h). Memory
+// can still run out (mkpatch.exe is a 32-bit program): that comes back as
+// OutOfMemory for the caller to say so and stop, never as a crash.
 #pragma once
 
 #include <cstdint>
@@ -13,9 +14,12 @@
 
 struct EncodedEntry {
   // Coding, decoded size and MD5, and for a delta the source's size and MD5;
-  // the caller sets the kind and the path.
+  // the caller sets the kind and the path. Its sizes are those below where
+  // the descriptor's fields can hold them.
   EntryDescriptor descriptor;
   std::vector<unsigned char> stored;  // what follows the descriptor
+  uint64_t decodedSize = 0;
+  uint64_t sourceSize = 0;  // a delta's source; else 0
 };
 
 enum class EncodeStatus {
