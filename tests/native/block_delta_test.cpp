@@ -9,6 +9,7 @@
 #include "codec_test_support.h"
 #include "mkpatch/codec/block_align.h"
 #include "mkpatch/codec/block_index.h"
+#include "mkpatch/codec/rolling_hash.h"
 #include "mkpatch/codec/streamed_encoder.h"
 #include "update/base/md5.h"
 
@@ -161,10 +162,18 @@ TEST(BlockDelta, SizesAroundTheBlockSizeRoundTrip) {
   }
 }
 
-TEST(BlockDelta, SameInputsGiveTheSameBytes) {
+TEST(BlockDelta, SameInputsGiveTheSameBytesOnEveryPlatform) {
   const Bytes old = ProgramLike(200000, 25);
   const Bytes next = NextBuild(old, 26);
-  EXPECT_TRUE(Encode(old, next, 32).data.bytes == Encode(old, next, 32).data.bytes);
+  const Bytes first = Encode(old, next, 32).data.bytes;
+  EXPECT_TRUE(first == Encode(old, next, 32).data.bytes);
+  // mkpatch and mkpatch.exe must write the same patch; this suite runs in
+  // both builds, so both must see this digest. A deliberate change of the
+  // encoding changes it here once, for both.
+  MD5 digest;
+  digest.update(first.data(), static_cast<uint32_t>(first.size()));
+  digest.finalize();
+  EXPECT_EQ(digest.hex_digest(), "20f5dfba8668ed82dad4d832140257fe");
 }
 
 // A source whose reads fail from some offset on, as a file on a failing disk.
@@ -206,6 +215,21 @@ TEST(BlockDelta, WholeFilesStreamedDecodeToTheirBytes) {
               DecodeError::None);
     EXPECT_TRUE(out == file);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(encoded.targetMd5), 16), Md5Of(file));
+  }
+}
+
+TEST(BlockDelta, AWindowHashesAlikeRolledOrComputedAtOnce) {
+  // The index hashes blocks at once, the matcher rolls over the new file:
+  // they must agree on every window, whatever its size.
+  const Bytes bytes = Noise(300, 31);
+  for (size_t window : {1, 4, 7, 16, 64}) {
+    RollingHash rolling(window);
+    rolling.Reset(bytes.data());
+    for (size_t at = 0; at + window <= bytes.size(); ++at) {
+      if (at > 0) rolling.Roll(bytes[at - 1], bytes[at - 1 + window]);
+      ASSERT_EQ(rolling.Mixed(), rolling.Of(bytes.data() + at))
+          << "window " << window << " at " << at;
+    }
   }
 }
 

@@ -36,8 +36,10 @@ class BlockAligner {
         progress(static_cast<uint64_t>(p), static_cast<uint64_t>(newSize_));
         nextProgress = static_cast<uint64_t>(p) + kProgressStep;
       }
-      // The current pairing carries on: skip what it matches.
-      if (p >= noResumeBefore) {
+      // The current pairing carries on: skip what it matches. Most bytes of
+      // a gap do not agree with it, and need no more than one comparison.
+      const bool agrees = Agrees(p + lastOffset_, p);
+      if (agrees && p >= noResumeBefore) {
         const int64_t run = PairingRun(p, newSize_ - p);
         if (run >= static_cast<int64_t>(options_.resumeLength)) {
           AdvancePairing(p + run);
@@ -72,7 +74,7 @@ class BlockAligner {
           continue;
         }
       }
-      AdvancePairing(p + 1);
+      StepPairing(p, agrees);
       ++p;
     }
     AdvancePairing(newSize_);
@@ -162,6 +164,22 @@ class BlockAligner {
         continue;
       }
       ++statScan_;  // a byte that differs lowers the score
+    }
+  }
+
+  // AdvancePairing(p + 1) where whether the pairing agrees at `p` is known.
+  void StepPairing(int64_t p, bool agrees) {
+    if (statScan_ != p) {
+      AdvancePairing(p + 1);
+      return;
+    }
+    ++statScan_;
+    if (!agrees) return;  // a byte past the old file's end never agrees
+    ++statMatches_;
+    const int64_t length = statScan_ - lastScan_;
+    if (statMatches_ * 2 - length > bestMatches_ * 2 - bestForward_) {
+      bestMatches_ = statMatches_;
+      bestForward_ = length;
     }
   }
 

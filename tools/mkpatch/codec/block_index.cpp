@@ -31,8 +31,7 @@ bool BlockIndex::ForEachBlock(ByteSource& old, MD5* digest, Visit visit) {
     if (!old.ReadAt(done, buffer.get(), want, &got) || got != want) return false;
     if (digest != nullptr) digest->update(buffer.get(), want);
     for (uint32_t at = 0; at + blockSize_ <= want; at += static_cast<uint32_t>(blockSize_)) {
-      hash.Reset(buffer.get() + at);
-      const uint64_t mixed = hash.Mixed();
+      const uint64_t mixed = hash.Of(buffer.get() + at);
       if (first || mixed != previous) visit(block, mixed);
       previous = mixed;
       first = false;

@@ -6,12 +6,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 class RollingHash {
  public:
-  explicit RollingHash(size_t window) : window_(window) {
-    outFactor_ = 1;
-    for (size_t i = 1; i < window; ++i) outFactor_ *= kMultiplier;
+  explicit RollingHash(size_t window) : window_(window), powers_(window) {
+    uint64_t power = 1;
+    for (size_t i = window; i-- > 0;) {
+      powers_[i] = power;
+      power *= kMultiplier;
+    }
+    outFactor_ = window > 0 ? powers_[0] : 1;
   }
 
   size_t Window() const { return window_; }
@@ -20,6 +25,19 @@ class RollingHash {
   void Reset(const unsigned char* bytes) {
     value_ = 0;
     for (size_t i = 0; i < window_; ++i) value_ = value_ * kMultiplier + bytes[i] + 1;
+  }
+
+  // The value Reset would give for `bytes`, without keeping it: a sum of
+  // independent products rather than Horner's chain, several times faster
+  // where every block of a file is hashed once.
+  uint64_t Of(const unsigned char* bytes) const {
+    uint64_t sums[4] = {0, 0, 0, 0};
+    size_t i = 0;
+    for (; i + 4 <= window_; i += 4) {
+      for (size_t k = 0; k < 4; ++k) sums[k] += (uint64_t(bytes[i + k]) + 1) * powers_[i + k];
+    }
+    for (; i < window_; ++i) sums[0] += (uint64_t(bytes[i]) + 1) * powers_[i];
+    return Mix(sums[0] + sums[1] + sums[2] + sums[3]);
   }
 
   // Slides the window one byte on: `out` leaves at the front, `in` enters at
@@ -44,6 +62,7 @@ class RollingHash {
  private:
   static constexpr uint64_t kMultiplier = 0x100000001B3ull;
   size_t window_;
+  std::vector<uint64_t> powers_;  // powers_[i]: the weight of the window's byte i
   uint64_t outFactor_;
   uint64_t value_ = 0;
 };
