@@ -104,7 +104,7 @@ def pair(tree, old_path, new_path, mib):
     replaced = set(rnd.sample(rest, 40))
     rest = [name for name in rest if name not in replaced]
     edited = set(rnd.sample(rest, 200))
-    spare = [name for name in held]
+    spare = sorted(held)
 
     def replacement(name):
         # Re-authored: a stretch of the file redone (bytes of another real

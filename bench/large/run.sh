@@ -49,17 +49,17 @@ cd "$WORK"
 echo "archives: $(python3 "$ROOT/bench/large/make_archives.py" pair "$CACHE/files" old.pak new.pak "$MIB")"
 new_md5=$(md5sum <new.pak | cut -d' ' -f1)
 
-# "seconds peak-KiB" of a command, its output kept in $2.log.
+# "seconds peak-KiB" of a command, its output kept in NAME.out and NAME.err.
 measure() {
   local name=$1; shift
-  /usr/bin/time -f '%e %M' -o "$WORK/$name.time" "$@" >"$WORK/$name.log" 2>&1 \
-    || { cat "$WORK/$name.log" >&2; exit 1; }
+  /usr/bin/time -f '%e %M' -o "$WORK/$name.time" "$@" >"$WORK/$name.out" 2>"$WORK/$name.err" \
+    || { cat "$WORK/$name.err" >&2; exit 1; }
   cat "$WORK/$name.time"
 }
 mib() { echo $(( $1 / 1024 )); }
 
 read -r ot om <<<"$(measure ours "$BENCH" encode old.pak new.pak ours.dat)"
-read -r coding stored < ours.log
+read -r coding stored < ours.out
 read -r ht hm <<<"$(measure hdiffz "$HDIFFZ" -s-64 -SD -c-zstd-21-24 -f old.pak new.pak hdiffz.patch)"
 hsize=$(stat -c %s hdiffz.patch)
 
@@ -69,8 +69,8 @@ rm -f out.pak
 read -r pt pm <<<"$(measure hpatchz "$HPATCHZ" -f old.pak hdiffz.patch out.pak)"
 [ "$(md5sum <out.pak | cut -d' ' -f1)" = "$new_md5" ] || { echo "hpatchz's result differs from new.pak" >&2; exit 1; }
 
-printf '\nold %d bytes, new %d bytes; mkpatch stores a %s entry\n\n' \
-  "$(stat -c %s old.pak)" "$(stat -c %s new.pak)" "$coding"
+printf '\nold %d bytes, new %d bytes; mkpatch stores a %s entry; its %s\n\n' \
+  "$(stat -c %s old.pak)" "$(stat -c %s new.pak)" "$coding" "$(cat ours.err)"
 printf '| | payload bytes | diff s | diff peak MiB | apply s | apply peak MiB |\n'
 printf '|---|--:|--:|--:|--:|--:|\n'
 printf '| mkpatch (block matching) | %d | %s | %d | %s | %d |\n' "$stored" "$ot" "$(mib "$om")" "$dt" "$(mib "$dm")"

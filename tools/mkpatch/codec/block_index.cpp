@@ -18,7 +18,8 @@ constexpr uint32_t kReadSize = uint32_t(4) << 20;
 template <typename Visit>
 bool BlockIndex::ForEachBlock(ByteSource& old, MD5* digest, Visit visit) {
   const uint64_t size = old.Size();
-  const uint32_t readSize = static_cast<uint32_t>(kReadSize - kReadSize % blockSize_);
+  uint32_t readSize = static_cast<uint32_t>(kReadSize - kReadSize % blockSize_);
+  if (size < readSize) readSize = static_cast<uint32_t>(size) + 1;
   std::unique_ptr<unsigned char[]> buffer(new unsigned char[readSize]);
   RollingHash hash(blockSize_);
   uint64_t previous = 0;

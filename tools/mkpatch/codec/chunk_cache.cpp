@@ -4,7 +4,9 @@
 
 ChunkCache::ChunkCache(ByteSource& source, size_t chunkSize, size_t slots)
     : source_(source), size_(source.Size()), chunkSize_(chunkSize), slots_(slots) {
-  for (Slot& slot : slots_) slot.bytes.reset(new unsigned char[chunkSize_]);
+  // A small file needs no more than its own size in any slot.
+  const size_t slotSize = size_ < chunkSize_ ? static_cast<size_t>(size_) + 1 : chunkSize_;
+  for (Slot& slot : slots_) slot.bytes.reset(new unsigned char[slotSize]);
 }
 
 const unsigned char* ChunkCache::Load(uint64_t position) {

@@ -72,7 +72,8 @@ std::vector<unsigned char> WriteStreamedDelta(ChunkCache& old, ChunkCache& targe
   ZstdWriter plain(level, ZstdFrame::Magicless, copied);
   ZstdWriter insertion(level, ZstdFrame::Magicless, inserted);
   SparseWriter sparse(level);
-  std::unique_ptr<unsigned char[]> differences(new unsigned char[kPiece]);
+  const size_t piece = copied < kPiece ? static_cast<size_t>(copied) + 1 : kPiece;
+  std::unique_ptr<unsigned char[]> differences(new unsigned char[piece]);
   uint64_t newPosition = 0;
   uint64_t nextProgress = kProgressStep;
   for (const DeltaCommand& command : commands) {
@@ -81,7 +82,7 @@ std::vector<unsigned char> WriteStreamedDelta(ChunkCache& old, ChunkCache& targe
       const unsigned char* made = target.Span(newPosition, &newAvailable);
       const unsigned char* source = old.Span(command.oldPosition + done, &oldAvailable);
       size_t step = newAvailable < oldAvailable ? newAvailable : oldAvailable;
-      if (step > kPiece) step = kPiece;
+      if (step > piece) step = piece;
       if (step > command.copy - done) step = static_cast<size_t>(command.copy - done);
       if (digest != nullptr) digest->update(made, static_cast<uint32_t>(step));
       for (size_t i = 0; i < step; ++i) {

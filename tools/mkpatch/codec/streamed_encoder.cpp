@@ -27,7 +27,8 @@ bool CompressFile(ByteSource& data, int level, uint64_t giveUpAt, const EncodePr
                   MD5* digest, std::vector<unsigned char>* out, bool* lost) {
   const uint64_t size = data.Size();
   ZstdWriter frame(level, ZstdFrame::Standard, size);
-  std::unique_ptr<unsigned char[]> buffer(new unsigned char[kReadSize]);
+  const uint32_t bufferSize = size < kReadSize ? static_cast<uint32_t>(size) + 1 : kReadSize;
+  std::unique_ptr<unsigned char[]> buffer(new unsigned char[bufferSize]);
   *lost = false;
   for (uint64_t done = 0; done < size;) {
     const uint64_t left = size - done;
