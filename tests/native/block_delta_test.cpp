@@ -9,8 +9,12 @@
 #include "codec_test_support.h"
 #include "mkpatch/codec/block_align.h"
 #include "mkpatch/codec/block_index.h"
+#include "mkpatch/codec/delta_writer.h"
+#include "mkpatch/codec/framed_writer.h"
 #include "mkpatch/codec/rolling_hash.h"
 #include "mkpatch/codec/streamed_encoder.h"
+#include "mkpatch/codec/varint_write.h"
+#include "mkpatch/codec/zstd_encode.h"
 #include "update/base/md5.h"
 
 namespace {
@@ -216,6 +220,32 @@ TEST(BlockDelta, WholeFilesStreamedDecodeToTheirBytes) {
     EXPECT_TRUE(out == file);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(encoded.targetMd5), 16), Md5Of(file));
   }
+}
+
+TEST(BlockDelta, InsertionsOfSeveralFramesDecodeInOrder) {
+  // Past 16 MiB the insertions are cut into frames compressed side by side;
+  // the decoder reads them as one stream. A quick level: only the framing
+  // is under test.
+  Bytes inserted(2 * FramedWriter::kFrameContent + 5);
+  for (size_t i = 0; i < inserted.size(); ++i) {
+    inserted[i] = static_cast<unsigned char>((i >> 20) ^ (i * 7) ^ (i >> 9));
+  }
+  FramedWriter frames(1);
+  frames.Add(inserted.data(), 1000);
+  frames.Add(inserted.data() + 1000, inserted.size() - 1000);
+  const Bytes insertion = frames.Finish();
+  Bytes control;
+  AppendVarint(control, 0);
+  AppendVarint(control, 0);
+  AppendVarint(control, inserted.size());
+  const Bytes delta = JoinSeparate(
+      0, CompressZstd(control.data(), control.size(), 1, ZstdFrame::Magicless), Bytes(), insertion);
+  Bytes out;
+  EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, delta, inserted.size(), Bytes(), &out),
+            DecodeError::None);
+  EXPECT_TRUE(out == inserted);
+  FramedWriter empty(1);
+  EXPECT_TRUE(empty.Finish().empty());
 }
 
 TEST(BlockDelta, AWindowHashesAlikeRolledOrComputedAtOnce) {

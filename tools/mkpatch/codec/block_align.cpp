@@ -10,7 +10,7 @@ constexpr uint64_t kProgressStep = uint64_t(16) << 20;
 // A candidate block is compared at most this far before the longest is
 // chosen (and then extended in full): far enough to tell a chance match of
 // a common block from the real one.
-constexpr uint64_t kCandidateCompare = uint64_t(1) << 16;
+constexpr int64_t kCandidatePeek = 512;
 
 class BlockAligner {
  public:
@@ -24,7 +24,9 @@ class BlockAligner {
         block_(static_cast<int64_t>(index.BlockSize())),
         options_(options),
         hash_(index.BlockSize()),
-        window_(index.BlockSize()) {}
+        window_(index.BlockSize()),
+        peekSize_(block_ > kCandidatePeek ? block_ : kCandidatePeek),
+        peek_(static_cast<size_t>(peekSize_)) {}
 
   std::vector<DeltaCommand> Run(const AlignProgress& progress) {
     int64_t p = 0;
@@ -116,16 +118,21 @@ class BlockAligner {
   }
 
   // An old block with the hash of the window at `p` whose bytes match, the
-  // longest match of those; false when none.
+  // longest match of those; false when none. Candidates are first compared
+  // over a few hundred bytes read on their own, so that a block that turns
+  // out not to match, or to match briefly, costs no chunk of the cache.
   bool FindMatch(int64_t p, int64_t* position, int64_t* length) {
     uint64_t starts[BlockIndex::kMaxCandidates];
     const size_t count = index_.Candidates(hash_.Mixed(), starts);
     int64_t best = 0;
+    const int64_t want = newSize_ - p < peekSize_ ? newSize_ - p : peekSize_;
     for (size_t i = 0; i < count; ++i) {
       const int64_t start = static_cast<int64_t>(starts[i]);
       if (start - p == lastOffset_) continue;  // the pairing itself
-      const int64_t same = static_cast<int64_t>(CommonLength(
-          new_, static_cast<uint64_t>(p), old_, static_cast<uint64_t>(start), kCandidateCompare));
+      const int64_t available = oldSize_ - start < want ? oldSize_ - start : want;
+      old_.Peek(static_cast<uint64_t>(start), peek_.data(), static_cast<size_t>(available));
+      int64_t same = 0;
+      while (same < available && peek_[same] == new_.At(static_cast<uint64_t>(p + same))) ++same;
       if (same >= block_ && same > best) {
         best = same;
         *position = start;
@@ -133,7 +140,7 @@ class BlockAligner {
     }
     if (best == 0) return false;
     *length = best;
-    if (best == static_cast<int64_t>(kCandidateCompare)) {
+    if (best == peekSize_) {
       *length +=
           static_cast<int64_t>(CommonLength(new_, static_cast<uint64_t>(p + best), old_,
                                             static_cast<uint64_t>(*position + best), UINT64_MAX));
@@ -222,6 +229,8 @@ class BlockAligner {
   BlockAlignOptions options_;
   RollingHash hash_;
   std::vector<unsigned char> window_;
+  int64_t peekSize_;  // kCandidatePeek, or a whole block when larger
+  std::vector<unsigned char> peek_;
   std::vector<DeltaCommand> commands_;
   int64_t lastScan_ = 0;
   int64_t lastPosition_ = 0;

@@ -40,6 +40,20 @@ const unsigned char* ChunkCache::Load(uint64_t position) {
   return current_;
 }
 
+void ChunkCache::Peek(uint64_t position, unsigned char* out, size_t length) {
+  for (const Slot& slot : slots_) {
+    if (slot.length > 0 && position >= slot.base && position - slot.base + length <= slot.length) {
+      std::memcpy(out, slot.bytes.get() + (position - slot.base), length);
+      return;
+    }
+  }
+  uint32_t got = 0;
+  if (!source_.ReadAt(position, out, static_cast<uint32_t>(length), &got) || got != length) {
+    failed_ = true;
+    std::memset(out, 0, length);
+  }
+}
+
 namespace {
 
 // How many of the first `length` bytes of `a` and `b` agree, eight at a time

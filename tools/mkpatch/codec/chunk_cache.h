@@ -35,6 +35,11 @@ class ChunkCache {
     return current_ + at;
   }
 
+  // `length` bytes from `position` (all within the file) into `out`, from a
+  // kept chunk when one holds them, else read directly without displacing
+  // any: for a look at a place that may not be worth a chunk.
+  void Peek(uint64_t position, unsigned char* out, size_t length);
+
   bool Failed() const { return failed_; }
 
  private:

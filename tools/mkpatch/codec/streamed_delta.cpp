@@ -2,6 +2,7 @@
 #include "mkpatch/codec/varint_write.h"
 
 #include "mkpatch/codec/delta_writer.h"
+#include "mkpatch/codec/framed_writer.h"
 
 #include <memory>
 
@@ -64,13 +65,10 @@ class SparseWriter {
 std::vector<unsigned char> WriteStreamedDelta(ChunkCache& old, ChunkCache& target,
                                               const std::vector<DeltaCommand>& commands, int level,
                                               const AlignProgress& progress, MD5* digest) {
-  uint64_t copied = 0, inserted = 0;
-  for (const DeltaCommand& command : commands) {
-    copied += command.copy;
-    inserted += command.insert;
-  }
+  uint64_t copied = 0;
+  for (const DeltaCommand& command : commands) copied += command.copy;
   ZstdWriter plain(level, ZstdFrame::Magicless, copied);
-  ZstdWriter insertion(level, ZstdFrame::Magicless, inserted);
+  FramedWriter insertion(level);
   SparseWriter sparse(level);
   const size_t piece = copied < kPiece ? static_cast<size_t>(copied) + 1 : kPiece;
   std::unique_ptr<unsigned char[]> differences(new unsigned char[piece]);
