@@ -1,6 +1,7 @@
 #include "mkpatch/codec/block_index.h"
 
 #include <algorithm>
+#include <future>
 #include <memory>
 #include <stdexcept>
 
@@ -30,7 +31,12 @@ bool BlockIndex::ForEachBlock(ByteSource& old, MD5* digest, Visit visit) {
     const uint32_t want = static_cast<uint32_t>(left < readSize ? left : readSize);
     uint32_t got = 0;
     if (!old.ReadAt(done, buffer.get(), want, &got) || got != want) return false;
-    if (digest != nullptr) digest->update(buffer.get(), want);
+    // The digest of the same bytes on another core meanwhile: it takes as
+    // long as the hashing.
+    std::future<void> digested;
+    if (digest != nullptr) {
+      digested = std::async(std::launch::async, [&] { digest->update(buffer.get(), want); });
+    }
     for (uint32_t at = 0; at + blockSize_ <= want; at += static_cast<uint32_t>(blockSize_)) {
       const uint64_t mixed = hash.Of(buffer.get() + at);
       if (first || mixed != previous) visit(block, mixed);
@@ -38,6 +44,7 @@ bool BlockIndex::ForEachBlock(ByteSource& old, MD5* digest, Visit visit) {
       first = false;
       ++block;
     }
+    if (digested.valid()) digested.get();
     done += want;
   }
   return true;
