@@ -3,25 +3,13 @@
 #include <algorithm>
 #include <new>
 
+#include "mkpatch/codec/pairing_close.h"
 #include "mkpatch/codec/varint_write.h"
 #include "update/codec/branch_prediction.h"
 #include "update/codec/delta_format.h"
 #include "update/codec/varint.h"
 
 namespace {
-
-// The control stream: a command that copies nothing needs no position, so
-// its move is left to the next copy.
-void WriteControl(const std::vector<DeltaCommand>& commands, std::vector<unsigned char>& out) {
-  uint64_t position = 0;
-  for (const DeltaCommand& command : commands) {
-    const uint64_t target = command.copy > 0 ? command.oldPosition : position;
-    AppendVarint(out, ZigzagEncode(static_cast<int64_t>(target - position)));
-    AppendVarint(out, command.copy);
-    AppendVarint(out, command.insert);
-    position = target + command.copy;
-  }
-}
 
 class Aligner {
  public:
@@ -95,33 +83,9 @@ class Aligner {
         }
       }
     }
-    // Where the two stretches overlap, the split that keeps the most matching
-    // bytes wins.
-    if (lastScan_ + forward > scan - backward) {
-      const int64_t overlap = (lastScan_ + forward) - (scan - backward);
-      int64_t score = 0, best = 0, split = 0;
-      for (int64_t i = 0; i < overlap; ++i) {
-        if (new_[lastScan_ + forward - overlap + i] ==
-            old_[lastPosition_ + forward - overlap + i]) {
-          ++score;
-        }
-        if (new_[scan - backward + i] == old_[position - backward + i]) --score;
-        if (score > best) {
-          best = score;
-          split = i + 1;
-        }
-      }
-      forward += split - overlap;
-      backward -= split;
-    }
-
-    const int64_t insertFrom = lastScan_ + forward;
-    const int64_t insertTo = scan - backward;
-    if (forward > 0 || insertTo > insertFrom) {
-      commands_.push_back(DeltaCommand{static_cast<uint64_t>(lastPosition_),
-                                       static_cast<uint64_t>(forward),
-                                       static_cast<uint64_t>(insertTo - insertFrom)});
-    }
+    ClosePairing(
+        lastScan_, lastPosition_, scan, position, &forward, &backward,
+        [this](int64_t oldAt, int64_t newAt) { return old_[oldAt] == new_[newAt]; }, commands_);
 
     lastScan_ = scan - backward;
     lastPosition_ = position - backward;
@@ -141,6 +105,19 @@ class Aligner {
 };
 
 }  // namespace
+
+// The control stream: a command that copies nothing needs no position, so
+// its move is left to the next copy.
+void WriteControl(const std::vector<DeltaCommand>& commands, std::vector<unsigned char>& out) {
+  uint64_t position = 0;
+  for (const DeltaCommand& command : commands) {
+    const uint64_t target = command.copy > 0 ? command.oldPosition : position;
+    AppendVarint(out, ZigzagEncode(static_cast<int64_t>(target - position)));
+    AppendVarint(out, command.copy);
+    AppendVarint(out, command.insert);
+    position = target + command.copy;
+  }
+}
 
 std::vector<DeltaCommand> AlignFiles(const SuffixIndex& old, const unsigned char* target,
                                      size_t targetSize, const AlignOptions& options,

@@ -47,6 +47,9 @@ std::vector<DeltaCommand> AlignFiles(const SuffixIndex& old, const unsigned char
                                      size_t targetSize, const AlignOptions& options,
                                      const AlignProgress& progress);
 
+// The control stream of `commands`, appended to `out`.
+void WriteControl(const std::vector<DeltaCommand>& commands, std::vector<unsigned char>& out);
+
 // The streams for `commands`, unfiltered (`mapMinimum` 0) or with the x86
 // branch filter and a copy map of the copies of at least `mapMinimum` bytes.
 DeltaStreams WriteStreams(const unsigned char* old, size_t oldSize, const unsigned char* target,

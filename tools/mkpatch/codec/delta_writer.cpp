@@ -73,3 +73,15 @@ std::vector<unsigned char> WriteDelta(const DeltaStreams& streams, DeltaLayoutCh
   Append(out, Compress(streams.insertion, level));
   return out;
 }
+
+std::vector<unsigned char> JoinSeparate(uint8_t flags, const std::vector<unsigned char>& control,
+                                        const std::vector<unsigned char>& difference,
+                                        const std::vector<unsigned char>& insertion) {
+  std::vector<unsigned char> out = {DELTA_METHOD_COPY_ADD, flags};
+  AppendVarint(out, control.size());
+  AppendVarint(out, difference.size());
+  Append(out, control);
+  Append(out, difference);
+  Append(out, insertion);
+  return out;
+}

@@ -8,24 +8,19 @@
 
 #include "mkpatch/codec/delta_streams.h"
 #include "mkpatch/codec/delta_writer.h"
+#include "mkpatch/codec/encoding_levels.h"
 #include "mkpatch/codec/reference_streams.h"
 #include "mkpatch/codec/zstd_encode.h"
 #include "update/codec/delta_format.h"
 
 namespace {
 
-// zstd's strongest levels, where the time they take is worth it: a patch is
-// built once and downloaded by every player. Above the limit the ultra level
-// costs more time than its bytes are worth.
-const int kLevel = 19;
-const int kUltraLevel = 22;
-const size_t kUltraLimit = size_t(64) << 20;
+const int kLevel = kEncodeLevel;
+const int kUltraLevel = kEncodeUltraLevel;
+const size_t kUltraLimit = kEncodeUltraLimit;
 // A quick level, to rank the ways a delta can be written before the chosen
 // ones are compressed in earnest, and to tell when a whole file cannot win.
 const int kProbeLevel = 9;
-// No zstd level compresses a file this many times better than the quick one,
-// so a delta that much smaller than the quickly compressed file wins.
-const size_t kWholeHopeless = 3;
 // Up to this size every way of writing a delta is tried at full strength.
 const size_t kSmallDelta = size_t(256) << 10;
 // The quick level's small tables find little in a long prefix: from the
@@ -223,7 +218,7 @@ EncodedData EncodeChanged(const unsigned char* source, size_t sourceSize,
     // compressing in earnest only when it could win.
     if (prefix) candidates.push_back(PrefixDelta(source, sourceSize, target, targetSize));
     EncodedData best = Smallest(candidates, level);
-    const size_t quick = CompressZstd(target, targetSize, 3).size();
+    const size_t quick = CompressZstd(target, targetSize, kHopelessProbeLevel).size();
     if (quick < targetSize && quick / kWholeHopeless <= best.bytes.size()) {
       best = Smaller(std::move(best), EncodeWhole(target, targetSize));
     }
@@ -238,7 +233,7 @@ EncodedData EncodeChanged(const unsigned char* source, size_t sourceSize,
       candidates.begin(), candidates.end(),
       [](const Candidate& a, const Candidate& b) { return a.probeSize < b.probeSize; });
   const size_t bestProbe = candidates.front().probeSize;
-  const size_t quick = CompressZstd(target, targetSize, 3).size();
+  const size_t quick = CompressZstd(target, targetSize, kHopelessProbeLevel).size();
   std::unique_ptr<WholeFile> whole;
   if (quick / kWholeHopeless <= bestProbe) {
     whole.reset(new WholeFile(target, targetSize));

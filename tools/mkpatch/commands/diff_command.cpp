@@ -150,7 +150,9 @@ class DiffWriter {
     }
     err_ << "mkpatch: " << shown << " is too large to encode in memory (old " << oldSize
          << " bytes, new " << newSize << " bytes)";
-    if (sizeof(void*) == 4) err_ << "; the 64-bit Linux build of mkpatch has room for more";
+    if (sizeof(void*) == 4) {
+      err_ << "; mkpatch.exe is a 32-bit program and cannot diff it, the 64-bit Linux mkpatch can";
+    }
     err_ << "\n";
     return false;
   }
