@@ -10,22 +10,15 @@
 
 #include "codec_test_support.h"
 #include "json_value.h"
+#include "md5_hex.h"
 #include "mkpatch/plan/entry_order.h"
 #include "mkpatch/plan/file_likeness.h"
 #include "mkpatch_fixture.h"
-#include "update/base/md5.h"
+#include "payload_builder.h"
 
 using namespace mkpatch_test;
 
 namespace {
-
-std::string Md5Hex(const std::string& bytes) {
-  MD5 digest;
-  digest.update(reinterpret_cast<const unsigned char*>(bytes.data()),
-                static_cast<uint32_t>(bytes.size()));
-  digest.finalize();
-  return digest.hex_digest();
-}
 
 // Every file below `root` by its relative path, without the updater's own record.
 std::map<std::string, std::string> Tree(const fs::path& root) {
@@ -404,4 +397,35 @@ TEST(FileLikeness, NearCopiesResembleAndUnrelatedFilesDoNot) {
   // Shorter than a window: nothing to compare.
   EXPECT_TRUE(SketchBytes(a.data(), 31).empty());
   EXPECT_EQ(Resemblance(sa, SketchBytes(a.data(), 31)), 0u);
+}
+
+// verify finds what the updater would refuse in the order of a patch's
+// entries, which mkpatch diff never writes: a delta that reads a file an
+// earlier entry writes, and a file whose entries do not stand together.
+TEST_F(BuildsTest, VerifyFindsEntriesInAnOrderTheUpdaterRefuses) {
+  const std::string a = "new a", c = "new c";
+  EntryDescriptor readsA = DescribeFile(EntryKind::PathFile, EntryCoding::Delta, "new b", "b.bin");
+  readsA.sourcePath = "a.bin";
+  DescribeSource(readsA, "old a");
+  EntryDescriptor deltaC = DescribeFile(EntryKind::PathFile, EntryCoding::Delta, c, "c.bin");
+  DescribeSource(deltaC, "old c");
+  std::vector<unsigned char> file = BuildUpdater(
+      100, {DescribedFile("a.bin",
+                          DescribeFile(EntryKind::PathFile, EntryCoding::Stored, a, "a.bin"), a),
+            DescribedFile("b.bin", readsA, "x"),
+            DescribedFile("c.bin",
+                          DescribeFile(EntryKind::PathFile, EntryCoding::Stored, c, "c.bin"), c),
+            DescribedFile(
+                "d.bin", DescribeFile(EntryKind::PathFile, EntryCoding::Stored, "d", "d.bin"), "d"),
+            DescribedFile("c.bin", deltaC, "x")});
+  ASSERT_TRUE(AddDigestRecord(file));
+  WriteAll(P("patch.exe"), std::string(file.begin(), file.end()));
+  EXPECT_EQ(Run({"verify", P("patch.exe")}), 1);
+  EXPECT_NE(out_.find("problem: entry 2 (b.bin) applies a delta to a.bin, which entry 1 (a.bin) "
+                      "writes before it; the updater refuses the patch (exit code 1)"),
+            std::string::npos)
+      << out_;
+  EXPECT_NE(out_.find("problem: entry 5 (c.bin) stands apart from the other entries of c.bin"),
+            std::string::npos)
+      << out_;
 }

@@ -81,6 +81,40 @@ void CheckGroups(PayloadReport* report) {
       "): descriptor: " + DescriptorErrorText(DescriptorError::BrokenGroup));
 }
 
+// A file's entries stand together, and a delta that reads another file's old
+// bytes comes before that file's entries: the updater plans a file at its
+// first entry and refuses a delta whose source an earlier entry writes.
+void CheckOrder(const PayloadReport& report, std::vector<std::string>* problems) {
+  const std::vector<PayloadEntry>& entries = report.table.entries;
+  const EntryGroups groups = GroupEntries(entries, report.details);
+  std::vector<std::string> written;  // folded paths of the files planned so far
+  std::vector<uint32_t> writers;
+  const auto shown = [&](uint32_t i) {
+    return "entry " + Number(i + 1) + " (" + GbkForDisplay(entries[i].name) + ")";
+  };
+  for (uint32_t i = 0; i < entries.size(); ++i) {
+    if (groups.first[i] == NO_ENTRY) continue;
+    if (groups.first[i] != i) {
+      if (groups.first[i - 1] != groups.first[i]) {
+        problems->push_back(shown(i) + " stands apart from the other entries of " +
+                            GbkForDisplay(report.details[i].descriptor.path));
+      }
+      continue;
+    }
+    for (uint32_t k = i; k != NO_ENTRY; k = groups.next[k]) {
+      const std::string& source = report.details[k].descriptor.sourcePath;
+      if (source.empty()) continue;
+      const auto found = std::find(written.begin(), written.end(), FoldEntryName(source));
+      if (found == written.end()) continue;
+      problems->push_back(shown(k) + " applies a delta to " + GbkForDisplay(source) + ", which " +
+                          shown(writers[found - written.begin()]) +
+                          " writes before it; the updater refuses the patch (exit code 1)");
+    }
+    written.push_back(FoldEntryName(report.details[i].descriptor.path));
+    writers.push_back(i);
+  }
+}
+
 void CheckVersions(const PatchTrailer& trailer, std::vector<std::string>* problems) {
   const char* labels[2] = {"base", "target"};
   const char* fields[2] = {trailer.baseVersion, trailer.targetVersion};
@@ -182,6 +216,9 @@ PayloadReport InspectPayload(ByteSource& file) {
       report.writerProblems.push_back("first entry offset lies past the trailer");
     }
     CheckClashes(report, &report.writerProblems);
+    if (report.details.size() == report.table.entries.size()) {
+      CheckOrder(report, &report.writerProblems);
+    }
   }
   if (report.fileSize >= (uint64_t(1) << 31)) {
     report.writerProblems.push_back("file is 2 GiB or larger");
