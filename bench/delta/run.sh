@@ -59,22 +59,9 @@ install_tools() {
   DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "${need[@]}" >/dev/null
 }
 
-# npm's own tarball name: "@scope/name" becomes "scope-name".
-slug() { local s=${1#@}; echo "${s//\//-}"; }
-
-fetch() { # package, version; prints the cached tarball
-  local file
-  file="$CACHE/$(slug "$1")-$2.tgz"
-  if [ ! -s "$file" ]; then
-    say "fetching $1@$2"
-    local tmp
-    tmp=$(mktemp -d "$CACHE/.pack.XXXXXX")
-    (cd "$tmp" && npm pack --silent "$1@$2" >/dev/null)
-    mv "$tmp"/*.tgz "$file"
-    rmdir "$tmp"
-  fi
-  echo "$file"
-}
+# The releases: npm_release and npm_slug.
+source "$ROOT/bench/npm_release.sh"
+fetch() { npm_release "$CACHE" "$@"; }
 
 unpack() { # tarball, folder
   rm -rf "$2"
@@ -243,7 +230,7 @@ run_codec() { # old file, new file, output prefix
 
 bench_pair() { # package, old version, new version, release kind
   local name=$1 old_ver=$2 new_ver=$3 release=${4:-} old_tgz new_tgz
-  PAIR_ID="$(slug "$name")_${old_ver}_${new_ver}"
+  PAIR_ID="$(npm_slug "$name")_${old_ver}_${new_ver}"
   local dir="$WORK/pairs/$PAIR_ID"
   old_tgz=$(fetch "$name" "$old_ver")
   new_tgz=$(fetch "$name" "$new_ver")
