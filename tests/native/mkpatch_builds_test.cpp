@@ -394,6 +394,19 @@ TEST(FileLikeness, NearCopiesResembleAndUnrelatedFilesDoNot) {
   EXPECT_GT(Resemblance(sa, SketchBytes(nearCopy.data(), nearCopy.size())), kWholeResemblance / 2);
   EXPECT_LT(Resemblance(sa, SketchBytes(unrelated.data(), unrelated.size())),
             kWholeResemblance / 20);
+  // A window is known by what it holds, wherever it lies: the same bytes
+  // after an insertion resemble, and files alike only in long runs of zeros
+  // at the same places do not.
+  Bytes shifted(a.begin(), a.begin() + 1000);
+  shifted.insert(shifted.end(), 777, 0x5A);
+  shifted.insert(shifted.end(), a.begin() + 1000, a.end());
+  EXPECT_GT(Resemblance(sa, SketchBytes(shifted.data(), shifted.size())), kWholeResemblance / 2);
+  Bytes zeros(300000, 0), otherZeros(300000, 0);
+  for (size_t i = 0; i < 8; ++i) zeros[5000 + i] = static_cast<unsigned char>(1 + i);
+  for (size_t i = 0; i < 8; ++i) otherZeros[90000 + i] = static_cast<unsigned char>(9 + i);
+  EXPECT_LT(Resemblance(SketchBytes(zeros.data(), zeros.size()),
+                        SketchBytes(otherZeros.data(), otherZeros.size())),
+            kWholeResemblance / 20);
   // Shorter than a window: nothing to compare.
   EXPECT_TRUE(SketchBytes(a.data(), 31).empty());
   EXPECT_EQ(Resemblance(sa, SketchBytes(a.data(), 31)), 0u);

@@ -32,7 +32,10 @@ class Sketcher {
       const unsigned char in = data[i];
       const unsigned char out = ring_[filled_ % kWindow];
       ring_[filled_ % kWindow] = in;
-      if (filled_ >= kWindow) hash_ -= out * outFactor_;
+      // Each byte counts as itself plus one (so that zeros count too): the
+      // byte that leaves takes its one along, or the hash would depend on
+      // where in the file the window lies, not only on what it holds.
+      if (filled_ >= kWindow) hash_ -= (out + uint64_t(1)) * outFactor_;
       hash_ = hash_ * kBase + in + 1;
       if (++filled_ < kWindow) continue;
       const uint64_t mixed = Mix(hash_);
