@@ -488,6 +488,40 @@ TEST_F(DiffTest, FilesAboveTheThresholdAreDiffedInBoundedMemory) {
   EXPECT_LT(fs::file_size(P("out.exe")), uint64_t(1) << 20);
 }
 
+// Files past 2 and 4 GiB ship when their entries leave the updater under
+// 2 GiB: a changed archive of more than 2 GiB as a small delta, a dropped one
+// of more than 4 GiB as a removal that names its whole size.
+TEST_F(DiffTest, FilesPastTwoAndFourGiBShipWhenTheirEntriesFit) {
+  if (kUnderAddressSanitizer) GTEST_SKIP() << "reads 8 GiB, too slow under the address sanitizer";
+  WriteAll(P("stub.exe"), "MZ");
+  fs::create_directories(P("old"));
+  fs::create_directories(P("new"));
+  const uint64_t size = (uint64_t(2) << 30) + 4096;
+  const uint64_t dropped = (uint64_t(4) << 30) + 4096;
+  std::error_code error;
+  WriteSparse(P("old/archive.pak"), size, {{5000, "old header"}, {size - 9, "old tail"}});
+  WriteSparse(P("new/archive.pak"), size + 3, {{5000, "new header"}, {size - 6, "new tail"}});
+  WriteSparse(P("old/gone.pak"), dropped, {{dropped - 4, "end"}});
+  if (fs::file_size(P("old/gone.pak"), error) != dropped) GTEST_SKIP() << "no sparse files here";
+  ASSERT_EQ(Run({"diff", "-o", P("patch.exe"), "--stub", P("stub.exe"), "--base", "1.0.0.0",
+                 "--target", "1.0.0.1", P("old"), P("new")}),
+            0)
+      << err_;
+  EXPECT_LT(fs::file_size(P("patch.exe")), uint64_t(4096));
+  ASSERT_EQ(Run({"list", P("patch.exe"), "--json"}), 0) << err_;
+  JsonValue listed;
+  ASSERT_TRUE(JsonValue::Parse(out_, &listed)) << out_;
+  std::map<std::string, JsonValue> byName;
+  for (const JsonValue& entry : listed["entries"].Items()) byName[entry["name"].AsString()] = entry;
+  ASSERT_EQ(byName.size(), 2u) << out_;
+  EXPECT_EQ(byName["archive.pak"]["coding"].AsString(), "delta");
+  EXPECT_EQ(byName["archive.pak"]["decodedSize"].AsInt(), static_cast<int64_t>(size + 3));
+  EXPECT_EQ(byName["archive.pak"]["sourceSize"].AsInt(), static_cast<int64_t>(size));
+  EXPECT_EQ(byName["gone.pak"]["kind"].AsString(), "removal");
+  EXPECT_EQ(byName["gone.pak"]["sourceSize"].AsInt(), static_cast<int64_t>(dropped));
+  EXPECT_EQ(Run({"verify", P("patch.exe")}), 0) << out_;
+}
+
 // A library whose name carries its version: the new one ships as a delta
 // against the old one beside it, not whole; an unlike name in the folder, or
 // an alike one elsewhere, is no source.

@@ -6,7 +6,6 @@
 
 #include "mkpatch/plan/entry_order.h"
 #include "update/base/ascii_case.h"
-#include "update/format/payload.h"
 
 namespace {
 
@@ -130,10 +129,6 @@ bool ReleaseBuilds::Diff(const std::vector<size_t>& olds, size_t target, BuildsD
         problems->push_back("cannot read " + old.local);
         continue;
       }
-      if (old.size > UINT32_MAX) {
-        problems->push_back(old.local + " is 4 GiB or larger; a patch records smaller sizes");
-        continue;
-      }
       OldContent content;
       content.ownPath = ownPath;
       content.shown = ShownTreePath(old.relative);
@@ -153,11 +148,6 @@ bool ReleaseBuilds::Diff(const std::vector<size_t>& olds, size_t target, BuildsD
     }
     if (file.current == Bit(oldCount) - 1) {
       ++diff->unchanged;
-      continue;
-    }
-    if (now.size + PATCH_ENTRY_HEADER_SIZE + PATCH_TRAILER_SIZE >= PATCH_FILE_SIZE_LIMIT) {
-      problems->push_back(now.local + " is " + std::to_string(now.size) +
-                          " bytes; an updater holds less than 2 GiB");
       continue;
     }
     if (!DigestTreeFile(&now)) {
@@ -219,10 +209,6 @@ bool ReleaseBuilds::Diff(const std::vector<size_t>& olds, size_t target, BuildsD
   for (size_t build = 0; build < oldCount; ++build) {
     for (const std::string& key : pairs[build].removed) {
       TreeFile& old = Tree(olds[build]).files.at(key);
-      if (old.size > UINT32_MAX) {
-        problems->push_back(old.local + " is 4 GiB or larger; a patch records smaller sizes");
-        continue;
-      }
       auto known = removedPaths.find(key);
       if (known == removedPaths.end()) {
         std::string path;
