@@ -126,7 +126,7 @@ while read -r package rest; do
     say "$series: the report says (a) (b) = $reported, the patches made here $single $direct"
   printf '| %s | %d | %d | %d | %d | %d | %.3f | %s s / %s s = %.2f |\n' "$series" "$n" \
     "$(find "$newest" -type f -printf '%s\n' | awk '{s += $1} END {print s}')" "$compared" \
-    "$single" "$direct" "$(echo "$compared / ($single < $direct ? $single : $direct)" | bc -l)" \
+    "$single" "$direct" "$(echo "$compared / $((single < direct ? single : direct))" | bc -l)" \
     "$cumulative_s" "$pairs_s" "$(echo "$cumulative_s / $pairs_s" | bc -l)" >>"$summary"
 
   # The largest file that changed between every pair of releases: one-file
