@@ -2,43 +2,32 @@
 
 #include <algorithm>
 
+#include "mkpatch/codec/rolling_hash.h"
+
 namespace {
 
 constexpr size_t kWindow = 32;
-constexpr uint64_t kBase = 0x100000001B3ull;  // odd: the polynomial keeps every byte
 constexpr size_t kChunk = 1 << 16;
-
-// The polynomial hash of a window spreads poorly over its low bits' order;
-// a final mix makes the smallest hashes a fair sample of the windows.
-uint64_t Mix(uint64_t h) {
-  h ^= h >> 33;
-  h *= 0xFF51AFD7ED558CCDull;
-  h ^= h >> 33;
-  h *= 0xC4CEB9FE1A85EC53ull;
-  h ^= h >> 33;
-  return h;
-}
 
 // Keeps the smallest distinct hashes seen, in amortised constant time per
 // window: a hash at or above the current bound is dropped at once.
 class Sketcher {
  public:
-  Sketcher() {
-    for (size_t i = 1; i < kWindow; ++i) outFactor_ *= kBase;
-  }
-
   void Feed(const unsigned char* data, size_t size) {
     for (size_t i = 0; i < size; ++i) {
       const unsigned char in = data[i];
-      const unsigned char out = ring_[filled_ % kWindow];
-      ring_[filled_ % kWindow] = in;
-      // Each byte counts as itself plus one (so that zeros count too): the
-      // byte that leaves takes its one along, or the hash would depend on
-      // where in the file the window lies, not only on what it holds.
-      if (filled_ >= kWindow) hash_ -= (out + uint64_t(1)) * outFactor_;
-      hash_ = hash_ * kBase + in + 1;
+      unsigned char& slot = ring_[filled_ % kWindow];
+      const unsigned char out = slot;
+      slot = in;
       if (++filled_ < kWindow) continue;
-      const uint64_t mixed = Mix(hash_);
+      // The block differ's window hash, mixed: the smallest hashes are then
+      // a fair sample of the windows.
+      if (filled_ == kWindow) {
+        hash_.Reset(ring_);
+      } else {
+        hash_.Roll(out, in);
+      }
+      const uint64_t mixed = hash_.Mixed();
       if (mixed >= bound_) continue;
       kept_.push_back(mixed);
       if (kept_.size() >= 4 * kSketchSize) Trim();
@@ -60,8 +49,7 @@ class Sketcher {
     }
   }
 
-  uint64_t outFactor_ = 1;
-  uint64_t hash_ = 0;
+  RollingHash hash_{kWindow};
   unsigned char ring_[kWindow] = {};
   uint64_t filled_ = 0;
   uint64_t bound_ = UINT64_MAX;
