@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""Writes two builds of the sample game's release tree, OLD and NEW, as a
-studio's build machine would leave them: NEW changes some files a little
-(code that moved, records edited, a line of text), adds one, drops one and
-leaves the rest alone. Deterministic, so the demo's figures repeat.
+"""Writes three builds of the sample game's release tree, OLD, MIDDLE and
+NEW, as a studio's build machine would leave them. MIDDLE, a release some
+players installed, rebuilt the engine (a function grew) and changed the
+readme. NEW changes the engine again and some files a little (records
+edited, a line of text), adds one, drops one and leaves the rest alone.
+Deterministic, so the demo's figures repeat.
 
-    make_builds.py OLD_DIR NEW_DIR LAUNCHER_EXE
+    make_builds.py OLD_DIR MIDDLE_DIR NEW_DIR LAUNCHER_EXE
 """
 import os
 import random
@@ -68,8 +70,8 @@ def write(root, path, data):
 
 
 def main():
-    old, new, launcher = sys.argv[1:4]
-    for root in (old, new):
+    old, middle, new, launcher = sys.argv[1:5]
+    for root in (old, middle, new):
         shutil.rmtree(root, ignore_errors=True)
         os.makedirs(root)
     rng = random.Random(20261209)
@@ -86,8 +88,16 @@ def main():
     write(old, "config/defaults.cfg", defaults)
     write(old, "launch/launch.exe", open(launcher, "rb").read())
 
+    write(middle, "readme.txt", "Orvenna 1.4.1.34100\r\n")
+    engine_middle = rebuild(rng, engine, 2048)
+    write(middle, "bin/engine.dll", engine_middle)
+    write(middle, "data/world.dat", "".join(world))
+    write(middle, "data/intro.bik", intro)
+    write(middle, "config/defaults.cfg", defaults)
+    write(middle, "launch/launch.exe", open(launcher, "rb").read())
+
     write(new, "readme.txt", "Orvenna 1.4.1.34242\r\nNew: the harbour area.\r\n")
-    write(new, "bin/engine.dll", rebuild(rng, engine, 4096))
+    write(new, "bin/engine.dll", rebuild(rng, engine_middle, 4096))
     for n in range(0, len(world), 97):
         world[n] = world[n].replace("hp=", "hp=1")
     write(new, "data/world.dat", "".join(world))

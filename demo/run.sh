@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# One real update of a sample game under Wine with an updater signed after
-# it was built, then a screenshot of the dialog during a second, interactive
-# run.
+# One updater made from three builds of a sample game updates, under Wine,
+# a game at the base build and one at the middle build (signed after it was
+# built), then a screenshot of the dialog during an interactive run.
 #
 # Called by `./dev demo` with UPDATE_DEMO_PREFIX (an initialised 32-bit Wine
 # prefix), DIST (mkpatch, Update.exe), BUILD (the build folders) and DISPLAY.
@@ -15,6 +15,7 @@ export WINEPREFIX=$UPDATE_DEMO_PREFIX WINEARCH=win32 WINEDEBUG=-all
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
 
 BASE=1.4.1.33960
+MIDDLE=1.4.1.34100
 TARGET=1.4.1.34242
 MKPATCH=$DIST/mkpatch
 HOST_EXE=$DIST/Update.exe
@@ -43,34 +44,68 @@ list_game() {
 }
 win_path() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 
-# A game installation at the base version: the old build (with the
-# launcher stand-in), and the configuration the game keeps beside it.
+# A game installation at a version (the base one unless told): that build
+# (with the launcher stand-in), and the configuration the game keeps beside it.
 make_game() {
+  local version=${1:-$BASE}
   rm -rf "$GAME"
   mkdir -p "$GAME"
-  cp -r "$WORK/build-$BASE/." "$GAME/"
+  cp -r "$WORK/build-$version/." "$GAME/"
   mkdir -p "$GAME/Config"
-  printf '[Version]\r\nGameVersion=%s\r\n' "$BASE" >"$GAME/Config/Client.ini"
+  printf '[Version]\r\nGameVersion=%s\r\n' "$version" >"$GAME/Config/Client.ini"
   printf 'config\r\n' >"$GAME/Config/config.ini"
+}
+
+# Runs the signed updater in automatic mode on the game; sets $code.
+run_updater() {
+  local start
+  start=$(date +%s)
+  set +e
+  (cd "$WORK" && timeout 900 wine "$WORK/Update.exe" "$GAME_WIN")
+  code=$?
+  set -e
+  echo "    ended after $(( $(date +%s) - start )) s with exit code $code"
+}
+
+# Fails the demo unless the game is the new build: the version, every file
+# byte for byte, the dropped file gone, the package applied. $1 names the
+# player for the messages.
+check_updated() {
+  local who=$1 failed=0 version
+  version=$(ini_value "$GAME/Config/Client.ini" GameVersion)
+  [ "$code" = 0 ] || { echo "FAIL ($who): exit code $code, not 0 (success)"; failed=1; }
+  [ "$version" = "$TARGET" ] || { echo "FAIL ($who): GameVersion is '$version', not $TARGET"; failed=1; }
+  cmp -s "$GAME/maps/town.map" "$WORK/package/maps/town.map" ||
+    { echo "FAIL ($who): the package was not applied"; failed=1; }
+  (cd "$WORK/build-$TARGET" && find . -type f) | while read -r f; do
+    cmp -s "$WORK/build-$TARGET/$f" "$GAME/$f" || echo "FAIL ($who): $f is not the new build's"
+  done | tee "$WORK/mismatches.txt"
+  [ -s "$WORK/mismatches.txt" ] && failed=1
+  [ ! -e "$GAME/data/intro.bik" ] ||
+    { echo "FAIL ($who): data/intro.bik, dropped by the new build, is still there"; failed=1; }
+  return "$failed"
 }
 
 rm -rf "$WORK"
 mkdir -p "$WORK/package/maps" "$WORK/package/sounds" "$WORK/plain"
 
-say "1. Two builds of the game, and a patch $BASE -> $TARGET made from them with mkpatch diff"
-# The release trees as the build machine leaves them; the old one is what
-# the player has installed.
-python3 "$ROOT/demo/make_builds.py" "$WORK/build-$BASE" "$WORK/build-$TARGET" "$LAUNCHER"
+say "1. Three builds of the game, and one patch $BASE -> $TARGET made from them with mkpatch diff"
+# The release trees as the build machine leaves them: the base build, a
+# release in between that some players installed, and the new one.
+python3 "$ROOT/demo/make_builds.py" "$WORK/build-$BASE" "$WORK/build-$MIDDLE" "$WORK/build-$TARGET" \
+  "$LAUNCHER"
 printf 'town map of %s\n' "$TARGET" >"$WORK/package/maps/town.map"
 head -c 200000 /dev/urandom >"$WORK/package/sounds/theme.ogg"
 "$MKPATCH" build -o "$WORK/content.tpk" --base "$BASE" --target "$TARGET" "$WORK/package" >/dev/null
-echo "    The builds differ in:"
-{ LC_ALL=C diff -rq "$WORK/build-$BASE" "$WORK/build-$TARGET" || true; } |
-  sed "s|$WORK/||g; s/^/      /"
-echo "    mkpatch diff (what it ships of each file):"
+for from in "$BASE" "$MIDDLE"; do
+  echo "    $from and $TARGET differ in:"
+  { LC_ALL=C diff -rq "$WORK/build-$from" "$WORK/build-$TARGET" || true; } |
+    sed "s|$WORK/||g; s/^/      /"
+done
+echo "    mkpatch diff --from build-$MIDDLE (what it ships of each file, for which builds):"
 "$MKPATCH" diff -o "$WORK/Update-unsigned.exe" --stub "$HOST_EXE" --base "$BASE" \
-  --target "$TARGET" "$WORK/build-$BASE" "$WORK/build-$TARGET" "$WORK/content.tpk" 2>&1 |
-  sed 's/^/      /'
+  --target "$TARGET" "$WORK/build-$BASE" "$WORK/build-$TARGET" "$WORK/content.tpk" \
+  --from "$WORK/build-$MIDDLE" 2>&1 | sed 's/^/      /'
 new_bytes=$(cd "$WORK/build-$TARGET" && find . -type f -print0 | du -cb --files0-from=- | tail -n 1 | cut -f1)
 echo "    The whole new build is $new_bytes bytes; the updater, program included, is" \
   "$(stat -c %s "$WORK/Update-unsigned.exe") bytes."
@@ -100,12 +135,7 @@ echo "    MD5         = $(ini_value "$GAME/Config/Client.ini" MD5)"
 list_game
 
 say "4. The signed Update.exe \"$GAME_WIN\" (automatic mode: no dialog, no box on success)"
-start=$(date +%s)
-set +e
-(cd "$WORK" && timeout 900 wine "$WORK/Update.exe" "$GAME_WIN")
-code=$?
-set -e
-echo "    ended after $(( $(date +%s) - start )) s with exit code $code"
+run_updater
 
 say "5. After"
 version=$(ini_value "$GAME/Config/Client.ini" GameVersion)
@@ -120,25 +150,29 @@ echo "    The launcher received:"
 tr -d '\r' <"$GAME/launch_received.txt" 2>/dev/null | sed '/^$/d; s/^/      /' || echo "      (nothing)"
 
 failed=0
-[ "$code" = 0 ] || { echo "FAIL: exit code $code, not 0 (success)"; failed=1; }
-[ "$version" = "$TARGET" ] || { echo "FAIL: GameVersion is '$version', not $TARGET"; failed=1; }
+check_updated "base build" || failed=1
 [ "$recorded" = "$actual" ] || { echo "FAIL: the recorded MD5 is not the updater's"; failed=1; }
-cmp -s "$GAME/maps/town.map" "$WORK/package/maps/town.map" ||
-  { echo "FAIL: the package was not applied"; failed=1; }
-# Every file of the new build is in place, byte for byte, and the dropped
-# one is gone.
-(cd "$WORK/build-$TARGET" && find . -type f) | while read -r f; do
-  cmp -s "$WORK/build-$TARGET/$f" "$GAME/$f" || echo "FAIL: $f is not the new build's"
-done | tee "$WORK/mismatches.txt"
-[ -s "$WORK/mismatches.txt" ] && failed=1
-[ ! -e "$GAME/data/intro.bik" ] || { echo "FAIL: data/intro.bik, dropped by the new build, is still there"; failed=1; }
 if [ "$failed" -ne 0 ]; then
   echo "The update did not happen."
   exit 1
 fi
 echo "    OK: version $TARGET installed, the game's files are the new build's, MD5 matches md5sum."
 
-say "6. The dialog during an interactive run (screenshot)"
+say "6. A player who installed the middle build $MIDDLE: the same updater"
+make_game "$MIDDLE"
+echo "    mkpatch check (per file: whose bytes the game holds, and what the updater applies):"
+{ "$MKPATCH" check "$WORK/Update.exe" "$GAME" || true; } |
+  sed -n '/^applies:/p; /^reason:/p; /^files:/,$p' | sed 's/^/      /'
+run_updater
+echo "    GameVersion = $(ini_value "$GAME/Config/Client.ini" GameVersion)"
+list_game
+if ! check_updated "middle build"; then
+  echo "The update from the middle build did not happen."
+  exit 1
+fi
+echo "    OK: the game at $MIDDLE is at $TARGET too, every file the new build's."
+
+say "7. The dialog during an interactive run (screenshot)"
 make_game
 # A large entry keeps the bar moving long enough to be photographed.
 head -c $((48 * 1024 * 1024)) /dev/zero >"$WORK/plain/music.pak"

@@ -2,14 +2,19 @@
 // compressed or delta entry, against an arbitrary installed file. Aborts when
 // it writes more than the file's size, or reports success with fewer.
 //
-// Input: byte 0 the coding; bytes 1-3 the decoded size (little-endian, so at
-// most 16 MiB and the runs stay quick); byte 4 the installed file's length
-// (0-255); that many bytes of installed file; the rest the stored bytes.
+// Input: byte 0 the coding (its low seven bits, modulo the codings); bytes
+// 1-3 the decoded size (little-endian, so at most 16 MiB and the runs stay
+// quick); then the installed file's length: byte 4 (0-255), or, when byte 0
+// has its top bit set, bytes 4-7 (little-endian, for installed files the
+// size of real programs, as the reference-aware delta needs); that many bytes
+// of installed file; the rest the stored bytes. codec_seeds writes such
+// inputs from real builds.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
 #include "update/codec/entry_codec.h"
+#include "update/format/payload.h"
 #include "update/format/payload_table.h"
 
 namespace {
@@ -37,15 +42,18 @@ class CountingSink : public DecodeSink {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 5) return 0;
+  const bool longSource = (data[0] & 0x80) != 0;
+  const size_t header = longSource ? 8 : 5;
+  if (size < header) return 0;
   const uint32_t decodedSize = data[1] | data[2] << 8 | static_cast<uint32_t>(data[3]) << 16;
-  const size_t sourceSize = data[4];
-  if (size < 5 + sourceSize) return 0;
-  MemoryByteSource source(data + 5, sourceSize);
+  const size_t sourceSize = longSource ? ReadLe32(data + 4) : data[4];
+  if (sourceSize > size - header) return 0;
+  MemoryByteSource source(data + header, sourceSize);
   MemoryByteSource stored(data, size);
   DecodeRequest request;
-  request.coding = static_cast<EntryCoding>(data[0] % 5);
+  request.coding = static_cast<EntryCoding>((data[0] & 0x7F) % 5);
   request.stored = &stored;
-  request.storedBegin = 5 + sourceSize;
+  request.storedBegin = header + sourceSize;
   request.storedSize = size - request.storedBegin;
   request.source = &source;
   request.decodedSize = decodedSize;

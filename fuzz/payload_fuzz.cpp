@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "input_game.h"
 #include "update/base/gbk_text.h"
-#include "update/base/md5.h"
 #include "update/format/entry_detail.h"
 #include "update/format/entry_name.h"
 #include "update/format/payload_digest.h"
@@ -105,48 +105,6 @@ bool CheckEntryDetails(ByteSource& source, const std::vector<PayloadEntry>& tabl
   *details = std::move(read.details);
   return true;
 }
-
-// A game whose every path holds a file: some bytes of the input, chosen by
-// the path, so that sizes and digests meet the descriptors' now and then.
-class InputGame : public InstalledGame {
- public:
-  explicit InputGame(ByteSource& input) : input_(input) {}
-  GamePathInfo Look(const std::string& relative, bool written) override {
-    GamePathInfo info;
-    const uint32_t pick = Pick(relative);
-    info.state = static_cast<GamePathState>(pick % 8);
-    info.size = Size(relative);
-    info.readOnlyOrHidden = (pick & 8) != 0;
-    info.pathLength = static_cast<uint32_t>(relative.size() + (written ? 8 : 0));
-    return info;
-  }
-  bool Digest(const std::string& relative, unsigned char (&md5)[16], uint32_t* error) override {
-    const uint64_t size = Size(relative);
-    std::vector<unsigned char> bytes(static_cast<size_t>(size));
-    uint32_t got = 0;
-    input_.ReadAt(0, bytes.data(), static_cast<uint32_t>(size), &got);
-    MD5 digest;
-    digest.update(bytes.data(), got);
-    digest.finalize();
-    const std::string raw = digest.raw_digest();
-    std::memcpy(md5, raw.data(), sizeof md5);
-    *error = 5;
-    return (Pick(relative) & 16) == 0;
-  }
-  bool HasLauncher() override { return true; }
-
- private:
-  static uint32_t Pick(const std::string& relative) {
-    uint32_t hash = 0;
-    for (unsigned char c : relative) hash = hash * 31 + c;
-    return hash;
-  }
-  uint64_t Size(const std::string& relative) const {
-    const uint64_t size = input_.Size();
-    return size == 0 ? 0 : Pick(relative) % (size + 1);
-  }
-  ByteSource& input_;
-};
 
 // Whatever the payload and the game, the updater's plan and mkpatch check's
 // refuse alike, and every problem names an entry of the payload.

@@ -3,8 +3,12 @@
 # delta, against the same run with the new file stored whole (the two take
 # turns in one process; best of APPLY_BENCH_RUNS), with the number of progress
 # reports of each; then the run's peak working set for pairs of several sizes.
+# Then the same for real programs whose deltas the reference model makes
+# (from the delta benchmark's releases, when it has run: bench/delta).
 # Env: BUILD, DIST, WINEPREFIX, APPLY_BENCH_MIB (sizes, default "4 32"),
-# APPLY_BENCH_RUNS (default 5), APPLY_BENCH_PEAK_MIB (default "4 16 512").
+# APPLY_BENCH_RUNS (default 5), APPLY_BENCH_PEAK_MIB (default "4 16 512"),
+# APPLY_BENCH_REAL (pairs of old and new files, "old new old new ...";
+# default: esbuild.exe and swc's x86 and x64 DLLs of the delta benchmark).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=$(cd "${BUILD:-$ROOT/build}" && pwd)
@@ -30,22 +34,27 @@ with open("delta.exe", "rb") as f:
     print(entry["storedSize"], "stored, method", f.read(1)[0])'
 }
 
-# old/ and new/ trees with engine.dll of about $1 MiB; the delta updater made
-# by mkpatch diff, the whole one by mkpatch build (a plain entry installs
-# under its name in the game directory, as the delta's file does).
+# old/ and new/ trees with engine.dll of about $1 MiB (or, with two file
+# arguments, those two); the delta updater made by mkpatch diff, the whole
+# one by mkpatch build (a plain entry installs under its name in the game
+# directory, as the delta's file does).
 make_updaters() {
   rm -rf old new
   mkdir -p old new
-  "$PAIR" pair old/engine.dll new/engine.dll "$1"
+  if [ $# -eq 2 ]; then
+    cp "$1" old/engine.dll
+    cp "$2" new/engine.dll
+  else
+    "$PAIR" pair old/engine.dll new/engine.dll "$1"
+  fi
   "$DIST/mkpatch" diff -o delta.exe --stub "$DIST/Update.exe" --base 1.0.0.1 --target 1.0.0.2 \
     old new 2>/dev/null >/dev/null
   "$DIST/mkpatch" build -o whole.exe --stub "$DIST/Update.exe" --base 1.0.0.1 --target 1.0.0.2 \
     new/engine.dll >/dev/null
 }
 
-for mib in ${APPLY_BENCH_MIB:-4 32}; do
-  make_updaters "$mib"
-  echo "pair: engine.dll $(stat -c %s old/engine.dll) -> $(stat -c %s new/engine.dll) bytes;" \
+compare() { # label
+  echo "pair ($1): engine.dll $(stat -c %s old/engine.dll) -> $(stat -c %s new/engine.dll) bytes;" \
     "delta updater $(stat -c %s delta.exe) bytes ($(delta_facts)), whole $(stat -c %s whole.exe) bytes"
   line=$("$ROOT/cmake/wine-run.sh" "$EXE" compare "$(win "$WORK/old/engine.dll")" \
     "$(win "$WORK/delta.exe")" "$(win "$WORK/whole.exe")" "${APPLY_BENCH_RUNS:-5}" |
@@ -54,6 +63,31 @@ for mib in ${APPLY_BENCH_MIB:-4 32}; do
   printf 'automatic run, delta: %s s; stored whole: %s s; delta / whole %.2f (goal <= 1)\n' \
     "$delta" "$whole" "$(echo "$delta / $whole" | bc -l)"
   echo "progress reports: delta $reportsDelta ($bytesDelta of bytes), whole $reportsWhole ($bytesWhole of bytes)"
+}
+
+for mib in ${APPLY_BENCH_MIB:-4 32}; do
+  make_updaters "$mib"
+  compare "generated, $mib MiB"
+done
+
+REAL=$BUILD/bench/delta/pairs
+read -r -a real <<<"${APPLY_BENCH_REAL:-$REAL/esbuild-win32-ia32_0.25.9_0.25.10/old/esbuild.exe \
+  $REAL/esbuild-win32-ia32_0.25.9_0.25.10/new/esbuild.exe \
+  $REAL/swc-core-win32-ia32-msvc_1.15.10_1.15.11/old/swc.win32-ia32-msvc.node \
+  $REAL/swc-core-win32-ia32-msvc_1.15.10_1.15.11/new/swc.win32-ia32-msvc.node \
+  $REAL/swc-core-win32-x64-msvc_1.15.10_1.15.11/old/swc.win32-x64-msvc.node \
+  $REAL/swc-core-win32-x64-msvc_1.15.10_1.15.11/new/swc.win32-x64-msvc.node}"
+for ((i = 0; i + 1 < ${#real[@]}; i += 2)); do
+  if [ ! -f "${real[i]}" ] || [ ! -f "${real[i + 1]}" ]; then
+    echo "no ${real[i]} (run bench/delta first)"
+    continue
+  fi
+  make_updaters "${real[i]}" "${real[i + 1]}"
+  compare "$(basename "${real[i]}")"
+  peak=$("$ROOT/cmake/wine-run.sh" "$EXE" peak "$(win "$WORK/old/engine.dll")" \
+    "$(win "$WORK/delta.exe")" | tr -d '\r' | grep -a "^peak_working_set")
+  printf 'peak working set applying the delta of %s: %s KiB\n' "$(basename "${real[i]}")" \
+    "$(( ${peak##* } / 1024 ))"
 done
 
 for size in ${APPLY_BENCH_PEAK_MIB:-4 16 512}; do

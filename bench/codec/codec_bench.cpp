@@ -1,6 +1,8 @@
-// codec_bench encode OLD NEW OUT     the entry data mkpatch would store for NEW
+// codec_bench encode OLD NEW OUT [--no-references]
+//                                    the entry data mkpatch would store for NEW
 //                                    (delta against OLD, or whole); prints its
-//                                    coding and size
+//                                    coding and size; with --no-references two
+//                                    images are plain bytes to it
 // codec_bench decode OLD DATA OUT    decodes stored entry data against OLD
 //                                    (the coding is read from DATA's first byte,
 //                                    as written by encode)
@@ -8,7 +10,13 @@
 //                                    of about MiB mebibytes: NEW has code
 //                                    inserted near the front (so pointers and
 //                                    calls after it move) and scattered edits
-// Files are read whole; OLD may be /dev/null. Times are printed on stderr.
+// Files are read whole, but for decode's OLD, which is read where the decoder
+// asks, as the updater reads the installed file; OLD may be /dev/null. Times
+// are printed on stderr.
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,11 +35,45 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 bool ReadAll(const char* path, Bytes* bytes) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return false;
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return true;
+  bytes->resize(static_cast<size_t>(in.tellg()));
+  in.seekg(0);
+  return static_cast<bool>(
+      in.read(reinterpret_cast<char*>(bytes->data()), static_cast<std::streamsize>(bytes->size())));
 }
+
+// The installed file read where the decoder asks, one system call a read,
+// as the updater reads it (a positioned ReadFile).
+class FileByteSource : public ByteSource {
+ public:
+  explicit FileByteSource(FILE* file) : file_(file) {
+    std::fseek(file_, 0, SEEK_END);
+    size_ = static_cast<uint64_t>(std::ftell(file_));
+  }
+  uint64_t Size() const override { return size_; }
+  bool ReadAt(uint64_t offset, void* buffer, uint32_t length, uint32_t* bytesRead) override {
+    *bytesRead = 0;
+#ifdef _WIN32
+    if (_fseeki64(file_, static_cast<long long>(offset), SEEK_SET) != 0) return false;
+    *bytesRead = static_cast<uint32_t>(std::fread(buffer, 1, length, file_));
+    return *bytesRead == length || std::feof(file_);
+#else
+    while (*bytesRead < length) {
+      const ssize_t got = pread(fileno(file_), static_cast<char*>(buffer) + *bytesRead,
+                                length - *bytesRead, static_cast<off_t>(offset + *bytesRead));
+      if (got < 0) return false;
+      if (got == 0) break;
+      *bytesRead += static_cast<uint32_t>(got);
+    }
+    return true;
+#endif
+  }
+
+ private:
+  FILE* file_;
+  uint64_t size_ = 0;
+};
 
 bool WriteAll(const char* path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary);
@@ -55,13 +97,13 @@ double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
-int Encode(const char* oldPath, const char* newPath, const char* outPath) {
+int Encode(const char* oldPath, const char* newPath, const char* outPath, bool references) {
   Bytes old, target;
   if (!ReadAll(oldPath, &old) || !ReadAll(newPath, &target)) return 2;
   const auto start = std::chrono::steady_clock::now();
-  EncodedData data = old.empty()
-                         ? EncodeWhole(target.data(), target.size())
-                         : EncodeChanged(old.data(), old.size(), target.data(), target.size());
+  EncodedData data = old.empty() ? EncodeWhole(target.data(), target.size())
+                                 : EncodeChanged(old.data(), old.size(), target.data(),
+                                                 target.size(), nullptr, references);
   const double seconds = Seconds(start);
   Bytes out;
   out.push_back(static_cast<unsigned char>(data.coding));
@@ -71,19 +113,21 @@ int Encode(const char* oldPath, const char* newPath, const char* outPath) {
   for (int i = 0; i < 4; ++i) sized[i] = static_cast<unsigned char>(target.size() >> (8 * i));
   sized.insert(sized.end(), out.begin(), out.end());
   if (!WriteAll(outPath, sized)) return 2;
-  const char* names[] = {"stored", "zstd", "delta"};
+  const char* names[] = {"stored", "zstd", "delta", "zstd-x86"};
   std::printf("%s %zu\n", names[static_cast<int>(data.coding)], data.bytes.size());
   std::fprintf(stderr, "encode %.3f s\n", seconds);
   return 0;
 }
 
 int Decode(const char* oldPath, const char* dataPath, const char* outPath) {
-  Bytes old, data;
-  if (!ReadAll(oldPath, &old) || !ReadAll(dataPath, &data) || data.size() < 5) return 2;
+  Bytes data;
+  if (!ReadAll(dataPath, &data) || data.size() < 5) return 2;
   uint32_t decodedSize = 0;
   for (int i = 0; i < 4; ++i) decodedSize |= uint32_t(data[i]) << (8 * i);
   MemoryByteSource stored(data.data(), data.size());
-  MemoryByteSource source(old.data(), old.size());
+  FILE* oldFile = std::fopen(oldPath, "rb");
+  if (oldFile == nullptr) return 2;
+  FileByteSource source(oldFile);
   FILE* out = std::fopen(outPath, "wb");
   if (out == nullptr) return 2;
   FileSink sink(out);
@@ -98,6 +142,7 @@ int Decode(const char* oldPath, const char* dataPath, const char* outPath) {
   const DecodeError error = DecodeEntryData(request, sink);
   const double seconds = Seconds(start);
   std::fclose(out);
+  std::fclose(oldFile);
   if (error != DecodeError::None) {
     std::fprintf(stderr, "decode failed: %s\n", DecodeErrorText(error));
     return 1;
@@ -155,12 +200,19 @@ int Pair(const char* oldPath, const char* newPath, size_t mebibytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 5 && std::strcmp(argv[1], "encode") == 0) return Encode(argv[2], argv[3], argv[4]);
+  if (argc == 5 && std::strcmp(argv[1], "encode") == 0) {
+    return Encode(argv[2], argv[3], argv[4], true);
+  }
+  if (argc == 6 && std::strcmp(argv[1], "encode") == 0 &&
+      std::strcmp(argv[5], "--no-references") == 0) {
+    return Encode(argv[2], argv[3], argv[4], false);
+  }
   if (argc == 5 && std::strcmp(argv[1], "decode") == 0) return Decode(argv[2], argv[3], argv[4]);
   if (argc == 5 && std::strcmp(argv[1], "pair") == 0) {
     return Pair(argv[2], argv[3], static_cast<size_t>(std::atoi(argv[4])));
   }
   std::fprintf(stderr,
-               "usage: codec_bench encode OLD NEW OUT | decode OLD DATA OUT | pair OLD NEW MiB\n");
+               "usage: codec_bench encode OLD NEW OUT [--no-references] | decode OLD DATA OUT | "
+               "pair OLD NEW MiB\n");
   return 2;
 }

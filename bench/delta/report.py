@@ -2,9 +2,11 @@
 """Markdown tables from a run of bench/delta/run.sh.
 
 Reads WORK/pairs.tsv and WORK/results.tsv (one row per file and tool), the
-command lines in WORK/commands.tsv, and what `mkpatch diff --json` left in
-WORK/pairs/<pair>/ours/. Sizes are bytes. "Best" is the smallest output of
-any general-purpose tool for that file; ours is the entry's "stored" bytes.
+command lines in WORK/commands.tsv, what `mkpatch diff --json` left in
+WORK/pairs/<pair>/ours/, and WORK/ours_files.tsv (the codec alone per
+changed file: with and without the reference model, decoding timed). Sizes
+are bytes. "Best" is the smallest output of any general-purpose tool for
+that file; ours is the entry's "stored" bytes.
 
 Usage: report.py WORK
 """
@@ -14,13 +16,15 @@ import json
 import os
 import sys
 
-DELTA_TOOLS = ["bsdiff", "xdelta3", "zstd-patch"]
+DELTA_TOOLS = ["bsdiff", "xdelta3", "zstd-patch", "zstd-ultra", "hdiffz"]
 WHOLE_TOOLS = ["zstd", "xz"]
 TOOLS = DELTA_TOOLS + WHOLE_TOOLS
 HEADINGS = {
     "bsdiff": "bsdiff",
     "xdelta3": "xdelta3 -9",
     "zstd-patch": "zstd -19 --patch-from",
+    "zstd-ultra": "zstd -22 --patch-from",
+    "hdiffz": "hdiffz -m-6 -SD",
     "zstd": "zstd -19",
     "xz": "xz -9",
     "mkpatch": "mkpatch diff",
@@ -155,6 +159,7 @@ class File:
         self.bytes = {}     # tool -> output bytes (verified outputs only)
         self.failed = []    # tools whose output did not give the new file back
         self.ours = None    # the mkpatch entry, if any
+        self.codec = None   # the codec alone: with and without references, timed
 
     def best(self):
         sizes = [(self.bytes[t], t) for t in TOOLS if t in self.bytes]
@@ -165,10 +170,12 @@ class Pair:
     def __init__(self, row, work):
         self.id = row["pair"]
         self.title = f'{row["package"]} {row["old_version"]} → {row["new_version"]}'
+        self.release = row.get("release") or ""
         self.row = row
         self.files = []
         self.make = {t: [0.0, 0] for t in TOOLS}    # tool -> [seconds, peak kB]
         self.apply = {t: [0.0, 0] for t in TOOLS}
+        self.apply_rows = []  # hdiffz's rows: its making and hpatchz's applying, per file
         self.ours = load_ours(work, self.id)
 
     def add(self, row):
@@ -177,6 +184,8 @@ class Pair:
             self.files.append(File(row))
         f = self.files[-1]
         tool = row["tool"]
+        if tool == "hdiffz":
+            self.apply_rows.append(row)
         if row["verified"] == "1":
             f.bytes[tool] = number(row["bytes"])
         else:
@@ -197,6 +206,31 @@ class Pair:
             f.ours = entries.get(normal_path(f.path))
 
 
+def load_codec(work, by_id):
+    """Attaches ours_files.tsv's rows to their files."""
+    path = os.path.join(work, "ours_files.tsv")
+    if not os.path.exists(path):
+        return
+    for row in read_tsv(path):
+        pair = by_id.get(row["pair"])
+        if pair is None:
+            continue
+        for f in pair.files:
+            if f.path == row["path"]:
+                f.codec = {key: number(row[key]) for key in (
+                    "bytes", "without_references", "encode_s", "encode_kb", "decode_s",
+                    "decode_kb", "verified")}
+
+
+def saved_cell(f):
+    """What the reference model saved on one file: bytes and share."""
+    if not f.codec or f.codec["without_references"] is None or f.codec["bytes"] is None:
+        return ""
+    plain, with_ = f.codec["without_references"], f.codec["bytes"]
+    share = f" ({(plain - with_) / plain:.0%})" if plain else ""
+    return f"{size(plain)}: {size(plain - with_)}{share}"
+
+
 def ours_cell(f, ours_ran):
     if not ours_ran:
         return ""
@@ -208,7 +242,7 @@ def ours_cell(f, ours_ran):
 def file_table(pair):
     ours_ran = pair.ours["files"] is not None
     head = ["file", "kind", "old", "new"] + [HEADINGS[t] for t in TOOLS] + [
-        "best", "ours", "ours/best"]
+        "best", "ours", "ours/best", "without references: saved"]
     lines = ["| " + " | ".join(head) + " |", "|" + "---|" * 2 + "---:|" * (len(head) - 2)]
     for f in pair.files:
         cells = [f"`{f.path}`", f.kind, size(f.old_size), size(f.new_size)]
@@ -221,7 +255,8 @@ def file_table(pair):
                 cells.append("")
         best_bytes, best_tool = f.best()
         stored = f.ours["stored"] if f.ours else None
-        cells += [HEADINGS.get(best_tool, ""), ours_cell(f, ours_ran), ratio(stored, best_bytes)]
+        cells += [HEADINGS.get(best_tool, ""), ours_cell(f, ours_ran), ratio(stored, best_bytes),
+                  saved_cell(f)]
         lines.append("| " + " | ".join(cells) + " |")
     return lines
 
@@ -267,6 +302,59 @@ def totals_table(pairs):
     cells = ["**all pairs**", "", size(overall_new)] + [size(overall[t]) for t in TOOLS] + [
         size(overall_best), size(ours_all), ratio(ours_all, overall_best), ""]
     lines.append("| " + " | ".join(cells) + " |")
+    return lines
+
+
+def release_table(pairs):
+    """Ours against bsdiff and hdiffz on the changed files, by kind of release."""
+    kinds = []
+    for pair in pairs:
+        if pair.release not in kinds:
+            kinds.append(pair.release)
+    head = ["releases", "changed files", "bsdiff", "hdiffz -m-6 -SD", "best per file", "ours",
+            "ours / bsdiff", "ours / hdiffz", "ours / best", "files above the best by more "
+            "than 1 %"]
+    lines = ["| " + " | ".join(head) + " |", "|---|" + "---:|" * (len(head) - 1)]
+    for kind in kinds + ["all"]:
+        chosen = [p for p in pairs if kind == "all" or p.release == kind]
+        files = [f for p in chosen for f in p.files
+                 if f.kind == "changed" and f.ours is not None and f.ours["stored"] is not None]
+        if not files:
+            continue
+        bsdiff = sum(f.bytes.get("bsdiff", 0) for f in files)
+        hdiffz = sum(f.bytes.get("hdiffz", 0) for f in files)
+        best = sum(f.best()[0] or 0 for f in files)
+        ours = sum(f.ours["stored"] for f in files)
+        above = [f for f in files if f.best()[0] and f.ours["stored"] > f.best()[0] * 1.01]
+        cells = [kind or "-", str(len(files)), size(bsdiff), size(hdiffz), size(best), size(ours),
+                 ratio(ours, bsdiff), ratio(ours, hdiffz), ratio(ours, best),
+                 ", ".join(f"`{f.path}` {ratio(f.ours['stored'], f.best()[0])}" for f in above)
+                 or "none"]
+        lines.append("| " + " | ".join(cells) + " |")
+    return lines
+
+
+def decode_table(pairs):
+    """The codec's decoding of each changed file against hpatchz applying hdiffz's patch."""
+    head = ["pair", "file", "new size", "ours: decode", "hpatchz", "hpatchz / ours",
+            "ours: encode", "hdiffz", "ours / hdiffz"]
+    lines = ["| " + " | ".join(head) + " |", "|---|---|" + "---:|" * (len(head) - 2)]
+    for pair in pairs:
+        for f in pair.files:
+            if not f.codec or f.codec["decode_s"] is None:
+                continue
+            hp = next((r for r in pair.apply_rows if r["path"] == f.path), None)
+            hp_s = number(hp["apply_s"]) if hp else None
+            hd_s = number(hp["make_s"]) if hp else None
+            enc = f.codec["encode_s"]
+            cells = [pair.title, f"`{f.path}`", size(f.new_size),
+                     seconds_and_memory(f.codec["decode_s"], f.codec["decode_kb"]),
+                     seconds_and_memory(hp_s, number(hp["apply_kb"]) if hp else None),
+                     ratio(hp_s, f.codec["decode_s"]),
+                     seconds_and_memory(enc, f.codec["encode_kb"]),
+                     seconds_and_memory(hd_s, number(hp["make_kb"]) if hp else None),
+                     ratio(enc, hd_s)]
+            lines.append("| " + " | ".join(cells) + " |")
     return lines
 
 
@@ -326,6 +414,7 @@ def render(work):
             by_id[row["pair"]].add(row)
     for pair in pairs:
         pair.attach_ours()
+    load_codec(work, by_id)
 
     out = ["# Patch sizes: general-purpose tools and mkpatch diff", ""]
     out.append("Per file that differs between two releases (same path, other bytes) and per "
@@ -352,6 +441,15 @@ def render(work):
             "stored bytes for the same files; the updater column is the whole file "
             "mkpatch wrote and, in brackets, what it holds beyond the stub.", ""]
     out += totals_table(pairs)
+    out += ["", "## By kind of release", "",
+            "The changed files only (a delta tool needs an old file), ours as the entries' "
+            "stored bytes:", ""]
+    out += release_table(pairs)
+    out += ["", "## Decoding and encoding per file: the codec against HDiffPatch", "",
+            "Ours is `codec_bench` (the updater's decoder, reading the installed file where "
+            "it asks; the encoder mkpatch runs), hpatchz and hdiffz as above, each a whole "
+            "process, wall time and peak memory:", ""]
+    out += decode_table(pairs)
     out += ["", "## Time and peak memory per pair", "",
             "Making the outputs: wall time summed over the pair's files, peak resident memory "
             "of the largest (one mkpatch call per pair):", ""]

@@ -1,25 +1,35 @@
 #!/usr/bin/env bash
 # Patch sizes on real software nobody here wrote: for each pair of releases in
 # pairs.txt (npm packages that ship Windows programs and DLLs), every file
-# that changed is turned into a patch by bsdiff, xdelta3 and zstd
-# --patch-from, and compressed whole by zstd and xz; a file new in the second
-# release is only compressed whole. Each output is applied again and compared
-# with the new file, so that no size comes from a broken patch. Then
-# `mkpatch diff` makes one updater per pair from the same two trees (verified,
-# and extracted against the old tree to compare with the new one), and
-# report.py sets everything side by side in $BUILD/bench/delta/report.md.
+# that changed is turned into a patch by bsdiff, xdelta3, zstd --patch-from
+# (at -19, and at --ultra -22 as the strongest zstd), and HDiffPatch's hdiffz
+# at its own strong setting, and compressed whole by zstd and xz; a file new
+# in the second release is only compressed whole. Each output is applied
+# again and compared with the new file, so that no size comes from a broken
+# patch. Then `mkpatch diff` makes one updater per pair from the same two
+# trees (verified, and extracted against the old tree to compare with the new
+# one); and per changed file the codec on its own (codec_bench) encodes it
+# with and without the reference model (what the references saved) and
+# decodes it again, timed beside hpatchz. report.py sets everything side by
+# side in $BUILD/bench/delta/report.md.
 # Env: BUILD (build root), DIST (mkpatch and Update.exe), DELTA_BENCH_PAIRS
-# (another pairs file). The releases are cached in $BUILD/bench/delta/cache.
+# (another pairs file), ANCHORS (the folder with build-hdiffz.sh, default
+# ../shared/anchors beside the work tree; HDiffPatch is built into
+# $BUILD/anchors, a comparison anchor only). The releases are cached in
+# $BUILD/bench/delta/cache.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=$(mkdir -p "${BUILD:-$ROOT/build}" && cd "${BUILD:-$ROOT/build}" && pwd)
 DIST=$(cd "${DIST:-$ROOT/dist}" 2>/dev/null && pwd || echo "${DIST:-$ROOT/dist}")
 PAIRS=${DELTA_BENCH_PAIRS:-$ROOT/bench/delta/pairs.txt}
+ANCHORS=${ANCHORS:-$ROOT/../shared/anchors}
+CODEC_BENCH="$BUILD/host/bench/codec/codec_bench"
 WORK="$BUILD/bench/delta"
 CACHE="$WORK/cache"
 RESULTS="$WORK/results.tsv"
 PAIR_LIST="$WORK/pairs.tsv"
 COMMANDS="$WORK/commands.tsv"
+OURS_FILES="$WORK/ours_files.tsv"
 # Beyond 128 MiB zstd --patch-from needs a larger memory limit for the
 # reference as well as long-distance matching.
 ZSTD_REFERENCE_LIMIT=$((128 << 20))
@@ -49,22 +59,9 @@ install_tools() {
   DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "${need[@]}" >/dev/null
 }
 
-# npm's own tarball name: "@scope/name" becomes "scope-name".
-slug() { local s=${1#@}; echo "${s//\//-}"; }
-
-fetch() { # package, version; prints the cached tarball
-  local file
-  file="$CACHE/$(slug "$1")-$2.tgz"
-  if [ ! -s "$file" ]; then
-    say "fetching $1@$2"
-    local tmp
-    tmp=$(mktemp -d "$CACHE/.pack.XXXXXX")
-    (cd "$tmp" && npm pack --silent "$1@$2" >/dev/null)
-    mv "$tmp"/*.tgz "$file"
-    rmdir "$tmp"
-  fi
-  echo "$file"
-}
+# The releases: npm_release and npm_slug.
+source "$ROOT/bench/npm_release.sh"
+fetch() { npm_release "$CACHE" "$@"; }
 
 unpack() { # tarball, folder
   rm -rf "$2"
@@ -101,6 +98,7 @@ record_command() { # tool, old, new, out, stdout target, command...
   line=${line//"$new"/NEW}
   [ -z "$old" ] || line=${line//"$old"/OLD}
   line=${line//"$DIST/"/\$DIST/}
+  line=${line//"$BUILD/"/\$BUILD/}
   printf '%s\t%s\n' "$tool" "$line" >>"$COMMANDS"
 }
 
@@ -123,6 +121,12 @@ run_tool() { # tool, old file or "", new file, output
     zstd-patch)
       make_cmd=(zstd -q -f -19 --long=31 "${mem[@]}" "--patch-from=$old" "$new" -o "$out")
       apply_cmd=(zstd -q -d -f --long=31 "${mem[@]}" "--patch-from=$old" "$out" -o "$check") ;;
+    zstd-ultra)
+      make_cmd=(zstd -q -f --ultra -22 --long=31 "${mem[@]}" "--patch-from=$old" "$new" -o "$out")
+      apply_cmd=(zstd -q -d -f --long=31 "${mem[@]}" "--patch-from=$old" "$out" -o "$check") ;;
+    hdiffz)
+      make_cmd=("$BUILD/anchors/hdiffz" -m-6 -SD -f -p-1 -c-zstd-21-24 "$old" "$new" "$out")
+      apply_cmd=("$BUILD/anchors/hpatchz" -f "$old" "$out" "$check") ;;
     zstd)
       make_cmd=(zstd -q -f -19 "$new" -o "$out")
       apply_cmd=(zstd -q -d -f "$out" -o "$check") ;;
@@ -198,9 +202,35 @@ run_ours() { # pair folder
   rm -rf "$dir/extracted"
 }
 
-bench_pair() { # package, old version, new version
-  local name=$1 old_ver=$2 new_ver=$3 old_tgz new_tgz
-  PAIR_ID="$(slug "$name")_${old_ver}_${new_ver}"
+# The codec alone on one changed file: the entry data with the reference
+# model and without it, and the first decoded again (timed as a whole
+# process reading the installed file where it asks, beside hpatchz in the
+# results). Appends a row to ours_files.tsv.
+run_codec() { # old file, new file, output prefix
+  [ -x "$CODEC_BENCH" ] || return 0
+  local with without decode bytes plain verified=0
+  record_command codec "$1" "$2" "$3" /dev/null "$CODEC_BENCH" encode "$1" "$2" "$3"
+  with=$(timed /dev/null "$CODEC_BENCH" encode "$1" "$2" "$3")
+  without=$(timed /dev/null "$CODEC_BENCH" encode "$1" "$2" "$3.plain" --no-references)
+  bytes=$(( $(stat -c %s "$3") - 5 ))
+  plain=$(( $(stat -c %s "$3.plain") - 5 ))
+  record_command codec-decode "$1" "$2" "$3" /dev/null "$CODEC_BENCH" decode "$1" "$3" "$3.check"
+  decode=$(timed /dev/null "$CODEC_BENCH" decode "$1" "$3" "$3.check")
+  if [ -n "$decode" ] && cmp -s "$3.check" "$2"; then verified=1
+  else
+    say "codec: decoding $3 did not give back $2"
+    FAILURES=$((FAILURES + 1))
+  fi
+  rm -f "$3.check" "$3.plain"
+  read -r with_s with_kb <<<"${with:-- -}"
+  read -r decode_s decode_kb <<<"${decode:-- -}"
+  tsv_row "$PAIR_ID" "$REL" "$bytes" "$plain" "$with_s" "$with_kb" "$decode_s" "$decode_kb" \
+    "$verified" >>"$OURS_FILES"
+}
+
+bench_pair() { # package, old version, new version, release kind
+  local name=$1 old_ver=$2 new_ver=$3 release=${4:-} old_tgz new_tgz
+  PAIR_ID="$(npm_slug "$name")_${old_ver}_${new_ver}"
   local dir="$WORK/pairs/$PAIR_ID"
   old_tgz=$(fetch "$name" "$old_ver")
   new_tgz=$(fetch "$name" "$new_ver")
@@ -222,9 +252,10 @@ bench_pair() { # package, old version, new version
     say "$PAIR_ID: $REL ($KIND)"
     local out="$dir/out/${REL//\//__}"
     if [ "$KIND" = changed ]; then
-      for tool in bsdiff xdelta3 zstd-patch; do
+      for tool in bsdiff xdelta3 zstd-patch zstd-ultra ${HDIFFZ:+hdiffz}; do
         run_tool "$tool" "$dir/old/$REL" "$dir/new/$REL" "$out.$tool"
       done
+      run_codec "$dir/old/$REL" "$dir/new/$REL" "$out.codec"
     fi
     for tool in zstd xz; do run_tool "$tool" "" "$dir/new/$REL" "$out.$tool"; done
   done < <(cd "$dir/new" && find . -type f -printf '%P\0' | sort -z)
@@ -235,22 +266,30 @@ bench_pair() { # package, old version, new version
   run_ours "$dir"
   tsv_row "$PAIR_ID" "$name" "$old_ver" "$new_ver" "$(stat -c %s "$old_tgz")" \
     "$(stat -c %s "$new_tgz")" "$(tree_bytes "$dir/old")" "$(tree_bytes "$dir/new")" \
-    "$changed" "$added" "$removed" "$same" >>"$PAIR_LIST"
+    "$changed" "$added" "$removed" "$same" "$release" >>"$PAIR_LIST"
 }
 
 install_tools
+HDIFFZ=
+if [ -x "$ANCHORS/build-hdiffz.sh" ] && "$ANCHORS/build-hdiffz.sh" "$BUILD/anchors" >&2; then
+  HDIFFZ=1
+else
+  say "no HDiffPatch anchor ($ANCHORS/build-hdiffz.sh): its column stays empty"
+fi
 mkdir -p "$CACHE"
 rm -rf "$CACHE"/.pack.*
 tsv_row pair path kind old_size new_size tool bytes make_s make_kb apply_s apply_kb verified \
   >"$RESULTS"
 tsv_row pair package old_version new_version old_tgz new_tgz old_tree new_tree changed added \
-  removed unchanged >"$PAIR_LIST"
+  removed unchanged release >"$PAIR_LIST"
+tsv_row pair path bytes without_references encode_s encode_kb decode_s decode_kb verified \
+  >"$OURS_FILES"
 : >"$COMMANDS"
 dpkg-query -W -f '${Package} ${Version}\n' bsdiff xdelta3 zstd xz-utils >"$WORK/versions.txt" \
   2>/dev/null || true
 FAILURES=0
-while read -r name old_ver new_ver _; do
-  bench_pair "$name" "$old_ver" "$new_ver"
+while read -r name old_ver new_ver release _; do
+  bench_pair "$name" "$old_ver" "$new_ver" "$release"
 done < <(sed -e 's/#.*//' -e '/^[[:space:]]*$/d' "$PAIRS")
 
 python3 "$ROOT/bench/delta/report.py" "$WORK" | tee "$WORK/report.md"

@@ -87,30 +87,33 @@ class RenderTest(unittest.TestCase):
                              '"stored": 33}, {"path": "old.txt", "action": "removed", '
                              '"stored": 0}]}')
         app = table_row(text, "`bin/app.exe`")
-        self.assertEqual(app[4:12], ["50", "FAILED", "60", "400", "380", "bsdiff",
+        # Columns: the five delta tools (zstd -22 and hdiffz not run here), the two
+        # whole-file ones, the best, ours and its ratio.
+        self.assertEqual(app[4:14], ["50", "FAILED", "60", "", "", "400", "380", "bsdiff",
                                      "45 (delta)", "0.900"])
         extra = table_row(text, "`extra.dll`")
-        self.assertEqual(extra[4:12], ["", "", "", "40", "30", "xz -9", "33 (new)", "1.100"])
+        self.assertEqual(extra[4:14], ["", "", "", "", "", "40", "30", "xz -9", "33 (new)",
+                                       "1.100"])
         total = table_row(text, "@x/win32 1.0.0 → 1.0.1")
         # The failed xdelta3 output counts for nothing; delta totals leave the new file out.
-        self.assertEqual(total[1:], ["1 + 1", "1,200", "50 †", "0 †", "60 †", "440", "410",
-                                     "80", "78", "0.975", "700 (200)"])
-        self.assertEqual(table_row(text, "**all pairs**")[9:11], ["78", "0.975"])
+        self.assertEqual(total[1:], ["1 + 1", "1,200", "50 †", "0 †", "60 †", "0 †", "0 †",
+                                     "440", "410", "80", "78", "0.975", "700 (200)"])
+        self.assertEqual(table_row(text, "**all pairs**")[11:13], ["78", "0.975"])
         self.assertIn("3.25 s, 20 MiB", text)
 
     def test_leaves_ours_empty_when_mkpatch_could_not_diff(self):
         text = self.make_run(ours_status="mkpatch diff exit 2: unknown option -o")
         self.assertIn("Ours: not measured (mkpatch diff exit 2: unknown option -o)", text)
         app = table_row(text, "`bin/app.exe`")
-        self.assertEqual(app[9:12], ["bsdiff", "", ""])
+        self.assertEqual(app[11:14], ["bsdiff", "", ""])
         total = table_row(text, "@x/win32 1.0.0 → 1.0.1")
-        self.assertEqual(total[8:], ["80", "", "", ""])
-        self.assertEqual(table_row(text, "**all pairs**")[8:10], ["80", ""])
+        self.assertEqual(total[10:], ["80", "", "", ""])
+        self.assertEqual(table_row(text, "**all pairs**")[10:12], ["80", ""])
 
     def test_marks_a_file_missing_from_our_output_and_gives_no_total(self):
         text = self.make_run('{"files": [{"path": "extra.dll", "action": "new", "stored": 33}]}')
-        self.assertEqual(table_row(text, "`bin/app.exe`")[10], "missing")
-        self.assertEqual(table_row(text, "@x/win32 1.0.0 → 1.0.1")[9:11], ["", ""])
+        self.assertEqual(table_row(text, "`bin/app.exe`")[12], "missing")
+        self.assertEqual(table_row(text, "@x/win32 1.0.0 → 1.0.1")[11:13], ["", ""])
 
     def test_reports_unreadable_json_as_the_reason(self):
         text = self.make_run("Segmentation fault")

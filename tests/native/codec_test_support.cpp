@@ -6,20 +6,6 @@
 
 namespace {
 
-// A small linear congruential generator: the same bytes on every platform.
-class Generator {
- public:
-  explicit Generator(uint32_t seed) : state_(seed * 2654435761u + 1) {}
-  uint32_t Next() {
-    state_ = state_ * 1664525u + 1013904223u;
-    return state_ >> 8;
-  }
-  uint32_t Below(uint32_t bound) { return bound == 0 ? 0 : Next() % bound; }
-
- private:
-  uint32_t state_;
-};
-
 void PutLe32(Bytes& bytes, size_t at, uint32_t value) {
   for (int i = 0; i < 4 && at + i < bytes.size(); ++i) {
     bytes[at + i] = static_cast<unsigned char>(value >> (8 * i));
@@ -29,7 +15,7 @@ void PutLe32(Bytes& bytes, size_t at, uint32_t value) {
 }  // namespace
 
 Bytes ProgramLike(size_t size, uint32_t seed) {
-  Generator random(seed);
+  TestGenerator random(seed);
   Bytes bytes;
   bytes.reserve(size);
   static const char kText[] = "runtime error: index out of range; panic: ";
@@ -66,7 +52,7 @@ Bytes ProgramLike(size_t size, uint32_t seed) {
 }
 
 Bytes NextBuild(const Bytes& old, uint32_t seed, uint32_t shift) {
-  Generator random(seed);
+  TestGenerator random(seed);
   Bytes next = old;
   // Pointers into the image move as code grows in front of what they point at.
   for (size_t at = 0; at + 4 <= next.size(); at += 4) {

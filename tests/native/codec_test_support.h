@@ -11,6 +11,20 @@
 
 using Bytes = std::vector<unsigned char>;
 
+// A small linear congruential generator: the same numbers on every platform.
+class TestGenerator {
+ public:
+  explicit TestGenerator(uint32_t seed) : state_(seed * 2654435761u + 1) {}
+  uint32_t Next() {
+    state_ = state_ * 1664525u + 1013904223u;
+    return state_ >> 8;
+  }
+  uint32_t Below(uint32_t bound) { return bound == 0 ? 0 : Next() % bound; }
+
+ private:
+  uint32_t state_;
+};
+
 // `size` bytes of a deterministic mix: runs of structured "code" with 32-bit
 // little-endian pointers, text, and noise, all from `seed`.
 Bytes ProgramLike(size_t size, uint32_t seed);

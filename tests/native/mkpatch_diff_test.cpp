@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -410,31 +412,114 @@ TEST(DescriptorEntryName, IsThePathsLastPartCutAtACharacterBoundary) {
   }
 }
 
-// mkpatch.exe is a 32-bit program: a file it cannot hold ends in a message.
-TEST_F(DiffTest, AFileTooLargeForMemoryEndsInAMessage) {
 #if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
+constexpr bool kUnderAddressSanitizer = true;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-  GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
+constexpr bool kUnderAddressSanitizer = true;
+#else
+constexpr bool kUnderAddressSanitizer = false;
 #endif
+#else
+constexpr bool kUnderAddressSanitizer = false;
 #endif
+
+// Runs mkpatch diff of old/ and new/ with its address space limited to
+// `kib`, stderr into err.txt; the exit status.
+int DiffWithin(const std::function<std::string(const std::string&)>& P, int kib) {
+  const std::string command = "ulimit -v " + std::to_string(kib) + "; " +
+                              std::string(MKPATCH_BINARY) + " diff -o '" + P("out.exe") +
+                              "' --stub '" + P("stub.exe") + "' --base 1.0.0.0 --target 1.0.0.1 '" +
+                              P("old") + "' '" + P("new") + "' 2>'" + P("err.txt") + "'";
+  const int status = std::system(("sh -c \"" + command + "\"").c_str());
+  EXPECT_TRUE(WIFEXITED(status)) << "killed by a signal";
+  return WEXITSTATUS(status);
+}
+
+// A sparse file of `size` zeros with `edits` written over it.
+void WriteSparse(const std::string& path, uint64_t size,
+                 const std::vector<std::pair<uint64_t, std::string>>& edits = {}) {
+  { std::ofstream file(path, std::ios::binary); }
+  fs::resize_file(path, size);
+  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+  for (const auto& edit : edits) {
+    file.seekp(static_cast<std::streamoff>(edit.first));
+    file.write(edit.second.data(), static_cast<std::streamsize>(edit.second.size()));
+  }
+}
+
+// mkpatch.exe is a 32-bit program: a file it cannot hold ends in a message.
+// Files up to 256 MiB are held whole while they are diffed.
+TEST_F(DiffTest, AFileTooLargeForMemoryEndsInAMessage) {
+  if (kUnderAddressSanitizer) {
+    GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
+  }
   WriteAll(P("stub.exe"), "MZ");
   fs::create_directories(P("old"));
   fs::create_directories(P("new"));
-  { std::ofstream big(P("new/big.bin"), std::ios::binary); }
-  fs::resize_file(P("new/big.bin"), uint64_t(1) << 30);  // sparse
-  const std::string command = "ulimit -v 400000; " + std::string(MKPATCH_BINARY) + " diff -o '" +
-                              P("out.exe") + "' --stub '" + P("stub.exe") +
-                              "' --base 1.0.0.0 --target 1.0.0.1 '" + P("old") + "' '" + P("new") +
-                              "' 2>'" + P("err.txt") + "'";
-  const int status = std::system(("sh -c \"" + command + "\"").c_str());
-  ASSERT_TRUE(WIFEXITED(status)) << "killed by a signal";
-  EXPECT_EQ(WEXITSTATUS(status), 1);
+  WriteSparse(P("old/big.bin"), uint64_t(200) << 20);
+  WriteSparse(P("new/big.bin"), uint64_t(200) << 20, {{1000, "changed"}});
+  EXPECT_EQ(DiffWithin([this](const std::string& name) { return P(name); }, 300000), 1);
   EXPECT_NE(ReadAll(P("err.txt")).find("big.bin is too large to encode in memory"),
             std::string::npos)
       << ReadAll(P("err.txt"));
   EXPECT_FALSE(fs::exists(P("out.exe")));
+}
+
+// Larger files are read as they are encoded: a changed file and a new one of
+// more than 256 MiB each ship within a few hundred MiB of memory.
+TEST_F(DiffTest, FilesAboveTheThresholdAreDiffedInBoundedMemory) {
+  if (kUnderAddressSanitizer) {
+    GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
+  }
+  WriteAll(P("stub.exe"), "MZ");
+  fs::create_directories(P("old"));
+  fs::create_directories(P("new"));
+  const uint64_t size = (uint64_t(256) << 20) + 4096;
+  WriteSparse(P("old/archive.pak"), size, {{5000, "old header"}, {size - 9, "old tail"}});
+  WriteSparse(P("new/archive.pak"), size + 3,
+              {{5000, "new header"}, {uint64_t(100) << 20, "scattered"}, {size - 6, "new tail"}});
+  WriteSparse(P("new/added.pak"), size, {{123456, "content"}});
+  EXPECT_EQ(DiffWithin([this](const std::string& name) { return P(name); }, 600000), 0)
+      << ReadAll(P("err.txt"));
+  const std::string report = ReadAll(P("err.txt"));
+  EXPECT_NE(report.find("delta    delta"), std::string::npos) << report;
+  EXPECT_NE(report.find("new      zstd"), std::string::npos) << report;
+  EXPECT_LT(fs::file_size(P("out.exe")), uint64_t(1) << 20);
+}
+
+// Files past 2 and 4 GiB ship when their entries leave the updater under
+// 2 GiB: a changed archive of more than 2 GiB as a small delta, a dropped one
+// of more than 4 GiB as a removal that names its whole size.
+TEST_F(DiffTest, FilesPastTwoAndFourGiBShipWhenTheirEntriesFit) {
+  if (kUnderAddressSanitizer) GTEST_SKIP() << "reads 8 GiB, too slow under the address sanitizer";
+  WriteAll(P("stub.exe"), "MZ");
+  fs::create_directories(P("old"));
+  fs::create_directories(P("new"));
+  const uint64_t size = (uint64_t(2) << 30) + 4096;
+  const uint64_t dropped = (uint64_t(4) << 30) + 4096;
+  std::error_code error;
+  WriteSparse(P("old/archive.pak"), size, {{5000, "old header"}, {size - 9, "old tail"}});
+  WriteSparse(P("new/archive.pak"), size + 3, {{5000, "new header"}, {size - 6, "new tail"}});
+  WriteSparse(P("old/gone.pak"), dropped, {{dropped - 4, "end"}});
+  if (fs::file_size(P("old/gone.pak"), error) != dropped) GTEST_SKIP() << "no sparse files here";
+  ASSERT_EQ(Run({"diff", "-o", P("patch.exe"), "--stub", P("stub.exe"), "--base", "1.0.0.0",
+                 "--target", "1.0.0.1", P("old"), P("new")}),
+            0)
+      << err_;
+  EXPECT_LT(fs::file_size(P("patch.exe")), uint64_t(4096));
+  ASSERT_EQ(Run({"list", P("patch.exe"), "--json"}), 0) << err_;
+  JsonValue listed;
+  ASSERT_TRUE(JsonValue::Parse(out_, &listed)) << out_;
+  std::map<std::string, JsonValue> byName;
+  for (const JsonValue& entry : listed["entries"].Items()) byName[entry["name"].AsString()] = entry;
+  ASSERT_EQ(byName.size(), 2u) << out_;
+  EXPECT_EQ(byName["archive.pak"]["coding"].AsString(), "delta");
+  EXPECT_EQ(byName["archive.pak"]["decodedSize"].AsInt(), static_cast<int64_t>(size + 3));
+  EXPECT_EQ(byName["archive.pak"]["sourceSize"].AsInt(), static_cast<int64_t>(size));
+  EXPECT_EQ(byName["gone.pak"]["kind"].AsString(), "removal");
+  EXPECT_EQ(byName["gone.pak"]["sourceSize"].AsInt(), static_cast<int64_t>(dropped));
+  EXPECT_EQ(Run({"verify", P("patch.exe")}), 0) << out_;
 }
 
 // A library whose name carries its version: the new one ships as a delta

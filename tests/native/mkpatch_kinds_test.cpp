@@ -11,6 +11,7 @@
 #include "json_value.h"
 #include "mkpatch_fixture.h"
 #include "payload_builder.h"
+#include "pe_image_maker.h"
 
 using namespace mkpatch_test;
 
@@ -82,6 +83,44 @@ class KindsTest : public MkpatchTest {
 
   std::string patch_;
 };
+
+TEST_F(KindsTest, AnImageDeltaIsVerifiedByItsStreamsAndExtractedAgainstTheImage) {
+  // Two builds of an x64 program: the delta models their references and
+  // cannot be decoded against stand-in zeros.
+  ImageSpec spec;
+  spec.x64 = true;
+  spec.functions = 300;
+  const Bytes old = MakeImage(spec).bytes;
+  spec.insertedFunction = 9;
+  spec.dataGrowth = 16;
+  const Bytes next = MakeImage(spec).bytes;
+  WriteAll(P("old/bin/engine.dll"), Text(old));
+  WriteAll(P("new/bin/engine.dll"), Text(next));
+  WriteAll(P("stub.exe"), "MZ stub");
+  ASSERT_EQ(Run({"diff", "-o", P("patch.exe"), "--stub", P("stub.exe"), "--base", "1.0.0.0",
+                 "--target", "1.0.0.1", P("old"), P("new")}),
+            0)
+      << err_;
+  ASSERT_EQ(Run({"verify", P("patch.exe")}), 0) << out_;
+  EXPECT_NE(out_.find("1 delta of an image's references: streams only"), std::string::npos) << out_;
+  ASSERT_EQ(Run({"extract", P("patch.exe"), P("out"), "--base-dir", P("old")}), 0) << err_;
+  EXPECT_TRUE(ReadAll(P("out/bin/engine.dll")) == Text(next));
+  // A damaged stream is found without the image: the control stream's
+  // frame header (after the method, the flags and three numbers) gets a
+  // reserved bit.
+  patch_ = ReadAll(P("patch.exe"));
+  JsonValue entry = Listed()["engine.dll"];
+  size_t at = static_cast<size_t>(entry["offset"].AsInt() + entry["size"].AsInt() -
+                                  entry["storedSize"].AsInt()) +
+              2;
+  for (int number = 0; number < 3; ++number) {
+    while (static_cast<unsigned char>(patch_[at]) & 0x80) ++at;
+    ++at;
+  }
+  Damage(at, 0xFF);
+  EXPECT_EQ(Run({"verify", P("patch.exe")}), 1) << out_;
+  EXPECT_NE(out_.find("(engine.dll): cannot be decoded"), std::string::npos) << out_;
+}
 
 }  // namespace
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # mkpatch.exe under Wine and the Linux mkpatch, given the same two release
 # trees (Chinese names, a delta, a growing and a shrinking file, new, removed
-# and unchanged files, a package), must write the same patch byte for byte and
-# report the same figures.
+# and unchanged files, a package, and two real builds of an x86 DLL for the
+# reference model when the cross compiler's runtime is there), must write the
+# same patch byte for byte and report the same figures.
 #   mkpatch_same_bytes.sh EMULATOR MKPATCH_EXE HOST_MKPATCH WORK_DIR
 set -euo pipefail
 emulator=$1
@@ -32,6 +33,12 @@ printf 'x' > old/shrinks.dat
 echo same > old/same.txt
 cp old/same.txt new/same.txt
 printf '[Version]\nGameVersion=1.0.0.0\n' > old/Config/Client.ini
+runtime_old=$(ls -1 /usr/lib/gcc/i686-w64-mingw32/*-win32/libatomic-1.dll 2>/dev/null | sort | tail -n 1)
+runtime_new=$(ls -1 /usr/lib/gcc/i686-w64-mingw32/*-posix/libatomic-1.dll 2>/dev/null | sort | tail -n 1)
+if [ -n "$runtime_old" ] && [ -n "$runtime_new" ]; then
+  cp "$runtime_old" old/bin/runtime.dll
+  cp "$runtime_new" new/bin/runtime.dll
+fi
 seq 1 3000 | sed 's/^/package line /' > patch.tpk
 head -c 5000 /dev/urandom > stub.exe
 

@@ -1,26 +1,15 @@
 #include "mkpatch/codec/delta_streams.h"
 
+#include <algorithm>
 #include <new>
 
+#include "mkpatch/codec/pairing_close.h"
 #include "mkpatch/codec/varint_write.h"
 #include "update/codec/branch_prediction.h"
 #include "update/codec/delta_format.h"
 #include "update/codec/varint.h"
 
 namespace {
-
-// The control stream: a command that copies nothing needs no position, so
-// its move is left to the next copy.
-void WriteControl(const std::vector<DeltaCommand>& commands, std::vector<unsigned char>& out) {
-  uint64_t position = 0;
-  for (const DeltaCommand& command : commands) {
-    const uint64_t target = command.copy > 0 ? command.oldPosition : position;
-    AppendVarint(out, ZigzagEncode(static_cast<int64_t>(target - position)));
-    AppendVarint(out, command.copy);
-    AppendVarint(out, command.insert);
-    position = target + command.copy;
-  }
-}
 
 class Aligner {
  public:
@@ -94,33 +83,9 @@ class Aligner {
         }
       }
     }
-    // Where the two stretches overlap, the split that keeps the most matching
-    // bytes wins.
-    if (lastScan_ + forward > scan - backward) {
-      const int64_t overlap = (lastScan_ + forward) - (scan - backward);
-      int64_t score = 0, best = 0, split = 0;
-      for (int64_t i = 0; i < overlap; ++i) {
-        if (new_[lastScan_ + forward - overlap + i] ==
-            old_[lastPosition_ + forward - overlap + i]) {
-          ++score;
-        }
-        if (new_[scan - backward + i] == old_[position - backward + i]) --score;
-        if (score > best) {
-          best = score;
-          split = i + 1;
-        }
-      }
-      forward += split - overlap;
-      backward -= split;
-    }
-
-    const int64_t insertFrom = lastScan_ + forward;
-    const int64_t insertTo = scan - backward;
-    if (forward > 0 || insertTo > insertFrom) {
-      commands_.push_back(DeltaCommand{static_cast<uint64_t>(lastPosition_),
-                                       static_cast<uint64_t>(forward),
-                                       static_cast<uint64_t>(insertTo - insertFrom)});
-    }
+    ClosePairing(
+        lastScan_, lastPosition_, scan, position, &forward, &backward,
+        [this](int64_t oldAt, int64_t newAt) { return old_[oldAt] == new_[newAt]; }, commands_);
 
     lastScan_ = scan - backward;
     lastPosition_ = position - backward;
@@ -141,18 +106,57 @@ class Aligner {
 
 }  // namespace
 
+// The control stream: a command that copies nothing needs no position, so
+// its move is left to the next copy.
+void WriteControl(const std::vector<DeltaCommand>& commands, std::vector<unsigned char>& out) {
+  uint64_t position = 0;
+  for (const DeltaCommand& command : commands) {
+    const uint64_t target = command.copy > 0 ? command.oldPosition : position;
+    AppendVarint(out, ZigzagEncode(static_cast<int64_t>(target - position)));
+    AppendVarint(out, command.copy);
+    AppendVarint(out, command.insert);
+    position = target + command.copy;
+  }
+}
+
 std::vector<DeltaCommand> AlignFiles(const SuffixIndex& old, const unsigned char* target,
                                      size_t targetSize, const AlignOptions& options,
                                      const AlignProgress& progress) {
   return Aligner(old, target, targetSize, options).Run(progress);
 }
 
+DeltaStreams WritePredictedStreams(const unsigned char* source, const unsigned char* target,
+                                   const std::vector<DeltaCommand>& commands,
+                                   const CopyPredictor& predict,
+                                   const std::vector<unsigned char>& preamble) {
+  DeltaStreams streams;
+  streams.control = preamble;
+  WriteControl(commands, streams.control);
+  std::vector<unsigned char> predicted;
+  uint64_t newPosition = 0;
+  for (const DeltaCommand& command : commands) {
+    const unsigned char* from = source + command.oldPosition;
+    const unsigned char* made = target + newPosition;
+    const size_t copy = static_cast<size_t>(command.copy);
+    if (predict && copy > 0) {
+      predicted.assign(from, from + copy);
+      predict(command, newPosition, predicted.data());
+      from = predicted.data();
+    }
+    const size_t at = streams.difference.size();
+    streams.difference.resize(at + copy);
+    for (size_t i = 0; i < copy; ++i) {
+      streams.difference[at + i] = static_cast<unsigned char>(made[i] - from[i]);
+    }
+    streams.insertion.insert(streams.insertion.end(), made + copy, made + copy + command.insert);
+    newPosition += command.copy + command.insert;
+  }
+  return streams;
+}
+
 DeltaStreams WriteStreams(const unsigned char* old, size_t oldSize, const unsigned char* target,
                           const std::vector<DeltaCommand>& commands, uint64_t mapMinimum) {
-  DeltaStreams streams;
-  streams.filter = mapMinimum > 0 ? DELTA_FILTER_X86_BRANCHES : DELTA_FILTER_NONE;
-  streams.mapMinimum = mapMinimum;
-  WriteControl(commands, streams.control);
+  if (mapMinimum == 0) return WritePredictedStreams(old, target, commands, nullptr, {});
   CopyMap map(mapMinimum);
   uint64_t newPosition = 0;
   for (const DeltaCommand& command : commands) {
@@ -162,24 +166,17 @@ DeltaStreams WriteStreams(const unsigned char* old, size_t oldSize, const unsign
   }
   map.Finish();
   std::vector<unsigned char> predicted;
-  newPosition = 0;
-  for (const DeltaCommand& command : commands) {
-    const unsigned char* source = old + command.oldPosition;
-    const unsigned char* made = target + newPosition;
-    const size_t copy = static_cast<size_t>(command.copy);
-    if (streams.filter == DELTA_FILTER_X86_BRANCHES && copy > 0) {
-      predicted.resize(copy);
-      SiteCarry carry;
-      PredictBranches(map, command.oldPosition,
-                      static_cast<uint32_t>(newPosition - command.oldPosition), oldSize, source,
-                      copy, 0, predicted.data(), carry);
-      source = predicted.data();
-    }
-    for (size_t i = 0; i < copy; ++i) {
-      streams.difference.push_back(static_cast<unsigned char>(made[i] - source[i]));
-    }
-    streams.insertion.insert(streams.insertion.end(), made + copy, made + copy + command.insert);
-    newPosition += command.copy + command.insert;
-  }
+  DeltaStreams streams = WritePredictedStreams(
+      old, target, commands,
+      [&](const DeltaCommand& command, uint64_t at, unsigned char* bytes) {
+        predicted.resize(static_cast<size_t>(command.copy));
+        SiteCarry carry;
+        PredictBranches(map, command.oldPosition, static_cast<uint32_t>(at - command.oldPosition),
+                        oldSize, bytes, predicted.size(), 0, predicted.data(), carry);
+        std::copy(predicted.begin(), predicted.end(), bytes);
+      },
+      {});
+  streams.filter = DELTA_FILTER_X86_BRANCHES;
+  streams.mapMinimum = mapMinimum;
   return streams;
 }

@@ -47,7 +47,22 @@ std::vector<DeltaCommand> AlignFiles(const SuffixIndex& old, const unsigned char
                                      size_t targetSize, const AlignOptions& options,
                                      const AlignProgress& progress);
 
+// The control stream of `commands`, appended to `out`.
+void WriteControl(const std::vector<DeltaCommand>& commands, std::vector<unsigned char>& out);
+
 // The streams for `commands`, unfiltered (`mapMinimum` 0) or with the x86
 // branch filter and a copy map of the copies of at least `mapMinimum` bytes.
 DeltaStreams WriteStreams(const unsigned char* old, size_t oldSize, const unsigned char* target,
                           const std::vector<DeltaCommand>& commands, uint64_t mapMinimum);
+
+// Rewrites, in place, the source bytes of one copy (`command`, made at new
+// position `newPosition`) as the decoder will predict them.
+using CopyPredictor =
+    std::function<void(const DeltaCommand& command, uint64_t newPosition, unsigned char* bytes)>;
+
+// The streams for `commands` copying from `source`, each copy predicted by
+// `predict`, the control stream starting with `preamble`.
+DeltaStreams WritePredictedStreams(const unsigned char* source, const unsigned char* target,
+                                   const std::vector<DeltaCommand>& commands,
+                                   const CopyPredictor& predict,
+                                   const std::vector<unsigned char>& preamble);

@@ -12,7 +12,7 @@ std::vector<unsigned char> Header(DeltaLayoutChoice layout, const DeltaStreams& 
   if (layout == DeltaLayoutChoice::SeparateSparse) flags |= DELTA_FLAG_SPARSE;
   if (layout == DeltaLayoutChoice::Packed) flags |= DELTA_FLAG_PACKED;
   std::vector<unsigned char> header = {DELTA_METHOD_COPY_ADD, flags};
-  if (streams.filter == DELTA_FILTER_X86_BRANCHES) AppendVarint(header, streams.mapMinimum);
+  if (streams.filter != DELTA_FILTER_NONE) AppendVarint(header, streams.mapMinimum);
   return header;
 }
 
@@ -71,5 +71,17 @@ std::vector<unsigned char> WriteDelta(const DeltaStreams& streams, DeltaLayoutCh
   Append(out, control);
   Append(out, difference);
   Append(out, Compress(streams.insertion, level));
+  return out;
+}
+
+std::vector<unsigned char> JoinSeparate(uint8_t flags, const std::vector<unsigned char>& control,
+                                        const std::vector<unsigned char>& difference,
+                                        const std::vector<unsigned char>& insertion) {
+  std::vector<unsigned char> out = {DELTA_METHOD_COPY_ADD, flags};
+  AppendVarint(out, control.size());
+  AppendVarint(out, difference.size());
+  Append(out, control);
+  Append(out, difference);
+  Append(out, insertion);
   return out;
 }

@@ -17,3 +17,10 @@ bool LayoutFits(DeltaLayoutChoice layout, const DeltaStreams& streams);
 
 std::vector<unsigned char> WriteDelta(const DeltaStreams& streams, DeltaLayoutChoice layout,
                                       int level);
+
+// The separate layout from its three streams already compressed: the header
+// with `flags` (no filter number) and the streams' stored sizes, then the
+// streams.
+std::vector<unsigned char> JoinSeparate(uint8_t flags, const std::vector<unsigned char>& control,
+                                        const std::vector<unsigned char>& difference,
+                                        const std::vector<unsigned char>& insertion);

@@ -3,27 +3,24 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "mkpatch/codec/delta_streams.h"
 #include "mkpatch/codec/delta_writer.h"
+#include "mkpatch/codec/encoding_levels.h"
+#include "mkpatch/codec/reference_streams.h"
 #include "mkpatch/codec/zstd_encode.h"
 #include "update/codec/delta_format.h"
 
 namespace {
 
-// zstd's strongest levels, where the time they take is worth it: a patch is
-// built once and downloaded by every player. Above the limit the ultra level
-// costs more time than its bytes are worth.
-const int kLevel = 19;
-const int kUltraLevel = 22;
-const size_t kUltraLimit = size_t(64) << 20;
+const int kLevel = kEncodeLevel;
+const int kUltraLevel = kEncodeUltraLevel;
+const size_t kUltraLimit = kEncodeUltraLimit;
 // A quick level, to rank the ways a delta can be written before the chosen
 // ones are compressed in earnest, and to tell when a whole file cannot win.
 const int kProbeLevel = 9;
-// No zstd level compresses a file this many times better than the quick one,
-// so a delta that much smaller than the quickly compressed file wins.
-const size_t kWholeHopeless = 3;
 // Up to this size every way of writing a delta is tried at full strength.
 const size_t kSmallDelta = size_t(256) << 10;
 // The quick level's small tables find little in a long prefix: from the
@@ -32,9 +29,19 @@ const size_t kSmallDelta = size_t(256) << 10;
 // file went from 3.60 to 3.26), so it is written when its quick size is
 // within this ratio of the best one's.
 const struct { size_t numerator, denominator; } kPrefixUnderrated = {3, 2};
+// A way whose quick size is this much above the best one's is not written
+// at full strength: from the quick level to full strength the ways of
+// writing a delta shrink alike, within a few percent.
+const struct { size_t numerator, denominator; } kRunnerUp = {11, 10};
+// The old file as zstd's prefix wins only between releases far apart, where
+// copies leave much to insert; below this share of the new file's size (the
+// best way's quick size) it is not tried.
+const size_t kPrefixHopeless = 32;
 // Copies shorter than this are mostly chance matches; they would spoil the
 // map of where code moved.
 const uint64_t kMapMinimum = 1024;
+// The same for the targets of an image's references.
+const uint64_t kReferenceMapMinimum = 64;
 
 // The smaller of two encodings; on a tie the first, or the one that needs
 // nothing of the installed file.
@@ -109,11 +116,20 @@ class WholeFile {
   size_t quickSize_ = 0;
 };
 
+// What a way of predicting the copies leaves to store, before compression:
+// the commands, the differences that are not zero, the inserted bytes.
+size_t RawCost(const DeltaStreams& streams) {
+  size_t nonzero = 0;
+  for (unsigned char difference : streams.difference) nonzero += difference != 0 ? 1 : 0;
+  return streams.control.size() + 2 * nonzero + streams.insertion.size();
+}
+
 // One way to store the file: written at a level, or ranked by its size at
 // the quick level.
 struct Candidate {
   std::function<EncodedData(int level)> write;
   size_t probeSize = 0;
+  const void* family = nullptr;  // the streams it lays out, if it is a copy delta
 };
 
 // The smallest of the candidates written at `level` (not empty).
@@ -125,17 +141,18 @@ EncodedData Smallest(const std::vector<Candidate>& candidates, int level) {
   return best;
 }
 
-// The copy/add delta in each of its layouts, with and without the map of
-// where code moved.
-std::vector<Candidate> CopyDeltas(const DeltaStreams* plain, const DeltaStreams* branches) {
+// The copy/add delta in each of its layouts, for each way of predicting the
+// copies.
+std::vector<Candidate> CopyDeltas(const std::vector<const DeltaStreams*>& predictions) {
   std::vector<Candidate> candidates;
-  for (const DeltaStreams* streams : {plain, branches}) {
+  for (const DeltaStreams* streams : predictions) {
     for (DeltaLayoutChoice layout : {DeltaLayoutChoice::Packed, DeltaLayoutChoice::Separate,
                                      DeltaLayoutChoice::SeparateSparse}) {
       if (!LayoutFits(layout, *streams)) continue;
       candidates.push_back({[streams, layout](int level) {
-        return Coded(EntryCoding::Delta, WriteDelta(*streams, layout, level));
-      }});
+                              return Coded(EntryCoding::Delta, WriteDelta(*streams, layout, level));
+                            },
+                            0, streams});
     }
   }
   return candidates;
@@ -163,18 +180,37 @@ EncodedData EncodeWhole(const unsigned char* data, size_t size, const EncodeProg
 
 EncodedData EncodeChanged(const unsigned char* source, size_t sourceSize,
                           const unsigned char* target, size_t targetSize,
-                          const EncodeProgress& progress) {
+                          const EncodeProgress& progress, bool modelReferences) {
+  // Two images are aligned as the reference model sees them, with their
+  // references blanked to what they point to: the copies then break where
+  // the code really changed, which serves every way of writing the delta.
+  ReferenceEncoder references;
+  const bool modelled = modelReferences && references.Open(source, sourceSize, target, targetSize);
   std::vector<DeltaCommand> commands;
   {
-    const SuffixIndex index(source, sourceSize);
-    commands =
-        AlignFiles(index, target, targetSize, AlignOptions(), [&](uint64_t done, uint64_t total) {
-          if (progress) progress(done, total);
-        });
+    const SuffixIndex index(modelled ? references.AlignedOld().data() : source, sourceSize);
+    commands = AlignFiles(index, modelled ? references.AlignedNew().data() : target, targetSize,
+                          AlignOptions(), [&](uint64_t done, uint64_t total) {
+                            if (progress) progress(done, total);
+                          });
   }
-  const DeltaStreams plain = WriteStreams(source, sourceSize, target, commands, 0);
-  const DeltaStreams branches = WriteStreams(source, sourceSize, target, commands, kMapMinimum);
-  std::vector<Candidate> candidates = CopyDeltas(&plain, &branches);
+  references.DropAligned();
+  // Where the reference model applies it predicts what the branch filter
+  // does and more; the other ways are still written when the model's
+  // streams promise no less.
+  DeltaStreams plain, branches, referenced;
+  std::vector<const DeltaStreams*> predictions;
+  if (modelled) {
+    referenced = references.Write(commands, kReferenceMapMinimum);
+    predictions.push_back(&referenced);
+  }
+  branches = WriteStreams(source, sourceSize, target, commands, kMapMinimum);
+  if (!modelled || RawCost(branches) < RawCost(referenced)) {
+    plain = WriteStreams(source, sourceSize, target, commands, 0);
+    predictions.push_back(&plain);
+    predictions.push_back(&branches);
+  }
+  std::vector<Candidate> candidates = CopyDeltas(predictions);
   const bool prefix = sourceSize <= DELTA_PREFIX_MAX;
   const int level = targetSize <= kUltraLimit ? kUltraLevel : kLevel;
   if (targetSize <= kSmallDelta) {
@@ -182,24 +218,45 @@ EncodedData EncodeChanged(const unsigned char* source, size_t sourceSize,
     // compressing in earnest only when it could win.
     if (prefix) candidates.push_back(PrefixDelta(source, sourceSize, target, targetSize));
     EncodedData best = Smallest(candidates, level);
-    const size_t quick = CompressZstd(target, targetSize, 3).size();
+    const size_t quick = CompressZstd(target, targetSize, kHopelessProbeLevel).size();
     if (quick < targetSize && quick / kWholeHopeless <= best.bytes.size()) {
       best = Smaller(std::move(best), EncodeWhole(target, targetSize));
     }
     return OrStored(std::move(best), target, targetSize);
   }
-  // Larger ones are ranked at the quick level, the whole file among them,
-  // and only the two best ways are written at full strength, with the old
-  // file as zstd's prefix when it comes near them.
+  // Larger ones are ranked at the quick level, the whole file among them
+  // when it could win, and only the best ways are written at full strength,
+  // with the old file as zstd's prefix when it comes near them.
   for (Candidate& candidate : candidates)
     candidate.probeSize = candidate.write(kProbeLevel).bytes.size();
-  const WholeFile whole(target, targetSize);
-  candidates.push_back({[&whole](int at) { return whole.At(at); }, whole.QuickSize()});
   std::stable_sort(
       candidates.begin(), candidates.end(),
       [](const Candidate& a, const Candidate& b) { return a.probeSize < b.probeSize; });
-  candidates.resize(2);
-  if (prefix) {
+  const size_t bestProbe = candidates.front().probeSize;
+  const size_t quick = CompressZstd(target, targetSize, kHopelessProbeLevel).size();
+  std::unique_ptr<WholeFile> whole;
+  if (quick / kWholeHopeless <= bestProbe) {
+    whole.reset(new WholeFile(target, targetSize));
+    const WholeFile* file = whole.get();
+    candidates.push_back({[file](int at) { return file->At(at); }, file->QuickSize()});
+    std::stable_sort(
+        candidates.begin(), candidates.end(),
+        [](const Candidate& a, const Candidate& b) { return a.probeSize < b.probeSize; });
+  }
+  // The runner-up only when its quick size comes near the best's and it is
+  // another way, not another layout of the same streams: the levels keep the
+  // order of the ways, and of the layouts (full strength costs seconds a way).
+  size_t runnerUp = 0;
+  for (size_t i = 1; i < candidates.size() && runnerUp == 0; ++i) {
+    const bool near = candidates[i].probeSize * kRunnerUp.denominator <
+                      candidates[0].probeSize * kRunnerUp.numerator;
+    const bool other =
+        candidates[i].family == nullptr || candidates[i].family != candidates[0].family;
+    if (near && other) runnerUp = i;
+  }
+  if (runnerUp != 0) candidates[1] = std::move(candidates[runnerUp]);
+  candidates.resize(runnerUp != 0 ? 2 : 1);
+  if (prefix && candidates.front().probeSize >= targetSize / kPrefixHopeless) {
     Candidate prefixDelta = PrefixDelta(source, sourceSize, target, targetSize);
     prefixDelta.probeSize = prefixDelta.write(kProbeLevel).bytes.size();
     if (prefixDelta.probeSize * kPrefixUnderrated.denominator <

@@ -23,7 +23,9 @@ EncodedData EncodeWhole(const unsigned char* data, size_t size,
                         const EncodeProgress& progress = nullptr);
 
 // The smallest delta that turns `source` into `target`, or the smaller of the
-// whole encodings when no delta is smaller than those.
+// whole encodings when no delta is smaller than those. Without
+// `modelReferences` two images are treated as plain bytes (for benchmarks:
+// what the reference model saves).
 EncodedData EncodeChanged(const unsigned char* source, size_t sourceSize,
                           const unsigned char* target, size_t targetSize,
-                          const EncodeProgress& progress = nullptr);
+                          const EncodeProgress& progress = nullptr, bool modelReferences = true);

@@ -48,11 +48,13 @@ Context NewContext(int level, ZstdFrame frame) {
 }
 
 std::vector<unsigned char> Run(ZSTD_CCtx* context, const unsigned char* data, size_t size) {
-  std::vector<unsigned char> out(ZSTD_compressBound(size));
-  const size_t written = ZSTD_compress2(context, out.data(), out.size(), data, size);
+  // The bound is the input's size and more, mostly never touched: a buffer
+  // that is not zeroed first, and a result of the bytes written.
+  const size_t bound = ZSTD_compressBound(size);
+  std::unique_ptr<unsigned char[]> out(new unsigned char[bound]);
+  const size_t written = ZSTD_compress2(context, out.get(), bound, data, size);
   Require(written);
-  out.resize(written);
-  return out;
+  return std::vector<unsigned char>(out.get(), out.get() + written);
 }
 
 }  // namespace
@@ -91,4 +93,44 @@ std::vector<unsigned char> CompressZstdX86(const X86Split& split, int level) {
     bytes.insert(bytes.end(), flags.begin(), flags.end());
   }
   return bytes;
+}
+
+ZstdWriter::ZstdWriter(int level, ZstdFrame frame, uint64_t pledged)
+    : buffer_(ZSTD_CStreamOutSize()) {
+  Context context = NewContext(level, frame);
+  const ZSTD_compressionParameters levelParameters =
+      ZSTD_getCParams(level, pledged == kUnknownSize ? ZSTD_CONTENTSIZE_UNKNOWN : pledged, 0);
+  if (levelParameters.windowLog > static_cast<unsigned>(ENTRY_ZSTD_WINDOW_LOG_MAX)) {
+    Require(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_windowLog, ENTRY_ZSTD_WINDOW_LOG_MAX));
+  }
+  if (pledged != kUnknownSize) {
+    Require(ZSTD_CCtx_setPledgedSrcSize(context.get(), pledged));
+  }
+  context_ = context.release();
+}
+
+ZstdWriter::~ZstdWriter() { ZSTD_freeCCtx(context_); }
+
+void ZstdWriter::Drain(const unsigned char* data, size_t size, int mode) {
+  ZSTD_inBuffer in = {data, size, 0};
+  for (;;) {
+    ZSTD_outBuffer out = {buffer_.data(), buffer_.size(), 0};
+    const size_t left =
+        ZSTD_compressStream2(context_, &out, &in, static_cast<ZSTD_EndDirective>(mode));
+    Require(left);
+    out_.insert(out_.end(), buffer_.data(), buffer_.data() + out.pos);
+    if (mode == ZSTD_e_end ? left == 0 : in.pos == in.size) return;
+  }
+}
+
+void ZstdWriter::Add(const unsigned char* data, size_t size) {
+  if (size == 0) return;
+  any_ = true;
+  Drain(data, size, ZSTD_e_continue);
+}
+
+std::vector<unsigned char> ZstdWriter::Finish() {
+  if (!any_) return {};
+  Drain(nullptr, 0, ZSTD_e_end);
+  return std::move(out_);
 }

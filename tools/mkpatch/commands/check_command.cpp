@@ -7,8 +7,10 @@
 #include "mkpatch/fs/file_source.h"
 #include "mkpatch/fs/file_system.h"
 #include "mkpatch/fs/name_encoding.h"
+#include "mkpatch/inspect/file_ways.h"
 #include "mkpatch/inspect/game_tree.h"
 #include "mkpatch/inspect/install_target.h"
+#include "mkpatch/inspect/patch_builds.h"
 #include "mkpatch/inspect/payload_check.h"
 #include "mkpatch/inspect/pending_commit.h"
 #include "mkpatch/inspect/plan_reasons.h"
@@ -36,6 +38,7 @@ struct CheckResult {
   PendingCommit pending;
   uint64_t gameBytes = 0;  // free space the run needs beside the game's files
   uint64_t tempBytes = 0;  // and in the temporary folder, margins included
+  std::vector<FileWay> files;  // per file installed at a path: what it holds, what it gets
 };
 
 // The updater asks each volume for the room its plan needs at one time; the
@@ -135,9 +138,12 @@ CheckResult Check(const Options& options) {
 
   if (report.Readable()) {
     std::vector<InstalledAt> written;
+    // A file's several ways are one file's entries, and write it once.
+    const EntryGroups groups = GroupEntries(report.table.entries, report.details);
     for (size_t i = 0; i < report.table.entries.size(); ++i) {
       const PayloadEntry& entry = report.table.entries[i];
       const EntryKind kind = InstallKindOf(entry, report.details[i]);
+      if (kind == EntryKind::PathFile && groups.first[i] != i) continue;
       if (kind == EntryKind::PlainFile || kind == EntryKind::PathFile) {
         written.push_back({entry.name, DestinationOf(entry, report.details[i])});
       }
@@ -155,6 +161,10 @@ CheckResult Check(const Options& options) {
       result.reasons.push_back(reason);
     }
     CountSpace(&result);
+    PatchBuilds builds = ReadPatchBuilds(source, report.table.entries, report.details);
+    // A patch from one old build names none: its deltas are from the base.
+    if (!builds.listed) builds.names = {GbkForDisplay(result.baseVersion)};
+    result.files = DescribeWays(result.plan, report.table.entries, report.details, builds, game);
   }
   return result;
 }
@@ -163,6 +173,18 @@ std::string JoinedReasons(const std::vector<std::string>& reasons) {
   std::string joined;
   for (const std::string& reason : reasons) joined += (joined.empty() ? "" : "; ") + reason;
   return joined;
+}
+
+void PrintFileWayJson(const FileWay& file, std::ostream& out) {
+  out << "{\"path\":" << JsonString(file.path) << ",\"found\":\"" << FoundBytesName(file.found)
+      << "\",\"builds\":" << JsonStrings(file.builds) << ",\"way\":[";
+  for (size_t i = 0; i < file.way.size(); ++i) {
+    const WayStep& step = file.way[i];
+    out << (i ? "," : "") << "{\"entry\":" << step.entry + 1 << ",\"kind\":\"" << step.kind
+        << "\",\"from\":" << JsonStrings(step.from) << ",\"to\":";
+    out << (step.kind == "step" ? JsonStrings(step.to) : std::string("null")) << "}";
+  }
+  out << "]}";
 }
 
 void PrintJson(const CheckResult& result, std::ostream& out) {
@@ -196,7 +218,19 @@ void PrintJson(const CheckResult& result, std::ostream& out) {
     out << ",\"action\":\"" << InstallActionName(entry.action) << "\"}";
     separator = ",";
   }
-  out << "]}\n";
+  out << "]";
+  // Only patches with files installed at a path have ways to tell.
+  if (!result.files.empty()) {
+    out << ",\"files\":[";
+    separator = "";
+    for (const FileWay& file : result.files) {
+      out << separator;
+      PrintFileWayJson(file, out);
+      separator = ",";
+    }
+    out << "]";
+  }
+  out << "}\n";
 }
 
 void PrintText(const CheckResult& result, std::ostream& out) {
@@ -219,10 +253,15 @@ void PrintText(const CheckResult& result, std::ostream& out) {
         << GbkForDisplay(result.entries[i].name);
     if (entry.kind == EntryKind::Package) {
       out << " -> the game's launcher\n";
+    } else if (entry.kind == EntryKind::BuildList) {
+      out << " (the names of the old builds)\n";
     } else {
       out << " -> " << GbkForDisplay(entry.destination) << "\n";
     }
   }
+  if (result.files.empty()) return;
+  out << "files:             " << result.files.size() << "\n";
+  for (const FileWay& file : result.files) out << "  " << FileWayText(file) << "\n";
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "mkpatch/fs/name_encoding.h"
 #include "mkpatch/inspect/content_check.h"
 #include "mkpatch/inspect/install_target.h"
+#include "mkpatch/inspect/patch_builds.h"
 #include "mkpatch/inspect/payload_check.h"
 #include "mkpatch/write/json_text.h"
 
@@ -54,8 +55,10 @@ bool NamesSource(const EntryDescriptor& d) {
   return d.coding == EntryCoding::Delta || d.kind == EntryKind::Removal;
 }
 
-// The fields a descriptor adds to an entry; plain entries keep their four.
-void PrintDescriptorJson(const PayloadEntry& entry, const EntryDetail& detail, std::ostream& out) {
+// The fields a descriptor adds to an entry; plain entries keep their four,
+// entries of format 1 the fields they always had.
+void PrintDescriptorJson(const PayloadEntry& entry, const EntryDetail& detail,
+                         const PatchBuilds& builds, std::ostream& out) {
   const EntryDescriptor& d = detail.descriptor;
   const bool removal = d.kind == EntryKind::Removal;
   out << ",\"kind\":\"" << EntryKindText(d.kind) << "\",\"coding\":"
@@ -76,9 +79,13 @@ void PrintDescriptorJson(const PayloadEntry& entry, const EntryDetail& detail, s
   }
   out << ",\"sourcePath\":"
       << (d.sourcePath.empty() ? std::string("null") : JsonString(GbkForDisplay(d.sourcePath)));
+  if (detail.format != ENTRY_DESCRIPTOR_FORMAT_2) return;
+  out << ",\"step\":" << (d.IsStep() ? "true" : "false")
+      << ",\"sourceBuilds\":" << JsonStrings(NamedBuilds(builds, d.sourceBuilds));
+  if (d.kind == EntryKind::BuildList) out << ",\"builds\":" << JsonStrings(builds.names);
 }
 
-void PrintJson(const PayloadReport& report, std::ostream& out) {
+void PrintJson(const PayloadReport& report, const PatchBuilds& builds, std::ostream& out) {
   const PatchTrailer& trailer = report.trailer;
   out << "{\"baseVersion\":" << JsonString(VersionText(trailer.baseVersion))
       << ",\"targetVersion\":" << JsonString(VersionText(trailer.targetVersion))
@@ -100,7 +107,7 @@ void PrintJson(const PayloadReport& report, std::ostream& out) {
     out << separator << "{\"name\":" << JsonString(GbkForDisplay(entry.name))
         << ",\"size\":" << entry.size << ",\"offset\":" << entry.dataOffset << ",\"install\":\""
         << InstallVerb(InstallKindOf(entry, detail)) << "\"";
-    if (detail.HasDescriptor()) PrintDescriptorJson(entry, detail, out);
+    if (detail.HasDescriptor()) PrintDescriptorJson(entry, detail, builds, out);
     out << "}";
     separator = ",";
   }
@@ -108,27 +115,40 @@ void PrintJson(const PayloadReport& report, std::ostream& out) {
 }
 
 // The second line of a marked entry: how it is stored and where it goes.
-void PrintDescriptorText(const PayloadEntry& entry, const EntryDetail& detail, std::ostream& out) {
+void PrintDescriptorText(const PayloadEntry& entry, const EntryDetail& detail,
+                         const PatchBuilds& builds, std::ostream& out) {
   const EntryDescriptor& d = detail.descriptor;
   const std::string destination = GbkForDisplay(DestinationOf(entry, detail));
+  const size_t named = NamedBuilds(builds, d.sourceBuilds).size();
+  const std::string sourceBuilds = d.sourceBuilds == 0
+                                       ? ""
+                                       : (named == 1 ? ", as build " : ", as builds ") +
+                                             JoinedBuilds(builds, d.sourceBuilds) + " had it";
   out << "      " << EntryKindText(d.kind);
   if (d.kind == EntryKind::Removal) {
     out << ": removes " << destination << " if it holds " << d.sourceSize << " bytes, md5 "
-        << DigestHex(d.sourceMd5) << "\n";
+        << DigestHex(d.sourceMd5) << sourceBuilds << "\n";
     return;
   }
   out << ", " << CodingName(d.coding) << ", " << StoredSize(entry, detail) << " -> "
-      << d.decodedSize << " bytes, md5 " << DigestHex(d.decodedMd5) << ", to "
+      << d.decodedSize << " bytes, md5 " << DigestHex(d.decodedMd5);
+  if (d.kind == EntryKind::BuildList) {
+    std::string names;
+    for (const std::string& name : builds.names) names += (names.empty() ? "" : ", ") + name;
+    out << ", the old builds: " << (builds.listed ? names : "(unreadable)") << "\n";
+    return;
+  }
+  out << ", " << (d.IsStep() ? "a step toward " : "to ")
       << (d.kind == EntryKind::Package ? "the game's launcher" : destination);
   if (d.coding == EntryCoding::Delta) {
     out << ", from ";
     if (!d.sourcePath.empty()) out << GbkForDisplay(d.sourcePath) << ", ";
-    out << d.sourceSize << " bytes, md5 " << DigestHex(d.sourceMd5);
+    out << d.sourceSize << " bytes, md5 " << DigestHex(d.sourceMd5) << sourceBuilds;
   }
   out << "\n";
 }
 
-void PrintText(const PayloadReport& report, std::ostream& out) {
+void PrintText(const PayloadReport& report, const PatchBuilds& builds, std::ostream& out) {
   const PatchTrailer& trailer = report.trailer;
   out << "base version:   " << VersionText(trailer.baseVersion) << "\n"
       << "target version: " << VersionText(trailer.targetVersion) << "\n"
@@ -149,7 +169,7 @@ void PrintText(const PayloadReport& report, std::ostream& out) {
                   static_cast<unsigned long long>(entry.dataOffset),
                   InstallVerb(InstallKindOf(entry, detail)));
     out << line << GbkForDisplay(entry.name) << "\n";
-    if (detail.HasDescriptor()) PrintDescriptorText(entry, detail, out);
+    if (detail.HasDescriptor()) PrintDescriptorText(entry, detail, builds, out);
   }
 }
 
@@ -163,10 +183,12 @@ int RunList(const Options& options, std::ostream& out, std::ostream& err) {
     err << "mkpatch: " << options.file << ": " << problem << "\n";
   }
   if (!report.Listable()) return 1;
+  FileByteSource source(inspection.file.Get(), inspection.size);
+  const PatchBuilds builds = ReadPatchBuilds(source, report.table.entries, report.details);
   if (options.json) {
-    PrintJson(report, out);
+    PrintJson(report, builds, out);
   } else {
-    PrintText(report, out);
+    PrintText(report, builds, out);
   }
   return report.Readable() ? 0 : 1;
 }
@@ -176,9 +198,10 @@ int RunVerify(const Options& options, std::ostream& out, std::ostream& err) {
   if (!Inspect(options, &inspection, err)) return 1;
   PayloadReport& report = inspection.report;
   const bool decodable = report.Readable();  // entries are decoded only in a sound table
+  size_t imageDeltas = 0;
   if (decodable) {
     FileByteSource source(inspection.file.Get(), inspection.size);
-    for (const std::string& problem : CheckEntryContents(source, report)) {
+    for (const std::string& problem : CheckEntryContents(source, report, &imageDeltas)) {
       report.structuralProblems.push_back(problem);
     }
   }
@@ -195,9 +218,13 @@ int RunVerify(const Options& options, std::ostream& out, std::ostream& err) {
   if (decoded > 0 && decodable) {
     out << "decoded: " << decoded << (decoded == 1 ? " entry" : " entries")
         << " against their descriptors";
-    if (deltas > 0) {
-      out << " (" << deltas << (deltas == 1 ? " delta" : " deltas")
+    if (deltas > imageDeltas) {
+      out << " (" << deltas - imageDeltas << (deltas - imageDeltas == 1 ? " delta" : " deltas")
           << " against zeros: bounds and sizes only)";
+    }
+    if (imageDeltas > 0) {
+      out << " (" << imageDeltas << (imageDeltas == 1 ? " delta" : " deltas")
+          << " of an image's references: streams only, applying needs the installed image)";
     }
     out << "\n";
   }

@@ -112,6 +112,16 @@ bool ParseDiff(const std::vector<std::string>& args, Options* options, std::stri
     if (taken) continue;
     if (arg == "--json") {
       options->json = true;
+    } else if (arg == "--repair") {
+      options->repair = true;
+    } else if (arg == "--from") {
+      std::string dir;
+      if (!TakeValue(args, &i, &dir, error)) return false;
+      if (dir.empty()) {
+        *error = "--from needs a directory";
+        return false;
+      }
+      options->fromDirs.push_back(dir);
     } else if (arg.size() > 1 && arg[0] == '-') {
       *error = "unknown option " + arg;
       return false;
@@ -125,7 +135,7 @@ bool ParseDiff(const std::vector<std::string>& args, Options* options, std::stri
     return false;
   }
   if (positional.size() < 2) {
-    *error = "diff wants OLD_DIR NEW_DIR [PACKAGE.tpk]...";
+    *error = "diff wants OLD_DIR NEW_DIR [PACKAGE.tpk]... [--from DIR]...";
     return false;
   }
   options->oldDir = positional[0];
@@ -205,12 +215,16 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
 const char* UsageText() {
   return "usage:\n"
          "  mkpatch diff -o OUT --stub STUB --base VERSION --target VERSION\n"
-         "               OLD_DIR NEW_DIR [PACKAGE.tpk]... [--json]\n"
+         "               OLD_DIR NEW_DIR [PACKAGE.tpk]... [--from DIR]... [--repair] [--json]\n"
          "      The usual way to make a patch: compares two release trees of the game\n"
          "      and ships what changed (deltas against the installed files, or whole\n"
          "      files compressed), the new files, and removals of files NEW_DIR lacks;\n"
-         "      PACKAGE.tpk files go to the game's launcher. A summary goes to stderr;\n"
-         "      --json prints it as one object on stdout.\n"
+         "      PACKAGE.tpk files go to the game's launcher. Each --from DIR is a later\n"
+         "      build than OLD_DIR that players may have installed (in release order):\n"
+         "      the patch then brings every one of them to NEW_DIR. --repair ships\n"
+         "      every file that changed whole, so that files the player changed are\n"
+         "      replaced too. A summary goes to stderr; --json prints it as one\n"
+         "      object on stdout.\n"
          "  mkpatch build -o OUT [--stub STUB] --base VERSION --target VERSION\n"
          "                [--replace-payload] [--compress] [--name NAME=PATH]... [INPUT]...\n"
          "      Appends a payload to STUB (without --stub: a bare .tpk package).\n"

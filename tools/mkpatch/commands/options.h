@@ -19,10 +19,12 @@ struct Options {
   bool replacePayload = false;
   bool compress = false;  // entries compressed behind descriptors
   std::vector<BuildInput> inputs;
-  // diff: the two release trees, and packages for the launcher
-  std::string oldDir;
+  // diff: the release trees, and packages for the launcher
+  std::string oldDir;                 // the base build
+  std::vector<std::string> fromDirs;  // later builds players may have, in release order
   std::string newDir;
   std::vector<std::string> packages;
+  bool repair = false;  // every file that ships whole, for installations no delta fits
   // list, verify, extract, check
   std::string file;
   std::string directory;  // extract: where to; check: the game directory

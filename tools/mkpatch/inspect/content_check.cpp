@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "mkpatch/fs/name_encoding.h"
+#include "update/codec/delta_decoder.h"
 #include "update/format/payload_digest.h"
 
 namespace {
@@ -25,8 +26,10 @@ class ZeroSource : public ByteSource {
 
 }  // namespace
 
-std::vector<std::string> CheckEntryContents(ByteSource& updater, const PayloadReport& report) {
+std::vector<std::string> CheckEntryContents(ByteSource& updater, const PayloadReport& report,
+                                            size_t* imageDeltas) {
   std::vector<std::string> problems;
+  if (imageDeltas != nullptr) *imageDeltas = 0;
   for (size_t i = 0; i < report.details.size(); ++i) {
     const PayloadEntry& entry = report.table.entries[i];
     const EntryDetail& detail = report.details[i];
@@ -34,8 +37,15 @@ std::vector<std::string> CheckEntryContents(ByteSource& updater, const PayloadRe
     const bool delta = detail.descriptor.coding == EntryCoding::Delta;
     ZeroSource zeros(detail.descriptor.sourceSize);
     unsigned char md5[ENTRY_DIGEST_SIZE];
+    DecodeRequest request;
+    request.stored = &updater;
+    request.storedBegin = StoredBegin(entry, detail);
+    request.storedSize = StoredSize(entry, detail);
+    const bool image = delta && DeltaNeedsImage(request);
+    if (image && imageDeltas != nullptr) ++*imageDeltas;
     const DecodeError error =
-        DecodeEntry(updater, entry, detail, delta ? &zeros : nullptr, nullptr, md5);
+        image ? CheckDeltaStreams(request)
+              : DecodeEntry(updater, entry, detail, delta ? &zeros : nullptr, nullptr, md5);
     const std::string where =
         "entry " + std::to_string(i + 1) + " (" + GbkForDisplay(entry.name) + "): ";
     if (error != DecodeError::None) {

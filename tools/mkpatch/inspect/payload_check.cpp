@@ -1,9 +1,11 @@
 #include "mkpatch/inspect/payload_check.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "mkpatch/fs/name_encoding.h"
 #include "mkpatch/inspect/name_clash.h"
+#include "update/format/entry_group.h"
 #include "update/format/version_gate.h"
 
 namespace {
@@ -44,19 +46,73 @@ void ReadDetails(ByteSource& source, PayloadReport* report) {
 }
 
 // Names that would land on one file: entries installed at a path are
-// compared by their paths (their names are only the paths' last parts).
+// compared by their paths (their names are only the paths' last parts). The
+// entries of one file's ways, and one file's removals, share their path
+// (GroupEntries): each such path counts once.
 void CheckClashes(const PayloadReport& report, std::vector<std::string>* problems) {
   std::vector<std::string> names, paths;
+  std::vector<std::string> seen[2];  // folded paths of files written, of files removed
   for (size_t i = 0; i < report.table.entries.size(); ++i) {
     const EntryKind kind = InstallKindOf(report.table.entries[i], report.details[i]);
     if (kind == EntryKind::PathFile || kind == EntryKind::Removal) {
-      paths.push_back(report.details[i].descriptor.path);
+      const std::string& path = report.details[i].descriptor.path;
+      std::vector<std::string>& known = seen[kind == EntryKind::Removal ? 1 : 0];
+      const std::string folded = FoldEntryName(path);
+      if (std::find(known.begin(), known.end(), folded) != known.end()) continue;
+      known.push_back(folded);
+      paths.push_back(path);
     } else {
       names.push_back(report.table.entries[i].name);
     }
   }
   for (const std::string& clash : FindNameClashes(names)) problems->push_back(clash);
   for (const std::string& clash : FindNameClashes(paths)) problems->push_back(clash);
+}
+
+// Several entries of one file must lead to one file, or the updater
+// refuses the patch before it writes anything.
+void CheckGroups(PayloadReport* report) {
+  const std::vector<PayloadEntry>& entries = report->table.entries;
+  const uint32_t broken =
+      FindBrokenGroup(entries, report->details, GroupEntries(entries, report->details));
+  if (broken == NO_ENTRY) return;
+  report->structuralProblems.push_back(
+      "entry " + Number(broken + 1) + " (" + GbkForDisplay(entries[broken].name) +
+      "): descriptor: " + DescriptorErrorText(DescriptorError::BrokenGroup));
+}
+
+// A file's entries stand together, and a delta that reads another file's old
+// bytes comes before that file's entries: the updater plans a file at its
+// first entry and refuses a delta whose source an earlier entry writes.
+void CheckOrder(const PayloadReport& report, std::vector<std::string>* problems) {
+  const std::vector<PayloadEntry>& entries = report.table.entries;
+  const EntryGroups groups = GroupEntries(entries, report.details);
+  std::vector<std::string> written;  // folded paths of the files planned so far
+  std::vector<uint32_t> writers;
+  const auto shown = [&](uint32_t i) {
+    return "entry " + Number(i + 1) + " (" + GbkForDisplay(entries[i].name) + ")";
+  };
+  for (uint32_t i = 0; i < entries.size(); ++i) {
+    if (groups.first[i] == NO_ENTRY) continue;
+    if (groups.first[i] != i) {
+      if (groups.first[i - 1] != groups.first[i]) {
+        problems->push_back(shown(i) + " stands apart from the other entries of " +
+                            GbkForDisplay(report.details[i].descriptor.path));
+      }
+      continue;
+    }
+    for (uint32_t k = i; k != NO_ENTRY; k = groups.next[k]) {
+      const std::string& source = report.details[k].descriptor.sourcePath;
+      if (source.empty()) continue;
+      const auto found = std::find(written.begin(), written.end(), FoldEntryName(source));
+      if (found == written.end()) continue;
+      problems->push_back(shown(k) + " applies a delta to " + GbkForDisplay(source) + ", which " +
+                          shown(writers[found - written.begin()]) +
+                          " writes before it; the updater refuses the patch (exit code 1)");
+    }
+    written.push_back(FoldEntryName(report.details[i].descriptor.path));
+    writers.push_back(i);
+  }
 }
 
 void CheckVersions(const PatchTrailer& trailer, std::vector<std::string>* problems) {
@@ -144,7 +200,10 @@ PayloadReport InspectPayload(ByteSource& file) {
                             : " at entry " + Number(report.table.failedEntry + 1);
     structural.push_back(std::string(PayloadErrorText(report.table.error)) + where);
   }
-  if (report.table.error == PayloadError::None) ReadDetails(source, &report);
+  if (report.table.error == PayloadError::None) {
+    ReadDetails(source, &report);
+    if (report.structuralProblems.empty()) CheckGroups(&report);
+  }
   CheckDigest(source, &report);
 
   CheckVersions(trailer, &report.writerProblems);
@@ -157,6 +216,9 @@ PayloadReport InspectPayload(ByteSource& file) {
       report.writerProblems.push_back("first entry offset lies past the trailer");
     }
     CheckClashes(report, &report.writerProblems);
+    if (report.details.size() == report.table.entries.size()) {
+      CheckOrder(report, &report.writerProblems);
+    }
   }
   if (report.fileSize >= (uint64_t(1) << 31)) {
     report.writerProblems.push_back("file is 2 GiB or larger");

@@ -1,146 +1,28 @@
 #include "mkpatch/plan/tree_diff.h"
 
 #include <algorithm>
-#include <map>
 
-#include "mkpatch/fs/byte_compare.h"
 #include "mkpatch/fs/file_system.h"
-#include "mkpatch/fs/name_encoding.h"
 #include "update/base/ascii_case.h"
-#include "update/format/entry_descriptor.h"
-#include "update/format/entry_name.h"
-#include "update/format/payload.h"
 
 namespace {
 
-// The updater keeps its record of the installed version here.
-const char kVersionRecord[] = "config/client.ini";
+// The least resemblance that makes a file worth a delta attempt: near-copies
+// and builds of one program share far more, unrelated files almost nothing.
+constexpr uint32_t kLeastResemblance = kWholeResemblance / 8;
+// Sizes further apart than this leave too little to share.
+constexpr uint64_t kSizeFactor = 4;
+constexpr size_t kLeastLikeness = 4;
 
-struct TreeFile {
-  std::string relative;  // UTF-8, '/' between parts, as the tree spells it
-  std::string local;
-  uint64_t size = 0;
-};
-
-struct Tree {
-  const char* label;  // "OLD_DIR" or "NEW_DIR"
-  std::string root;
-  std::map<std::string, TreeFile> files;           // folded relative path -> file
-  std::map<std::string, std::string> directories;  // folded directory -> a file below it
-};
-
-// The relative paths are UTF-8, whose bytes above 0x7F never look like ASCII.
-std::string Fold(const std::string& utf8) { return FoldAsciiCase(utf8); }
-
-std::string Shown(const std::string& relative) {
-  std::string shown = relative;
-  std::replace(shown.begin(), shown.end(), '/', '\\');
-  return shown;
+std::string FoldedName(const std::string& relative) {
+  const size_t separator = relative.rfind('/');  // UTF-8: never inside a character
+  return FoldAsciiCase(separator == std::string::npos ? relative : relative.substr(separator + 1));
 }
 
-void ReadTree(Tree* tree, std::vector<std::string>* notes, std::vector<std::string>* problems) {
-  const std::string where = std::string(tree->label) + " " + tree->root;
-  if (!IsDirectory(tree->root)) {
-    problems->push_back(where + " is not a directory");
-    return;
-  }
-  std::vector<std::string> relatives, links;
-  std::string error;
-  if (!ListFilesBelow(tree->root, &relatives, &error, &links)) {
-    problems->push_back(error);
-    return;
-  }
-  for (const std::string& link : links) {
-    problems->push_back(Shown(link) + " in " + where +
-                        " is a symbolic link; mkpatch does not follow links in the game's trees");
-  }
-  for (const std::string& relative : relatives) {
-    const std::string key = Fold(relative);
-    if (key == kVersionRecord) {
-      notes->push_back(Shown(relative) + " in " + where +
-                       " is the updater's own record of the installed version: not shipped");
-      continue;
-    }
-    TreeFile file;
-    file.relative = relative;
-    file.local = JoinPath(tree->root, relative);
-    UniqueFile open = OpenFile(file.local, "rb");
-    if (!open || !FileSize(open.Get(), &file.size)) {
-      problems->push_back("cannot read " + file.local);
-      continue;
-    }
-    auto inserted = tree->files.emplace(key, file);
-    if (!inserted.second) {
-      problems->push_back(where + " holds both " + Shown(inserted.first->second.relative) +
-                          " and " + Shown(relative) + ", one file to Windows");
-    }
-    for (size_t slash = key.find('/'); slash != std::string::npos;
-         slash = key.find('/', slash + 1)) {
-      tree->directories.emplace(key.substr(0, slash), relative);
-    }
-  }
-  for (const auto& directory : tree->directories) {
-    auto file = tree->files.find(directory.first);
-    if (file != tree->files.end()) {
-      problems->push_back(where + " holds the file " + Shown(file->second.relative) +
-                          " and the directory of " + Shown(directory.second) +
-                          ", one name to Windows");
-    }
-  }
-}
-
-// The updater installs every file before it removes any, so no file may need
-// a directory where the old build has a file, nor the other way round.
-void CheckShapes(const Tree& oldTree, const Tree& newTree, std::vector<std::string>* problems) {
-  for (const auto& directory : newTree.directories) {
-    auto file = oldTree.files.find(directory.first);
-    if (file == oldTree.files.end()) continue;
-    problems->push_back(
-        Shown(directory.second) + " in NEW_DIR needs a directory where OLD_DIR has the file " +
-        Shown(file->second.relative) + "; the updater removes files only after installing");
-  }
-  for (const auto& directory : oldTree.directories) {
-    auto file = newTree.files.find(directory.first);
-    if (file == newTree.files.end()) continue;
-    problems->push_back(
-        Shown(file->second.relative) + " in NEW_DIR is a file where OLD_DIR has the directory of " +
-        Shown(directory.second) + "; the updater removes files only after installing");
-  }
-}
-
-// The path as the descriptor holds it, checked as the updater checks names.
-bool EntryPath(const std::string& relative, std::string* gbk, std::vector<std::string>* problems) {
-  const std::string shown = Shown(relative);
-  if (!Utf8ToGbk(shown, gbk)) {
-    problems->push_back("path " + shown + " cannot be written in code page 936");
-    return false;
-  }
-  if (gbk->size() > ENTRY_PATH_MAX) {
-    problems->push_back("path " + shown + " is " + std::to_string(gbk->size()) +
-                        " bytes in code page 936; the limit is " + std::to_string(ENTRY_PATH_MAX));
-    return false;
-  }
-  if (const char* problem = EntryNameProblem(gbk->c_str(), gbk->size() + 1)) {
-    problems->push_back("path " + shown + " is refused by the updater: " + problem);
-    return false;
-  }
-  return true;
-}
-
-bool SameBytes(const std::string& a, const std::string& b, uint64_t size, bool* same) {
-  UniqueFile left = OpenFile(a, "rb");
-  UniqueFile right = OpenFile(b, "rb");
-  return left && right && CompareBytes(left.Get(), 0, right.Get(), 0, size, same);
-}
-
-std::string FoldedName(const std::string& shownPath) {
-  const size_t separator = shownPath.rfind('\\');  // UTF-8: never inside a character
-  return Fold(separator == std::string::npos ? shownPath : shownPath.substr(separator + 1));
-}
-
-std::string FoldedFolder(const std::string& shownPath) {
-  const size_t separator = shownPath.rfind('\\');
-  return separator == std::string::npos ? std::string() : Fold(shownPath.substr(0, separator));
+std::string FoldedFolder(const std::string& relative) {
+  const size_t separator = relative.rfind('/');
+  return separator == std::string::npos ? std::string()
+                                        : FoldAsciiCase(relative.substr(0, separator));
 }
 
 std::string Extension(const std::string& foldedName) {
@@ -152,11 +34,11 @@ std::string Extension(const std::string& foldedName) {
 // (libcore-8.16.dll for libcore.dll or libcore-8.15.dll): the length of
 // their names' common beginning, for files in one folder with one extension
 // and sizes within a factor of two; 0 when they are not alike.
-size_t Likeness(const ChangedFile& removed, const ChangedFile& file) {
-  const std::string a = FoldedName(removed.shownPath), b = FoldedName(file.shownPath);
-  if (FoldedFolder(removed.shownPath) != FoldedFolder(file.shownPath) ||
-      Extension(a) != Extension(b) || removed.oldSize > 2 * file.newSize ||
-      file.newSize > 2 * removed.oldSize) {
+size_t Likeness(const TreeFile& removed, const TreeFile& file) {
+  const std::string a = FoldedName(removed.relative), b = FoldedName(file.relative);
+  if (FoldedFolder(removed.relative) != FoldedFolder(file.relative) ||
+      Extension(a) != Extension(b) || removed.size > 2 * file.size ||
+      file.size > 2 * removed.size) {
     return 0;
   }
   size_t common = 0;
@@ -164,110 +46,129 @@ size_t Likeness(const ChangedFile& removed, const ChangedFile& file) {
   return common;
 }
 
-// A file the new build moved or renamed ships best as a delta against the
-// file the old build had in another place: one with the same bytes, else one
-// of the same name in another folder, else the most alike name beside it.
-// The encoder still ships the file whole when that is smaller.
-void FindRenameSources(TreeDiff* diff) {
-  const size_t kLeastLikeness = 4;
-  for (ChangedFile& file : diff->shipped) {
-    if (file.change != TreeChange::Added || file.newSize == 0) continue;
-    const ChangedFile* byBytes = nullptr;
-    const ChangedFile* byName = nullptr;
-    const ChangedFile* byLikeness = nullptr;
-    size_t bestLikeness = kLeastLikeness - 1;
-    for (const ChangedFile& removed : diff->removed) {
-      const size_t likeness = Likeness(removed, file);
-      if (likeness > bestLikeness) {
-        bestLikeness = likeness;
-        byLikeness = &removed;
-      }
-      bool same = false;
-      if (byBytes == nullptr && removed.oldSize == file.newSize &&
-          SameBytes(removed.oldFile, file.newFile, file.newSize, &same) && same) {
-        byBytes = &removed;
-      }
-      if (byName == nullptr && FoldedName(removed.shownPath) == FoldedName(file.shownPath)) {
-        byName = &removed;
-      }
-    }
-    const ChangedFile* source = byBytes != nullptr  ? byBytes
-                                : byName != nullptr ? byName
-                                                    : byLikeness;
-    if (source == nullptr) continue;
-    file.oldFile = source->oldFile;
-    file.oldSize = source->oldSize;
-    file.sourcePath = source->path;
-    file.sourceShown = source->shownPath;
-  }
+// Entries are ordered by their GBK paths; so are the candidates, so that
+// the first of equals is the one mkpatch always took.
+bool ByEntryPath(const TreeFile* a, const TreeFile* b) {
+  return a->gbkPath != b->gbkPath ? a->gbkPath < b->gbkPath : a->relative < b->relative;
 }
 
-bool ByPath(const ChangedFile& a, const ChangedFile& b) { return a.path < b.path; }
+class SourceFinder {
+ public:
+  SourceFinder(ReleaseTree& older, const std::vector<std::string>& removed, LikenessCache* likeness,
+               std::vector<std::string>* problems)
+      : likeness_(likeness), problems_(problems) {
+    for (const std::string& key : removed) removed_.push_back(&older.files.at(key));
+    std::sort(removed_.begin(), removed_.end(), ByEntryPath);
+    for (auto& item : older.files) all_.push_back(&item.second);
+    std::sort(all_.begin(), all_.end(), ByEntryPath);
+  }
+
+  // The source of an added file, or null; false when a file cannot be read.
+  bool Find(TreeFile& file, PairFile* pair) {
+    if (file.size == 0) return true;
+    const TreeFile* byBytes = nullptr;
+    const TreeFile* byName = nullptr;
+    const TreeFile* byLikeness = nullptr;
+    size_t bestLikeness = kLeastLikeness - 1;
+    for (TreeFile* removed : removed_) {
+      const size_t likeness = Likeness(*removed, file);
+      if (likeness > bestLikeness) {
+        bestLikeness = likeness;
+        byLikeness = removed;
+      }
+      bool unreadable = false;
+      if (byBytes == nullptr && SameTreeBytes(removed, &file, &unreadable)) byBytes = removed;
+      if (unreadable) return Unreadable(*removed, file);
+      if (byName == nullptr && FoldedName(removed->relative) == FoldedName(file.relative)) {
+        byName = removed;
+      }
+    }
+    const TreeFile* source = byBytes != nullptr ? byBytes : byName != nullptr ? byName : byLikeness;
+    if (source == nullptr) {
+      if (!MostAlike(file, &source)) return false;
+      pair->bySimilarity = source != nullptr;
+    }
+    if (source != nullptr) pair->sourceKey = FoldAsciiCase(source->relative);
+    return true;
+  }
+
+ private:
+  // The file of the older tree whose content is most like `file`'s, or null.
+  bool MostAlike(const TreeFile& file, const TreeFile** best) {
+    *best = nullptr;
+    const LikenessSketch* wanted = nullptr;
+    if (!likeness_->Sketch(file, &wanted)) return Unreadable(file, file);
+    uint32_t bestResemblance = kLeastResemblance - 1;
+    for (const TreeFile* candidate : all_) {
+      if (candidate->size == 0 || candidate->size > kSizeFactor * file.size ||
+          file.size > kSizeFactor * candidate->size) {
+        continue;
+      }
+      const LikenessSketch* sketch = nullptr;
+      if (!likeness_->Sketch(*candidate, &sketch)) return Unreadable(*candidate, *candidate);
+      const uint32_t resemblance = Resemblance(*wanted, *sketch);
+      if (resemblance > bestResemblance) {
+        bestResemblance = resemblance;
+        *best = candidate;
+      }
+    }
+    return true;
+  }
+
+  bool Unreadable(const TreeFile& a, const TreeFile& b) {
+    problems_->push_back("cannot read " + a.local + (&a == &b ? "" : " or " + b.local));
+    return false;
+  }
+
+  LikenessCache* likeness_;
+  std::vector<std::string>* problems_;
+  std::vector<TreeFile*> removed_;
+  std::vector<TreeFile*> all_;
+};
 
 }  // namespace
 
-bool DiffTrees(const std::string& oldDir, const std::string& newDir, TreeDiff* diff,
-               std::vector<std::string>* problems) {
-  *diff = TreeDiff();
-  const size_t problemsBefore = problems->size();
-  Tree oldTree{"OLD_DIR", oldDir, {}, {}};
-  Tree newTree{"NEW_DIR", newDir, {}, {}};
-  ReadTree(&oldTree, &diff->notes, problems);
-  ReadTree(&newTree, &diff->notes, problems);
-  if (problems->size() != problemsBefore) return false;
-  CheckShapes(oldTree, newTree, problems);
+bool LikenessCache::Sketch(const TreeFile& file, const LikenessSketch** sketch) {
+  auto found = sketches_.find(file.local);
+  if (found == sketches_.end()) {
+    UniqueFile open = OpenFile(file.local, "rb");
+    LikenessSketch made;
+    if (!open || !SketchFile(open.Get(), &made)) return false;
+    found = sketches_.emplace(file.local, std::move(made)).first;
+  }
+  *sketch = &found->second;
+  return true;
+}
 
-  for (const auto& item : newTree.files) {
-    const TreeFile& now = item.second;
-    auto before = oldTree.files.find(item.first);
-    ChangedFile file;
-    file.change = TreeChange::Added;
-    file.newFile = now.local;
-    file.newSize = now.size;
-    if (before != oldTree.files.end()) {
-      bool same = false;
-      if (before->second.size == now.size &&
-          !SameBytes(before->second.local, now.local, now.size, &same)) {
-        problems->push_back("cannot read " + before->second.local + " or " + now.local);
+bool CompareTrees(ReleaseTree& older, ReleaseTree& newer, LikenessCache* likeness, TreePair* pair,
+                  std::vector<std::string>* problems) {
+  *pair = TreePair();
+  const size_t problemsBefore = problems->size();
+  std::vector<std::string> added;
+  for (auto& item : newer.files) {
+    PairFile file;
+    auto before = older.files.find(item.first);
+    if (before == older.files.end()) {
+      file.state = PairState::Added;
+      added.push_back(item.first);
+    } else {
+      bool unreadable = false;
+      const bool same = SameTreeBytes(&before->second, &item.second, &unreadable);
+      if (unreadable) {
+        problems->push_back("cannot read " + before->second.local + " or " + item.second.local);
         continue;
       }
-      if (same) {
-        ++diff->unchanged;
-        continue;
-      }
-      file.change = TreeChange::Changed;
-      file.oldFile = before->second.local;
-      file.oldSize = before->second.size;
+      file.state = same ? PairState::Same : PairState::Changed;
     }
-    if (now.size + PATCH_ENTRY_HEADER_SIZE + PATCH_TRAILER_SIZE >= PATCH_FILE_SIZE_LIMIT) {
-      problems->push_back(now.local + " is " + std::to_string(now.size) +
-                          " bytes; an updater holds less than 2 GiB");
-      continue;
-    }
-    if (file.oldSize > UINT32_MAX) {
-      problems->push_back(file.oldFile + " is 4 GiB or larger; a patch records smaller sizes");
-      continue;
-    }
-    if (!EntryPath(now.relative, &file.path, problems)) continue;
-    file.shownPath = Shown(now.relative);
-    diff->shipped.push_back(file);
+    pair->files.emplace(item.first, file);
   }
-  for (const auto& item : oldTree.files) {
-    if (newTree.files.count(item.first) != 0) continue;
-    ChangedFile file;
-    file.change = TreeChange::Removed;
-    file.oldFile = item.second.local;
-    file.oldSize = item.second.size;
-    if (file.oldSize > UINT32_MAX) {
-      problems->push_back(file.oldFile + " is 4 GiB or larger; a patch records smaller sizes");
-      continue;
-    }
-    if (!EntryPath(item.second.relative, &file.path, problems)) continue;
-    file.shownPath = Shown(item.second.relative);
-    diff->removed.push_back(file);
+  for (const auto& item : older.files) {
+    if (newer.files.count(item.first) == 0) pair->removed.push_back(item.first);
   }
-  std::sort(diff->shipped.begin(), diff->shipped.end(), ByPath);
-  std::sort(diff->removed.begin(), diff->removed.end(), ByPath);
-  FindRenameSources(diff);
+  if (added.empty()) return problems->size() == problemsBefore;
+  SourceFinder finder(older, pair->removed, likeness, problems);
+  for (const std::string& key : added) {
+    if (!finder.Find(newer.files.at(key), &pair->files.at(key))) break;
+  }
   return problems->size() == problemsBefore;
 }

@@ -1,43 +1,54 @@
-// Comparing two release trees of the game by content: which files a patch
-// between them ships, and which it removes.
+// Comparing an older release tree of the game with a newer one by content:
+// which files of the newer one an update from the older must write, what
+// each may be made from, and which files of the older it removes. The same
+// comparison serves every pair of builds a cumulative patch weighs.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
-enum class TreeChange { Changed, Added, Removed };
+#include "mkpatch/plan/file_likeness.h"
+#include "mkpatch/plan/release_tree.h"
 
-struct ChangedFile {
-  TreeChange change = TreeChange::Changed;
-  std::string path;       // GBK, '\' between parts: the path inside the game directory
-  std::string shownPath;  // the same in UTF-8, for messages and reports
-  std::string oldFile;    // local paths; empty where that tree lacks the file
-  std::string newFile;
-  uint64_t oldSize = 0;
-  uint64_t newSize = 0;
-  // An added file the new build moved or renamed: the removed file it may be
-  // made from (its local path and size are oldFile and oldSize).
-  std::string sourcePath;  // GBK, as `path`
-  std::string sourceShown;
+enum class PairState : uint8_t {
+  Same,     // the older tree holds the file's bytes at its path
+  Changed,  // other bytes at its path
+  Added,    // nothing at its path
 };
 
-struct TreeDiff {
-  std::vector<ChangedFile> shipped;  // changed and added files, sorted bytewise by path
-  std::vector<ChangedFile> removed;  // sorted bytewise by path
-  size_t unchanged = 0;
-  std::vector<std::string> notes;  // files left out on purpose
+struct PairFile {
+  PairState state = PairState::Same;
+  // Added: the folded path of the older tree's file it may be made from (a
+  // file the newer build moved, renamed or copied), or empty.
+  std::string sourceKey;
+  // The source was found by its content alone: when no delta from it is
+  // smaller, the file ships as a new file does.
+  bool bySimilarity = false;
 };
 
-// Files are matched by their relative paths without regard to ASCII case, as
-// Windows matches them; a changed or added file takes NEW_DIR's spelling.
-// False, with one message per problem, where a path cannot be an entry's path
-// (GBK, length, the updater's name rules), two paths of one tree are one file
-// on Windows, a tree holds a symbolic link (never followed), a file is too
-// large for a patch, or the new tree puts a file where the old one has a
-// directory or the other way round (the updater installs before it removes).
-// Config/Client.ini, the updater's own record, is left out of both trees with
-// a note. An added file gets a removed one as its possible source: one with
-// the same bytes, else one with the same name (the first in path order).
-bool DiffTrees(const std::string& oldDir, const std::string& newDir, TreeDiff* diff,
-               std::vector<std::string>* problems);
+struct TreePair {
+  std::map<std::string, PairFile> files;  // every file of the newer tree, by folded path
+  std::vector<std::string> removed;       // folded paths of the older tree's files it lacks
+};
+
+// Sketches of the files the comparisons read for their content, each read once.
+class LikenessCache {
+ public:
+  // False when the file cannot be read.
+  bool Sketch(const TreeFile& file, const LikenessSketch** sketch);
+
+ private:
+  std::map<std::string, LikenessSketch> sketches_;  // by local path
+};
+
+// Compares by size and MD5. An added file is made from the older tree's
+// file with the same bytes among those the newer one lacks, else one with
+// the same name (the first in path order), else the one beside it with the
+// same extension whose name begins most like its own (at least 4 characters,
+// sizes within a factor of two), else the file of the older tree, kept or
+// not, whose content is most like its own. False, with a message, when a
+// file cannot be read.
+bool CompareTrees(ReleaseTree& older, ReleaseTree& newer, LikenessCache* likeness, TreePair* pair,
+                  std::vector<std::string>* problems);

@@ -12,9 +12,11 @@
 #include "update/format/entry_detail.h"
 
 struct DiffRow {
-  std::string path;    // UTF-8, '\' between parts; a package's file name
-  std::string from;    // a delta's source at another path (a renamed file), or empty
-  std::string action;  // "delta", "whole", "new", "removed", "package"
+  std::string path;  // UTF-8, '\' between parts; a package's file name
+  std::string from;  // a delta's source at another path (a renamed file), or empty
+  // "delta", "whole", "new", "removed", "package"; from several old builds
+  // also "step" (a delta to a later build's bytes) and "builds" (their list)
+  std::string action;
   bool coded = false;  // false for removals: nothing is stored
   EntryCoding coding = EntryCoding::Stored;
   bool hasOldSize = false;
@@ -23,6 +25,11 @@ struct DiffRow {
   uint64_t newSize = 0;
   uint64_t stored = 0;   // the entry's data bytes after its descriptor
   uint64_t shipped = 0;  // header + descriptor + stored
+  // From several old builds: the builds whose file the entry applies to (a
+  // delta's, step's or removal's source; for a whole file the builds that
+  // take it), and for a step the builds whose bytes it makes.
+  std::vector<std::string> builds;
+  std::vector<std::string> stepTo;
 };
 
 struct DiffReport {
@@ -33,6 +40,16 @@ struct DiffReport {
   size_t unchanged = 0;
   uint64_t stubBytes = 0;
   uint64_t patchSize = 0;  // the whole file: stub, entries, trailer
+  // From several old builds: their names, base first, and what the patches
+  // this one replaces would ship (their entries, packages aside).
+  std::vector<std::string> buildNames;
+  uint64_t singleSteps = 0;
+  uint64_t direct = 0;
+  // With --repair: the files shipped whole although deltas reached every
+  // build, and what that cost beyond those deltas.
+  bool repair = false;
+  size_t repairedFiles = 0;
+  uint64_t repairCost = 0;
 };
 
 void PrintDiffSummary(const DiffReport& report, std::ostream& err);

@@ -4,6 +4,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "mkpatch/codec/streamed_encoder.h"
+#include "mkpatch/fs/file_source.h"
 #include "mkpatch/fs/file_system.h"
 #include "update/base/md5.h"
 
@@ -43,6 +45,31 @@ void Take(EncodedData encoded, uint64_t size, const unsigned char (&md5)[ENTRY_D
   entry->stored = std::move(encoded.bytes);
 }
 
+// Only a delta names the installed file it needs.
+void TakeSource(uint64_t size, const unsigned char (&md5)[ENTRY_DIGEST_SIZE], EncodedEntry* entry) {
+  if (entry->descriptor.coding != EntryCoding::Delta) return;
+  entry->descriptor.sourceSize = size;
+  std::memcpy(entry->descriptor.sourceMd5, md5, ENTRY_DIGEST_SIZE);
+}
+
+// A file opened for reading as it is encoded, which must still be `size`
+// bytes.
+class OpenedFile {
+ public:
+  OpenedFile(const std::string& path, uint64_t size)
+      : file_(OpenFile(path, "rb")), source_(file_.Get(), size) {
+    uint64_t sizeNow = 0;
+    ok_ = file_ && FileSize(file_.Get(), &sizeNow) && sizeNow == size;
+  }
+  bool Ok() const { return ok_; }
+  ByteSource& Source() { return source_; }
+
+ private:
+  UniqueFile file_;
+  FileByteSource source_;
+  bool ok_ = false;
+};
+
 template <typename Work>
 EncodeStatus Guarded(Work work) {
   try {
@@ -60,6 +87,15 @@ EncodeStatus Guarded(Work work) {
 
 EncodeStatus EncodeFileWhole(const std::string& path, uint64_t size, const EncodeProgress& progress,
                              EncodedEntry* entry) {
+  if (size > kStreamedEncodeThreshold) {
+    return Guarded([&] {
+      OpenedFile file(path, size);
+      StreamedEncoding encoded;
+      if (!file.Ok() || !EncodeWholeStreamed(file.Source(), progress, &encoded)) return false;
+      Take(std::move(encoded.data), size, encoded.targetMd5, entry);
+      return true;
+    });
+  }
   return Guarded([&] {
     std::vector<unsigned char> bytes;
     if (!ReadWhole(path, size, &bytes)) return false;
@@ -73,6 +109,20 @@ EncodeStatus EncodeFileWhole(const std::string& path, uint64_t size, const Encod
 EncodeStatus EncodeFileChange(const std::string& oldPath, uint64_t oldSize,
                               const std::string& newPath, uint64_t newSize,
                               const EncodeProgress& progress, EncodedEntry* entry) {
+  if (NeedsStreamedEncoding(oldSize, newSize)) {
+    return Guarded([&] {
+      OpenedFile source(oldPath, oldSize), target(newPath, newSize);
+      StreamedEncoding encoded;
+      if (!source.Ok() || !target.Ok() ||
+          !EncodeChangedStreamed(source.Source(), target.Source(), BlockSizeFor(oldSize), progress,
+                                 &encoded)) {
+        return false;
+      }
+      Take(std::move(encoded.data), newSize, encoded.targetMd5, entry);
+      TakeSource(oldSize, encoded.sourceMd5, entry);
+      return true;
+    });
+  }
   return Guarded([&] {
     std::vector<unsigned char> source, target;
     if (!ReadWhole(oldPath, oldSize, &source) || !ReadWhole(newPath, newSize, &target)) {
@@ -83,11 +133,7 @@ EncodeStatus EncodeFileChange(const std::string& oldPath, uint64_t oldSize,
     Digest(target.data(), target.size(), targetMd5);
     Take(EncodeChanged(source.data(), source.size(), target.data(), target.size(), progress),
          newSize, targetMd5, entry);
-    // Only a delta names the installed file it needs.
-    if (entry->descriptor.coding == EntryCoding::Delta) {
-      entry->descriptor.sourceSize = oldSize;
-      std::memcpy(entry->descriptor.sourceMd5, sourceMd5, ENTRY_DIGEST_SIZE);
-    }
+    TakeSource(oldSize, sourceMd5, entry);
     return true;
   });
 }

@@ -1,7 +1,8 @@
-// Reading files whole and encoding them as the data of descriptor entries.
-// The encoder works on whole files in memory, so memory can run out on large
-// files (mkpatch.exe is a 32-bit program): that comes back as OutOfMemory for
-// the caller to say so and stop, never as a crash.
+// Reading files and encoding them as the data of descriptor entries. Files
+// up to kStreamedEncodeThreshold are encoded whole in memory; larger ones are
+// read as they are encoded, in bounded memory (streamed_encoder.h). Memory
+// can still run out (mkpatch.exe is a 32-bit program): that comes back as
+// OutOfMemory for the caller to say so and stop, never as a crash.
 #pragma once
 
 #include <cstdint>

@@ -18,3 +18,9 @@ std::string JsonString(const std::string& utf8) {
   }
   return quoted + "\"";
 }
+
+std::string JsonStrings(const std::vector<std::string>& utf8) {
+  std::string json = "[";
+  for (size_t i = 0; i < utf8.size(); ++i) json += (i ? "," : "") + JsonString(utf8[i]);
+  return json + "]";
+}

@@ -39,6 +39,7 @@ class CopyMap {
   void Finish();
   // How far the old position moved (new minus old, modulo 2^32).
   uint32_t ShiftAt(uint64_t oldPosition) const;
+  uint64_t MinimumLength() const { return minimumLength_; }
 
  private:
   struct Entry {

@@ -60,6 +60,14 @@ const char* DecodeErrorText(DecodeError error) {
       return "an x86 flag other than 0 or 1";
     case DecodeError::X86SiteCut:
       return "the file ends inside a converted x86 site";
+    case DecodeError::PeSourceRefused:
+      return "a reference delta's source is not an image it can model";
+    case DecodeError::PeLayoutBad:
+      return "the new image's layout in a reference delta is malformed";
+    case DecodeError::PeCorrectionBad:
+      return "a reference delta's target correction is malformed";
+    case DecodeError::PeRelocationSize:
+      return "the rebuilt relocation table's size differs from the delta's";
   }
   return "unknown error";
 }

@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "update/codec/branch_prediction.h"
+#include "update/codec/control_reader.h"
 #include "update/codec/delta_format.h"
+#include "update/codec/reference_delta.h"
 #include "update/codec/varint.h"
 #include "update/codec/zstd_stream.h"
 
@@ -22,7 +24,7 @@ struct DeltaHeader {
   uint8_t filter = DELTA_FILTER_NONE;
   bool sparse = false;
   bool packed = false;
-  uint64_t mapMinimum = 0;     // x86 branch filter only
+  uint64_t mapMinimum = 0;     // filters 1 and 2 only
   uint64_t controlStored = 0;  // separate layout only
   uint64_t differenceStored = 0;
   uint64_t size = 0;  // bytes of the header
@@ -57,7 +59,7 @@ DecodeError ReadHeader(const DecodeRequest& request, DeltaHeader* header) {
   if (got < 2) return DecodeError::DeltaHeaderCut;
   const uint8_t flags = bytes[1];
   header->filter = flags & DELTA_FILTER_MASK;
-  if (bytes[0] != DELTA_METHOD_COPY_ADD || header->filter > DELTA_FILTER_X86_BRANCHES) {
+  if (bytes[0] != DELTA_METHOD_COPY_ADD || header->filter > DELTA_FILTER_PE_REFERENCES) {
     return DecodeError::UnknownCoding;
   }
   header->sparse = (flags & DELTA_FLAG_SPARSE) != 0;
@@ -67,7 +69,7 @@ DecodeError ReadHeader(const DecodeRequest& request, DeltaHeader* header) {
     return DecodeError::DeltaFlagsUnknown;
   }
   uint64_t* fields[3] = {&header->mapMinimum, &header->controlStored, &header->differenceStored};
-  const int first = header->filter == DELTA_FILTER_X86_BRANCHES ? 0 : 1;
+  const int first = header->filter != DELTA_FILTER_NONE ? 0 : 1;
   const int count = header->packed ? 1 : 3;
   size_t position = 2;
   for (int i = first; i < count; ++i) {
@@ -83,65 +85,6 @@ DecodeError ReadHeader(const DecodeRequest& request, DeltaHeader* header) {
   }
   return DecodeError::None;
 }
-
-// Numbers and bytes from a stream, through a small buffer.
-class StreamReader {
- public:
-  // `malformed` is the refusal for a number or byte the stream cannot give.
-  StreamReader(ByteStream& stream, DecodeError malformed)
-      : stream_(stream), malformed_(malformed) {}
-
-  DecodeError Number(uint64_t* value) {
-    if (DecodeError error = Fill(); error != DecodeError::None) return error;
-    if (position_ == end_) return DecodeError::StreamShort;
-    const size_t used = ReadVarint(buffer_ + position_, end_ - position_, value);
-    if (used == 0) return malformed_;
-    position_ += used;
-    return DecodeError::None;
-  }
-
-  DecodeError Byte(unsigned char* value) {
-    if (DecodeError error = Fill(); error != DecodeError::None) return error;
-    if (position_ == end_) return malformed_;
-    *value = buffer_[position_++];
-    return DecodeError::None;
-  }
-
-  // Whether the stream has nothing left.
-  DecodeError AtEnd(bool* atEnd) {
-    if (DecodeError error = Fill(); error != DecodeError::None) return error;
-    *atEnd = position_ == end_;
-    return DecodeError::None;
-  }
-
-  // Nothing may follow what was read.
-  DecodeError Finish() {
-    if (position_ != end_) return DecodeError::StreamLong;
-    return stream_.Finish();
-  }
-
- private:
-  // Keeps at least a whole number in the buffer while the stream has one.
-  DecodeError Fill() {
-    if (end_ - position_ >= VARINT_MAX_BYTES || atEnd_) return DecodeError::None;
-    std::memmove(buffer_, buffer_ + position_, end_ - position_);
-    end_ -= position_;
-    position_ = 0;
-    size_t produced = 0;
-    DecodeError error = stream_.Read(buffer_ + end_, sizeof buffer_ - end_, &produced);
-    if (error != DecodeError::None) return error;
-    if (produced < sizeof buffer_ - end_) atEnd_ = true;
-    end_ += produced;
-    return DecodeError::None;
-  }
-
-  ByteStream& stream_;
-  DecodeError malformed_;
-  unsigned char buffer_[4096];
-  size_t position_ = 0;
-  size_t end_ = 0;
-  bool atEnd_ = false;
-};
 
 // Expands a sparse difference stream (pairs of a zero count and a byte).
 class SparseStream : public ByteStream {
@@ -193,55 +136,66 @@ class SparseStream : public ByteStream {
   bool pending_ = false;
 };
 
-// The commands, checked against the source and the file they make: each
-// yields where its copy begins in the source, and how much it copies and
-// inserts.
-class CommandReader {
+// How a copy's source bytes are predicted before its differences are added.
+class CopyPrediction {
  public:
-  CommandReader(ByteStream& control, uint64_t sourceSize, uint64_t decodedSize)
-      : control_(control, DecodeError::ControlNumber),
-        sourceSize_(sourceSize),
-        decodedSize_(decodedSize) {}
+  virtual ~CopyPrediction() = default;
+  // Bytes past a piece the prediction looks at (within the copy).
+  virtual uint32_t Lookahead() const = 0;
+  // Where a piece of a copy that would end at `limit` must end instead.
+  virtual uint64_t PieceEnd(uint64_t position, uint64_t limit, uint64_t copyEnd) const = 0;
+  // Predicts the piece: `length` source bytes at `position` (and `lookahead`
+  // more after them in `bytes`) of a copy that begins at `copyStart` in the
+  // source and `newStart` in the new file and ends at `copyEnd`; in place.
+  virtual void Predict(uint64_t position, uint64_t copyStart, uint64_t newStart, uint64_t copyEnd,
+                       unsigned char* bytes, uint32_t length, uint32_t lookahead,
+                       SiteCarry& carry) = 0;
+};
 
-  bool Done() const { return produced_ == decodedSize_; }
-  uint64_t Produced() const { return produced_; }
-
-  DecodeError Next(uint64_t* position, uint64_t* copy, uint64_t* insert) {
-    uint64_t seek = 0;
-    DecodeError error = control_.Number(&seek);
-    if (error == DecodeError::None) error = control_.Number(copy);
-    if (error == DecodeError::None) error = control_.Number(insert);
-    if (error != DecodeError::None) return error;
-    const int64_t move = ZigzagDecode(seek);
-    if (move < 0 ? static_cast<uint64_t>(-(move + 1)) + 1 > position_
-                 : static_cast<uint64_t>(move) > sourceSize_ - position_) {
-      return DecodeError::SeekOutside;
-    }
-    position_ += static_cast<uint64_t>(move);
-    const uint64_t left = decodedSize_ - produced_;
-    if (*copy == 0 && *insert == 0) return DecodeError::CommandEmpty;
-    if (*copy > left || *insert > left - *copy) return DecodeError::CommandPastEnd;
-    if (*copy > sourceSize_ - position_) return DecodeError::CopyPastSource;
-    *position = position_;
-    position_ += *copy;
-    produced_ += *copy + *insert;
-    return DecodeError::None;
+// Filter 1: calls and jumps moved as far as their targets did.
+class BranchPrediction : public CopyPrediction {
+ public:
+  BranchPrediction(const CopyMap& map, uint64_t sourceSize, unsigned char* scratch)
+      : map_(map), sourceSize_(sourceSize), scratch_(scratch) {}
+  uint32_t Lookahead() const override { return 4; }
+  uint64_t PieceEnd(uint64_t, uint64_t limit, uint64_t) const override { return limit; }
+  void Predict(uint64_t position, uint64_t copyStart, uint64_t newStart, uint64_t,
+               unsigned char* bytes, uint32_t length, uint32_t lookahead,
+               SiteCarry& carry) override {
+    PredictBranches(map_, position, static_cast<uint32_t>(newStart - copyStart), sourceSize_, bytes,
+                    length, lookahead, scratch_, carry);
+    std::memcpy(bytes, scratch_, length);
   }
 
-  DecodeError Finish() { return control_.Finish(); }
+ private:
+  const CopyMap& map_;
+  uint64_t sourceSize_;
+  unsigned char* scratch_;
+};
+
+// Filter 2: the image's references rewritten for where they and their
+// targets went.
+class ReferencePrediction : public CopyPrediction {
+ public:
+  explicit ReferencePrediction(const ReferenceModel& model) : model_(model) {}
+  uint32_t Lookahead() const override { return 0; }
+  uint64_t PieceEnd(uint64_t position, uint64_t limit, uint64_t copyEnd) const override {
+    return model_.PieceEnd(position, limit, copyEnd);
+  }
+  void Predict(uint64_t position, uint64_t copyStart, uint64_t newStart, uint64_t copyEnd,
+               unsigned char* bytes, uint32_t length, uint32_t, SiteCarry&) override {
+    model_.Predict(position, length, copyEnd, newStart - copyStart, bytes);
+  }
 
  private:
-  StreamReader control_;
-  uint64_t sourceSize_;
-  uint64_t decodedSize_;
-  uint64_t position_ = 0;
-  uint64_t produced_ = 0;
+  const ReferenceModel& model_;
 };
 
 // The copy map of the x86 branch filter, from a first reading of the commands.
 DecodeError ReadCopyMap(ByteStream& control, uint64_t sourceSize, uint64_t decodedSize,
                         CopyMap* map) {
-  CommandReader commands(control, sourceSize, decodedSize);
+  StreamReader reader(control, DecodeError::ControlNumber);
+  CommandReader commands(reader, sourceSize, decodedSize);
   while (!commands.Done()) {
     const uint64_t newStart = commands.Produced();
     uint64_t position = 0, copy = 0, insert = 0;
@@ -256,61 +210,69 @@ DecodeError ReadCopyMap(ByteStream& control, uint64_t sourceSize, uint64_t decod
 
 class DeltaApplier {
  public:
-  DeltaApplier(const DecodeRequest& request, DecodeSink& sink, const CopyMap* map)
-      : request_(request), sink_(sink), map_(map), sourceSize_(SourceSize(request)) {}
+  DeltaApplier(ByteSource& source, uint64_t decodedSize, DecodeSink& sink)
+      : source_(source), decodedSize_(decodedSize), sink_(sink) {}
 
-  DecodeError Run(ByteStream& control, ByteStream& difference, ByteStream& insertion) {
-    source_ = AllocateDecodeBuffer(kChunkSize + 4);
-    predicted_ = AllocateDecodeBuffer(kChunkSize);
+  DecodeError Allocate() {
+    bytes_ = AllocateDecodeBuffer(kChunkSize + 8);
+    scratch_ = AllocateDecodeBuffer(kChunkSize);
     work_ = AllocateDecodeBuffer(kChunkSize);
-    if (!source_ || !predicted_ || !work_) return DecodeError::OutOfMemory;
-    CommandReader commands(control, sourceSize_, request_.decodedSize);
+    return bytes_ && scratch_ && work_ ? DecodeError::None : DecodeError::OutOfMemory;
+  }
+  unsigned char* Scratch() { return scratch_.get(); }
+
+  // `control` is positioned at the first command.
+  DecodeError Run(StreamReader& control, CopyPrediction* prediction, ByteStream& difference,
+                  ByteStream& insertion) {
+    CommandReader commands(control, source_.Size(), decodedSize_);
     while (!commands.Done()) {
       const uint64_t newStart = commands.Produced();
       uint64_t position = 0, copy = 0, insert = 0;
       DecodeError error = commands.Next(&position, &copy, &insert);
-      if (error == DecodeError::None) error = Copy(position, newStart, copy, difference);
+      if (error == DecodeError::None)
+        error = Copy(position, newStart, copy, prediction, difference);
       if (error == DecodeError::None) error = Insert(insert, insertion);
       if (error != DecodeError::None) return error;
     }
-    DecodeError error = commands.Finish();
+    DecodeError error = control.Finish();
     if (error == DecodeError::None) error = difference.Finish();
     if (error == DecodeError::None) error = insertion.Finish();
     return error;
   }
 
  private:
-  // Source bytes (predicted, with the branch filter) plus differences, a
-  // chunk at a time. The filter looks up to four bytes past a chunk, within
-  // the copy.
-  DecodeError Copy(uint64_t position, uint64_t newStart, uint64_t length, ByteStream& difference) {
+  // Source bytes (predicted, with a filter) plus differences, a piece at a
+  // time.
+  DecodeError Copy(uint64_t start, uint64_t newStart, uint64_t length, CopyPrediction* prediction,
+                   ByteStream& difference) {
     SiteCarry carry;
-    const uint32_t copyShift = static_cast<uint32_t>(newStart - position);
-    const uint64_t end = position + length;
-    while (position < end) {
+    const uint64_t end = start + length;
+    for (uint64_t position = start; position < end;) {
       const uint64_t left = end - position;
-      const uint32_t chunk = static_cast<uint32_t>(left < kChunkSize ? left : kChunkSize);
-      const uint32_t lookahead =
-          map_ != nullptr ? static_cast<uint32_t>(left - chunk < 4 ? left - chunk : 4) : 0;
+      uint64_t pieceEnd = position + (left < kChunkSize ? left : kChunkSize);
+      uint32_t lookahead = 0;
+      if (prediction != nullptr) {
+        pieceEnd = prediction->PieceEnd(position, pieceEnd, end);
+        const uint64_t after = end - pieceEnd;
+        lookahead = static_cast<uint32_t>(
+            after < prediction->Lookahead() ? after : prediction->Lookahead());
+      }
+      const uint32_t piece = static_cast<uint32_t>(pieceEnd - position);
       uint32_t got = 0;
-      if (!request_.source->ReadAt(position, source_.get(), chunk + lookahead, &got) ||
-          got != chunk + lookahead) {
+      if (!source_.ReadAt(position, bytes_.get(), piece + lookahead, &got) ||
+          got != piece + lookahead) {
         return DecodeError::SourceUnreadable;
       }
-      const unsigned char* old = source_.get();
-      if (map_ != nullptr) {
-        PredictBranches(*map_, position, copyShift, sourceSize_, old, chunk, lookahead,
-                        predicted_.get(), carry);
-        old = predicted_.get();
+      if (prediction != nullptr) {
+        prediction->Predict(position, start, newStart, end, bytes_.get(), piece, lookahead, carry);
       }
-      if (DecodeError error = ReadExactly(difference, work_.get(), chunk);
+      if (DecodeError error = ReadExactly(difference, work_.get(), piece);
           error != DecodeError::None) {
         return error;
       }
-      unsigned char* out = work_.get();
-      AddBytes(out, old, chunk);
-      if (!sink_.Write(out, chunk)) return DecodeError::SinkFailed;
-      position += chunk;
+      AddBytes(work_.get(), bytes_.get(), piece);
+      if (!sink_.Write(work_.get(), piece)) return DecodeError::SinkFailed;
+      position = pieceEnd;
     }
     return DecodeError::None;
   }
@@ -328,34 +290,68 @@ class DeltaApplier {
     return DecodeError::None;
   }
 
-  const DecodeRequest& request_;
+  ByteSource& source_;
+  uint64_t decodedSize_;
   DecodeSink& sink_;
-  const CopyMap* map_;
-  uint64_t sourceSize_;
-  DecodeBuffer source_;
-  DecodeBuffer predicted_;
+  DecodeBuffer bytes_;
+  DecodeBuffer scratch_;
   DecodeBuffer work_;
 };
 
-// Decodes with `control` read once more first when the branch filter needs
-// its copy map (`mapControl`, a second reading of the same stream).
-DecodeError Apply(const DecodeRequest& request, const DeltaHeader& header, DecodeSink& sink,
-                  ByteStream& control, ByteStream& mapControl, ByteStream& difference,
-                  ByteStream& insertion) {
+// An empty source for a delta that needs none.
+class NoSource : public ByteSource {
+ public:
+  uint64_t Size() const override { return 0; }
+  bool ReadAt(uint64_t, void*, uint32_t, uint32_t* bytesRead) override {
+    *bytesRead = 0;
+    return true;
+  }
+};
+
+// Decodes with `control` read once more first when a filter needs the copies
+// beforehand (`firstReading`, a second reading of the same stream).
+// `references` is loaded already for filter 2.
+DecodeError Apply(const DecodeRequest& request, const DeltaHeader& header,
+                  ReferenceDelta* references, DecodeSink& sink, ByteStream& control,
+                  ByteStream& firstReading, ByteStream& difference, ByteStream& insertion) {
+  NoSource none;
+  ByteSource* source = request.source != nullptr ? request.source : &none;
   CopyMap map(header.mapMinimum);
-  const bool filtered = header.filter == DELTA_FILTER_X86_BRANCHES;
-  if (filtered) {
-    if (DecodeError error = ReadCopyMap(mapControl, SourceSize(request), request.decodedSize, &map);
+  if (header.filter == DELTA_FILTER_X86_BRANCHES) {
+    if (DecodeError error = ReadCopyMap(firstReading, source->Size(), request.decodedSize, &map);
         error != DecodeError::None) {
       return error;
     }
+  } else if (header.filter == DELTA_FILTER_PE_REFERENCES) {
+    if (DecodeError error = references->Prepare(firstReading, request.decodedSize);
+        error != DecodeError::None) {
+      return error;
+    }
+    source = references;
   }
-  if (!header.sparse) {
-    return DeltaApplier(request, sink, filtered ? &map : nullptr)
-        .Run(control, difference, insertion);
+  DeltaApplier applier(*source, request.decodedSize, sink);
+  if (DecodeError error = applier.Allocate(); error != DecodeError::None) return error;
+  BranchPrediction branches(map, source->Size(), applier.Scratch());
+  ReferencePrediction referencePrediction(references->model);
+  CopyPrediction* prediction = nullptr;
+  StreamReader reader(control, DecodeError::ControlNumber);
+  if (header.filter == DELTA_FILTER_X86_BRANCHES) prediction = &branches;
+  if (header.filter == DELTA_FILTER_PE_REFERENCES) {
+    if (DecodeError error = references->SkipPreamble(reader); error != DecodeError::None) {
+      return error;
+    }
+    prediction = &referencePrediction;
   }
+  if (!header.sparse) return applier.Run(reader, prediction, difference, insertion);
   SparseStream expanded(difference);
-  return DeltaApplier(request, sink, filtered ? &map : nullptr).Run(control, expanded, insertion);
+  return applier.Run(reader, prediction, expanded, insertion);
+}
+
+// The installed file's references, for filter 2, before any stream is read.
+DecodeError LoadReferences(const DecodeRequest& request, const DeltaHeader& header,
+                           ReferenceDelta* references) {
+  if (header.filter != DELTA_FILTER_PE_REFERENCES) return DecodeError::None;
+  return references->Load(request.source);
 }
 
 DecodeError DecodeSeparate(const DecodeRequest& request, const DeltaHeader& header,
@@ -364,10 +360,13 @@ DecodeError DecodeSeparate(const DecodeRequest& request, const DeltaHeader& head
   const uint64_t differenceBegin = begin + header.controlStored;
   const uint64_t insertionBegin = differenceBegin + header.differenceStored;
   const uint64_t insertionStored = request.storedBegin + request.storedSize - insertionBegin;
-  ZstdStream control, mapControl, difference, insertion;
-  DecodeError error = control.Open(request.stored, begin, header.controlStored, true);
-  if (error == DecodeError::None && header.filter == DELTA_FILTER_X86_BRANCHES) {
-    error = mapControl.Open(request.stored, begin, header.controlStored, true);
+  ReferenceDelta references(header.mapMinimum);
+  ZstdStream control, firstReading, difference, insertion;
+  DecodeError error = LoadReferences(request, header, &references);
+  if (error == DecodeError::None)
+    error = control.Open(request.stored, begin, header.controlStored, true);
+  if (error == DecodeError::None && header.filter != DELTA_FILTER_NONE) {
+    error = firstReading.Open(request.stored, begin, header.controlStored, true);
   }
   if (error == DecodeError::None) {
     error = difference.Open(request.stored, differenceBegin, header.differenceStored, true);
@@ -376,7 +375,7 @@ DecodeError DecodeSeparate(const DecodeRequest& request, const DeltaHeader& head
     error = insertion.Open(request.stored, insertionBegin, insertionStored, true);
   }
   if (error != DecodeError::None) return error;
-  return Apply(request, header, sink, control, mapControl, difference, insertion);
+  return Apply(request, header, &references, sink, control, firstReading, difference, insertion);
 }
 
 // The packed frame's content size, from its header.
@@ -401,25 +400,29 @@ DecodeError PackedSize(const DecodeRequest& request, uint64_t begin, uint64_t* s
 // Where the packed streams divide: the control stream ends with the command
 // that completes the file, and the differences are as many as the copies.
 DecodeError SplitPacked(const unsigned char* bytes, size_t size, uint64_t decodedSize,
-                        size_t* controlSize, size_t* differenceSize) {
-  size_t position = 0;
-  uint64_t produced = 0, copied = 0;
-  while (produced < decodedSize) {
-    uint64_t values[3];
-    for (uint64_t& value : values) {
-      const size_t used = ReadVarint(bytes + position, size - position, &value);
-      if (used == 0) return DecodeError::ControlNumber;
-      position += used;
+                        const ReferenceDelta* references, size_t* controlSize,
+                        size_t* differenceSize) {
+  MemoryStream stream(bytes, size);
+  StreamReader control(stream, DecodeError::ControlNumber);
+  if (references != nullptr) {
+    if (DecodeError error = references->SkipPreamble(control); error != DecodeError::None) {
+      return error;
     }
-    const uint64_t copy = values[1], insert = values[2], left = decodedSize - produced;
-    if (copy == 0 && insert == 0) return DecodeError::CommandEmpty;
-    if (copy > left || insert > left - copy) return DecodeError::CommandPastEnd;
-    produced += copy + insert;
+  }
+  // The source's bounds are checked when the commands are applied.
+  CommandReader commands(control, UINT64_MAX, decodedSize);
+  uint64_t copied = 0;
+  while (!commands.Done()) {
+    uint64_t position = 0, copy = 0, insert = 0;
+    if (DecodeError error = commands.Next(&position, &copy, &insert); error != DecodeError::None) {
+      return error;
+    }
     copied += copy;
   }
   // What follows the commands must be the differences and the insertions.
-  if (size - position != decodedSize) return DecodeError::SizeMismatch;
-  *controlSize = position;
+  const uint64_t used = control.Consumed();
+  if (size - used != decodedSize) return DecodeError::SizeMismatch;
+  *controlSize = static_cast<size_t>(used);
   *differenceSize = static_cast<size_t>(copied);
   return DecodeError::None;
 }
@@ -429,6 +432,11 @@ DecodeError DecodePacked(const DecodeRequest& request, const DeltaHeader& header
   const uint64_t begin = request.storedBegin + header.size;
   uint64_t total = 0;
   if (DecodeError error = PackedSize(request, begin, &total); error != DecodeError::None) {
+    return error;
+  }
+  ReferenceDelta references(header.mapMinimum);
+  if (DecodeError error = LoadReferences(request, header, &references);
+      error != DecodeError::None) {
     return error;
   }
   DecodeBuffer streams = AllocateDecodeBuffer(static_cast<size_t>(total));
@@ -441,16 +449,17 @@ DecodeError DecodePacked(const DecodeRequest& request, const DeltaHeader& header
   size_t controlSize = 0, differenceSize = 0;
   if (error == DecodeError::None) {
     error = SplitPacked(streams.get(), static_cast<size_t>(total), request.decodedSize,
+                        header.filter == DELTA_FILTER_PE_REFERENCES ? &references : nullptr,
                         &controlSize, &differenceSize);
   }
   if (error != DecodeError::None) return error;
   const unsigned char* bytes = streams.get();
   MemoryStream control(bytes, controlSize);
-  MemoryStream mapControl(bytes, controlSize);
+  MemoryStream firstReading(bytes, controlSize);
   MemoryStream difference(bytes + controlSize, differenceSize);
   MemoryStream insertion(bytes + controlSize + differenceSize,
                          static_cast<size_t>(total) - controlSize - differenceSize);
-  return Apply(request, header, sink, control, mapControl, difference, insertion);
+  return Apply(request, header, &references, sink, control, firstReading, difference, insertion);
 }
 
 }  // namespace
@@ -501,4 +510,43 @@ DecodeError DecodeDelta(const DecodeRequest& request, DecodeSink& sink) {
   if (DecodeError error = ReadHeader(request, &header); error != DecodeError::None) return error;
   return header.packed ? DecodePacked(request, header, sink)
                        : DecodeSeparate(request, header, sink);
+}
+
+bool DeltaNeedsImage(const DecodeRequest& request) {
+  unsigned char bytes[2] = {};
+  uint32_t got = 0;
+  return request.storedSize >= 2 && request.stored->ReadAt(request.storedBegin, bytes, 2, &got) &&
+         got == 2 && bytes[0] == DELTA_METHOD_COPY_ADD &&
+         (bytes[1] & DELTA_FILTER_MASK) == DELTA_FILTER_PE_REFERENCES;
+}
+
+DecodeError CheckDeltaStreams(const DecodeRequest& request) {
+  DeltaHeader header;
+  if (request.storedSize == 0) return DecodeError::DeltaEmpty;
+  if (DecodeError error = ReadHeader(request, &header); error != DecodeError::None) return error;
+  const uint64_t begin = request.storedBegin + header.size;
+  const uint64_t end = request.storedBegin + request.storedSize;
+  uint64_t regions[3][2] = {{begin, header.controlStored},
+                            {begin + header.controlStored, header.differenceStored},
+                            {begin + header.controlStored + header.differenceStored, 0}};
+  regions[2][1] = end - regions[2][0];
+  if (header.packed) {
+    uint64_t total = 0;
+    if (DecodeError error = PackedSize(request, begin, &total); error != DecodeError::None) {
+      return error;
+    }
+    regions[0][1] = end - begin;
+  }
+  DecodeBuffer chunk = AllocateDecodeBuffer(kChunkSize);
+  if (!chunk) return DecodeError::OutOfMemory;
+  for (int i = 0; i < (header.packed ? 1 : 3); ++i) {
+    ZstdStream stream;
+    DecodeError error = stream.Open(request.stored, regions[i][0], regions[i][1], true);
+    for (size_t produced = kChunkSize; error == DecodeError::None && produced == kChunkSize;) {
+      error = stream.Read(chunk.get(), kChunkSize, &produced);
+    }
+    if (error == DecodeError::None) error = stream.Finish();
+    if (error != DecodeError::None) return error;
+  }
+  return DecodeError::None;
 }

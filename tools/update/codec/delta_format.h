@@ -17,7 +17,7 @@
 //   byte    method, DELTA_METHOD_COPY_ADD
 //   byte    flags: bits 0-1 the filter (DELTA_FILTER_*), DELTA_FLAG_SPARSE,
 //           DELTA_FLAG_PACKED; the other bits zero
-//   x86 branch filter only: varint, the shortest copy the copy map takes
+//   filters 1 and 2: varint, the shortest copy the copy map takes
 //   separate layout only: varint stored size of the control stream, varint
 //           stored size of the difference stream
 // then the streams, each a sequence of zstd frames without their magic
@@ -51,6 +51,48 @@
 // and then b; once the pairs are used up, the remaining differences are zero.
 // In executables most differences are zero, and runs between the others are
 // shorter written as numbers than as zeros.
+//
+// Filter 2, DELTA_FILTER_PE_REFERENCES: the source is an x86 or x64 Windows
+// image (pe_layout.h) and the delta models its references
+// (pe_references.h): absolute pointers the base-relocation table lists,
+// relative branch and call displacements and x64 RIP-relative operands found
+// by walking the code sections, and the RVAs of the exception and export
+// tables. Before the differences are added, every reference of the source
+// that lies wholly inside a copy is rewritten as the new file would have it
+// if it and its target only moved (pe_reference_model.h); a reference whose
+// target only moved then costs nothing. The control stream starts with a
+// preamble (numbers as above; "zigzag" is a zigzag varint):
+//   zigzag  the new image base minus the old one (64-bit, modulo 2^64)
+//   varint  n, the new image's sections (at most PE_SECTIONS_MAX), then for
+//           each: zigzag differences of its RVA, size in memory, file
+//           position and file size from the old section of the same index
+//           (from 0 past the old sections); each result in 32 bits, RVA and
+//           sizes at most PE_IMAGE_SIZE_MAX. The decoder turns the new
+//           file's positions into RVAs with these, so it needs nothing of the
+//           new file before making it.
+//   then for each section of the source: varint, twice the zigzag of its
+//           shift's difference from the default (pe_reference_model.h: how
+//           far its targets move that the copies do not place; by default as
+//           far as the new section of the same index, else not at all;
+//           modulo 2^32 and at most 2^32 - 1 either way), plus 1 when the
+//           copies place none of its targets
+//   varint  r, the size of the new relocation table (see below)
+//   varint  c, target corrections (at most the source's references), then
+//           for each: varint the gap from the previous old target (from 0 for
+//           the first, from the previous plus one after it: strictly rising
+//           RVAs below REFERENCE_NO_TARGET), zigzag the change of the shift
+//           (new target minus old target) from the previous correction's
+//           (from 0); each new target in 32 bits
+// and the commands follow. The copies read from the source file followed by
+// r bytes of a relocation table built from it (relocation_table.h): the
+// absolute pointers of the source inside every copy from the source, at the
+// RVAs (of the new layout) where the copy puts them, sorted and each once.
+// Its size must be r, or the delta is refused. The new file's own table is
+// then mostly one copy of it, and entries only for pointers the copies do
+// not bring cost bytes. The decoder reads the source's layout and
+// references, then the preamble and the commands once (copy map, table)
+// before it makes the first byte; its working set is bounded by the source's
+// references (PE_REFERENCES_MAX) and the table.
 #pragma once
 
 #include <cstdint>
@@ -63,6 +105,7 @@ constexpr uint64_t DELTA_PREFIX_MAX = uint64_t(16) << 20;
 
 constexpr uint8_t DELTA_FILTER_NONE = 0;
 constexpr uint8_t DELTA_FILTER_X86_BRANCHES = 1;
+constexpr uint8_t DELTA_FILTER_PE_REFERENCES = 2;
 constexpr uint8_t DELTA_FILTER_MASK = 0x03;
 constexpr uint8_t DELTA_FLAG_SPARSE = 0x04;
 constexpr uint8_t DELTA_FLAG_PACKED = 0x08;

@@ -62,6 +62,10 @@ enum class DecodeError : uint8_t {
   X86MainSize = 34,        // the x86 conversion's main stream size is malformed or too large
   X86Flag = 35,            // an x86 flag other than 0 or 1
   X86SiteCut = 36,         // the file ends inside a converted site
+  PeSourceRefused = 37,    // a reference delta's source is no image the model takes
+  PeLayoutBad = 38,        // the new image's layout in a reference delta is malformed
+  PeCorrectionBad = 39,    // a target correction is malformed or out of order
+  PeRelocationSize = 40,   // the rebuilt relocation table is not the size the delta says
 };
 
 // The number a failure text shows: 3 for every refusal of malformed bytes.

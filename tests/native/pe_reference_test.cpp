@@ -1,0 +1,475 @@
+// The reference-aware delta (filter 2): instruction lengths, the references
+// found in hand-made x86 and x64 images, the delta of a rebuilt image in
+// which every reference whose target only moved costs nothing and the
+// relocation table is rebuilt exactly, odd and broken images, and the
+// decoder's refusal of every malformed field of the preamble.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "codec_test_support.h"
+#include "mkpatch/codec/delta_writer.h"
+#include "mkpatch/codec/reference_streams.h"
+#include "mkpatch/codec/varint_write.h"
+#include "pe_builder.h"
+#include "pe_image_maker.h"
+#include "update/codec/delta_format.h"
+#include "update/codec/pe_references.h"
+#include "update/codec/x86_instruction.h"
+
+namespace {
+
+// --- Instruction lengths ----------------------------------------------------
+
+struct Case {
+  Bytes code;
+  bool x64;
+  int length;
+  X86Operand operand;
+  int operandOffset;
+};
+
+TEST(X86Instruction, LengthsAndRelativeOperands) {
+  const X86Operand none = X86Operand::None, branch = X86Operand::Branch,
+                   rip = X86Operand::RipRelative;
+  const std::vector<Case> cases = {
+      {{0x90}, false, 1, none, 0},
+      {{0xE8, 1, 2, 3, 4}, false, 5, branch, 1},
+      {{0x66, 0xE8, 1, 2}, false, 4, none, 0},  // a 16-bit call: no reference
+      {{0x0F, 0x84, 1, 2, 3, 4}, false, 6, branch, 2},
+      {{0xEB, 0x10}, false, 2, none, 0},
+      {{0xA1, 1, 2, 3, 4}, false, 5, none, 0},  // absolute address: the relocations say
+      {{0x67, 0xA1, 1, 2}, false, 4, none, 0},
+      {{0x8B, 0x05, 1, 2, 3, 4}, false, 6, none, 0},  // [disp32] is absolute in x86
+      {{0x8B, 0x44, 0x24, 0x08}, false, 4, none, 0},
+      {{0x8B, 0x04, 0x25, 1, 2, 3, 4}, false, 7, none, 0},  // SIB without a base
+      {{0x67, 0x8B, 0x46, 0x10}, false, 4, none, 0},        // 16-bit addressing
+      {{0xF7, 0xC0, 1, 2, 3, 4}, false, 6, none, 0},        // test eax, imm32
+      {{0xF7, 0xD0}, false, 2, none, 0},                    // not eax
+      {{0x66, 0xF7, 0xC0, 1, 2}, false, 5, none, 0},
+      {{0xC8, 0x10, 0x00, 0x01}, false, 4, none, 0},
+      {{0x62, 0x05, 1, 2, 3, 4}, false, 6, none, 0},  // BOUND, not EVEX, in x86
+      {{0xC5, 0xF8, 0x77}, false, 3, none, 0},        // vzeroupper
+      {{0x0F, 0x3A, 0x0F, 0xC1, 0x08}, false, 5, none, 0},
+      {{0x0F, 0x38, 0x00, 0xC1}, false, 4, none, 0},
+      {{0x0F, 0x0B}, false, 2, none, 0},
+      {{0x0F, 0xFF}, false, 0, none, 0},  // never completed: the ModRM is missing
+      {{0xE8, 0x00}, false, 0, none, 0},  // cut short
+      {{0x48, 0x8D, 0x0D, 1, 2, 3, 4}, true, 7, rip, 3},
+      {{0x48, 0xB8, 1, 2, 3, 4, 5, 6, 7, 8}, true, 10, none, 0},
+      {{0xB8, 1, 2, 3, 4}, true, 5, none, 0},
+      {{0xC5, 0xFC, 0x10, 0x05, 1, 2, 3, 4}, true, 8, rip, 4},
+      {{0xC4, 0xE2, 0x7D, 0x18, 0x05, 1, 2, 3, 4}, true, 9, rip, 5},
+      {{0x62, 0xF1, 0x7C, 0x48, 0x10, 0x05, 1, 2, 3, 4}, true, 10, rip, 6},
+      {{0x80, 0x3D, 1, 2, 3, 4, 0x7F}, true, 7, rip, 2},  // cmp byte [rip], imm8
+      {{0xFF, 0x15, 1, 2, 3, 4}, true, 6, rip, 2},
+      {{0x66, 0x0F, 0x3A, 0x16, 0x05, 1, 2, 3, 4, 9}, true, 10, rip, 5},
+      {{0xE9, 1, 2, 3, 4}, true, 5, branch, 1},
+      {{0x66, 0xE9, 1, 2, 3, 4}, true, 6, none, 0},
+      {{0x0F, 0x85, 1, 2, 3, 4}, true, 6, branch, 2},
+      {{0xA1, 1, 2, 3, 4, 5, 6, 7, 8}, true, 9, none, 0},
+      {{0x67, 0x8B, 0x05, 1, 2, 3, 4}, true, 7, none, 0},  // EIP-relative: left alone
+      {{0x06}, true, 0, none, 0},                          // gone in 64-bit mode
+      {{0x41, 0xFF, 0xD0}, true, 3, none, 0},
+  };
+  for (const Case& c : cases) {
+    const X86Instruction found = DecodeX86Instruction(c.code.data(), c.code.size(), c.x64);
+    SCOPED_TRACE(testing::Message() << (c.x64 ? "x64 " : "x86 ") << std::hex
+                                    << static_cast<int>(c.code[0]) << " " << c.code.size());
+    EXPECT_EQ(found.length, c.length);
+    EXPECT_EQ(found.operand, c.operand);
+    if (c.operand != none) {
+      EXPECT_EQ(found.operandOffset, c.operandOffset);
+    }
+  }
+}
+
+// --- References -------------------------------------------------------------
+
+std::vector<MadeReference> Found(const Bytes& image) {
+  PeLayout layout;
+  EXPECT_TRUE(ParsePeLayout(image.data(), std::min<size_t>(image.size(), PE_HEADERS_READ),
+                            image.size(), &layout));
+  MemoryByteSource source(image.data(), image.size());
+  GrowableArray<PeReference> references;
+  EXPECT_EQ(FindPeReferences(source, layout, &references), ReferenceScan::Done);
+  std::vector<MadeReference> found;
+  for (const PeReference& r : references) found.push_back({r.location, r.Kind(), r.Target()});
+  return found;
+}
+
+TEST(PeReferences, TheFinderSeesExactlyTheReferencesAnImageHolds) {
+  for (bool x64 : {false, true}) {
+    for (bool relocations : {true, false}) {
+      ImageSpec spec;
+      spec.x64 = x64;
+      spec.relocations = relocations;
+      const MadeImage image = MakeImage(spec);
+      const std::vector<MadeReference> found = Found(image.bytes);
+      SCOPED_TRACE(testing::Message() << (x64 ? "x64" : "x86") << ", relocations " << relocations);
+      EXPECT_GT(image.references.size(), 400u);
+      EXPECT_EQ(found.size(), image.references.size());
+      EXPECT_TRUE(found == image.references);
+    }
+  }
+}
+
+// --- The delta of a rebuilt image --------------------------------------------
+
+ImageSpec Rebuilt(ImageSpec spec) {
+  spec.insertedFunction = 9;
+  spec.grownFunction = 3;
+  spec.dataGrowth = 24;
+  return spec;
+}
+
+Bytes Decode(const Bytes& delta, const Bytes& source, size_t size, DecodeError expected) {
+  Bytes out;
+  EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, delta, size, source, &out), expected);
+  EXPECT_LE(out.size(), size);
+  return out;
+}
+
+struct Aligned {
+  DeltaStreams streams;
+  ReferenceStreamsReport report;
+  bool modelled = false;
+};
+
+Aligned ReferenceDelta(const Bytes& old, const Bytes& next) {
+  Aligned aligned;
+  aligned.modelled = WriteReferenceStreams(old.data(), old.size(), next.data(), next.size(), 64,
+                                           &aligned.streams, &aligned.report);
+  return aligned;
+}
+
+TEST(PeReferenceDelta, ReferencesWhoseTargetsOnlyMovedCostNothing) {
+  for (bool x64 : {false, true}) {
+    SCOPED_TRACE(x64 ? "x64" : "x86");
+    ImageSpec spec;
+    spec.x64 = x64;
+    const MadeImage old = MakeImage(spec);
+    const MadeImage next = MakeImage(Rebuilt(spec));
+    const Aligned aligned = ReferenceDelta(old.bytes, next.bytes);
+    ASSERT_TRUE(aligned.modelled);
+    EXPECT_EQ(aligned.streams.filter, DELTA_FILTER_PE_REFERENCES);
+    // Every layout decodes to the new image.
+    for (DeltaLayoutChoice layout : {DeltaLayoutChoice::Separate, DeltaLayoutChoice::SeparateSparse,
+                                     DeltaLayoutChoice::Packed}) {
+      EXPECT_TRUE(Decode(WriteDelta(aligned.streams, layout, 3), old.bytes, next.bytes.size(),
+                         DecodeError::None) == next.bytes);
+    }
+    // Where the copies put each byte of the new image, and its difference.
+    std::vector<unsigned char> differenceAt(next.bytes.size(), 0);
+    std::vector<bool> copied(next.bytes.size(), false);
+    uint64_t at = 0, used = 0;
+    for (const DeltaCommand& command : aligned.report.commands) {
+      for (uint64_t k = 0; k < command.copy; ++k) {
+        differenceAt[at + k] = aligned.streams.difference[used + k];
+        copied[at + k] = true;
+      }
+      used += command.copy;
+      at += command.copy + command.insert;
+    }
+    // Each reference of the new image that a copy makes is predicted
+    // exactly, but for a few next to an edit: a target at the very place
+    // where a function grew lies between two copies, neither of which holds
+    // it (a correction pays only for targets with several references).
+    size_t copiedReferences = 0, exact = 0;
+    for (const MadeReference& reference : next.references) {
+      const size_t width = ReferenceWidth(reference.kind);
+      bool inCopy = true, zero = true;
+      for (size_t k = 0; k < width; ++k) {
+        inCopy = inCopy && copied[reference.location + k];
+        zero = zero && differenceAt[reference.location + k] == 0;
+      }
+      if (!inCopy) continue;
+      ++copiedReferences;
+      exact += zero ? 1 : 0;
+    }
+    EXPECT_GT(copiedReferences, next.references.size() * 9 / 10);
+    EXPECT_GE(exact, copiedReferences - 8);
+    // The new relocation table is copied from the table the decoder builds
+    // (its tail may come from the old table where the two agree), without a
+    // difference.
+    EXPECT_EQ(aligned.report.relocationSize, next.relocationSize);
+    at = 0;
+    bool rebuilt = false;
+    for (const DeltaCommand& command : aligned.report.commands) {
+      if (at <= next.relocationOffset && next.relocationOffset < at + command.copy) {
+        rebuilt = command.oldPosition + (next.relocationOffset - at) == old.bytes.size();
+      }
+      at += command.copy + command.insert;
+    }
+    const bool sameTable =
+        std::equal(next.bytes.begin() + next.relocationOffset,
+                   next.bytes.begin() + next.relocationOffset + next.relocationSize,
+                   old.bytes.begin() + old.relocationOffset);
+    EXPECT_TRUE(rebuilt || sameTable);
+    EXPECT_EQ(sameTable, x64);  // x64 code holds no pointer: its table did not change
+    for (uint32_t k = 0; k < next.relocationSize; ++k) {
+      EXPECT_EQ(differenceAt[next.relocationOffset + k], 0) << k;
+    }
+  }
+}
+
+TEST(PeReferenceDelta, TheEncoderTakesTheReferencesWhereTheyWin) {
+  for (bool x64 : {false, true}) {
+    ImageSpec spec;
+    spec.x64 = x64;
+    spec.functions = 400;
+    const Bytes old = MakeImage(spec).bytes;
+    const Bytes next = MakeImage(Rebuilt(spec)).bytes;
+    const EncodedData data = EncodeChanged(old.data(), old.size(), next.data(), next.size());
+    ASSERT_EQ(data.coding, EntryCoding::Delta);
+    EXPECT_EQ(data.bytes[1] & DELTA_FILTER_MASK, DELTA_FILTER_PE_REFERENCES);
+    EXPECT_TRUE(Decode(data.bytes, old, next.size(), DecodeError::None) == next);
+    // The same files without their headers are plain bytes: the references
+    // made the delta much smaller.
+    const Bytes oldBody(old.begin() + 0x400, old.end()), nextBody(next.begin() + 0x400, next.end());
+    const EncodedData plain =
+        EncodeChanged(oldBody.data(), oldBody.size(), nextBody.data(), nextBody.size());
+    EXPECT_LT(data.bytes.size() * 3, plain.bytes.size() * 2) << (x64 ? "x64" : "x86");
+  }
+}
+
+// --- Odd and broken images ----------------------------------------------------
+
+void Put32(Bytes& bytes, size_t at, uint32_t value) {
+  for (int k = 0; k < 4; ++k) bytes[at + k] = static_cast<unsigned char>(value >> (8 * k));
+}
+
+// Offsets in the images MakeImage writes.
+constexpr size_t kPe = 0x80;
+constexpr size_t kSections32 = kPe + 24 + 224;
+constexpr size_t kRelocationDirectory32 = kPe + 24 + 96 + 8 * 5;
+
+void ExpectRoundTrip(const Bytes& old, const Bytes& next) {
+  const EncodedData data = EncodeChanged(old.data(), old.size(), next.data(), next.size());
+  Bytes out;
+  ASSERT_EQ(DecodeInMemory(data.coding, data.bytes, next.size(), old, &out), DecodeError::None);
+  EXPECT_TRUE(out == next);
+}
+
+bool Modelled(const Bytes& image) {
+  PeLayout layout;
+  return ParsePeLayout(image.data(), std::min<size_t>(image.size(), PE_HEADERS_READ), image.size(),
+                       &layout);
+}
+
+TEST(PeReferenceDelta, OddImagesRoundTrip) {
+  ImageSpec spec;
+  const Bytes old = MakeImage(spec).bytes;
+  const Bytes next = MakeImage(Rebuilt(spec)).bytes;
+  // A relocation table that ends oddly: a block shorter than its header, a
+  // block past the directory, a directory cut inside a block. The blocks
+  // before the odd one still count.
+  for (uint32_t damage : {0u, 1u, 2u}) {
+    Bytes odd = next, oddOld = old;
+    for (Bytes* image : {&odd, &oddOld}) {
+      uint32_t rva = 0, size = 0;
+      std::memcpy(&rva, &(*image)[kRelocationDirectory32], 4);
+      std::memcpy(&size, &(*image)[kRelocationDirectory32 + 4], 4);
+      PeLayout layout;
+      ASSERT_TRUE(Modelled(*image));
+      ParsePeLayout(image->data(), PE_HEADERS_READ, image->size(), &layout);
+      uint32_t offset = 0;
+      ASSERT_TRUE(layout.RvaToOffset(rva, &offset));
+      uint32_t firstBlock = 0;
+      std::memcpy(&firstBlock, &(*image)[offset + 4], 4);
+      if (damage == 0) Put32(*image, offset + firstBlock + 4, 4);
+      if (damage == 1) Put32(*image, offset + firstBlock + 4, size);
+      if (damage == 2) Put32(*image, kRelocationDirectory32 + 4, firstBlock + 6);
+    }
+    SCOPED_TRACE(damage);
+    const std::vector<MadeReference> found = Found(odd);
+    EXPECT_GT(found.size(), 100u);
+    ExpectRoundTrip(oddOld, odd);
+  }
+  // No relocation table at all.
+  ImageSpec bare = spec;
+  bare.relocations = false;
+  ExpectRoundTrip(MakeImage(bare).bytes, MakeImage(Rebuilt(bare)).bytes);
+  // Overlapping sections: the data section claims the read-only one's bytes.
+  Bytes overlapping = next;
+  uint32_t readOnlyRaw = 0;
+  std::memcpy(&readOnlyRaw, &overlapping[kSections32 + 40 + 20], 4);
+  Put32(overlapping, kSections32 + 80 + 20, readOnlyRaw);
+  EXPECT_TRUE(Modelled(overlapping));
+  ExpectRoundTrip(old, overlapping);
+  ExpectRoundTrip(overlapping, next);
+  // A truncated image: its last sections' data lies past the file's end.
+  const Bytes truncated(next.begin(), next.begin() + next.size() * 3 / 5);
+  EXPECT_TRUE(Modelled(truncated));
+  ExpectRoundTrip(old, truncated);
+  ExpectRoundTrip(truncated, next);
+  // A signed image: the certificate table after the sections.
+  ExpectRoundTrip(Sign(old), Sign(next, 600));
+}
+
+TEST(PeReferenceDelta, ImagesTheModelDoesNotTakeArePlainBytes) {
+  ImageSpec spec;
+  spec.x64 = true;
+  const Bytes old = MakeImage(spec).bytes;
+  const Bytes next = MakeImage(Rebuilt(spec)).bytes;
+  // An ARM64 image: the same layout, code the model must not read as x64.
+  Bytes armOld = old, armNext = next;
+  for (Bytes* image : {&armOld, &armNext}) {
+    (*image)[kPe + 4] = 0x64;
+    (*image)[kPe + 5] = 0xAA;
+    EXPECT_FALSE(Modelled(*image));
+  }
+  EXPECT_FALSE(ReferenceDelta(armOld, armNext).modelled);
+  ExpectRoundTrip(armOld, armNext);
+  // Files that only look like images.
+  Bytes magic = next;
+  magic[kPe + 24] = 0x0B;  // optional header of the other word size
+  magic[kPe + 25] = 0x01;
+  Bytes sections = next;
+  sections[kPe + 6] = 97;  // more sections than the loader takes
+  Bytes signature = next;
+  signature[kPe] = 'N';
+  Bytes farHeader = next;
+  Put32(farHeader, 0x3C, 0x7FFFFFF0);
+  for (const Bytes* fake : {&magic, &sections, &signature, &farHeader}) {
+    EXPECT_FALSE(Modelled(*fake));
+    EXPECT_FALSE(ReferenceDelta(old, *fake).modelled);
+    ExpectRoundTrip(old, *fake);
+    ExpectRoundTrip(*fake, next);
+  }
+  // Two images of different machines are not modelled together.
+  ImageSpec x86 = spec;
+  x86.x64 = false;
+  EXPECT_FALSE(ReferenceDelta(MakeImage(x86).bytes, next).modelled);
+}
+
+// --- Refusals -----------------------------------------------------------------
+
+// A reference delta of hand-written fields: the preamble's numbers, then
+// commands that copy the source whole.
+struct Preamble {
+  int64_t base = 0;
+  std::vector<std::vector<int64_t>> sections;  // four differences each
+  std::vector<int64_t> tails;                  // per section of the source
+  uint64_t relocationSize = 0;
+  std::vector<std::pair<uint64_t, int64_t>> corrections;  // gap, shift change
+  uint64_t sectionCount = UINT64_MAX;                     // the count written, when not the list's
+  uint64_t correctionCount = UINT64_MAX;
+};
+
+Bytes PreambleDelta(const Preamble& preamble, size_t copy) {
+  DeltaStreams streams;
+  streams.filter = DELTA_FILTER_PE_REFERENCES;
+  streams.mapMinimum = 64;
+  Bytes& control = streams.control;
+  AppendVarint(control, ZigzagEncode(preamble.base));
+  AppendVarint(control, preamble.sectionCount != UINT64_MAX ? preamble.sectionCount
+                                                            : preamble.sections.size());
+  for (const auto& section : preamble.sections) {
+    for (int64_t field : section) AppendVarint(control, ZigzagEncode(field));
+  }
+  for (int64_t tail : preamble.tails) AppendVarint(control, ZigzagEncode(tail) << 1);
+  AppendVarint(control, preamble.relocationSize);
+  AppendVarint(control, preamble.correctionCount != UINT64_MAX ? preamble.correctionCount
+                                                               : preamble.corrections.size());
+  for (const auto& correction : preamble.corrections) {
+    AppendVarint(control, correction.first);
+    AppendVarint(control, ZigzagEncode(correction.second));
+  }
+  AppendVarint(control, 0);
+  AppendVarint(control, copy);
+  AppendVarint(control, 0);
+  streams.difference.assign(copy, 0);
+  return WriteDelta(streams, DeltaLayoutChoice::Separate, 3);
+}
+
+TEST(PeReferenceDeltaRefusal, EveryMalformedPreambleFieldIsRefused) {
+  ImageSpec spec;
+  spec.relocations = false;  // the copy of the whole image rebuilds an empty table
+  const Bytes image = MakeImage(spec).bytes;
+  const size_t size = image.size();
+  // The well-formed delta: the same layout, no table, no correction.
+  Preamble sound;
+  sound.sections.assign(3, std::vector<int64_t>(4, 0));
+  sound.tails.assign(3, 0);
+  EXPECT_TRUE(Decode(PreambleDelta(sound, size), image, size, DecodeError::None) == image);
+
+  Preamble many = sound;
+  many.sectionCount = PE_SECTIONS_MAX + 1;
+  Decode(PreambleDelta(many, size), image, size, DecodeError::PeLayoutBad);
+  Preamble negative = sound;
+  negative.sections[0][0] = -0x2000;  // an RVA below zero
+  Decode(PreambleDelta(negative, size), image, size, DecodeError::PeLayoutBad);
+  Preamble huge = sound;
+  huge.sections[1][1] = int64_t(PE_IMAGE_SIZE_MAX) + 1;  // larger than an image
+  Decode(PreambleDelta(huge, size), image, size, DecodeError::PeLayoutBad);
+  Preamble wide = sound;
+  wide.sections.push_back({int64_t(UINT32_MAX) + 1, 0, 0, 0});  // past 32 bits
+  Decode(PreambleDelta(wide, size), image, size, DecodeError::PeLayoutBad);
+  Preamble tail = sound;
+  tail.tails[2] = int64_t(1) << 32;  // a shift of more than the address space
+  Decode(PreambleDelta(tail, size), image, size, DecodeError::PeLayoutBad);
+
+  Preamble table = sound;
+  table.relocationSize = 8;  // the copies bring no pointer
+  Decode(PreambleDelta(table, size), image, size, DecodeError::PeRelocationSize);
+  Preamble giant = sound;
+  giant.relocationSize = uint64_t(1) << 40;
+  Decode(PreambleDelta(giant, size), image, size, DecodeError::PeRelocationSize);
+
+  Preamble tooMany = sound;
+  tooMany.correctionCount = 1u << 30;  // more than the source's references
+  Decode(PreambleDelta(tooMany, size), image, size, DecodeError::PeCorrectionBad);
+  Preamble farTarget = sound;
+  farTarget.corrections = {{REFERENCE_NO_TARGET, 0}};
+  Decode(PreambleDelta(farTarget, size), image, size, DecodeError::PeCorrectionBad);
+  Preamble below = sound;
+  below.corrections = {{0x1000, -0x2000}};  // a new target below zero
+  Decode(PreambleDelta(below, size), image, size, DecodeError::PeCorrectionBad);
+  Preamble climbing = sound;
+  climbing.corrections = {{0x1000, 0x10}, {PE_IMAGE_SIZE_MAX, 0}};
+  Decode(PreambleDelta(climbing, size), image, size, DecodeError::PeCorrectionBad);
+  Preamble fine = sound;
+  fine.corrections = {{0x10, 0x10}, {0, 0x10}};  // targets 0x10 and 0x11: no reference's
+  EXPECT_TRUE(Decode(PreambleDelta(fine, size), image, size, DecodeError::None) == image);
+
+  // Cut anywhere, the delta is refused and nothing past the file is written.
+  const Bytes delta = PreambleDelta(sound, size);
+  for (size_t cut = 0; cut < delta.size(); cut += 1 + delta.size() / 50) {
+    Bytes out;
+    EXPECT_NE(DecodeInMemory(EntryCoding::Delta, Bytes(delta.begin(), delta.begin() + cut), size,
+                             image, &out),
+              DecodeError::None);
+    EXPECT_LE(out.size(), size);
+  }
+  // A reference delta needs an image as its source.
+  Bytes notImage = image;
+  notImage[0] = 'X';
+  Decode(PreambleDelta(sound, size), notImage, size, DecodeError::PeSourceRefused);
+  Decode(PreambleDelta(sound, size), Bytes(), size, DecodeError::PeSourceRefused);
+}
+
+TEST(PeReferenceDeltaRefusal, DamagedReferenceDeltasNeverOverrunTheFile) {
+  ImageSpec spec;
+  spec.x64 = true;
+  const Bytes old = MakeImage(spec).bytes;
+  const Bytes next = MakeImage(Rebuilt(spec)).bytes;
+  const Aligned aligned = ReferenceDelta(old, next);
+  ASSERT_TRUE(aligned.modelled);
+  for (DeltaLayoutChoice layout : {DeltaLayoutChoice::Separate, DeltaLayoutChoice::Packed}) {
+    const Bytes delta = WriteDelta(aligned.streams, layout, 3);
+    for (size_t at = 0; at < delta.size(); at += 1 + delta.size() / 151) {
+      Bytes damaged = delta;
+      damaged[at] ^= 0x5A;
+      Bytes out;
+      const DecodeError error = DecodeInMemory(EntryCoding::Delta, damaged, next.size(), old, &out);
+      EXPECT_LE(out.size(), next.size());
+      if (error == DecodeError::None) {
+        EXPECT_EQ(out.size(), next.size());
+      }
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,181 @@
+#include "update/codec/pe_reference_model.h"
+
+#include <algorithm>
+#include <new>
+
+#include "update/codec/relocation_table.h"
+
+namespace {
+
+uint64_t ReadLe(const unsigned char* p, size_t width) {
+  uint64_t value = 0;
+  for (size_t k = width; k-- > 0;) value = value << 8 | p[k];
+  return value;
+}
+
+void WriteLe(unsigned char* p, size_t width, uint64_t value) {
+  for (size_t k = 0; k < width; ++k) p[k] = static_cast<unsigned char>(value >> (8 * k));
+}
+
+// Targets remembered: 2^kCacheBits slots, chosen by a multiplicative hash.
+constexpr unsigned kCacheBits = 12;
+
+// Of the copies that start at or before a position, this many nearest are
+// asked whether they hold it before the one reaching furthest is.
+constexpr size_t kNearestCopies = 4;
+
+}  // namespace
+
+bool CopyIndex::Add(uint64_t oldStart, uint64_t newStart, uint64_t length) {
+  if (length == 0 || length < minimumLength_ || entries_.Size() >= PE_COPIES_MAX ||
+      oldStart >= PE_IMAGE_SIZE_MAX * uint64_t(2)) {
+    return true;
+  }
+  const uint64_t room = PE_IMAGE_SIZE_MAX * uint64_t(2) - oldStart;
+  Entry entry;
+  entry.oldStart = static_cast<uint32_t>(oldStart);
+  entry.length = static_cast<uint32_t>(length < room ? length : room);
+  entry.shift = static_cast<uint32_t>(newStart - oldStart);
+  entry.order = static_cast<uint32_t>(entries_.Size());
+  return entries_.Push(entry);
+}
+
+void CopyIndex::Finish() {
+  std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
+    return a.oldStart != b.oldStart ? a.oldStart < b.oldStart : a.order < b.order;
+  });
+  // From here on `order` names the entry (up to this one) that reaches
+  // furthest: a long copy still holds positions past many short ones.
+  uint32_t furthest = 0;
+  for (size_t i = 0; i < entries_.Size(); ++i) {
+    const Entry& best = entries_[furthest];
+    const Entry& entry = entries_[i];
+    if (uint64_t(entry.oldStart) + entry.length > uint64_t(best.oldStart) + best.length) {
+      furthest = static_cast<uint32_t>(i);
+    }
+    entries_[i].order = furthest;
+  }
+}
+
+uint32_t CopyIndex::ShiftAt(uint64_t position) const {
+  const Entry* begin = entries_.begin();
+  const Entry* after =
+      std::upper_bound(begin, entries_.end(), position,
+                       [](uint64_t at, const Entry& entry) { return at < entry.oldStart; });
+  if (after == begin) return 0;
+  const size_t nearest = static_cast<size_t>(after - begin) - 1;
+  for (size_t back = 0; back < kNearestCopies && back <= nearest; ++back) {
+    const Entry& entry = entries_[nearest - back];
+    if (position - entry.oldStart < entry.length) return entry.shift;
+  }
+  const Entry& furthest = entries_[entries_[nearest].order];
+  if (position - furthest.oldStart < furthest.length) return furthest.shift;
+  return entries_[nearest].shift;
+}
+
+uint32_t ReferenceModel::MapTarget(uint32_t target) const {
+  if (!cache_) return MapUncached(target);
+  CachedTarget& slot = cache_[(target * 2654435761u) >> (32 - kCacheBits)];
+  if (slot.target != target + 1) {
+    slot.target = target + 1;
+    slot.moved = MapUncached(target);
+  }
+  return slot.moved;
+}
+
+bool ReferenceModel::CacheTargets(bool on) {
+  cache_.reset(on ? new (std::nothrow) CachedTarget[size_t(1) << kCacheBits]() : nullptr);
+  return !on || cache_ != nullptr;
+}
+
+uint32_t ReferenceModel::MapUncached(uint32_t target) const {
+  const TargetCorrection* end = corrections.end();
+  const TargetCorrection* found =
+      std::lower_bound(corrections.begin(), end, target,
+                       [](const TargetCorrection& c, uint32_t t) { return c.oldTarget < t; });
+  if (found != end && found->oldTarget == target) return found->newTarget;
+  const int section = oldLayout.SectionOf(target);
+  const bool known = section >= 0 && static_cast<size_t>(section) < sectionShifts.size();
+  uint32_t moved = 0;
+  if ((!known || byCopies[section] != 0) && Project(target, &moved)) return moved;
+  return known ? target + sectionShifts[section] : target;
+}
+
+bool ReferenceModel::Project(uint32_t target, uint32_t* moved) const {
+  uint32_t offset = 0;
+  if (!oldLayout.RvaToOffset(target, &offset)) return false;
+  const uint64_t projected = uint64_t(offset) + copies.ShiftAt(offset);
+  return newLayout.OffsetToRva(projected & 0xFFFFFFFFu, moved) &&
+         newLayout.SectionOf(*moved) == oldLayout.SectionOf(target);
+}
+
+uint32_t ReferenceModel::DefaultSectionShift(size_t section) const {
+  if (section >= oldLayout.sections.size() || section >= newLayout.sections.size()) return 0;
+  return newLayout.sections[section].address - oldLayout.sections[section].address;
+}
+
+size_t ReferenceModel::FirstAt(uint64_t position) const {
+  return static_cast<size_t>(
+      std::lower_bound(references.begin(), references.end(), position,
+                       [](const PeReference& r, uint64_t at) { return r.location < at; }) -
+      references.begin());
+}
+
+uint64_t ReferenceModel::PieceEnd(uint64_t position, uint64_t limit, uint64_t copyEnd) const {
+  if (limit >= copyEnd) return limit;
+  // The reference that starts last before the limit is the only one that
+  // could reach past it: references do not overlap.
+  size_t i = FirstAt(limit);
+  if (i == 0) return limit;
+  const PeReference& last = references[i - 1];
+  const uint64_t end = uint64_t(last.location) + ReferenceWidth(last.Kind());
+  if (last.location < position || end <= limit || end > copyEnd) return limit;
+  return last.location > position ? last.location : end;
+}
+
+void ReferenceModel::Predict(uint64_t position, size_t length, uint64_t copyEnd, uint64_t shift,
+                             unsigned char* bytes) const {
+  const uint64_t pieceEnd = position + length;
+  const uint64_t end = pieceEnd < copyEnd ? pieceEnd : copyEnd;
+  const uint64_t baseShift = newLayout.imageBase - oldLayout.imageBase;
+  for (size_t i = FirstAt(position); i < references.Size(); ++i) {
+    const PeReference& reference = references[i];
+    const ReferenceKind kind = reference.Kind();
+    const size_t width = ReferenceWidth(kind);
+    if (uint64_t(reference.location) + width > end) break;
+    unsigned char* at = bytes + (reference.location - position);
+    uint64_t value = ReadLe(at, width);
+    const uint32_t target = reference.Target();
+    if (target != REFERENCE_NO_TARGET) value += uint64_t(int64_t(MapTarget(target)) - target);
+    if (kind == ReferenceKind::Relative) {
+      uint32_t oldPlace = 0, newPlace = 0;
+      if (!oldLayout.OffsetToRva(reference.location, &oldPlace) ||
+          !newLayout.OffsetToRva(reference.location + shift, &newPlace)) {
+        continue;
+      }
+      value -= uint64_t(newPlace) - oldPlace;
+    } else if (kind != ReferenceKind::Rva) {
+      value += baseShift;
+    }
+    WriteLe(at, width, value);
+  }
+}
+
+bool ReferenceModel::AddMovedRelocations(uint64_t oldStart, uint64_t length, uint64_t newStart,
+                                         GrowableArray<uint32_t>* entries) const {
+  const uint64_t end = oldStart + length;
+  for (size_t i = FirstAt(oldStart); i < references.Size(); ++i) {
+    const PeReference& reference = references[i];
+    const ReferenceKind kind = reference.Kind();
+    if (uint64_t(reference.location) + ReferenceWidth(kind) > end) break;
+    if (kind != ReferenceKind::Absolute32 && kind != ReferenceKind::Absolute64) continue;
+    uint32_t place = 0;
+    if (!newLayout.OffsetToRva(reference.location - oldStart + newStart, &place) ||
+        place > RELOCATION_RVA_MASK) {
+      continue;
+    }
+    const uint32_t wide = kind == ReferenceKind::Absolute64 ? RELOCATION_WIDE : 0;
+    if (!entries->Push(place | wide)) return false;
+  }
+  return true;
+}

@@ -1,0 +1,122 @@
+// How the references of the old file's copied bytes become the new file's
+// (delta filter 2, delta_format.h): the one prediction the encoder and the
+// decoder share, so that a reference whose target only moved costs nothing.
+//
+// A target (an RVA of the old image) maps to the new image's RVA by, in turn:
+//   1. a correction the delta carries for that very target (label matching:
+//      the encoder saw the old target's references become references to
+//      that new target);
+//   2. the copies, unless the delta says its section's targets do not go by
+//      them: the target's file position moved as far as the copy that holds
+//      it (CopyIndex), read back as an RVA of the new layout, when that lies
+//      in the new section of the same index (sections keep their order; a
+//      copy of zeros or of a table can land anywhere);
+//   3. its section: any other target (zero-filled data without file bytes
+//      among them) moves by its old section's shift, which the delta carries
+//      (by default as far as the section of the same index);
+//   4. itself.
+// A reference entirely inside a copy is then rewritten for its new place:
+//   relative   value + (new target - old target) - (new place - old place),
+//              places and targets as RVAs;
+//   absolute   value + (new target - old target) + (new base - old base);
+//   RVA        value + (new target - old target).
+// The delta's differences carry what the prediction missed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "update/codec/growable_array.h"
+#include "update/codec/pe_layout.h"
+#include "update/codec/pe_references.h"
+
+// At most this many copies take part in the projection (16 bytes each).
+constexpr size_t PE_COPIES_MAX = size_t(1) << 20;
+
+// Where the copies took the old file: for a position, the copy that holds it
+// (of the copies at least `minimumLength` long, in the first PE_COPIES_MAX
+// from the source's first 2 GiB).
+class CopyIndex {
+ public:
+  explicit CopyIndex(uint64_t minimumLength) : minimumLength_(minimumLength) {}
+
+  // Called for every copy in command order. False when memory ran out.
+  bool Add(uint64_t oldStart, uint64_t newStart, uint64_t length);
+  // Call once after the last Add.
+  void Finish();
+  // How far `position` moved (new minus old, modulo 2^32): as the copy that
+  // holds it and starts last among the nearest, else the one of all that
+  // reaches furthest, else as the nearest copy before it; 0 before all.
+  uint32_t ShiftAt(uint64_t position) const;
+  uint64_t MinimumLength() const { return minimumLength_; }
+
+ private:
+  struct Entry {
+    uint32_t oldStart;
+    uint32_t length;
+    uint32_t shift;
+    uint32_t order;  // of the command; later, the index of the entry reaching furthest so far
+  };
+  uint64_t minimumLength_;
+  GrowableArray<Entry> entries_;
+};
+
+struct TargetCorrection {
+  uint32_t oldTarget;
+  uint32_t newTarget;
+};
+
+class ReferenceModel {
+ public:
+  explicit ReferenceModel(uint64_t mapMinimum) : copies(mapMinimum) {}
+
+  PeLayout oldLayout;
+  PeLayout newLayout;                           // as the delta describes the new file
+  GrowableArray<PeReference> references;        // the old file's, by location
+  GrowableArray<TargetCorrection> corrections;  // by old target, each once
+  CopyIndex copies;                             // where the copies moved the old file
+  // Per old section: how far the targets the copies do not place move, and
+  // whether the copies place any of them.
+  std::vector<uint32_t> sectionShifts;
+  std::vector<uint8_t> byCopies;
+
+  // The new RVA of old target `target`.
+  uint32_t MapTarget(uint32_t target) const;
+  // Once the model is complete: remember recent targets' new RVAs (many
+  // references share a target); off again before the model changes. False
+  // when the memory cannot be had (the model then works without).
+  bool CacheTargets(bool on);
+  // Step 2 alone: where the copies put `target`, if they place it.
+  bool Project(uint32_t target, uint32_t* moved) const;
+  // How far old section `section`'s targets move when the copies do not
+  // place them, unless the delta says otherwise: as far as the new section
+  // of the same index.
+  uint32_t DefaultSectionShift(size_t section) const;
+  // The first reference at or after file position `position`.
+  size_t FirstAt(uint64_t position) const;
+  // Where a piece [position, limit) of a copy that ends at `copyEnd` must end
+  // so that it cuts no reference the prediction rewrites.
+  uint64_t PieceEnd(uint64_t position, uint64_t limit, uint64_t copyEnd) const;
+  // Rewrites, in place, the references in `bytes` (the old file's bytes at
+  // [position, position + length), part of a copy that ends at `copyEnd` and
+  // was moved by `shift`, new position minus old, modulo 2^64). Only
+  // references wholly inside the piece and the copy are touched.
+  void Predict(uint64_t position, size_t length, uint64_t copyEnd, uint64_t shift,
+               unsigned char* bytes) const;
+  // Adds the relocation entries (relocation_table.h) of the absolute
+  // references inside the copy [oldStart, oldStart + length) at their new
+  // places (`newStart` on). False when `entries` could not grow.
+  bool AddMovedRelocations(uint64_t oldStart, uint64_t length, uint64_t newStart,
+                           GrowableArray<uint32_t>* entries) const;
+
+ private:
+  uint32_t MapUncached(uint32_t target) const;
+
+  struct CachedTarget {
+    uint32_t target;  // plus one; 0 for none
+    uint32_t moved;
+  };
+  std::unique_ptr<CachedTarget[]> cache_;
+};
