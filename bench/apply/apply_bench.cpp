@@ -7,7 +7,7 @@
 //       place alternating. Prints the best seconds of each and how many
 //       progress reports each run made.
 //   apply_bench peak OLD UPDATER
-//       one run, then the process's PeakWorkingSetSize.
+//       one run, then its seconds and the process's PeakWorkingSetSize.
 #include <windows.h>
 #include <psapi.h>
 
@@ -88,10 +88,13 @@ int main(int argc, char** argv) {
   g_UpdateSession.autoMode = true;
 
   if (mode == "peak") {
-    if (!ResetGame(game, old) || Run(argv[3]) < 0) return 1;
+    if (!ResetGame(game, old)) return 1;
+    const double seconds = Run(argv[3]);
+    if (seconds < 0) return 1;
     PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof counters;
     K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    std::printf("seconds %.3f\n", seconds);
     std::printf("peak_working_set %lu\n", static_cast<unsigned long>(counters.PeakWorkingSetSize));
     return 0;
   }

@@ -8,7 +8,10 @@
 # Env: BUILD, DIST, WINEPREFIX, APPLY_BENCH_MIB (sizes, default "4 32"),
 # APPLY_BENCH_RUNS (default 5), APPLY_BENCH_PEAK_MIB (default "4 16 512"),
 # APPLY_BENCH_REAL (pairs of old and new files, "old new old new ...";
-# default: esbuild.exe and swc's x86 and x64 DLLs of the delta benchmark).
+# default: esbuild.exe and swc's x86 and x64 DLLs of the delta benchmark),
+# APPLY_BENCH_LARGE_MIB (sizes of generated files past what an updater can
+# hold whole, e.g. 4352 for 4.25 GiB: only the delta's run, its seconds and
+# peak working set; default none).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=$(cd "${BUILD:-$ROOT/build}" && pwd)
@@ -49,8 +52,11 @@ make_updaters() {
   fi
   "$DIST/mkpatch" diff -o delta.exe --stub "$DIST/Update.exe" --base 1.0.0.1 --target 1.0.0.2 \
     old new 2>/dev/null >/dev/null
-  "$DIST/mkpatch" build -o whole.exe --stub "$DIST/Update.exe" --base 1.0.0.1 --target 1.0.0.2 \
-    new/engine.dll >/dev/null
+  # An updater holds less than 2 GiB: a larger file ships only as a delta.
+  if [ "$(stat -c %s new/engine.dll)" -lt $((2 << 30)) ]; then
+    "$DIST/mkpatch" build -o whole.exe --stub "$DIST/Update.exe" --base 1.0.0.1 --target 1.0.0.2 \
+      new/engine.dll >/dev/null
+  fi
 }
 
 compare() { # label
@@ -96,5 +102,14 @@ for size in ${APPLY_BENCH_PEAK_MIB:-4 16 512}; do
     "$(win "$WORK/delta.exe")" | tr -d '\r' | grep -a "^peak_working_set")
   printf 'peak working set applying a delta to a %4s MiB file: %s KiB (delta %s)\n' \
     "$size" "$(( ${peak##* } / 1024 ))" "$(delta_facts)"
+done
+for size in ${APPLY_BENCH_LARGE_MIB:-}; do
+  make_updaters "$size"
+  result=$("$ROOT/cmake/wine-run.sh" "$EXE" peak "$(win "$WORK/old/engine.dll")" \
+    "$(win "$WORK/delta.exe")" | tr -d '\r')
+  peak=$(grep -a "^peak_working_set" <<<"$result")
+  printf 'automatic run applying a delta to a %s MiB file: %s s, peak working set %s KiB (delta %s)\n' \
+    "$size" "$(grep -a "^seconds" <<<"$result" | cut -d' ' -f2)" "$(( ${peak##* } / 1024 ))" \
+    "$(delta_facts)"
 done
 rm -rf "$WORK"
