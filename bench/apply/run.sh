@@ -11,7 +11,7 @@
 # default: esbuild.exe and swc's x86 and x64 DLLs of the delta benchmark),
 # APPLY_BENCH_LARGE_MIB (sizes of generated files past what an updater can
 # hold whole, e.g. 4352 for 4.25 GiB: only the delta's run, its seconds and
-# peak working set; default none).
+# peak working set; default none). A list set empty skips its part.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=$(cd "${BUILD:-$ROOT/build}" && pwd)
@@ -71,13 +71,13 @@ compare() { # label
   echo "progress reports: delta $reportsDelta ($bytesDelta of bytes), whole $reportsWhole ($bytesWhole of bytes)"
 }
 
-for mib in ${APPLY_BENCH_MIB:-4 32}; do
+for mib in ${APPLY_BENCH_MIB-4 32}; do
   make_updaters "$mib"
   compare "generated, $mib MiB"
 done
 
 REAL=$BUILD/bench/delta/pairs
-read -r -a real <<<"${APPLY_BENCH_REAL:-$REAL/esbuild-win32-ia32_0.25.9_0.25.10/old/esbuild.exe \
+read -r -a real <<<"${APPLY_BENCH_REAL-$REAL/esbuild-win32-ia32_0.25.9_0.25.10/old/esbuild.exe \
   $REAL/esbuild-win32-ia32_0.25.9_0.25.10/new/esbuild.exe \
   $REAL/swc-core-win32-ia32-msvc_1.15.10_1.15.11/old/swc.win32-ia32-msvc.node \
   $REAL/swc-core-win32-ia32-msvc_1.15.10_1.15.11/new/swc.win32-ia32-msvc.node \
@@ -96,7 +96,7 @@ for ((i = 0; i + 1 < ${#real[@]}; i += 2)); do
     "$(( ${peak##* } / 1024 ))"
 done
 
-for size in ${APPLY_BENCH_PEAK_MIB:-4 16 512}; do
+for size in ${APPLY_BENCH_PEAK_MIB-4 16 512}; do
   make_updaters "$size"
   peak=$("$ROOT/cmake/wine-run.sh" "$EXE" peak "$(win "$WORK/old/engine.dll")" \
     "$(win "$WORK/delta.exe")" | tr -d '\r' | grep -a "^peak_working_set")
