@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_files.h"
 #include "mkpatch/codec/entry_encoder.h"
 #include "update/codec/entry_codec.h"
 #include "update/format/payload_table.h"
@@ -80,21 +81,6 @@ bool WriteAll(const char* path, const Bytes& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
-}
-
-class FileSink : public DecodeSink {
- public:
-  explicit FileSink(FILE* file) : file_(file) {}
-  bool Write(const unsigned char* data, uint32_t length) override {
-    return std::fwrite(data, 1, length, file_) == length;
-  }
-
- private:
-  FILE* file_;
-};
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
 int Encode(const char* oldPath, const char* newPath, const char* outPath, bool references) {

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 
+#include "bench_files.h"
 #include "mkpatch/fs/file_source.h"
 #include "mkpatch/fs/file_system.h"
 #include "mkpatch/write/file_encoding.h"
@@ -19,21 +20,6 @@
 namespace {
 
 constexpr uint64_t kHeaderSize = 9;
-
-class FileSink : public DecodeSink {
- public:
-  explicit FileSink(FILE* file) : file_(file) {}
-  bool Write(const unsigned char* data, uint32_t length) override {
-    return std::fwrite(data, 1, length, file_) == length;
-  }
-
- private:
-  FILE* file_;
-};
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
 
 bool SizeOf(const std::string& path, uint64_t* size) {
   UniqueFile file = OpenFile(path, "rb");
