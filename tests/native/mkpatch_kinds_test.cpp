@@ -87,13 +87,13 @@ class KindsTest : public MkpatchTest {
 TEST_F(KindsTest, AnImageDeltaIsVerifiedByItsStreamsAndExtractedAgainstTheImage) {
   // Two builds of an x64 program: the delta models their references and
   // cannot be decoded against stand-in zeros.
-  ImageSpec spec;
-  spec.x64 = true;
-  spec.functions = 300;
-  const Bytes old = MakeImage(spec).bytes;
-  spec.insertedFunction = 9;
-  spec.dataGrowth = 16;
-  const Bytes next = MakeImage(spec).bytes;
+  ImageRecipe recipe;
+  recipe.x64 = true;
+  recipe.functions = 300;
+  const Bytes old = MakeImage(recipe).bytes;
+  recipe.insertedFunction = 9;
+  recipe.dataGrowth = 16;
+  const Bytes next = MakeImage(recipe).bytes;
   WriteAll(P("old/bin/engine.dll"), Text(old));
   WriteAll(P("new/bin/engine.dll"), Text(next));
   WriteAll(P("stub.exe"), "MZ stub");

@@ -57,11 +57,11 @@ uint32_t InstructionSize(const Instruction& instruction, bool x64) {
 
 // A function's body depends on its identity alone, so the next build has the
 // same bytes for it, wherever it lies.
-Function MakeFunction(const ImageSpec& spec, uint32_t identity, uint32_t calls,
+Function MakeFunction(const ImageRecipe& recipe, uint32_t identity, uint32_t calls,
                       uint32_t extraFiller) {
   Function function;
   function.identity = identity;
-  TestGenerator random(spec.seed * 7919u + identity);
+  TestGenerator random(recipe.seed * 7919u + identity);
   const uint32_t count = 6 + random.Below(10);
   for (uint32_t i = 0; i < count; ++i) {
     const uint32_t choice = random.Below(6);
@@ -103,17 +103,20 @@ struct SectionPlan {
 
 }  // namespace
 
-MadeImage MakeImage(const ImageSpec& spec) {
-  const bool x64 = spec.x64;
-  const uint64_t base = spec.imageBase != 0 ? spec.imageBase : (x64 ? 0x180000000ull : 0x10000000u);
+MadeImage MakeImage(const ImageRecipe& recipe) {
+  const bool x64 = recipe.x64;
+  const uint64_t base =
+      recipe.imageBase != 0 ? recipe.imageBase : (x64 ? 0x180000000ull : 0x10000000u);
   const uint32_t pointer = x64 ? 8 : 4;
   // The functions, in the order of the code section.
   std::vector<Function> functions;
-  for (uint32_t i = 0; i < spec.functions; ++i) {
-    if (i == 3 && spec.insertedFunction != 0) {
-      functions.push_back(MakeFunction(spec, kInserted, spec.functions, spec.insertedFunction));
+  for (uint32_t i = 0; i < recipe.functions; ++i) {
+    if (i == 3 && recipe.insertedFunction != 0) {
+      functions.push_back(
+          MakeFunction(recipe, kInserted, recipe.functions, recipe.insertedFunction));
     }
-    functions.push_back(MakeFunction(spec, i, spec.functions, i == 7 ? spec.grownFunction : 0));
+    functions.push_back(
+        MakeFunction(recipe, i, recipe.functions, i == 7 ? recipe.grownFunction : 0));
   }
   std::map<uint32_t, size_t> byIdentity;
   uint32_t codeSize = 0;
@@ -132,14 +135,14 @@ MadeImage MakeImage(const ImageSpec& spec) {
   // (x64), relocations.
   const uint32_t unwindSize = x64 ? 8 * static_cast<uint32_t>(functions.size()) : 0;
   const uint32_t tableOffset = kStrings * kStringSize;
-  const uint32_t unwindOffset = tableOffset + pointer * spec.functions;
+  const uint32_t unwindOffset = tableOffset + pointer * recipe.functions;
   const uint32_t readOnlySize = unwindOffset + unwindSize;
-  const uint32_t dataRaw = spec.dataGrowth + 4 * kVariables;
+  const uint32_t dataRaw = recipe.dataGrowth + 4 * kVariables;
   const uint32_t dataVirtual = dataRaw + 4 * kZeroVariables;
   const uint32_t pdataSize = 12 * static_cast<uint32_t>(functions.size());
   std::vector<SectionPlan> sections = {{".text", kCode}, {".rdata", kReadOnly}, {".data", kData}};
   if (x64) sections.push_back({".pdata", kExceptions});
-  if (spec.relocations) sections.push_back({".reloc", kRelocations});
+  if (recipe.relocations) sections.push_back({".reloc", kRelocations});
   const uint32_t sizes[] = {codeSize, readOnlySize, dataVirtual, x64 ? pdataSize : 0, 0};
   const uint32_t flags[] = {0x60000020u, 0x40000040u, 0xC0000040u, 0x40000040u, 0x42000040u};
   uint32_t rva = kSectionAlign, raw = kHeaders;
@@ -178,7 +181,7 @@ MadeImage MakeImage(const ImageSpec& spec) {
     image.references.push_back({at, ReferenceKind::Relative, target});
   };
   const uint32_t stringsRva = rdata.rva;
-  const uint32_t variablesRva = data.rva + spec.dataGrowth;
+  const uint32_t variablesRva = data.rva + recipe.dataGrowth;
   const uint32_t zerosRva = data.rva + dataRaw;
 
   // Code.
@@ -261,7 +264,7 @@ MadeImage MakeImage(const ImageSpec& spec) {
   }
   // The table lists the numbered functions: the inserted one brings no
   // pointer of its own.
-  for (uint32_t i = 0; i < spec.functions; ++i) {
+  for (uint32_t i = 0; i < recipe.functions; ++i) {
     absolute(rdata, tableOffset + pointer * i, pointer, functionRva(i));
   }
   for (size_t i = 0; i < functions.size(); ++i) {
@@ -275,10 +278,10 @@ MadeImage MakeImage(const ImageSpec& spec) {
     }
   }
   // Data: the grown part, then the variables.
-  for (uint32_t i = 0; i < spec.dataGrowth; ++i)
+  for (uint32_t i = 0; i < recipe.dataGrowth; ++i)
     bytes[data.raw + i] = static_cast<unsigned char>(i);
   for (uint32_t i = 0; i < kVariables; ++i)
-    Put(bytes, data.raw + spec.dataGrowth + 4 * i, i * 3 + 1, 4);
+    Put(bytes, data.raw + recipe.dataGrowth + 4 * i, i * 3 + 1, 4);
   // Exception entries.
   uint32_t pdataRva = 0;
   if (x64) {
@@ -297,7 +300,7 @@ MadeImage MakeImage(const ImageSpec& spec) {
   }
   // Relocations: one block per page, padded to four bytes.
   uint32_t relocationRva = 0, relocationSize = 0;
-  if (spec.relocations) {
+  if (recipe.relocations) {
     SectionPlan& reloc = sections.back();
     std::sort(pointers.begin(), pointers.end());
     Bytes table;
@@ -372,7 +375,7 @@ MadeImage MakeImage(const ImageSpec& spec) {
   }
   // The relocation table lists the pointers; without it they are plain
   // numbers to the finder.
-  if (!spec.relocations) {
+  if (!recipe.relocations) {
     image.references.erase(std::remove_if(image.references.begin(), image.references.end(),
                                           [](const MadeReference& r) {
                                             return r.kind == ReferenceKind::Absolute32 ||

@@ -18,7 +18,7 @@
 
 using Bytes = std::vector<unsigned char>;
 
-struct ImageSpec {
+struct ImageRecipe {
   bool x64 = false;
   uint32_t seed = 1;
   uint32_t functions = 120;
@@ -50,4 +50,4 @@ struct MadeImage {
   uint32_t relocationSize = 0;
 };
 
-MadeImage MakeImage(const ImageSpec& spec);
+MadeImage MakeImage(const ImageRecipe& recipe);

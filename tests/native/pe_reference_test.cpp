@@ -102,10 +102,10 @@ std::vector<MadeReference> Found(const Bytes& image) {
 TEST(PeReferences, TheFinderSeesExactlyTheReferencesAnImageHolds) {
   for (bool x64 : {false, true}) {
     for (bool relocations : {true, false}) {
-      ImageSpec spec;
-      spec.x64 = x64;
-      spec.relocations = relocations;
-      const MadeImage image = MakeImage(spec);
+      ImageRecipe recipe;
+      recipe.x64 = x64;
+      recipe.relocations = relocations;
+      const MadeImage image = MakeImage(recipe);
       const std::vector<MadeReference> found = Found(image.bytes);
       SCOPED_TRACE(testing::Message() << (x64 ? "x64" : "x86") << ", relocations " << relocations);
       EXPECT_GT(image.references.size(), 400u);
@@ -117,11 +117,11 @@ TEST(PeReferences, TheFinderSeesExactlyTheReferencesAnImageHolds) {
 
 // --- The delta of a rebuilt image --------------------------------------------
 
-ImageSpec Rebuilt(ImageSpec spec) {
-  spec.insertedFunction = 9;
-  spec.grownFunction = 3;
-  spec.dataGrowth = 24;
-  return spec;
+ImageRecipe Rebuilt(ImageRecipe recipe) {
+  recipe.insertedFunction = 9;
+  recipe.grownFunction = 3;
+  recipe.dataGrowth = 24;
+  return recipe;
 }
 
 Bytes Decode(const Bytes& delta, const Bytes& source, size_t size, DecodeError expected) {
@@ -147,10 +147,10 @@ Aligned ReferenceDelta(const Bytes& old, const Bytes& next) {
 TEST(PeReferenceDelta, ReferencesWhoseTargetsOnlyMovedCostNothing) {
   for (bool x64 : {false, true}) {
     SCOPED_TRACE(x64 ? "x64" : "x86");
-    ImageSpec spec;
-    spec.x64 = x64;
-    const MadeImage old = MakeImage(spec);
-    const MadeImage next = MakeImage(Rebuilt(spec));
+    ImageRecipe recipe;
+    recipe.x64 = x64;
+    const MadeImage old = MakeImage(recipe);
+    const MadeImage next = MakeImage(Rebuilt(recipe));
     const Aligned aligned = ReferenceDelta(old.bytes, next.bytes);
     ASSERT_TRUE(aligned.modelled);
     EXPECT_EQ(aligned.streams.filter, DELTA_FILTER_PE_REFERENCES);
@@ -216,11 +216,11 @@ TEST(PeReferenceDelta, ReferencesWhoseTargetsOnlyMovedCostNothing) {
 
 TEST(PeReferenceDelta, TheEncoderTakesTheReferencesWhereTheyWin) {
   for (bool x64 : {false, true}) {
-    ImageSpec spec;
-    spec.x64 = x64;
-    spec.functions = 400;
-    const Bytes old = MakeImage(spec).bytes;
-    const Bytes next = MakeImage(Rebuilt(spec)).bytes;
+    ImageRecipe recipe;
+    recipe.x64 = x64;
+    recipe.functions = 400;
+    const Bytes old = MakeImage(recipe).bytes;
+    const Bytes next = MakeImage(Rebuilt(recipe)).bytes;
     const EncodedData data = EncodeChanged(old.data(), old.size(), next.data(), next.size());
     ASSERT_EQ(data.coding, EntryCoding::Delta);
     EXPECT_EQ(data.bytes[1] & DELTA_FILTER_MASK, DELTA_FILTER_PE_REFERENCES);
@@ -259,9 +259,9 @@ bool Modelled(const Bytes& image) {
 }
 
 TEST(PeReferenceDelta, OddImagesRoundTrip) {
-  ImageSpec spec;
-  const Bytes old = MakeImage(spec).bytes;
-  const Bytes next = MakeImage(Rebuilt(spec)).bytes;
+  ImageRecipe recipe;
+  const Bytes old = MakeImage(recipe).bytes;
+  const Bytes next = MakeImage(Rebuilt(recipe)).bytes;
   // A relocation table that ends oddly: a block shorter than its header, a
   // block past the directory, a directory cut inside a block. The blocks
   // before the odd one still count.
@@ -288,7 +288,7 @@ TEST(PeReferenceDelta, OddImagesRoundTrip) {
     ExpectRoundTrip(oddOld, odd);
   }
   // No relocation table at all.
-  ImageSpec bare = spec;
+  ImageRecipe bare = recipe;
   bare.relocations = false;
   ExpectRoundTrip(MakeImage(bare).bytes, MakeImage(Rebuilt(bare)).bytes);
   // Overlapping sections: the data section claims the read-only one's bytes.
@@ -309,10 +309,10 @@ TEST(PeReferenceDelta, OddImagesRoundTrip) {
 }
 
 TEST(PeReferenceDelta, ImagesTheModelDoesNotTakeArePlainBytes) {
-  ImageSpec spec;
-  spec.x64 = true;
-  const Bytes old = MakeImage(spec).bytes;
-  const Bytes next = MakeImage(Rebuilt(spec)).bytes;
+  ImageRecipe recipe;
+  recipe.x64 = true;
+  const Bytes old = MakeImage(recipe).bytes;
+  const Bytes next = MakeImage(Rebuilt(recipe)).bytes;
   // An ARM64 image: the same layout, code the model must not read as x64.
   Bytes armOld = old, armNext = next;
   for (Bytes* image : {&armOld, &armNext}) {
@@ -339,7 +339,7 @@ TEST(PeReferenceDelta, ImagesTheModelDoesNotTakeArePlainBytes) {
     ExpectRoundTrip(*fake, next);
   }
   // Two images of different machines are not modelled together.
-  ImageSpec x86 = spec;
+  ImageRecipe x86 = recipe;
   x86.x64 = false;
   EXPECT_FALSE(ReferenceDelta(MakeImage(x86).bytes, next).modelled);
 }
@@ -385,9 +385,9 @@ Bytes PreambleDelta(const Preamble& preamble, size_t copy) {
 }
 
 TEST(PeReferenceDeltaRefusal, EveryMalformedPreambleFieldIsRefused) {
-  ImageSpec spec;
-  spec.relocations = false;  // the copy of the whole image rebuilds an empty table
-  const Bytes image = MakeImage(spec).bytes;
+  ImageRecipe recipe;
+  recipe.relocations = false;  // the copy of the whole image rebuilds an empty table
+  const Bytes image = MakeImage(recipe).bytes;
   const size_t size = image.size();
   // The well-formed delta: the same layout, no table, no correction.
   Preamble sound;
@@ -451,10 +451,10 @@ TEST(PeReferenceDeltaRefusal, EveryMalformedPreambleFieldIsRefused) {
 }
 
 TEST(PeReferenceDeltaRefusal, DamagedReferenceDeltasNeverOverrunTheFile) {
-  ImageSpec spec;
-  spec.x64 = true;
-  const Bytes old = MakeImage(spec).bytes;
-  const Bytes next = MakeImage(Rebuilt(spec)).bytes;
+  ImageRecipe recipe;
+  recipe.x64 = true;
+  const Bytes old = MakeImage(recipe).bytes;
+  const Bytes next = MakeImage(Rebuilt(recipe)).bytes;
   const Aligned aligned = ReferenceDelta(old, next);
   ASSERT_TRUE(aligned.modelled);
   for (DeltaLayoutChoice layout : {DeltaLayoutChoice::Separate, DeltaLayoutChoice::Packed}) {
