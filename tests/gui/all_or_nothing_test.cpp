@@ -125,6 +125,19 @@ class AllOrNothing : public ::testing::Test {
     ExpectNothingLeft(temp);
   }
 
+  // The same updater run again after a kill: it logs `recovered` (what it
+  // did with the killed run's commit), then brings the game to the new build.
+  void RunAgainToTheNewBuild(const std::string& recovered, const std::string& temp) const {
+    ClearLogs();
+    UpdaterProcess rerun;
+    ASSERT_TRUE(rerun.Start(scenario_.updater, Quoted(scenario_.game)));
+    UpdaterOutcome outcome = rerun.RunToEnd(kRunTimeoutMs);
+    ASSERT_TRUE(EndedSilently(outcome));
+    EXPECT_EQ(outcome.exitCode, 0u);
+    EXPECT_TRUE(Logged(rerun, recovered));
+    ExpectNewBuild(temp);
+  }
+
   // The run that fails: exit code 1, a box that says why, then the general one.
   void ExpectFailedRun(const UpdaterOutcome& outcome, const std::string& firstBox) const {
     ASSERT_TRUE(outcome.exited) << Describe(outcome);
@@ -206,15 +219,7 @@ TEST_F(AllOrNothing, KilledWhileTheFilesArePutInPlaceThenFinishedByTheNextRun) {
       ASSERT_TRUE(updater.KillHard(kRunTimeoutMs));
     }
     holder.Release();
-    ClearLogs();
-
-    UpdaterProcess rerun;
-    ASSERT_TRUE(rerun.Start(scenario_.updater, Quoted(scenario_.game)));
-    UpdaterOutcome outcome = rerun.RunToEnd(kRunTimeoutMs);
-    ASSERT_TRUE(EndedSilently(outcome));
-    EXPECT_EQ(outcome.exitCode, 0u);
-    EXPECT_TRUE(Logged(rerun, "已完成上次中断的更新 1.4.1.34242"));
-    ExpectNewBuild(temp.Path());
+    RunAgainToTheNewBuild("已完成上次中断的更新 1.4.1.34242", temp.Path());
   }
 }
 
@@ -248,15 +253,7 @@ TEST_F(AllOrNothing, KilledWhileTheFilesAreTakenBackThenUndoneAndUpdatedByTheNex
     }
     heldInTheWay.Release();
     heldForGood.Release();
-    ClearLogs();
-
-    UpdaterProcess rerun;
-    ASSERT_TRUE(rerun.Start(scenario_.updater, Quoted(scenario_.game)));
-    UpdaterOutcome outcome = rerun.RunToEnd(kRunTimeoutMs);
-    ASSERT_TRUE(EndedSilently(outcome));
-    EXPECT_EQ(outcome.exitCode, 0u);
-    EXPECT_TRUE(Logged(rerun, "已撤销上次中断的更新 1.4.1.34242"));
-    ExpectNewBuild(temp.Path());
+    RunAgainToTheNewBuild("已撤销上次中断的更新 1.4.1.34242", temp.Path());
   }
 }
 
