@@ -24,8 +24,11 @@ enum class X86Operand : uint8_t {
   RipRelative = 2,  // x64 ModRM memory operand relative to the next instruction
 };
 
+// Returned by value from the walk's hot loop: a length of a whole word keeps
+// the compiler from building the result through memory (a byte store read
+// back as a wider word stalls the processor on every instruction walked).
 struct X86Instruction {
-  uint8_t length = 0;  // 0: not a valid instruction
+  uint32_t length = 0;  // 0: not a valid instruction
   X86Operand operand = X86Operand::None;
   uint8_t operandOffset = 0;  // where the 32-bit displacement starts
 };
