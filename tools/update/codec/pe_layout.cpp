@@ -52,6 +52,25 @@ bool PeLayout::OffsetToRva(uint64_t offset, uint32_t* rva) const {
   return false;
 }
 
+bool PeLayout::OffsetToRvaRun(uint64_t offset, uint32_t* shift, uint64_t* begin,
+                              uint64_t* end) const {
+  // The first section that holds `offset` maps it; the sections before it
+  // that it overlaps cut its run short.
+  uint64_t from = 0, to = UINT64_MAX;
+  for (const PeSection& section : sections) {
+    const uint64_t start = section.rawOffset, stop = start + MappedSize(section);
+    if (offset >= start && offset < stop) {
+      *shift = section.address - section.rawOffset;
+      *begin = start > from ? start : from;
+      *end = stop < to ? stop : to;
+      return true;
+    }
+    if (stop <= offset && stop > from) from = stop;
+    if (start > offset && start < to) to = start;
+  }
+  return false;
+}
+
 int PeLayout::SectionOf(uint32_t rva) const {
   for (size_t i = 0; i < sections.size(); ++i) {
     const PeSection& section = sections[i];

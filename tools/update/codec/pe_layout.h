@@ -49,8 +49,37 @@ struct PeLayout {
   bool RvaToOffset(uint32_t rva, uint32_t* offset) const;
   // The RVA of file position `offset`, when it lies in a section's data.
   bool OffsetToRva(uint64_t offset, uint32_t* rva) const;
+  // The same, with the run of file positions around `offset` that map as it
+  // does (by the same section, RVA = position + *shift modulo 2^32):
+  // [*begin, *end). Many lookups near one another then cost one search.
+  bool OffsetToRvaRun(uint64_t offset, uint32_t* shift, uint64_t* begin, uint64_t* end) const;
   // The index of the section whose memory holds `rva`, or -1.
   int SectionOf(uint32_t rva) const;
+};
+
+// File positions to RVAs in one layout, for lookups that come in order
+// (the references of a copy): the run of the last one is remembered.
+class RvaCursor {
+ public:
+  explicit RvaCursor(const PeLayout& layout) : layout_(layout) {}
+  // As PeLayout::OffsetToRva.
+  bool ToRva(uint64_t offset, uint32_t* rva) {
+    if (offset < begin_ || offset >= end_) {
+      if (!layout_.OffsetToRvaRun(offset, &shift_, &begin_, &end_)) {
+        begin_ = 1;
+        end_ = 0;
+        return false;
+      }
+    }
+    *rva = static_cast<uint32_t>(offset) + shift_;
+    return true;
+  }
+
+ private:
+  const PeLayout& layout_;
+  uint32_t shift_ = 0;
+  uint64_t begin_ = 1;  // an empty run
+  uint64_t end_ = 0;
 };
 
 // Bytes of file data a section maps (the smaller of its data and its size in

@@ -7,14 +7,27 @@
 
 namespace {
 
+uint32_t ReadLe32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+void WriteLe32(unsigned char* p, uint32_t value) {
+  p[0] = static_cast<unsigned char>(value);
+  p[1] = static_cast<unsigned char>(value >> 8);
+  p[2] = static_cast<unsigned char>(value >> 16);
+  p[3] = static_cast<unsigned char>(value >> 24);
+}
+
+// References are 4 or 8 bytes wide: two fixed widths the compiler unrolls.
 uint64_t ReadLe(const unsigned char* p, size_t width) {
-  uint64_t value = 0;
-  for (size_t k = width; k-- > 0;) value = value << 8 | p[k];
-  return value;
+  const uint64_t low = ReadLe32(p);
+  return width == 8 ? low | static_cast<uint64_t>(ReadLe32(p + 4)) << 32 : low;
 }
 
 void WriteLe(unsigned char* p, size_t width, uint64_t value) {
-  for (size_t k = 0; k < width; ++k) p[k] = static_cast<unsigned char>(value >> (8 * k));
+  WriteLe32(p, static_cast<uint32_t>(value));
+  if (width == 8) WriteLe32(p + 4, static_cast<uint32_t>(value >> 32));
 }
 
 // Targets remembered: 2^kCacheBits slots, chosen by a multiplicative hash.
@@ -138,6 +151,7 @@ void ReferenceModel::Predict(uint64_t position, size_t length, uint64_t copyEnd,
   const uint64_t pieceEnd = position + length;
   const uint64_t end = pieceEnd < copyEnd ? pieceEnd : copyEnd;
   const uint64_t baseShift = newLayout.imageBase - oldLayout.imageBase;
+  RvaCursor oldPlaces(oldLayout), newPlaces(newLayout);
   for (size_t i = FirstAt(position); i < references.Size(); ++i) {
     const PeReference& reference = references[i];
     const ReferenceKind kind = reference.Kind();
@@ -149,8 +163,8 @@ void ReferenceModel::Predict(uint64_t position, size_t length, uint64_t copyEnd,
     if (target != REFERENCE_NO_TARGET) value += uint64_t(int64_t(MapTarget(target)) - target);
     if (kind == ReferenceKind::Relative) {
       uint32_t oldPlace = 0, newPlace = 0;
-      if (!oldLayout.OffsetToRva(reference.location, &oldPlace) ||
-          !newLayout.OffsetToRva(reference.location + shift, &newPlace)) {
+      if (!oldPlaces.ToRva(reference.location, &oldPlace) ||
+          !newPlaces.ToRva(reference.location + shift, &newPlace)) {
         continue;
       }
       value -= uint64_t(newPlace) - oldPlace;
@@ -164,13 +178,14 @@ void ReferenceModel::Predict(uint64_t position, size_t length, uint64_t copyEnd,
 bool ReferenceModel::AddMovedRelocations(uint64_t oldStart, uint64_t length, uint64_t newStart,
                                          GrowableArray<uint32_t>* entries) const {
   const uint64_t end = oldStart + length;
+  RvaCursor newPlaces(newLayout);
   for (size_t i = FirstAt(oldStart); i < references.Size(); ++i) {
     const PeReference& reference = references[i];
     const ReferenceKind kind = reference.Kind();
     if (uint64_t(reference.location) + ReferenceWidth(kind) > end) break;
     if (kind != ReferenceKind::Absolute32 && kind != ReferenceKind::Absolute64) continue;
     uint32_t place = 0;
-    if (!newLayout.OffsetToRva(reference.location - oldStart + newStart, &place) ||
+    if (!newPlaces.ToRva(reference.location - oldStart + newStart, &place) ||
         place > RELOCATION_RVA_MASK) {
       continue;
     }
