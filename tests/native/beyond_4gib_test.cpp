@@ -122,14 +122,7 @@ Bytes SparseDelta(const std::vector<Command>& commands, const Bytes& pairs, cons
 }
 
 DecodeError Decode(const Bytes& delta, ByteSource& source, uint64_t decodedSize, DecodeSink& sink) {
-  MemoryByteSource stored(delta.data(), delta.size());
-  DecodeRequest request;
-  request.coding = EntryCoding::Delta;
-  request.stored = &stored;
-  request.storedSize = delta.size();
-  request.source = &source;
-  request.decodedSize = decodedSize;
-  return DecodeEntryData(request, sink);
+  return DecodeFrom(EntryCoding::Delta, delta, decodedSize, source, sink);
 }
 
 TEST(Beyond4GiB, CopiesAcrossAndPastTheMarkReadTheirOwnBytes) {

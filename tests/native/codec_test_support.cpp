@@ -80,19 +80,24 @@ bool MemorySink::Write(const unsigned char* data, uint32_t length) {
   return true;
 }
 
-DecodeError DecodeInMemory(EntryCoding coding, const Bytes& data, uint64_t decodedSize,
-                           const Bytes& source, Bytes* out) {
+DecodeError DecodeFrom(EntryCoding coding, const Bytes& data, uint64_t decodedSize,
+                       ByteSource& source, DecodeSink& sink) {
   MemoryByteSource stored(data.data(), data.size());
-  MemoryByteSource installed(source.data(), source.size());
   DecodeRequest request;
   request.coding = coding;
   request.stored = &stored;
   request.storedBegin = 0;
   request.storedSize = data.size();
-  request.source = &installed;
+  request.source = &source;
   request.decodedSize = decodedSize;
+  return DecodeEntryData(request, sink);
+}
+
+DecodeError DecodeInMemory(EntryCoding coding, const Bytes& data, uint64_t decodedSize,
+                           const Bytes& source, Bytes* out) {
+  MemoryByteSource installed(source.data(), source.size());
   MemorySink sink;
-  const DecodeError error = DecodeEntryData(request, sink);
+  const DecodeError error = DecodeFrom(coding, data, decodedSize, installed, sink);
   *out = std::move(sink.bytes);
   return error;
 }

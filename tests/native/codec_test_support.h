@@ -43,6 +43,10 @@ class MemorySink : public DecodeSink {
 };
 
 // Decodes `data` as entry data of `coding` for a file of `decodedSize`
-// bytes, against `source` (may be empty), into `out`.
+// bytes, against `source`, into `sink`.
+DecodeError DecodeFrom(EntryCoding coding, const Bytes& data, uint64_t decodedSize,
+                       ByteSource& source, DecodeSink& sink);
+
+// The same against `source` in memory (may be empty), into `out`.
 DecodeError DecodeInMemory(EntryCoding coding, const Bytes& data, uint64_t decodedSize,
                            const Bytes& source, Bytes* out);

@@ -5,7 +5,9 @@
 #include "update/codec/branch_prediction.h"
 #include "update/codec/control_reader.h"
 #include "update/codec/delta_format.h"
+#include "update/codec/gathered_copies.h"
 #include "update/codec/reference_delta.h"
+#include "update/codec/source_window.h"
 #include "update/codec/varint.h"
 #include "update/codec/zstd_stream.h"
 
@@ -17,6 +19,10 @@
 namespace {
 
 constexpr size_t kChunkSize = 64 * 1024;
+// The source is read a window at a time: a delta's copies are many and
+// short, and mostly go forwards through the old file.
+constexpr size_t kSourceWindow = 8 * 1024;
+constexpr size_t kSourceWindows = 16;
 // The two fixed bytes and at most three numbers.
 constexpr size_t kHeaderMax = 2 + 3 * VARINT_MAX_BYTES;
 
@@ -191,9 +197,10 @@ class ReferencePrediction : public CopyPrediction {
   const ReferenceModel& model_;
 };
 
-// The copy map of the x86 branch filter, from a first reading of the commands.
-DecodeError ReadCopyMap(ByteStream& control, uint64_t sourceSize, uint64_t decodedSize,
-                        CopyMap* map) {
+// A first reading of the commands: the short copies to gather and, for the
+// x86 branch filter, the copy map (`map` null for none).
+DecodeError ReadCopies(ByteStream& control, uint64_t sourceSize, uint64_t decodedSize, CopyMap* map,
+                       GatheredCopies* gathered) {
   StreamReader reader(control, DecodeError::ControlNumber);
   CommandReader commands(reader, sourceSize, decodedSize);
   while (!commands.Done()) {
@@ -202,22 +209,30 @@ DecodeError ReadCopyMap(ByteStream& control, uint64_t sourceSize, uint64_t decod
     if (DecodeError error = commands.Next(&position, &copy, &insert); error != DecodeError::None) {
       return error;
     }
-    if (!map->Add(position, newStart, copy)) return DecodeError::OutOfMemory;
+    if ((map != nullptr && !map->Add(position, newStart, copy)) || !gathered->Add(position, copy)) {
+      return DecodeError::OutOfMemory;
+    }
   }
-  map->Finish();
+  if (map != nullptr) map->Finish();
   return DecodeError::None;
 }
 
 class DeltaApplier {
  public:
-  DeltaApplier(ByteSource& source, uint64_t decodedSize, DecodeSink& sink)
-      : source_(source), decodedSize_(decodedSize), sink_(sink) {}
+  DeltaApplier(ByteSource& source, GatheredCopies& gathered, uint64_t decodedSize, DecodeSink& sink)
+      : source_(source, kSourceWindow, kSourceWindows),
+        gathered_(gathered),
+        decodedSize_(decodedSize),
+        sink_(sink) {}
 
   DecodeError Allocate() {
     bytes_ = AllocateDecodeBuffer(kChunkSize + 8);
     scratch_ = AllocateDecodeBuffer(kChunkSize);
-    work_ = AllocateDecodeBuffer(kChunkSize);
-    return bytes_ && scratch_ && work_ ? DecodeError::None : DecodeError::OutOfMemory;
+    // A piece may run a reference's width past a chunk, and the output is
+    // passed on once a chunk of it is complete.
+    out_ = AllocateDecodeBuffer(2 * kChunkSize + 8);
+    return bytes_ && scratch_ && out_ && source_.Allocate() ? DecodeError::None
+                                                            : DecodeError::OutOfMemory;
   }
   unsigned char* Scratch() { return scratch_.get(); }
 
@@ -234,6 +249,7 @@ class DeltaApplier {
       if (error == DecodeError::None) error = Insert(insert, insertion);
       if (error != DecodeError::None) return error;
     }
+    if (!Flush()) return DecodeError::SinkFailed;
     DecodeError error = control.Finish();
     if (error == DecodeError::None) error = difference.Finish();
     if (error == DecodeError::None) error = insertion.Finish();
@@ -246,6 +262,7 @@ class DeltaApplier {
   DecodeError Copy(uint64_t start, uint64_t newStart, uint64_t length, CopyPrediction* prediction,
                    ByteStream& difference) {
     SiteCarry carry;
+    const unsigned char* held = gathered_.Take(length);
     const uint64_t end = start + length;
     for (uint64_t position = start; position < end;) {
       const uint64_t left = end - position;
@@ -259,19 +276,22 @@ class DeltaApplier {
       }
       const uint32_t piece = static_cast<uint32_t>(pieceEnd - position);
       uint32_t got = 0;
-      if (!source_.ReadAt(position, bytes_.get(), piece + lookahead, &got) ||
-          got != piece + lookahead) {
+      if (held != nullptr) {
+        // A gathered copy is short: one piece, nothing to look ahead to.
+        std::memcpy(bytes_.get(), held, piece);
+      } else if (!source_.ReadAt(position, bytes_.get(), piece + lookahead, &got) ||
+                 got != piece + lookahead) {
         return DecodeError::SourceUnreadable;
       }
       if (prediction != nullptr) {
         prediction->Predict(position, start, newStart, end, bytes_.get(), piece, lookahead, carry);
       }
-      if (DecodeError error = ReadExactly(difference, work_.get(), piece);
-          error != DecodeError::None) {
+      unsigned char* out = out_.get() + filled_;
+      if (DecodeError error = ReadExactly(difference, out, piece); error != DecodeError::None) {
         return error;
       }
-      AddBytes(work_.get(), bytes_.get(), piece);
-      if (!sink_.Write(work_.get(), piece)) return DecodeError::SinkFailed;
+      AddBytes(out, bytes_.get(), piece);
+      if (!Emitted(piece)) return DecodeError::SinkFailed;
       position = pieceEnd;
     }
     return DecodeError::None;
@@ -280,22 +300,36 @@ class DeltaApplier {
   DecodeError Insert(uint64_t length, ByteStream& insertion) {
     while (length > 0) {
       const uint32_t chunk = static_cast<uint32_t>(length < kChunkSize ? length : kChunkSize);
-      if (DecodeError error = ReadExactly(insertion, work_.get(), chunk);
+      if (DecodeError error = ReadExactly(insertion, out_.get() + filled_, chunk);
           error != DecodeError::None) {
         return error;
       }
-      if (!sink_.Write(work_.get(), chunk)) return DecodeError::SinkFailed;
+      if (!Emitted(chunk)) return DecodeError::SinkFailed;
       length -= chunk;
     }
     return DecodeError::None;
   }
 
-  ByteSource& source_;
+  // `length` more bytes of output are in place; a chunk or more goes on.
+  bool Emitted(uint32_t length) {
+    filled_ += length;
+    return filled_ < kChunkSize || Flush();
+  }
+
+  bool Flush() {
+    const uint32_t length = static_cast<uint32_t>(filled_);
+    filled_ = 0;
+    return length == 0 || sink_.Write(out_.get(), length);
+  }
+
+  SourceWindow source_;
+  GatheredCopies& gathered_;
   uint64_t decodedSize_;
   DecodeSink& sink_;
   DecodeBuffer bytes_;
   DecodeBuffer scratch_;
-  DecodeBuffer work_;
+  DecodeBuffer out_;
+  size_t filled_ = 0;  // bytes of output in out_ not yet passed on
 };
 
 // An empty source for a delta that needs none.
@@ -308,8 +342,9 @@ class NoSource : public ByteSource {
   }
 };
 
-// Decodes with `control` read once more first when a filter needs the copies
-// beforehand (`firstReading`, a second reading of the same stream).
+// Decodes with `control` read once more first (`firstReading`, a second
+// reading of the same stream): the short copies are gathered from it, and
+// the filters take what they need of the copies beforehand.
 // `references` is loaded already for filter 2.
 DecodeError Apply(const DecodeRequest& request, const DeltaHeader& header,
                   ReferenceDelta* references, DecodeSink& sink, ByteStream& control,
@@ -317,29 +352,26 @@ DecodeError Apply(const DecodeRequest& request, const DeltaHeader& header,
   NoSource none;
   ByteSource* source = request.source != nullptr ? request.source : &none;
   CopyMap map(header.mapMinimum);
-  if (header.filter == DELTA_FILTER_X86_BRANCHES) {
-    if (DecodeError error = ReadCopyMap(firstReading, source->Size(), request.decodedSize, &map);
-        error != DecodeError::None) {
-      return error;
-    }
-  } else if (header.filter == DELTA_FILTER_PE_REFERENCES) {
-    if (DecodeError error = references->Prepare(firstReading, request.decodedSize);
-        error != DecodeError::None) {
-      return error;
-    }
+  GatheredCopies gathered;
+  DecodeError error = DecodeError::None;
+  if (header.filter == DELTA_FILTER_PE_REFERENCES) {
+    error = references->Prepare(firstReading, request.decodedSize, &gathered);
     source = references;
+  } else {
+    error = ReadCopies(firstReading, source->Size(), request.decodedSize,
+                       header.filter == DELTA_FILTER_X86_BRANCHES ? &map : nullptr, &gathered);
   }
-  DeltaApplier applier(*source, request.decodedSize, sink);
-  if (DecodeError error = applier.Allocate(); error != DecodeError::None) return error;
+  if (error == DecodeError::None) error = gathered.Fill(*source);
+  if (error != DecodeError::None) return error;
+  DeltaApplier applier(*source, gathered, request.decodedSize, sink);
+  if ((error = applier.Allocate()) != DecodeError::None) return error;
   BranchPrediction branches(map, source->Size(), applier.Scratch());
   ReferencePrediction referencePrediction(references->model);
   CopyPrediction* prediction = nullptr;
   StreamReader reader(control, DecodeError::ControlNumber);
   if (header.filter == DELTA_FILTER_X86_BRANCHES) prediction = &branches;
   if (header.filter == DELTA_FILTER_PE_REFERENCES) {
-    if (DecodeError error = references->SkipPreamble(reader); error != DecodeError::None) {
-      return error;
-    }
+    if ((error = references->SkipPreamble(reader)) != DecodeError::None) return error;
     prediction = &referencePrediction;
   }
   if (!header.sparse) return applier.Run(reader, prediction, difference, insertion);
@@ -365,7 +397,7 @@ DecodeError DecodeSeparate(const DecodeRequest& request, const DeltaHeader& head
   DecodeError error = LoadReferences(request, header, &references);
   if (error == DecodeError::None)
     error = control.Open(request.stored, begin, header.controlStored, true);
-  if (error == DecodeError::None && header.filter != DELTA_FILTER_NONE) {
+  if (error == DecodeError::None) {
     error = firstReading.Open(request.stored, begin, header.controlStored, true);
   }
   if (error == DecodeError::None) {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "update/codec/byte_stream.h"
+#include "update/codec/source_window.h"
 #include "update/codec/x86_instruction.h"
 
 namespace {
@@ -19,58 +19,10 @@ uint32_t Le32(const unsigned char* p) {
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-// A window of the source, moved forwards as the readers need: the file is
-// never held whole.
-class SourceWindow {
- public:
-  explicit SourceWindow(ByteSource& source) : source_(source), size_(source.Size()) {}
-
-  bool Allocate() {
-    buffer_ = AllocateDecodeBuffer(kWindow);
-    return buffer_ != nullptr;
-  }
-
-  // The bytes at [offset, offset + length) (length at most kWindow / 2), or
-  // null when they are not all in the file or cannot be read.
-  const unsigned char* At(uint64_t offset, size_t length) {
-    if (offset > size_ || length > size_ - offset) return nullptr;
-    if (offset < start_ || offset + length > start_ + filled_) {
-      const uint64_t left = size_ - offset;
-      const uint32_t want = static_cast<uint32_t>(left < kWindow ? left : kWindow);
-      uint32_t got = 0;
-      if (!source_.ReadAt(offset, buffer_.get(), want, &got) || got != want) {
-        failed_ = true;
-        return nullptr;
-      }
-      start_ = offset;
-      filled_ = got;
-    }
-    return buffer_.get() + (offset - start_);
-  }
-
-  // How many bytes from `offset` on are readable without moving the window
-  // (at least `length` when the file has them).
-  size_t Available(uint64_t offset) const {
-    return offset >= start_ && offset < start_ + filled_
-               ? static_cast<size_t>(start_ + filled_ - offset)
-               : 0;
-  }
-
-  bool Failed() const { return failed_; }
-
- private:
-  ByteSource& source_;
-  uint64_t size_;
-  DecodeBuffer buffer_;
-  uint64_t start_ = 0;
-  size_t filled_ = 0;
-  bool failed_ = false;
-};
-
 class ReferenceFinder {
  public:
   ReferenceFinder(ByteSource& source, const PeLayout& layout, GrowableArray<PeReference>* out)
-      : window_(source), layout_(layout), out_(out), fileSize_(source.Size()) {}
+      : window_(source, kWindow), layout_(layout), out_(out), fileSize_(source.Size()) {}
 
   ReferenceScan Run() {
     if (!window_.Allocate()) return ReferenceScan::OutOfMemory;

@@ -156,7 +156,8 @@ DecodeError ReferenceDelta::SkipPreamble(StreamReader& control) const {
                                &relocationSize);
 }
 
-DecodeError ReferenceDelta::Prepare(ByteStream& firstReading, uint64_t decodedSize) {
+DecodeError ReferenceDelta::Prepare(ByteStream& firstReading, uint64_t decodedSize,
+                                    GatheredCopies* gathered) {
   StreamReader control(firstReading, DecodeError::ControlNumber);
   DecodeError error = ReadReferencePreamble(control, model.oldLayout, model.references.Size(),
                                             &model, &relocationSize_);
@@ -169,7 +170,9 @@ DecodeError ReferenceDelta::Prepare(ByteStream& firstReading, uint64_t decodedSi
     const uint64_t newStart = commands.Produced();
     uint64_t position = 0, copy = 0, insert = 0;
     if ((error = commands.Next(&position, &copy, &insert)) != DecodeError::None) return error;
-    if (!model.copies.Add(position, newStart, copy)) return DecodeError::OutOfMemory;
+    if (!model.copies.Add(position, newStart, copy) || !gathered->Add(position, copy)) {
+      return DecodeError::OutOfMemory;
+    }
     if (position < installedSize_) {
       const uint64_t inside = installedSize_ - position < copy ? installedSize_ - position : copy;
       if (!model.AddMovedRelocations(position, inside, newStart, &moved)) {

@@ -12,6 +12,7 @@
 #include "update/base/byte_source.h"
 #include "update/codec/byte_stream.h"
 #include "update/codec/control_reader.h"
+#include "update/codec/gathered_copies.h"
 #include "update/codec/pe_reference_model.h"
 
 // Reads the preamble that starts the control stream of a reference delta,
@@ -30,8 +31,8 @@ class ReferenceDelta : public ByteSource {
   // Passes over the preamble (a second reading, after Load).
   DecodeError SkipPreamble(StreamReader& control) const;
   // The rest of what the copies need, from a first reading of the control
-  // stream (after Load).
-  DecodeError Prepare(ByteStream& firstReading, uint64_t decodedSize);
+  // stream (after Load); the copies are told to `gathered` too.
+  DecodeError Prepare(ByteStream& firstReading, uint64_t decodedSize, GatheredCopies* gathered);
 
   // What the copies read: the installed file, then the rebuilt relocation
   // table.
