@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # The automatic run under Wine applying a patch whose changed file ships as a
-# delta, against the same run with the new file stored whole (the two take
-# turns in one process; best of APPLY_BENCH_RUNS), with the number of progress
-# reports of each; then the run's peak working set for pairs of several sizes.
+# delta, against the same run with the new file stored whole (as mkpatch
+# build stores it: its bytes as they are) and against the run with the new
+# file shipped whole as mkpatch diff ships a file without an old one
+# (compressed); each pair of runs takes turns in one process, best of
+# APPLY_BENCH_RUNS, with the number of progress reports of each; then the
+# decoder alone on the delta and on the compressed file (apply_bench decode);
+# then the run's peak working set for pairs of several sizes.
 # Then the same for real programs whose deltas the reference model makes
 # (from the delta benchmark's releases, when it has run: bench/delta).
 # Env: BUILD, DIST, WINEPREFIX, APPLY_BENCH_MIB (sizes, default "4 32"),
@@ -56,19 +60,49 @@ make_updaters() {
   if [ "$(stat -c %s new/engine.dll)" -lt $((2 << 30)) ]; then
     "$DIST/mkpatch" build -o whole.exe --stub "$DIST/Update.exe" --base 1.0.0.1 --target 1.0.0.2 \
       new/engine.dll >/dev/null
+    rm -rf none
+    mkdir none
+    "$DIST/mkpatch" diff -o packed.exe --stub "$DIST/Update.exe" --base 1.0.0.1 --target 1.0.0.2 \
+      none new 2>/dev/null >/dev/null
   fi
+}
+
+# The first entry's data as codec_bench writes it (the decoded size, the
+# coding, the stored bytes), for apply_bench decode.
+entry_data() { # updater, output
+  "$DIST/mkpatch" list "$1" --json | python3 -c '
+import json, struct, sys
+entry = json.load(sys.stdin)["entries"][0]
+start = entry["offset"] + entry["size"] - entry["storedSize"]
+codings = {"stored": 0, "zstd": 1, "delta": 2, "zstd-x86": 3}
+with open(sys.argv[1], "rb") as f, open(sys.argv[2], "wb") as out:
+    f.seek(start)
+    out.write(struct.pack("<IB", entry["decodedSize"], codings[entry["coding"]]))
+    out.write(f.read(entry["storedSize"]))' "$1" "$2"
 }
 
 compare() { # label
   echo "pair ($1): engine.dll $(stat -c %s old/engine.dll) -> $(stat -c %s new/engine.dll) bytes;" \
     "delta updater $(stat -c %s delta.exe) bytes ($(delta_facts)), whole $(stat -c %s whole.exe) bytes"
-  line=$("$ROOT/cmake/wine-run.sh" "$EXE" compare "$(win "$WORK/old/engine.dll")" \
-    "$(win "$WORK/delta.exe")" "$(win "$WORK/whole.exe")" "${APPLY_BENCH_RUNS:-5}" |
-    tr -d '\r' | grep -a "^delta ")
-  read -r _ delta _ whole _ reportsDelta reportsWhole _ bytesDelta bytesWhole <<<"$line"
-  printf 'automatic run, delta: %s s; stored whole: %s s; delta / whole %.2f (goal <= 1)\n' \
-    "$delta" "$whole" "$(echo "$delta / $whole" | bc -l)"
-  echo "progress reports: delta $reportsDelta ($bytesDelta of bytes), whole $reportsWhole ($bytesWhole of bytes)"
+  local against label
+  for against in whole packed; do
+    label="stored whole"
+    [ "$against" = packed ] && label="shipped whole, compressed ($(stat -c %s packed.exe) bytes)"
+    line=$("$ROOT/cmake/wine-run.sh" "$EXE" compare "$(win "$WORK/old/engine.dll")" \
+      "$(win "$WORK/delta.exe")" "$(win "$WORK/$against.exe")" "${APPLY_BENCH_RUNS:-5}" |
+      tr -d '\r' | grep -a "^delta ")
+    read -r _ delta _ whole _ reportsDelta reportsWhole _ bytesDelta bytesWhole <<<"$line"
+    printf 'automatic run, delta: %s s; %s: %s s; delta / whole %.2f (goal <= 1)\n' \
+      "$delta" "$label" "$whole" "$(echo "$delta / $whole" | bc -l)"
+    echo "progress reports: delta $reportsDelta ($bytesDelta of bytes), whole $reportsWhole ($bytesWhole of bytes)"
+  done
+  entry_data delta.exe delta.data
+  entry_data packed.exe packed.data
+  for data in delta packed; do
+    printf 'decoder alone, %s entry: %s\n' "$data" "$("$ROOT/cmake/wine-run.sh" "$EXE" decode \
+      "$(win "$WORK/old/engine.dll")" "$(win "$WORK/$data.data")" "${APPLY_BENCH_RUNS:-5}" |
+      tr -d '\r' | grep -a "^decode ")"
+  done
 }
 
 for mib in ${APPLY_BENCH_MIB-4 32}; do
