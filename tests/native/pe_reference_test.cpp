@@ -15,6 +15,7 @@
 #include "pe_builder.h"
 #include "pe_image_maker.h"
 #include "update/codec/delta_format.h"
+#include "update/codec/pe_reference_model.h"
 #include "update/codec/pe_references.h"
 #include "update/codec/x86_instruction.h"
 
@@ -142,6 +143,36 @@ Aligned ReferenceDelta(const Bytes& old, const Bytes& next) {
   aligned.modelled = WriteReferenceStreams(old.data(), old.size(), next.data(), next.size(), 64,
                                            &aligned.streams, &aligned.report);
   return aligned;
+}
+
+TEST(PeReferences, TheIndexFindsTheFirstReferenceAtAnyPosition) {
+  // References in clusters and gaps, one at the very start and one far out.
+  ReferenceModel model(0);
+  TestGenerator random(41);
+  uint32_t location = 0;
+  while (location < 300000) {
+    ASSERT_TRUE(model.references.Push(PeReference::Make(location, ReferenceKind::Relative, 0)));
+    location += random.Below(8) == 0 ? 4 + random.Below(9000) : 4 + random.Below(12);
+  }
+  ASSERT_TRUE(model.references.Push(PeReference::Make(5000000, ReferenceKind::Rva, 0)));
+  const auto expected = [&](uint64_t position) {
+    return static_cast<size_t>(
+        std::lower_bound(model.references.begin(), model.references.end(), position,
+                         [](const PeReference& r, uint64_t at) { return r.location < at; }) -
+        model.references.begin());
+  };
+  for (int indexed = 0; indexed < 2; ++indexed) {
+    if (indexed == 1) model.IndexReferences();
+    for (uint64_t position :
+         {uint64_t(0), uint64_t(1), uint64_t(1023), uint64_t(1024), uint64_t(4999999),
+          uint64_t(5000000), uint64_t(5000001), uint64_t(1) << 33}) {
+      EXPECT_EQ(model.FirstAt(position), expected(position)) << position;
+    }
+    for (int i = 0; i < 20000; ++i) {
+      const uint64_t position = random.Below(320000);
+      ASSERT_EQ(model.FirstAt(position), expected(position)) << position << " indexed " << indexed;
+    }
+  }
 }
 
 TEST(PeReferenceDelta, ReferencesWhoseTargetsOnlyMovedCostNothing) {

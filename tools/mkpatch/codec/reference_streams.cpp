@@ -349,6 +349,7 @@ bool ReferenceEncoder::Open(const unsigned char* old, size_t oldSize, const unsi
     model_.reset();
     return false;
   }
+  model_->IndexReferences();
   alignedOld_ = Normalized(old, oldSize, model_->oldLayout, model_->references);
   alignedNew_ = Normalized(target, targetSize, model_->newLayout, newReferences_);
   return true;

@@ -33,6 +33,12 @@ void WriteLe(unsigned char* p, size_t width, uint64_t value) {
 // Targets remembered: 2^kCacheBits slots, chosen by a multiplicative hash.
 constexpr unsigned kCacheBits = 12;
 
+// The references are found by the bucket of 2^kBucketBits bytes of the file
+// they lie in: a copy's first reference is then a search among a hundred
+// neighbours, not the whole table (a delta has hundreds of thousands of
+// copies).
+constexpr unsigned kBucketBits = 10;
+
 // Of the copies that start at or before a position, this many nearest are
 // asked whether they hold it before the one reaching furthest is.
 constexpr size_t kNearestCopies = 4;
@@ -127,11 +133,38 @@ uint32_t ReferenceModel::DefaultSectionShift(size_t section) const {
   return newLayout.sections[section].address - oldLayout.sections[section].address;
 }
 
+void ReferenceModel::IndexReferences() {
+  buckets_.reset();
+  bucketCount_ = 0;
+  if (references.Empty()) return;
+  // One bucket more than the last reference's: its start lies past them all.
+  const size_t count =
+      static_cast<size_t>(references[references.Size() - 1].location >> kBucketBits) + 2;
+  buckets_.reset(new (std::nothrow) uint32_t[count]);
+  if (!buckets_) return;
+  size_t i = 0;
+  for (size_t bucket = 0; bucket < count; ++bucket) {
+    const uint64_t start = uint64_t(bucket) << kBucketBits;
+    while (i < references.Size() && references[i].location < start) ++i;
+    buckets_[bucket] = static_cast<uint32_t>(i);
+  }
+  bucketCount_ = count;
+}
+
 size_t ReferenceModel::FirstAt(uint64_t position) const {
+  const PeReference* begin = references.begin();
+  const PeReference* low = begin;
+  const PeReference* high = references.end();
+  if (bucketCount_ != 0) {
+    const uint64_t bucket = position >> kBucketBits;
+    if (bucket + 1 >= bucketCount_) return references.Size();
+    low = begin + buckets_[bucket];
+    high = begin + buckets_[bucket + 1];
+  }
   return static_cast<size_t>(
-      std::lower_bound(references.begin(), references.end(), position,
+      std::lower_bound(low, high, position,
                        [](const PeReference& r, uint64_t at) { return r.location < at; }) -
-      references.begin());
+      begin);
 }
 
 uint64_t ReferenceModel::PieceEnd(uint64_t position, uint64_t limit, uint64_t copyEnd) const {

@@ -94,6 +94,11 @@ class ReferenceModel {
   // place them, unless the delta says otherwise: as far as the new section
   // of the same index.
   uint32_t DefaultSectionShift(size_t section) const;
+  // Once `references` is complete: an index of where each KiB of the file
+  // starts among them (4 bytes per KiB of the file up to its last
+  // reference), for FirstAt; call it again after they change. Without the
+  // memory FirstAt searches the whole table.
+  void IndexReferences();
   // The first reference at or after file position `position`.
   size_t FirstAt(uint64_t position) const;
   // Where a piece [position, limit) of a copy that ends at `copyEnd` must end
@@ -119,4 +124,6 @@ class ReferenceModel {
     uint32_t moved;
   };
   std::unique_ptr<CachedTarget[]> cache_;
+  std::unique_ptr<uint32_t[]> buckets_;  // per KiB of the file, its first reference
+  size_t bucketCount_ = 0;
 };

@@ -147,6 +147,7 @@ DecodeError ReferenceDelta::Load(ByteSource* installed) {
     case ReferenceScan::TooMany:
       return DecodeError::PeSourceRefused;
   }
+  model.IndexReferences();
   return DecodeError::None;
 }
 
