@@ -209,8 +209,16 @@ HWND UpdaterProcess::WaitForFolderBrowser(DWORD timeoutMs) const {
 SeenMessageBox UpdaterProcess::AnswerMessageBox(HWND box) const {
   SeenMessageBox seen;
   if (HWND dialog = FindDialog()) seen.dialog = ReadDialog(dialog);
-  seen.caption = TextOf(box);
-  seen.text = TextOf(GetDlgItem(box, kMessageBoxTextId));
+  // A box can be seen before it has set its texts (the system shows the
+  // dialog, then fills it in): every box of the updater says something, so
+  // its texts are read once they are there.
+  const DWORD shown = GetTickCount();
+  do {
+    seen.caption = TextOf(box);
+    seen.text = TextOf(GetDlgItem(box, kMessageBoxTextId));
+    if (!seen.text.empty() || !IsWindow(box)) break;
+    PollPause();
+  } while (GetTickCount() - shown < 10000);
   PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
   // Wait for this box to go, so that it is not answered twice.
