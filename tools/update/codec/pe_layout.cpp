@@ -1,5 +1,6 @@
 #include "update/codec/pe_layout.h"
 
+#include "update/base/little_endian.h"
 #include "update/codec/byte_stream.h"
 
 namespace {
@@ -13,17 +14,6 @@ constexpr uint32_t kCodeFlags = 0x00000020u | 0x20000000u;  // contains code, ex
 constexpr uint32_t kExportEntry = 0;
 constexpr uint32_t kExceptionEntry = 3;
 constexpr uint32_t kRelocationEntry = 5;
-
-uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t Le32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint64_t Le64(const unsigned char* p) {
-  return static_cast<uint64_t>(Le32(p)) | static_cast<uint64_t>(Le32(p + 4)) << 32;
-}
 
 }  // namespace
 
@@ -83,40 +73,40 @@ int PeLayout::SectionOf(uint32_t rva) const {
 
 bool ParsePeLayout(const unsigned char* bytes, size_t size, uint64_t fileSize, PeLayout* layout) {
   if (size < 0x40 || bytes[0] != 'M' || bytes[1] != 'Z') return false;
-  const uint32_t pe = Le32(bytes + 0x3C);
-  if (pe > size || size - pe < 24 || Le32(bytes + pe) != 0x00004550u) return false;
-  const uint16_t machine = Le16(bytes + pe + 4);
-  const uint32_t sectionCount = Le16(bytes + pe + 6);
-  const uint32_t optionalSize = Le16(bytes + pe + 20);
+  const uint32_t pe = ReadLe32(bytes + 0x3C);
+  if (pe > size || size - pe < 24 || ReadLe32(bytes + pe) != 0x00004550u) return false;
+  const uint16_t machine = ReadLe16(bytes + pe + 4);
+  const uint32_t sectionCount = ReadLe16(bytes + pe + 6);
+  const uint32_t optionalSize = ReadLe16(bytes + pe + 20);
   const uint32_t optional = pe + 24;
   if (sectionCount > PE_SECTIONS_MAX || optionalSize > size - optional || optionalSize < 2) {
     return false;
   }
-  const uint16_t magic = Le16(bytes + optional);
+  const uint16_t magic = ReadLe16(bytes + optional);
   uint32_t directories = 0;  // offset of the data directories in the optional header
   if (machine == kMachineX86 && magic == kMagicPe32 && optionalSize >= 96) {
     layout->machine = PeMachine::X86;
-    layout->imageBase = Le32(bytes + optional + 28);
+    layout->imageBase = ReadLe32(bytes + optional + 28);
     directories = 96;
   } else if (machine == kMachineX64 && magic == kMagicPe32Plus && optionalSize >= 112) {
     layout->machine = PeMachine::X64;
-    layout->imageBase = Le64(bytes + optional + 24);
+    layout->imageBase = ReadLe64(bytes + optional + 24);
     directories = 112;
   } else {
     return false;
   }
-  layout->imageSize = Le32(bytes + optional + 56);
+  layout->imageSize = ReadLe32(bytes + optional + 56);
   // Targets below the image size stay clear of REFERENCE_NO_TARGET.
   if (layout->imageSize >= PE_IMAGE_SIZE_MAX - 1) return false;
-  const uint32_t directoryCount = Le32(bytes + optional + directories - 4);
+  const uint32_t directoryCount = ReadLe32(bytes + optional + directories - 4);
   PeDirectory* wanted[] = {&layout->exports, &layout->exceptions, &layout->relocations};
   const uint32_t indexes[] = {kExportEntry, kExceptionEntry, kRelocationEntry};
   for (size_t i = 0; i < 3; ++i) {
     *wanted[i] = PeDirectory();
     const uint32_t at = directories + 8 * indexes[i];
     if (indexes[i] >= directoryCount || at + 8 > optionalSize) continue;
-    wanted[i]->address = Le32(bytes + optional + at);
-    wanted[i]->size = Le32(bytes + optional + at + 4);
+    wanted[i]->address = ReadLe32(bytes + optional + at);
+    wanted[i]->size = ReadLe32(bytes + optional + at + 4);
   }
   const uint32_t table = optional + optionalSize;
   if (sectionCount * kSectionHeaderSize > size - table) return false;
@@ -124,11 +114,11 @@ bool ParsePeLayout(const unsigned char* bytes, size_t size, uint64_t fileSize, P
   for (uint32_t i = 0; i < sectionCount; ++i) {
     const unsigned char* header = bytes + table + i * kSectionHeaderSize;
     PeSection section;
-    section.virtualSize = Le32(header + 8);
-    section.address = Le32(header + 12);
-    section.rawSize = Le32(header + 16);
-    section.rawOffset = Le32(header + 20);
-    section.code = (Le32(header + 36) & kCodeFlags) != 0;
+    section.virtualSize = ReadLe32(header + 8);
+    section.address = ReadLe32(header + 12);
+    section.rawSize = ReadLe32(header + 16);
+    section.rawOffset = ReadLe32(header + 20);
+    section.code = (ReadLe32(header + 36) & kCodeFlags) != 0;
     // A section's memory must lie inside the image the model can address.
     const uint64_t extent =
         section.virtualSize > section.rawSize ? section.virtualSize : section.rawSize;

@@ -3,31 +3,22 @@
 #include <algorithm>
 #include <new>
 
+#include "update/base/little_endian.h"
 #include "update/codec/relocation_table.h"
 
 namespace {
 
-uint32_t ReadLe32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void WriteLe32(unsigned char* p, uint32_t value) {
-  p[0] = static_cast<unsigned char>(value);
-  p[1] = static_cast<unsigned char>(value >> 8);
-  p[2] = static_cast<unsigned char>(value >> 16);
-  p[3] = static_cast<unsigned char>(value >> 24);
-}
-
 // References are 4 or 8 bytes wide: two fixed widths the compiler unrolls.
 uint64_t ReadLe(const unsigned char* p, size_t width) {
-  const uint64_t low = ReadLe32(p);
-  return width == 8 ? low | static_cast<uint64_t>(ReadLe32(p + 4)) << 32 : low;
+  return width == 8 ? ReadLe64(p) : ReadLe32(p);
 }
 
 void WriteLe(unsigned char* p, size_t width, uint64_t value) {
-  WriteLe32(p, static_cast<uint32_t>(value));
-  if (width == 8) WriteLe32(p + 4, static_cast<uint32_t>(value >> 32));
+  if (width == 8) {
+    WriteLe64(p, value);
+  } else {
+    WriteLe32(p, static_cast<uint32_t>(value));
+  }
 }
 
 // Targets remembered: 2^kCacheBits slots, chosen by a multiplicative hash.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "update/base/little_endian.h"
 #include "update/codec/source_window.h"
 #include "update/codec/x86_instruction.h"
 
@@ -13,11 +14,6 @@ constexpr uint16_t kRelocationDir64 = 10;
 constexpr uint32_t kRelocationBlockHeader = 8;
 constexpr uint32_t kExceptionEntrySize = 12;
 constexpr uint32_t kExportDirectorySize = 40;
-
-uint32_t Le32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 class ReferenceFinder {
  public:
@@ -88,8 +84,8 @@ class ReferenceFinder {
     while (end - at >= kRelocationBlockHeader && status_ == ReferenceScan::Done) {
       const unsigned char* header = window_.At(at, kRelocationBlockHeader);
       if (header == nullptr) return;
-      const uint32_t page = Le32(header);
-      const uint32_t blockSize = Le32(header + 4);
+      const uint32_t page = ReadLe32(header);
+      const uint32_t blockSize = ReadLe32(header + 4);
       if (blockSize < kRelocationBlockHeader || blockSize > end - at) return;
       for (uint32_t k = kRelocationBlockHeader; k + 2 <= blockSize; k += 2) {
         const unsigned char* entry = window_.At(at + k, 2);
@@ -129,8 +125,8 @@ class ReferenceFinder {
       const size_t width = ReferenceWidth(reference.Kind());
       const unsigned char* bytes = window_.At(reference.location, width);
       if (bytes == nullptr) return;
-      uint64_t value = Le32(bytes);
-      if (width == 8) value |= static_cast<uint64_t>(Le32(bytes + 4)) << 32;
+      uint64_t value = ReadLe32(bytes);
+      if (width == 8) value |= static_cast<uint64_t>(ReadLe32(bytes + 4)) << 32;
       const uint64_t target = value - layout_.imageBase;
       if (value >= layout_.imageBase && target < layout_.imageSize) {
         reference =
@@ -151,7 +147,7 @@ class ReferenceFinder {
       const unsigned char* entry = window_.At(offset, size);
       if (entry == nullptr) return;
       for (uint32_t field = 0; field < fields; ++field) {
-        const uint32_t target = Le32(entry + 4 * field);
+        const uint32_t target = ReadLe32(entry + 4 * field);
         if (target != 0 && target < layout_.imageSize) {
           Add(offset + 4 * field, ReferenceKind::Rva, target);
         }
@@ -174,8 +170,8 @@ class ReferenceFinder {
     }
     const unsigned char* header = window_.At(offset, kExportDirectorySize);
     if (header == nullptr) return;
-    const uint32_t functions = Le32(header + 20), names = Le32(header + 24);
-    const uint32_t functionTable = Le32(header + 28), nameTable = Le32(header + 32);
+    const uint32_t functions = ReadLe32(header + 20), names = ReadLe32(header + 24);
+    const uint32_t functionTable = ReadLe32(header + 28), nameTable = ReadLe32(header + 32);
     // Counts past what the image could hold are not believed.
     const uint32_t limit = layout_.imageSize / 4;
     if (functions <= limit) ReadRvaArray(functionTable, functions, 4, 1);
@@ -228,7 +224,7 @@ class ReferenceFinder {
     const uint32_t nextRva =
         section.address + static_cast<uint32_t>(at - section.rawOffset) + instruction.length;
     const int64_t target = static_cast<int64_t>(nextRva) +
-                           static_cast<int32_t>(Le32(code + instruction.operandOffset));
+                           static_cast<int32_t>(ReadLe32(code + instruction.operandOffset));
     if (target < 0 || target >= static_cast<int64_t>(layout_.imageSize)) return;
     const int reached = layout_.SectionOf(static_cast<uint32_t>(target));
     if (reached < 0) return;
