@@ -29,7 +29,7 @@ APT_PACKAGES=(
   wine wine32:i386 wine32-preloader
   xvfb x11-apps x11-utils imagemagick
   osslsigncode openssl
-  libzstd-dev dpkg-dev
+  dpkg-dev
   bsdiff xdelta3 zstd xz-utils time python3
   locales fonts-wqy-microhei fonts-wqy-zenhei fonts-wine fonts-liberation
 )
@@ -68,7 +68,6 @@ missing_for_builds() {
   command -v cmake >/dev/null || echo "CMake"
   command -v i686-w64-mingw32-g++-posix >/dev/null || echo "the MinGW-w64 cross compiler"
   command -v clang++ >/dev/null || echo "clang (the fuzzers)"
-  [ -f /usr/include/zstd.h ] || echo "libzstd-dev"
   [ -f /usr/src/googletest/CMakeLists.txt ] || echo "GoogleTest's sources"
   return 0
 }
@@ -97,19 +96,18 @@ missing_for_runs() {
 missing_packages() { missing_for_builds; missing_for_runs; }
 
 # Third-party code: Debian source packages, unpacked into the build tree and
-# compiled by cmake/ThirdParty.cmake with our toolchain and flags (Debian
-# builds neither library for MinGW). zstd is exactly the version of the
-# installed libzstd-dev, whose static library the host build links, so that
-# both builds compress alike; libdivsufsort is the release's.
-zstd_source_version() { dpkg-query -W -f='${source:Version}' libzstd-dev 2>/dev/null; }
+# compiled by cmake/ThirdParty.cmake with our toolchain and flags, the same
+# sources for the host and Windows builds, so that both compress alike
+# (Debian builds none of them for MinGW).
+THIRD_PARTY=(libzstd:zstd xz-utils:xz libdivsufsort:libdivsufsort)
 third_party_missing() {
-  local zstd
-  if zstd=$(zstd_source_version) &&
-     [ "$(cat "$THIRD_PARTY_SRC/zstd.version" 2>/dev/null)" = "$zstd" ] &&
-     [ -f "$THIRD_PARTY_SRC/libdivsufsort.version" ]; then
-    return 0
-  fi
-  echo "the zstd and libdivsufsort sources in $THIRD_PARTY_SRC"
+  local entry
+  for entry in "${THIRD_PARTY[@]}"; do
+    [ -f "$THIRD_PARTY_SRC/${entry#*:}.version" ] || {
+      echo "the zstd, xz and libdivsufsort sources in $THIRD_PARTY_SRC"
+      return 0
+    }
+  done
 }
 
 # A mirror caught in the middle of a sync serves an index that does not match
@@ -191,7 +189,7 @@ install_packages() {
 
 # apt-get source needs deb-src entries, and the machine's apt sources have
 # only deb ones: one is derived for each suite of the release (security
-# updates included, where libzstd-dev may come from) from the archive the
+# updates included, where a library's newest source may come from) from the archive the
 # machine already uses for it.
 add_source_entries() {
   local release; release=$(codename)
@@ -209,15 +207,15 @@ add_source_entries() {
   fi
   printf '%s' "$entries" | $SUDO tee "$list" >/dev/null
 }
-fetch_source() { # source package, version or "" for the release's, folder name
+fetch_source() { # source package, version, folder name
   local package=$1 version=$2 name=$3
   local download; download="$(dirname "$THIRD_PARTY_SRC")/download"
   rm -rf "$download" "${THIRD_PARTY_SRC:?}/$name" "$THIRD_PARTY_SRC/$name.version"
   mkdir -p "$download" "$THIRD_PARTY_SRC"
   # apt's unprivileged download user writes here when setup runs as root.
   chmod 0777 "$download"
-  if ! (cd "$download" && apt-get source -qq --download-only "$package${version:+=$version}"); then
-    echo "apt has no source of $package ${version:-(release version)}" >&2
+  if ! (cd "$download" && apt-get source -qq --download-only "$package=$version" 2>/dev/null); then
+    rm -rf "$download"
     return 1
   fi
   local dsc; dsc=$(ls "$download"/*.dsc)
@@ -227,15 +225,28 @@ fetch_source() { # source package, version or "" for the release's, folder name
   sed -n 's/^Version: //p' "$dsc" >"$THIRD_PARTY_SRC/$name.version"
   rm -rf "$download"
 }
+# The newest version of a source package that the archive serves. A fresh
+# security upload's source can be in the index before it is in the pool
+# (apt then gets 404s): the version before it is taken.
+fetch_newest_source() { # source package, folder name
+  local package=$1 name=$2 version
+  for version in $(apt-cache showsrc "$package" 2>/dev/null | sed -n 's/^Version: //p' |
+                   sort -V -r -u); do
+    fetch_source "$package" "$version" "$name" && return 0
+    log "setup: the archive does not serve $package $version; trying the version before it"
+  done
+  echo "apt has no source of $package: the machine's apt sources need its release's" \
+    "deb-src entries (setup adds them from the deb ones)" >&2
+  return 1
+}
 fetch_third_party() {
-  log "setup: fetching the zstd and libdivsufsort sources into $THIRD_PARTY_SRC"
+  log "setup: fetching the zstd, xz and libdivsufsort sources into $THIRD_PARTY_SRC"
   [ "$APT_UPDATED" = 1 ] || apt_update
-  fetch_source libzstd "$(zstd_source_version)" zstd || {
-    echo "the archive may have moved on from the installed libzstd-dev: upgrade it" \
-      "(apt-get install libzstd-dev), then run setup again" >&2
-    return 1
-  }
-  fetch_source libdivsufsort "" libdivsufsort
+  local entry
+  for entry in "${THIRD_PARTY[@]}"; do
+    [ -f "$THIRD_PARTY_SRC/${entry#*:}.version" ] ||
+      fetch_newest_source "${entry%%:*}" "${entry#*:}" || return 1
+  done
 }
 
 cmd_check() { # "builds" or "all"
@@ -261,7 +272,6 @@ cmd_install() {
   # Before the first index update, so that one update serves both steps.
   add_source_entries
   [ -z "$packages" ] || install_packages
-  # Installing the packages may have brought a newer libzstd-dev.
   [ -z "$(third_party_missing)" ] || fetch_third_party
   # Said, not fatal: the tests that need a missing part fail with their own
   # words, and the rest still run.
