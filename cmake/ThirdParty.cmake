@@ -125,6 +125,11 @@ target_include_directories(update_lzma_decoder PUBLIC "${third_party_lzma}/api"
   PRIVATE ${lzma_include_dirs})
 target_compile_definitions(update_lzma_decoder PUBLIC LZMA_API_STATIC
   PRIVATE ${lzma_definitions})
+if(WIN32)
+  # Every updater carries it: the decoder's loops rolled up (HAVE_SMALL;
+  # the bytes it decodes do not change).
+  target_compile_definitions(update_lzma_decoder PRIVATE HAVE_SMALL)
+endif()
 if(WIN32 AND NOT MSVC)
   target_compile_options(update_lzma_decoder PRIVATE
     $<$<CONFIG:Release>:-Os> -fno-stack-protector -fomit-frame-pointer)

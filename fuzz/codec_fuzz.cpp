@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MemoryByteSource source(data + header, sourceSize);
   MemoryByteSource stored(data, size);
   DecodeRequest request;
-  request.coding = static_cast<EntryCoding>((data[0] & 0x7F) % 5);
+  request.coding = static_cast<EntryCoding>((data[0] & 0x7F) % 6);  // 5: unknown
   request.stored = &stored;
   request.storedBegin = header + sourceSize;
   request.storedSize = size - request.storedBegin;

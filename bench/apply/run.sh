@@ -79,7 +79,7 @@ entry_data() { # updater, output
 import json, struct, sys
 entry = json.load(sys.stdin)["entries"][0]
 start = entry["offset"] + entry["size"] - entry["storedSize"]
-codings = {"stored": 0, "zstd": 1, "delta": 2, "zstd-x86": 3}
+codings = {"stored": 0, "zstd": 1, "delta": 2, "zstd-x86": 3, "lzma": 4}
 with open(sys.argv[1], "rb") as f, open(sys.argv[2], "wb") as out:
     f.seek(start)
     out.write(struct.pack("<IB", entry["decodedSize"], codings[entry["coding"]]))

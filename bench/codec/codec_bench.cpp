@@ -29,6 +29,7 @@
 #include "bench_files.h"
 #include "mkpatch/codec/entry_encoder.h"
 #include "update/codec/entry_codec.h"
+#include "update/format/entry_descriptor.h"
 #include "update/format/payload_table.h"
 
 namespace {
@@ -99,8 +100,7 @@ int Encode(const char* oldPath, const char* newPath, const char* outPath, bool r
   for (int i = 0; i < 4; ++i) sized[i] = static_cast<unsigned char>(target.size() >> (8 * i));
   sized.insert(sized.end(), out.begin(), out.end());
   if (!WriteAll(outPath, sized)) return 2;
-  const char* names[] = {"stored", "zstd", "delta", "zstd-x86"};
-  std::printf("%s %zu\n", names[static_cast<int>(data.coding)], data.bytes.size());
+  std::printf("%s %zu\n", CodingName(data.coding), data.bytes.size());
   std::fprintf(stderr, "encode %.3f s\n", seconds);
   return 0;
 }

@@ -16,6 +16,7 @@
 #include "mkpatch/fs/file_system.h"
 #include "mkpatch/write/file_encoding.h"
 #include "update/codec/entry_codec.h"
+#include "update/format/entry_descriptor.h"
 
 namespace {
 
@@ -55,8 +56,7 @@ int Encode(const std::string& oldPath, const std::string& newPath, const std::st
       std::fwrite(entry.stored.data(), 1, entry.stored.size(), out.Get()) != entry.stored.size()) {
     return 2;
   }
-  const char* names[] = {"stored", "zstd", "delta", "zstd-x86"};
-  std::printf("%s %zu\n", names[static_cast<int>(entry.descriptor.coding)], entry.stored.size());
+  std::printf("%s %zu\n", CodingName(entry.descriptor.coding), entry.stored.size());
   std::fprintf(stderr,
                "encode %.3f s (index %.1f s, alignment %.1f s, streams and the rest %.1f s)\n",
                seconds, indexed, aligned - indexed, seconds - aligned);

@@ -76,7 +76,7 @@ TEST(EntryDescriptor, UnknownValuesAndReservedBytesAreRefused) {
   bytes[4] = 5;
   EXPECT_EQ(Parse(bytes, 1000), DescriptorError::UnknownKind);
   bytes = good;
-  bytes[5] = 4;
+  bytes[5] = 5;
   EXPECT_EQ(Parse(bytes, 1000), DescriptorError::UnknownCoding);
   for (size_t at = 50; at < 60; ++at) {
     bytes = good;

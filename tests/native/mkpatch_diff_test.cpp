@@ -151,7 +151,7 @@ TEST_F(DiffTest, ShipsWhatChangedAndExtractRebuildsTheNewTree) {
   EXPECT_EQ(byPath["data\\shrinks.dat"]["newSize"].AsInt(), 0);
   EXPECT_EQ(byPath["data\\shrinks.dat"]["stored"].AsInt(), 0);
   EXPECT_EQ(byPath["data\\maps\\新地图.map"]["action"].AsString(), "new");
-  EXPECT_EQ(byPath["data\\maps\\新地图.map"]["coding"].AsString(), "zstd");
+  EXPECT_EQ(byPath["data\\maps\\新地图.map"]["coding"].AsString(), "lzma");
   EXPECT_TRUE(byPath["data\\maps\\新地图.map"]["oldSize"].IsNull());
   EXPECT_EQ(byPath["text\\intro.txt"]["oldSize"].AsInt(), 5);
   EXPECT_EQ(byPath["patch.tpk"]["action"].AsString(), "package");

@@ -1,9 +1,10 @@
-// zstd and the suffix sorter as this build gets them: Debian's libzstd.a on the
-// host, our own compile of the same zstd sources for 32-bit Windows. mkpatch
-// and mkpatch.exe must write the same bytes, so both compressors must give
-// the same frames: the digests below were taken from the native library, and
-// the Windows build is held to them. When an upgraded libzstd-dev changes
-// them, take the new ones from the native run; both builds must agree.
+// zstd, liblzma and the suffix sorter as this build gets them: every build
+// compiles the same Debian sources, the host's for speed and 32-bit
+// Windows's for size. mkpatch and mkpatch.exe must write the same bytes, so
+// both builds' compressors must give the same frames: the digests below were
+// taken from the native build, and the Windows build is held to them. When
+// newer sources change them, take the new ones from the native run; both
+// builds must agree.
 #define ZSTD_STATIC_LINKING_ONLY
 #include <divsufsort.h>
 #include <gtest/gtest.h>
@@ -16,6 +17,10 @@
 #include <vector>
 
 #include "md5_hex.h"
+#include "mkpatch/codec/lzma_encode.h"
+#include "update/base/byte_source.h"
+#include "update/codec/entry_codec.h"
+#include "update/codec/lzma_stream.h"
 
 namespace {
 
@@ -112,6 +117,42 @@ TEST(Zstd, FramesMatchTheNativeLibraryAndDecodeBack) {
     std::string decoded;
     EXPECT_TRUE(Decompress(frame, decoded)) << "level " << want.level;
     EXPECT_TRUE(decoded == input) << "level " << want.level;
+  }
+}
+
+class StringSink : public DecodeSink {
+ public:
+  bool Write(const unsigned char* data, uint32_t length) override {
+    out.append(reinterpret_cast<const char*>(data), length);
+    return true;
+  }
+  std::string out;
+};
+
+TEST(Lzma, StreamsMatchTheNativeBuildAndDecodeBack) {
+  const std::string input = MixedInput().substr(0, 1 << 18);
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(input.data());
+  const struct {
+    uint8_t conversion;
+    size_t size;
+    const char* md5;
+  } conversions[] = {{LZMA_CONVERSION_NONE, 51477, "6eb19bdb560003c0e65f5cfc3c23a318"},
+                     {LZMA_CONVERSION_X86, 51530, "ec9b83b7467288e6e4689d3ba8fba475"},
+                     {LZMA_CONVERSION_ARM64, 54374, "d69bb08db0011484046f137b4875719a"}};
+  for (const auto& want : conversions) {
+    const std::vector<unsigned char> stored = CompressLzma(bytes, input.size(), want.conversion);
+    const std::string text(stored.begin(), stored.end());
+    EXPECT_EQ(stored.size(), want.size) << int(want.conversion);
+    EXPECT_EQ(Md5Hex(text), want.md5) << int(want.conversion);
+    MemoryByteSource source(stored.data(), stored.size());
+    DecodeRequest request;
+    request.coding = EntryCoding::Lzma;
+    request.stored = &source;
+    request.storedSize = stored.size();
+    request.decodedSize = input.size();
+    StringSink sink;
+    EXPECT_EQ(DecodeEntryData(request, sink), DecodeError::None) << int(want.conversion);
+    EXPECT_TRUE(sink.out == input) << int(want.conversion);
   }
 }
 

@@ -68,6 +68,12 @@ const char* DecodeErrorText(DecodeError error) {
       return "a reference delta's target correction is malformed";
     case DecodeError::PeRelocationSize:
       return "the rebuilt relocation table's size differs from the delta's";
+    case DecodeError::LzmaHeader:
+      return "an LZMA entry's conversion or dictionary size is not allowed";
+    case DecodeError::LzmaDataBad:
+      return "LZMA2 refused the stored bytes";
+    case DecodeError::LzmaCut:
+      return "the stored bytes end inside the LZMA2 stream";
   }
   return "unknown error";
 }

@@ -2,6 +2,7 @@
 
 #include "update/codec/byte_stream.h"
 #include "update/codec/delta_decoder.h"
+#include "update/codec/lzma_stream.h"
 #include "update/codec/varint.h"
 #include "update/codec/x86_branch_filter.h"
 #include "update/codec/zstd_stream.h"
@@ -131,6 +132,14 @@ DecodeError DecodeEntryData(const DecodeRequest& request, DecodeSink& sink) {
       return DecodeDelta(request, sink);
     case EntryCoding::ZstdX86:
       return DecodeZstdX86(request, sink);
+    case EntryCoding::Lzma: {
+      LzmaStream stream;
+      if (DecodeError error = stream.Open(request.stored, request.storedBegin, request.storedSize);
+          error != DecodeError::None) {
+        return error;
+      }
+      return Drain(stream, request.decodedSize, sink);
+    }
   }
   return DecodeError::UnknownCoding;
 }

@@ -1,5 +1,5 @@
 // Turning an entry's stored bytes back into the file they stand for: the
-// bytes themselves, a zstd stream, or a binary delta against the file the
+// bytes themselves, a zstd or LZMA2 stream, or a binary delta against the file the
 // game has installed. Portable (no platform headers), streamed, and with a
 // working set that does not depend on the size of any file involved.
 //
@@ -19,6 +19,7 @@ enum class EntryCoding : uint8_t {
   Zstd = 1,     // the file compressed as zstd frames
   Delta = 2,    // a delta against the installed source file (self-describing stream)
   ZstdX86 = 3,  // zstd frames of the file with its x86 branches converted (x86_branch_filter.h)
+  Lzma = 4,     // the file through a branch conversion and LZMA2 (lzma_stream.h)
 };
 
 // Where decoded bytes go, in order. False stops decoding (a write failed).
@@ -66,6 +67,9 @@ enum class DecodeError : uint8_t {
   PeLayoutBad = 38,        // the new image's layout in a reference delta is malformed
   PeCorrectionBad = 39,    // a target correction is malformed or out of order
   PeRelocationSize = 40,   // the rebuilt relocation table is not the size the delta says
+  LzmaHeader = 41,         // an LZMA entry names an unknown conversion or too large a dictionary
+  LzmaDataBad = 42,        // LZMA2 refused the stored bytes (its own checks)
+  LzmaCut = 43,            // the stored bytes end inside the LZMA2 stream
 };
 
 // The number a failure text shows: 3 for every refusal of malformed bytes.

@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr uint16_t kMachineX86 = 0x14C;
-constexpr uint16_t kMachineX64 = 0x8664;
 constexpr uint16_t kMagicPe32 = 0x10B;
 constexpr uint16_t kMagicPe32Plus = 0x20B;
 constexpr uint32_t kSectionHeaderSize = 40;
@@ -71,11 +69,17 @@ int PeLayout::SectionOf(uint32_t rva) const {
   return -1;
 }
 
-bool ParsePeLayout(const unsigned char* bytes, size_t size, uint64_t fileSize, PeLayout* layout) {
-  if (size < 0x40 || bytes[0] != 'M' || bytes[1] != 'Z') return false;
+uint16_t CoffMachineOf(const unsigned char* bytes, size_t size) {
+  if (size < 0x40 || bytes[0] != 'M' || bytes[1] != 'Z') return 0;
   const uint32_t pe = ReadLe32(bytes + 0x3C);
-  if (pe > size || size - pe < 24 || ReadLe32(bytes + pe) != 0x00004550u) return false;
-  const uint16_t machine = ReadLe16(bytes + pe + 4);
+  if (pe > size || size - pe < 24 || ReadLe32(bytes + pe) != 0x00004550u) return 0;
+  return ReadLe16(bytes + pe + 4);
+}
+
+bool ParsePeLayout(const unsigned char* bytes, size_t size, uint64_t fileSize, PeLayout* layout) {
+  const uint16_t machine = CoffMachineOf(bytes, size);
+  if (machine == 0) return false;
+  const uint32_t pe = ReadLe32(bytes + 0x3C);
   const uint32_t sectionCount = ReadLe16(bytes + pe + 6);
   const uint32_t optionalSize = ReadLe16(bytes + pe + 20);
   const uint32_t optional = pe + 24;
@@ -84,11 +88,11 @@ bool ParsePeLayout(const unsigned char* bytes, size_t size, uint64_t fileSize, P
   }
   const uint16_t magic = ReadLe16(bytes + optional);
   uint32_t directories = 0;  // offset of the data directories in the optional header
-  if (machine == kMachineX86 && magic == kMagicPe32 && optionalSize >= 96) {
+  if (machine == COFF_MACHINE_X86 && magic == kMagicPe32 && optionalSize >= 96) {
     layout->machine = PeMachine::X86;
     layout->imageBase = ReadLe32(bytes + optional + 28);
     directories = 96;
-  } else if (machine == kMachineX64 && magic == kMagicPe32Plus && optionalSize >= 112) {
+  } else if (machine == COFF_MACHINE_X64 && magic == kMagicPe32Plus && optionalSize >= 112) {
     layout->machine = PeMachine::X64;
     layout->imageBase = ReadLe64(bytes + optional + 24);
     directories = 112;

@@ -16,6 +16,14 @@
 
 enum class PeMachine : uint8_t { X86 = 1, X64 = 2 };
 
+// The COFF machine field of a Windows image whose first `size` bytes are
+// `bytes`, or 0 when they are not an image's headers. Whole files are
+// compressed with the branch conversion its code suits (lzma_stream.h).
+constexpr uint16_t COFF_MACHINE_X86 = 0x14C;
+constexpr uint16_t COFF_MACHINE_X64 = 0x8664;
+constexpr uint16_t COFF_MACHINE_ARM64 = 0xAA64;
+uint16_t CoffMachineOf(const unsigned char* bytes, size_t size);
+
 // The loader refuses more sections than this.
 constexpr size_t PE_SECTIONS_MAX = 96;
 // Images larger than this are left to the byte-level delta: reference targets

@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr size_t kInputSize = 64 * 1024;
-
 DecodeError ErrorOf(size_t result) {
   return ZSTD_getErrorCode(result) == ZSTD_error_memory_allocation ? DecodeError::OutOfMemory
                                                                    : DecodeError::ZstdFrameBad;
@@ -43,15 +41,13 @@ DecodeError MemoryStream::Finish() {
 ZstdStream::~ZstdStream() { ZSTD_freeDCtx(context_); }
 
 DecodeError ZstdStream::Open(ByteSource* stored, uint64_t begin, uint64_t size, bool magicless) {
-  stored_ = stored;
-  next_ = begin;
-  end_ = begin + size;
-  inputPosition_ = inputSize_ = 0;
   frameOpen_ = false;
+  if (DecodeError error = input_.Open(stored, begin, size); error != DecodeError::None) {
+    return error;
+  }
   if (size == 0) return DecodeError::None;
-  input_ = AllocateDecodeBuffer(kInputSize);
   if (context_ == nullptr) context_ = ZSTD_createDCtx();
-  if (!input_ || context_ == nullptr) return DecodeError::OutOfMemory;
+  if (context_ == nullptr) return DecodeError::OutOfMemory;
   // A frame that asks for a larger window is refused, not obeyed: the window
   // is memory the updater would have to find.
   if (ZSTD_isError(
@@ -69,34 +65,18 @@ DecodeError ZstdStream::UsePrefix(const unsigned char* prefix, size_t size) {
                                                                    : DecodeError::None;
 }
 
-DecodeError ZstdStream::Refill() {
-  const uint64_t left = end_ - next_;
-  const uint32_t want = static_cast<uint32_t>(left < kInputSize ? left : kInputSize);
-  uint32_t got = 0;
-  if (!stored_->ReadAt(next_, input_.get(), want, &got) || got != want) {
-    return DecodeError::StoredUnreadable;
-  }
-  next_ += got;
-  inputPosition_ = 0;
-  inputSize_ = got;
-  return DecodeError::None;
-}
-
 DecodeError ZstdStream::Read(unsigned char* out, size_t length, size_t* produced) {
   *produced = 0;
   while (*produced < length) {
-    if (inputPosition_ == inputSize_ && next_ < end_) {
-      if (DecodeError error = Refill(); error != DecodeError::None) return error;
-    }
-    const bool inputLeft = inputPosition_ < inputSize_;
+    if (DecodeError error = input_.Fill(); error != DecodeError::None) return error;
     // Between frames with nothing left to read: the stream has ended.
-    if (!inputLeft && !frameOpen_) break;
-    ZSTD_inBuffer in = {input_.get(), inputSize_, inputPosition_};
+    if (input_.Available() == 0 && !frameOpen_) break;
+    ZSTD_inBuffer in = {input_.Data(), input_.Available(), 0};
     ZSTD_outBuffer outBuffer = {out, length, *produced};
     const size_t result = ZSTD_decompressStream(context_, &outBuffer, &in);
     if (ZSTD_isError(result)) return ErrorOf(result);
-    const bool progressed = in.pos != inputPosition_ || outBuffer.pos != *produced;
-    inputPosition_ = in.pos;
+    const bool progressed = in.pos != 0 || outBuffer.pos != *produced;
+    input_.Consume(in.pos);
     *produced = outBuffer.pos;
     frameOpen_ = result != 0;
     // A frame cut short: no input left, and nothing more comes out.
@@ -111,8 +91,6 @@ DecodeError ZstdStream::Finish() {
   unsigned char extra = 0;
   size_t produced = 0;
   if (DecodeError error = Read(&extra, 1, &produced); error != DecodeError::None) return error;
-  if (produced != 0 || frameOpen_ || inputPosition_ != inputSize_ || next_ != end_) {
-    return DecodeError::StreamLong;
-  }
+  if (produced != 0 || frameOpen_ || !input_.Exhausted()) return DecodeError::StreamLong;
   return DecodeError::None;
 }

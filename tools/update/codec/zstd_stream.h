@@ -5,6 +5,7 @@
 
 #include "update/base/byte_source.h"
 #include "update/codec/byte_stream.h"
+#include "update/codec/stored_input.h"
 
 struct ZSTD_DCtx_s;
 
@@ -25,14 +26,7 @@ class ZstdStream : public ByteStream {
   DecodeError Finish() override;
 
  private:
-  DecodeError Refill();
-
   ZSTD_DCtx_s* context_ = nullptr;
-  ByteSource* stored_ = nullptr;
-  uint64_t next_ = 0;
-  uint64_t end_ = 0;
-  DecodeBuffer input_;
-  size_t inputPosition_ = 0;
-  size_t inputSize_ = 0;
+  StoredInput input_;
   bool frameOpen_ = false;  // a frame has begun and not yet ended
 };

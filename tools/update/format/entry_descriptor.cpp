@@ -30,7 +30,7 @@ bool IsSafePath(const std::string& path) {
   return IsSafeEntryName(field, sizeof field);
 }
 
-bool IsKnownCoding(uint8_t coding) { return coding <= static_cast<uint8_t>(EntryCoding::ZstdX86); }
+bool IsKnownCoding(uint8_t coding) { return coding <= static_cast<uint8_t>(EntryCoding::Lzma); }
 
 DescriptorError CheckConsistency(const EntryDescriptor& d, uint64_t storedSize) {
   const bool hasPath = d.kind == EntryKind::PathFile || d.kind == EntryKind::Removal;

@@ -53,6 +53,8 @@ const char* CodingName(EntryCoding coding) {
       return "delta";
     case EntryCoding::ZstdX86:
       return "zstd-x86";
+    case EntryCoding::Lzma:
+      return "lzma";
   }
   return "unknown";
 }
