@@ -72,8 +72,9 @@ std::vector<unsigned char> CompressLzma(const unsigned char* data, size_t size,
   }
   const LzmaChain chain(conversion, &options);
   lzma_stream stream = LZMA_STREAM_INIT;
-  Require(lzma_raw_encoder(&stream, chain.filters));
+  // Whatever an initialisation left, failed or not, is freed.
   const std::unique_ptr<lzma_stream, EndStream> end(&stream);
+  Require(lzma_raw_encoder(&stream, chain.filters));
   std::vector<unsigned char> out = {conversion, property};
   size_t written = out.size();
   out.resize(written + size / 2 + 4096);

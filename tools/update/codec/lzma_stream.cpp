@@ -20,9 +20,12 @@ DecodeError ErrorOf(lzma_ret result) {
 
 }  // namespace
 
+// lzma_end frees what an initialisation left, failed or not, and does
+// nothing to a stream never initialised.
 struct LzmaStream::Coder {
   lzma_stream stream = LZMA_STREAM_INIT;
-  bool open = false;
+  bool open = false;  // initialised for decoding
+  ~Coder() { lzma_end(&stream); }
 };
 
 uint64_t LzmaDictionarySize(uint8_t property) {
@@ -31,10 +34,7 @@ uint64_t LzmaDictionarySize(uint8_t property) {
 
 LzmaStream::LzmaStream() : coder_(new (std::nothrow) Coder) {}
 
-LzmaStream::~LzmaStream() {
-  if (coder_ != nullptr && coder_->open) lzma_end(&coder_->stream);
-  delete coder_;
-}
+LzmaStream::~LzmaStream() = default;
 
 DecodeError LzmaStream::Open(ByteSource* stored, uint64_t begin, uint64_t size) {
   if (coder_ == nullptr) return DecodeError::OutOfMemory;
@@ -56,7 +56,7 @@ DecodeError LzmaStream::Open(ByteSource* stored, uint64_t begin, uint64_t size) 
   lzma_options_lzma options = {};
   options.dict_size = static_cast<uint32_t>(LzmaDictionarySize(property));
   const LzmaChain chain(conversion, &options);
-  if (coder_->open) lzma_end(&coder_->stream);
+  lzma_end(&coder_->stream);
   coder_->stream = LZMA_STREAM_INIT;
   const lzma_ret result = lzma_raw_decoder(&coder_->stream, chain.filters);
   coder_->open = result == LZMA_OK;

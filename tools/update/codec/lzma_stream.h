@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "update/base/byte_source.h"
 #include "update/codec/byte_stream.h"
@@ -46,7 +47,7 @@ class LzmaStream : public ByteStream {
 
  private:
   struct Coder;
-  Coder* coder_ = nullptr;  // liblzma's state, behind a pointer so that its header stays here
+  std::unique_ptr<Coder> coder_;  // liblzma's state, behind a pointer so that its header stays here
   StoredInput input_;
   bool ended_ = false;  // LZMA2's end marker was read
 };
