@@ -115,6 +115,23 @@ TEST(LzmaEntry, TheEncoderTakesLzmaWhereItIsSmallest) {
   EXPECT_TRUE(out == arm64);
 }
 
+TEST(LzmaEntry, AChangedFileThatShipsWholeIsWrittenThroughLzmaToo) {
+  // Past the size where every way is written in full, an ARM64 program with
+  // nothing in common with its old file ships whole, smaller through LZMA2
+  // than at zstd's levels.
+  Bytes noise(300000);
+  TestGenerator random(17);
+  for (unsigned char& byte : noise) byte = static_cast<unsigned char>(random.Next());
+  const Bytes arm64 = WithImageHeaders(Arm64Like(100000, 4), COFF_MACHINE_ARM64);
+  const EncodedData data = EncodeChanged(noise.data(), noise.size(), arm64.data(), arm64.size());
+  ASSERT_EQ(data.coding, EntryCoding::Lzma);
+  EXPECT_EQ(data.bytes[0], LZMA_CONVERSION_ARM64);
+  Bytes out;
+  ASSERT_EQ(DecodeInMemory(EntryCoding::Lzma, data.bytes, arm64.size(), noise, &out),
+            DecodeError::None);
+  EXPECT_TRUE(out == arm64);
+}
+
 TEST(LzmaEntryRefusal, HeadersStreamsAndSizesAreChecked) {
   const Bytes file = ProgramLike(30000, 9);
   const Bytes good = CompressLzma(file.data(), file.size(), LZMA_CONVERSION_X86);
