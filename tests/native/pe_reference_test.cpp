@@ -86,6 +86,93 @@ TEST(X86Instruction, LengthsAndRelativeOperands) {
   }
 }
 
+// The walk decodes common instructions by a shorter path than one decoded
+// alone, and walks long stretches in lanes side by side, each from a guess
+// of where an instruction starts; it must still find exactly what one pass
+// decoding instruction after instruction finds. Buffers of random bytes and
+// of bytes drawn from the opcodes compilers emit most (prefixes, REX, ModRM
+// forms, the two-byte map, branches), some with pointers to step over,
+// walked whole and cut short.
+TEST(X86Instruction, TheWalkFindsWhatDecodingOneByOneFinds) {
+  const unsigned char common[] = {0x0F, 0x0F, 0x48, 0x4C, 0x41, 0x66, 0x67, 0xF3, 0xF2, 0x89,
+                                  0x8B, 0x8D, 0xE8, 0xE9, 0xF6, 0xF7, 0xFF, 0xB8, 0xBF, 0xC7,
+                                  0x83, 0x81, 0x05, 0x84, 0x85, 0x04, 0x24, 0x05, 0x44, 0x45,
+                                  0x80, 0x8F, 0xB6, 0xC4, 0xC5, 0x62, 0x38, 0x3A, 0x69, 0x6B,
+                                  0xF0, 0x64, 0x00, 0xC3, 0xCC, 0x90, 0x50, 0x58, 0x74, 0xEB};
+  uint32_t state = 12345;
+  const auto next = [&state] {
+    state = state * 1103515245u + 12345u;
+    return state >> 8;
+  };
+  for (int round = 0; round < 300; ++round) {
+    Bytes code(64 + next() % (round % 3 == 0 ? 24000 : 2048));
+    const bool biased = round % 2 == 0;
+    for (unsigned char& byte : code) {
+      byte = static_cast<unsigned char>(biased && next() % 4 != 0 ? common[next() % sizeof common]
+                                                                  : next());
+    }
+    std::vector<uint8_t> pointers(code.size());
+    if (round % 4 == 1) {
+      for (uint8_t& width : pointers) width = next() % 64 == 0 ? (next() % 2 == 0 ? 4 : 8) : 0;
+    }
+    for (bool x64 : {false, true}) {
+      for (bool final : {true, false}) {
+        SCOPED_TRACE(testing::Message()
+                     << "round " << round << (x64 ? " x64" : " x86") << (final ? " final" : ""));
+        // One pass, instruction after instruction; each step also asked of
+        // the walk alone.
+        std::vector<std::pair<size_t, X86Instruction>> expected;
+        std::vector<X86OperandSite> one(X86WalkSitesMax(1));
+        size_t at = 0;
+        while (at < code.size()) {
+          const size_t left = code.size() - at;
+          if (!final && left < X86_INSTRUCTION_MAX) break;
+          size_t count = 0;
+          const size_t step = WalkX86(code.data(), at, at + 1, code.size(), final, x64,
+                                      pointers.data(), one.data(), &count);
+          if (pointers[at] != 0) {
+            ASSERT_EQ(step, at + pointers[at]);
+            ASSERT_EQ(count, 0u);
+            at += pointers[at];
+            continue;
+          }
+          const X86Instruction decoded = DecodeX86Instruction(
+              code.data() + at, left < X86_INSTRUCTION_MAX ? left : X86_INSTRUCTION_MAX, x64);
+          ASSERT_EQ(step, at + (decoded.length == 0 ? 1 : decoded.length)) << "at " << at;
+          ASSERT_EQ(count, decoded.operand != X86Operand::None ? 1u : 0u) << "at " << at;
+          if (decoded.operand != X86Operand::None) {
+            EXPECT_EQ(one[0].instruction.operand, decoded.operand) << "at " << at;
+            EXPECT_EQ(one[0].instruction.operandOffset, decoded.operandOffset) << "at " << at;
+            expected.push_back({at, decoded});
+          }
+          at += decoded.length == 0 ? 1 : decoded.length;
+        }
+        // The walk as a whole, and from a point inside the buffer to one
+        // before its end.
+        std::vector<X86OperandSite> sites(X86WalkSitesMax(code.size()));
+        size_t count = 0;
+        const size_t walked = WalkX86(code.data(), 0, code.size(), code.size(), final, x64,
+                                      pointers.data(), sites.data(), &count);
+        EXPECT_EQ(walked, at);
+        ASSERT_EQ(count, expected.size());
+        for (size_t i = 0; i < count; ++i) {
+          EXPECT_EQ(sites[i].start, expected[i].first);
+          EXPECT_EQ(sites[i].instruction.length, expected[i].second.length);
+          EXPECT_EQ(sites[i].instruction.operand, expected[i].second.operand);
+          EXPECT_EQ(sites[i].instruction.operandOffset, expected[i].second.operandOffset);
+        }
+        if (expected.size() < 4) continue;
+        const size_t from = expected[1].first, stop = expected[expected.size() - 2].first;
+        const size_t part = WalkX86(code.data(), from, stop, code.size(), final, x64,
+                                    pointers.data(), sites.data(), &count);
+        EXPECT_EQ(part, stop);
+        ASSERT_EQ(count, expected.size() - 3);
+        for (size_t i = 0; i < count; ++i) EXPECT_EQ(sites[i].start, expected[i + 1].first);
+      }
+    }
+  }
+}
+
 // --- References -------------------------------------------------------------
 
 std::vector<MadeReference> Found(const Bytes& image) {

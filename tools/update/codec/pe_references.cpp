@@ -1,6 +1,8 @@
 #include "update/codec/pe_references.h"
 
 #include <algorithm>
+#include <memory>
+#include <new>
 
 #include "update/base/little_endian.h"
 #include "update/codec/source_window.h"
@@ -9,6 +11,9 @@
 namespace {
 
 constexpr size_t kWindow = 64 * 1024;
+// The code is walked this much at a time (half a window: the window need
+// not move for the instructions that straddle the end).
+constexpr size_t kWalk = kWindow / 2;
 constexpr uint16_t kRelocationHighLow = 3;
 constexpr uint16_t kRelocationDir64 = 10;
 constexpr uint32_t kRelocationBlockHeader = 8;
@@ -21,7 +26,9 @@ class ReferenceFinder {
       : window_(source, kWindow), layout_(layout), out_(out), fileSize_(source.Size()) {}
 
   ReferenceScan Run() {
-    if (!window_.Allocate()) return ReferenceScan::OutOfMemory;
+    pointers_.reset(new (std::nothrow) uint8_t[kWalk]());
+    sites_.reset(new (std::nothrow) X86OperandSite[X86WalkSitesMax(kWalk)]);
+    if (!window_.Allocate() || !pointers_ || !sites_) return ReferenceScan::OutOfMemory;
     // Room for what real images hold (a reference per ten bytes of code, one
     // per entry of the tables), so that the table seldom grows: growing
     // copies it and touches fresh memory. Past that it grows as it must.
@@ -184,36 +191,37 @@ class ReferenceFinder {
     const bool x64 = layout_.machine == PeMachine::X64;
     const uint64_t begin = section.rawOffset;
     const uint64_t end = begin + MappedSize(section);
-    // The first pointer at or after the section.
+    // The first pointer at or after the walk.
     size_t absolute = static_cast<size_t>(
         std::lower_bound(out_->begin(), out_->begin() + absoluteCount, begin,
                          [](const PeReference& r, uint64_t at) { return r.location < at; }) -
         out_->begin());
-    X86OperandSite sites[256];
     uint64_t at = begin;
     while (at < end && status_ == ReferenceScan::Done) {
-      while (absolute != absoluteCount && (*out_)[absolute].location < at) ++absolute;
-      if (absolute != absoluteCount && (*out_)[absolute].location == at) {
-        at += ReferenceWidth((*out_)[absolute].Kind());
-        continue;
-      }
-      // Half a window of code at a time, walked up to the next pointer.
-      const size_t want = end - at < kWindow / 2 ? static_cast<size_t>(end - at) : kWindow / 2;
+      // Half a window of code at a time, with the pointers that start in it.
+      const size_t want = end - at < kWalk ? static_cast<size_t>(end - at) : kWalk;
       const unsigned char* block = window_.At(at, want);
       if (block == nullptr) return;
-      const uint64_t next = absolute != absoluteCount ? (*out_)[absolute].location : end;
-      const uint64_t stop = (next < end ? next : end) - at;
-      size_t count = 0;
-      const size_t walked = WalkX86(block, 0, static_cast<size_t>(stop < want ? stop : want), want,
-                                    at + want == end, x64, sites, 256, &count);
-      for (size_t i = 0; i < count; ++i) {
-        // A pointer inside the operand's bytes: the operand is not what it seems.
-        const uint64_t location = at + sites[i].start + sites[i].instruction.operandOffset;
-        if (location + 4 > next) continue;
-        AddRelative(section, at + sites[i].start, sites[i].instruction, block + sites[i].start);
+      while (absolute != absoluteCount && (*out_)[absolute].location < at) ++absolute;
+      size_t marked = absolute;
+      for (; marked != absoluteCount && (*out_)[marked].location < at + want; ++marked) {
+        const PeReference& pointer = (*out_)[marked];
+        pointers_[pointer.location - at] = static_cast<uint8_t>(ReferenceWidth(pointer.Kind()));
       }
-      // A walk that made no way stops short of an instruction the half
-      // window cuts: the window moves to it.
+      size_t count = 0;
+      const size_t walked = WalkX86(block, 0, want, want, at + want == end, x64, pointers_.get(),
+                                    sites_.get(), &count);
+      for (size_t i = absolute; i != marked; ++i) pointers_[(*out_)[i].location - at] = 0;
+      size_t next = absolute;
+      for (size_t i = 0; i < count; ++i) {
+        const X86OperandSite& site = sites_[i];
+        // A pointer inside the operand's bytes: the operand is not what it seems.
+        const uint64_t start = at + site.start;
+        while (next != absoluteCount && (*out_)[next].location <= start) ++next;
+        const uint64_t location = start + site.instruction.operandOffset;
+        if (next != absoluteCount && (*out_)[next].location < location + 4) continue;
+        AddRelative(section, start, site.instruction, block + site.start);
+      }
       at += walked != 0 ? walked : 1;
     }
   }
@@ -273,6 +281,10 @@ class ReferenceFinder {
   }
 
   SourceWindow window_;
+  // For the walk: per byte of the walked code, the width of a pointer
+  // starting there; the instructions with a relative operand.
+  std::unique_ptr<uint8_t[]> pointers_;
+  std::unique_ptr<X86OperandSite[]> sites_;
   // Where each run of references ends in the table.
   size_t runs_[3 + PE_SECTIONS_MAX] = {};
   size_t runCount_ = 0;

@@ -1,5 +1,7 @@
 #include "update/codec/x86_instruction.h"
 
+#include "update/base/little_endian.h"
+
 namespace {
 
 // One bit per opcode, 16 bits a row of the opcode map (bit n of word r is
@@ -415,22 +417,260 @@ X86Instruction DecodeX86Instruction(const unsigned char* code, size_t available,
   return Decode(code, available, x64);
 }
 
-size_t WalkX86(const unsigned char* code, size_t at, size_t stop, size_t available, bool final,
-               bool x64, X86OperandSite* sites, size_t capacity, size_t* count) {
-  *count = 0;
-  while (at < stop && *count < capacity) {
-    size_t span = X86_INSTRUCTION_MAX;
-    if (available - at < span) {
-      if (!final) break;
-      span = available - at;
+namespace {
+
+// The common instructions of compiled code (no prefix but REX, one- and
+// two-byte opcodes) decoded without a branch that depends on the bytes: an
+// instruction walk spends its time on branches the processor mispredicts,
+// since every instruction differs from the one before. Per opcode of the
+// one-byte map (0-255) and the two-byte map (256-511) one entry says what
+// follows it; anything else goes to Decode, whose answer the fast decoder
+// always equals.
+enum : uint16_t {
+  kFastImmediate = 0x07,  // the immediate's bytes: 0, 1 or 4
+  kFastModRm = 0x08,
+  kFastWide = 0x10,         // B8-BF: with REX.W (x64) an 8-byte immediate instead
+  kFastBranch = 0x20,       // the immediate is a branch's displacement
+  kFastTest = 0x40,         // F6 F7: an immediate only for TEST (reg 0, 1) ...
+  kFastTestShift = 8,       // ... of this many bytes
+  kFastGeneral = 0x8000,    // prefixes, extended encodings, odd operands: Decode
+  kFastGeneral64 = 0x4000,  // the same in 64-bit mode only (REX, opcodes it dropped)
+};
+
+struct FastTable {
+  uint16_t opcodes[512];
+};
+
+constexpr FastTable MakeFastTable() {
+  FastTable table = {};
+  for (unsigned op = 0; op < 256; ++op) {
+    const uint8_t info = kTables.one[op];
+    uint16_t fast = (info & kModRm) != 0 ? kFastModRm : 0;
+    fast |= (info & kImmZ) != 0 ? 4 : (info & kImm8) != 0 ? 1 : 0;
+    if (op >= 0xB8 && op <= 0xBF) fast |= kFastWide;
+    if ((op & 0xF0) == 0x40 || (info & kDropped) != 0) fast |= kFastGeneral64;
+    if ((info & kPrefix) != 0 || op == 0x66 || op == 0x67 || (info & kSpecial) != 0) {
+      fast = kFastGeneral;
     }
-    const X86Instruction instruction = Decode(code + at, span, x64);
-    if (instruction.length == 0) {
-      ++at;
+    if (op == 0xE8 || op == 0xE9) fast = 4 | kFastBranch;
+    if (op == 0xF6) fast = kFastModRm | kFastTest | 1 << kFastTestShift;
+    if (op == 0xF7) fast = kFastModRm | kFastTest | 4 << kFastTestShift;
+    table.opcodes[op] = fast;
+  }
+  for (unsigned op = 0; op < 256; ++op) {
+    const uint8_t info = kTables.two[op];
+    uint16_t fast = (info & kModRm) != 0 ? kFastModRm : 0;
+    fast |= (info & kImm8) != 0 ? 1 : 0;
+    if ((info & kBranch) != 0) fast = 4 | kFastBranch;
+    if ((info & kInvalid) != 0 || op == 0x38 || op == 0x3A) fast = kFastGeneral;
+    table.opcodes[256 + op] = fast;
+  }
+  return table;
+}
+
+constexpr FastTable kFast = MakeFastTable();
+
+// The instruction at `code`, of which X86_INSTRUCTION_MAX bytes are readable.
+template <bool kX64>
+X86_HOT X86Instruction DecodeFast(const unsigned char* code) {
+  const unsigned first = code[0];
+  const unsigned rex = kX64 && (first & 0xF0) == 0x40 ? 1 : 0;
+  const unsigned escape = code[rex] == 0x0F ? 1 : 0;
+  const unsigned at = rex + escape;  // the opcode's last byte
+  // Opcode, ModRM and SIB in one load.
+  const uint32_t bytes = ReadLe32(code + at);
+  const unsigned fast = kFast.opcodes[escape << 8 | (bytes & 0xFF)];
+  if ((fast & (kX64 ? kFastGeneral | kFastGeneral64 : kFastGeneral)) != 0)
+    return DecodeX86Instruction(code, X86_INSTRUCTION_MAX, kX64);
+  // What a ModRM would add (the bytes are there to read whether or not the
+  // opcode has one; a multiplication by 0 or 1 takes the place of a branch).
+  const unsigned modrm = (bytes >> 8) & 0xFF;
+  const unsigned info = kTables.modrm[modrm];
+  const unsigned sib = (info >> 4) & 1;
+  const unsigned sibDisplacement =
+      sib & ((modrm >> 6) == 0 ? 1 : 0) & (((bytes >> 16) & 7) == 5 ? 1 : 0);
+  const unsigned hasModRm = (fast >> 3) & 1;
+  const unsigned wide = kX64 ? (fast >> 4) & rex & (first >> 3) : 0;
+  const unsigned test = (fast >> 6) & (((modrm >> 3) & 7) < 2 ? 1 : 0);
+  const unsigned length = at + 1 + hasModRm * (1 + (info & 0x0F) + sib + 4 * sibDisplacement) +
+                          (fast & kFastImmediate) + 4 * wide + test * (fast >> kFastTestShift);
+  X86Instruction result;
+  result.length = length;
+  const unsigned branch = (fast >> 5) & 1;
+  const unsigned rip = kX64 ? (hasModRm & (info >> 5)) : 0;
+  result.operand = static_cast<X86Operand>(branch | rip << 1);
+  result.operandOffset = static_cast<uint8_t>(branch != 0 ? length - 4 : at + 2);
+  return result;
+}
+
+// One walk through a stretch of the buffer.
+struct Lane {
+  size_t start;
+  size_t end;  // walked until an instruction starts at or past it
+  size_t position;
+  X86OperandSite* sites;
+  size_t count;
+  uint64_t visited;  // which of the first 64 positions from `start` it walked
+};
+
+// Lanes pay where registers are many (x86-64 has sixteen): four chains of
+// decoding side by side. A 32-bit build has eight; there one lane, with the
+// decoder whose branches the processor guesses, is as fast and smaller.
+constexpr size_t kLanes = sizeof(void*) >= 8 ? 4 : 1;
+// Shorter stretches are walked in one lane.
+constexpr size_t kLaneLeast = 1024;
+constexpr size_t kVisitedSpan = 64;
+
+// A lane walks its stretch, then on until it meets the next lane.
+size_t LaneSitesMax(size_t bytes) {
+  return (bytes + kVisitedSpan + X86_INSTRUCTION_MAX + 4) / 5 + 1;
+}
+
+// One step where X86_INSTRUCTION_MAX bytes are readable: a pointer the
+// relocation table lists is stepped over, an instruction decoded, a byte
+// that starts none passed.
+template <bool kX64>
+X86_HOT void Step(const unsigned char* code, const uint8_t* pointers, Lane* lane) {
+  const size_t position = lane->position;
+  const unsigned pointer = pointers[position];
+  X86Instruction instruction;
+  if constexpr (kLanes > 1) {
+    instruction = DecodeFast<kX64>(code + position);
+  } else {
+    instruction = Decode(code + position, X86_INSTRUCTION_MAX, kX64);
+  }
+  // Stored always, kept only when it is a site: no branch to mispredict.
+  lane->sites[lane->count] = {position, instruction};
+  lane->count += pointer == 0 && instruction.operand != X86Operand::None ? 1 : 0;
+  const size_t decoded = instruction.length != 0 ? instruction.length : 1;
+  lane->position = position + (pointer != 0 ? pointer : decoded);
+}
+
+// The same, where a call costs nothing that matters (the walk's edges).
+template <bool kX64>
+void StepOnce(const unsigned char* code, const uint8_t* pointers, Lane* lane) {
+  Step<kX64>(code, pointers, lane);
+}
+
+// Walks `lane` to its end one step at a time; false when it stopped short
+// for want of bytes (not `final`).
+template <bool kX64>
+bool Finish(const unsigned char* code, size_t available, bool final, const uint8_t* pointers,
+            Lane* lane) {
+  while (lane->position < lane->end) {
+    const size_t position = lane->position;
+    if (available - position >= X86_INSTRUCTION_MAX) {
+      StepOnce<kX64>(code, pointers, lane);
       continue;
     }
-    if (instruction.operand != X86Operand::None) sites[(*count)++] = {at, instruction};
-    at += instruction.length;
+    if (!final) return false;
+    const unsigned pointer = pointers[position];
+    const X86Instruction instruction =
+        DecodeX86Instruction(code + position, available - position, kX64);
+    if (pointer == 0 && instruction.operand != X86Operand::None) {
+      lane->sites[lane->count++] = {position, instruction};
+    }
+    lane->position = position + (pointer != 0              ? pointer
+                                 : instruction.length != 0 ? instruction.length
+                                                           : 1);
   }
-  return at;
+  return true;
+}
+
+template <bool kX64>
+size_t Walk(const unsigned char* code, size_t at, size_t stop, size_t available, bool final,
+            const uint8_t* pointers, X86OperandSite* sites, size_t* count) {
+  *count = 0;
+  if (at >= stop) return at;
+  // Four lanes walk four stretches side by side, each from a guess of an
+  // instruction's start (x86 code falls into step within a few
+  // instructions): four independent chains of decoding keep the processor
+  // busy where one would wait for each instruction's length. A lane's walk
+  // holds from the first position the lane before it reached at its end,
+  // if this lane walked it too; otherwise the rest is walked again from
+  // there, one lane.
+  const size_t lanes = kLanes > 1 && (stop - at) / kLaneLeast >= kLanes ? kLanes : 1;
+  const size_t stretch = (stop - at) / lanes;
+  Lane lane[kLanes];
+  X86OperandSite* free = sites;
+  for (size_t i = 0; i < lanes; ++i) {
+    lane[i].start = at + i * stretch;
+    lane[i].end = i + 1 == lanes ? stop : at + (i + 1) * stretch;
+    lane[i].position = lane[i].start;
+    lane[i].sites = free;
+    lane[i].count = 0;
+    lane[i].visited = 0;
+    free += LaneSitesMax(lane[i].end - lane[i].start);
+  }
+  if (kLanes > 1 && lanes == kLanes) {
+    // What the lanes after the first walk of their first bytes, to meet
+    // the lane before them by.
+    for (size_t i = 1; i < lanes; ++i) {
+      while (lane[i].position - lane[i].start < kVisitedSpan) {
+        lane[i].visited |= uint64_t(1) << (lane[i].position - lane[i].start);
+        StepOnce<kX64>(code, pointers, &lane[i]);
+      }
+    }
+    // Side by side while they last; a lane that ends (or the last, short of
+    // bytes) drops out: whether a lane takes its step is a branch that
+    // seldom changes.
+    const size_t roomy = available - X86_INSTRUCTION_MAX;  // stop >= 4 KiB: no wrap
+    for (;;) {
+      size_t walking = 0;
+      for (size_t i = 0; i < kLanes; ++i) {
+        if (lane[i].position >= lane[i].end || (i + 1 == kLanes && lane[i].position > roomy)) {
+          continue;
+        }
+        Step<kX64>(code, pointers, &lane[i]);
+        ++walking;
+      }
+      if (walking == 0) break;
+    }
+  }
+  size_t kept = 0;
+  for (size_t i = 0; i < lanes; ++i) {
+    Lane& current = lane[i];
+    if (i > 0) {
+      // The lane before walks on until it meets a position this lane
+      // walked; from there both walks are one.
+      Lane& before = lane[i - 1];
+      while (before.position - current.start < kVisitedSpan &&
+             ((current.visited >> (before.position - current.start)) & 1) == 0) {
+        StepOnce<kX64>(code, pointers, &before);
+      }
+      for (size_t k = 0; k < before.count; ++k) sites[kept++] = before.sites[k];
+      if (before.position - current.start >= kVisitedSpan) {
+        // They never met: the rest is walked again from there, one lane.
+        Lane rest = {before.position, stop, before.position, sites + kept, 0, 0};
+        Finish<kX64>(code, available, final, pointers, &rest);
+        *count = kept + rest.count;
+        return rest.position;
+      }
+      // This lane's sites before the meeting point are the lane before's.
+      size_t first = 0;
+      while (first < current.count && current.sites[first].start < before.position) ++first;
+      current.sites += first;
+      current.count -= first;
+    }
+    if (!Finish<kX64>(code, available, final, pointers, &current) || i + 1 == lanes) {
+      for (size_t k = 0; k < current.count; ++k) sites[kept++] = current.sites[k];
+      *count = kept;
+      return current.position;
+    }
+  }
+  return stop;  // not reached: the last lane returns
+}
+
+}  // namespace
+
+size_t X86WalkSitesMax(size_t bytes) {
+  // Each lane's own, and room for walking the rest again in one.
+  return kLanes > 1 ? kLanes * LaneSitesMax(bytes / kLanes + kLanes) + LaneSitesMax(bytes)
+                    : LaneSitesMax(bytes);
+}
+
+size_t WalkX86(const unsigned char* code, size_t at, size_t stop, size_t available, bool final,
+               bool x64, const uint8_t* pointers, X86OperandSite* sites, size_t* count) {
+  return x64 ? Walk<true>(code, at, stop, available, final, pointers, sites, count)
+             : Walk<false>(code, at, stop, available, final, pointers, sites, count);
 }

@@ -43,12 +43,17 @@ struct X86OperandSite {
   X86Instruction instruction;
 };
 
-// Walks code[at, ...) instruction by instruction (a byte that starts no
-// instruction is stepped over) while instructions start before `stop` and
-// their X86_INSTRUCTION_MAX bytes lie before `available` (or, when `final`,
-// before `available` as far as they reach: the code's end). Records those
-// with a relative operand in `sites` (at most `capacity`, *count of them).
-// Returns where the walk stopped: the next instruction's start. One loop for
-// the whole walk, so that the decoding is inlined into it.
+// Walks code[at, ...) instruction by instruction while instructions start
+// before `stop` (at most `available`) and their X86_INSTRUCTION_MAX bytes
+// lie before `available` (or, when `final`, before `available` as far as
+// they reach: the code's end). `pointers` has a byte per byte of the
+// buffer: the width of a pointer the relocation table lists starting
+// there, or 0; where an instruction would start at one, the walk steps
+// over the pointer as data. A byte that starts no instruction is stepped
+// over. Records the instructions with a relative operand in `sites`
+// (room for X86WalkSitesMax(stop - at)), *count of them, and returns where
+// the walk stopped: the next instruction's start.
 size_t WalkX86(const unsigned char* code, size_t at, size_t stop, size_t available, bool final,
-               bool x64, X86OperandSite* sites, size_t capacity, size_t* count);
+               bool x64, const uint8_t* pointers, X86OperandSite* sites, size_t* count);
+// The room WalkX86 needs for the sites of `bytes` bytes of code.
+size_t X86WalkSitesMax(size_t bytes);
