@@ -144,6 +144,57 @@ TEST(GatheredCopies, ShortCopiesComeBackInCommandOrderUntilABoundIsReached) {
   EXPECT_EQ(counted.Take(4), nullptr);
 }
 
+// A source of `size` bytes, each a function of its place, held nowhere.
+class PatternSource : public ByteSource {
+ public:
+  explicit PatternSource(uint64_t size) : size_(size) {}
+  static unsigned char At(uint64_t offset) {
+    return static_cast<unsigned char>((offset * 0x9E3779B1u) >> 13 ^ offset >> 35);
+  }
+  uint64_t Size() const override { return size_; }
+  bool ReadAt(uint64_t offset, void* buffer, uint32_t length, uint32_t* bytesRead) override {
+    ++reads;
+    const uint64_t left = offset < size_ ? size_ - offset : 0;
+    *bytesRead = static_cast<uint32_t>(length < left ? length : left);
+    for (uint32_t i = 0; i < *bytesRead; ++i)
+      static_cast<unsigned char*>(buffer)[i] = At(offset + i);
+    return true;
+  }
+  size_t reads = 0;
+
+ private:
+  uint64_t size_;
+};
+
+TEST(GatheredCopies, CopiesFromAnywhereInAHugeSourceComeBackRight) {
+  // Copies across 3 MiB and across a terabyte (where the stretches read
+  // grow), the first ending at the source's last byte: the pass through the
+  // source reads only stretches that hold copies.
+  for (const uint64_t size : {uint64_t(3) << 20, uint64_t(1) << 40}) {
+    PatternSource source(size);
+    GatheredCopies gathered;
+    std::vector<std::pair<uint64_t, uint64_t>> copies;
+    TestGenerator random(11);
+    for (int i = 0; i < (size >> 32 != 0 ? 100 : 2000); ++i) {
+      const uint64_t length = 1 + random.Below(COPY_GATHER_LONGEST);
+      const uint64_t position =
+          i == 0 ? size - length
+                 : (uint64_t(random.Next()) << 32 | random.Next()) % (size - length + 1);
+      copies.push_back({position, length});
+      ASSERT_TRUE(gathered.Add(position, length));
+    }
+    ASSERT_EQ(gathered.Fill(source), DecodeError::None);
+    EXPECT_LE(source.reads, copies.size()) << "a read per stretch with copies at most";
+    for (const auto& copy : copies) {
+      const unsigned char* bytes = gathered.Take(copy.second);
+      ASSERT_NE(bytes, nullptr);
+      for (uint64_t k = 0; k < copy.second; ++k) {
+        ASSERT_EQ(bytes[k], PatternSource::At(copy.first + k)) << "copy at " << copy.first;
+      }
+    }
+  }
+}
+
 TEST(GatheredCopies, ASourceThatCannotBeReadIsRefused) {
   const Bytes file = Noise(1000, 6);
   CountingSource source(file);

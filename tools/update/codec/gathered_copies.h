@@ -56,6 +56,7 @@ class GatheredCopies {
   GrowableArray<Copy> copies_;  // emptied once filled
   size_t total_ = 0;            // bytes of the copies gathered
   size_t count_ = 0;            // copies gathered
+  uint64_t last_ = 0;           // the place of the copy that starts last
   bool full_ = false;           // a bound was reached: no more are gathered
   DecodeBuffer bytes_;
   size_t taken_ = 0;  // copies taken so far
