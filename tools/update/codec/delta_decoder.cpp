@@ -92,32 +92,57 @@ DecodeError ReadHeader(const DecodeRequest& request, DeltaHeader* header) {
   return DecodeError::None;
 }
 
-// Expands a sparse difference stream (pairs of a zero count and a byte).
-class SparseStream : public ByteStream {
+// Where a copy's differences come from: each is added to a source byte.
+class Differences {
  public:
-  explicit SparseStream(ByteStream& pairs) : pairs_(pairs, DecodeError::SparsePair) {}
+  virtual ~Differences() = default;
+  // out[i] = source[i] + the next difference, for `length` bytes.
+  virtual DecodeError Add(const unsigned char* source, unsigned char* out, size_t length) = 0;
+  virtual DecodeError Finish() = 0;
+};
 
-  DecodeError Read(unsigned char* out, size_t length, size_t* produced) override {
+// A stream of one difference per byte.
+class DenseDifferences : public Differences {
+ public:
+  explicit DenseDifferences(ByteStream& stream) : stream_(stream) {}
+  DecodeError Add(const unsigned char* source, unsigned char* out, size_t length) override {
+    if (DecodeError error = ReadExactly(stream_, out, length); error != DecodeError::None) {
+      return error;
+    }
+    AddBytes(out, source, length);
+    return DecodeError::None;
+  }
+  DecodeError Finish() override { return stream_.Finish(); }
+
+ private:
+  ByteStream& stream_;
+};
+
+// A sparse difference stream: pairs of a count of zero differences and a
+// difference that is not zero, added where they fall (most bytes of a copy
+// are the source's own).
+class SparseDifferences : public Differences {
+ public:
+  explicit SparseDifferences(ByteStream& pairs) : pairs_(pairs, DecodeError::SparsePair) {}
+
+  DecodeError Add(const unsigned char* source, unsigned char* out, size_t length) override {
+    std::memcpy(out, source, length);
     size_t done = 0;
     while (done < length) {
       if (zeros_ > 0) {
         const size_t count = zeros_ < length - done ? static_cast<size_t>(zeros_) : length - done;
-        std::memset(out + done, 0, count);
         zeros_ -= count;
         done += count;
       } else if (pending_) {
-        out[done++] = value_;
+        out[done] = static_cast<unsigned char>(out[done] + value_);
+        ++done;
         pending_ = false;
       } else {
         bool atEnd = false;
         DecodeError error = pairs_.AtEnd(&atEnd);
         if (error != DecodeError::None) return error;
-        if (atEnd) {
-          // Past the last pair every difference is zero.
-          std::memset(out + done, 0, length - done);
-          done = length;
-          break;
-        }
+        // Past the last pair every difference is zero.
+        if (atEnd) break;
         error = pairs_.Number(&zeros_);
         if (error == DecodeError::None) error = pairs_.Byte(&value_);
         if (error != DecodeError::None) return error;
@@ -125,7 +150,6 @@ class SparseStream : public ByteStream {
         pending_ = true;
       }
     }
-    *produced = done;
     return DecodeError::None;
   }
 
@@ -237,7 +261,7 @@ class DeltaApplier {
   unsigned char* Scratch() { return scratch_.get(); }
 
   // `control` is positioned at the first command.
-  DecodeError Run(StreamReader& control, CopyPrediction* prediction, ByteStream& difference,
+  DecodeError Run(StreamReader& control, CopyPrediction* prediction, Differences& difference,
                   ByteStream& insertion) {
     CommandReader commands(control, source_.Size(), decodedSize_);
     while (!commands.Done()) {
@@ -260,7 +284,7 @@ class DeltaApplier {
   // Source bytes (predicted, with a filter) plus differences, a piece at a
   // time.
   DecodeError Copy(uint64_t start, uint64_t newStart, uint64_t length, CopyPrediction* prediction,
-                   ByteStream& difference) {
+                   Differences& difference) {
     SiteCarry carry;
     const unsigned char* held = gathered_.Take(length);
     const uint64_t end = start + length;
@@ -286,11 +310,10 @@ class DeltaApplier {
       if (prediction != nullptr) {
         prediction->Predict(position, start, newStart, end, bytes_.get(), piece, lookahead, carry);
       }
-      unsigned char* out = out_.get() + filled_;
-      if (DecodeError error = ReadExactly(difference, out, piece); error != DecodeError::None) {
+      if (DecodeError error = difference.Add(bytes_.get(), out_.get() + filled_, piece);
+          error != DecodeError::None) {
         return error;
       }
-      AddBytes(out, bytes_.get(), piece);
       if (!Emitted(piece)) return DecodeError::SinkFailed;
       position = pieceEnd;
     }
@@ -374,9 +397,12 @@ DecodeError Apply(const DecodeRequest& request, const DeltaHeader& header,
     if ((error = references->SkipPreamble(reader)) != DecodeError::None) return error;
     prediction = &referencePrediction;
   }
-  if (!header.sparse) return applier.Run(reader, prediction, difference, insertion);
-  SparseStream expanded(difference);
-  return applier.Run(reader, prediction, expanded, insertion);
+  if (!header.sparse) {
+    DenseDifferences dense(difference);
+    return applier.Run(reader, prediction, dense, insertion);
+  }
+  SparseDifferences sparse(difference);
+  return applier.Run(reader, prediction, sparse, insertion);
 }
 
 // The installed file's references, for filter 2, before any stream is read.
