@@ -4,7 +4,7 @@
 
 #include "update/codec/varint.h"
 
-DecodeError StreamReader::Number(uint64_t* value) {
+DecodeError StreamReader::NumberAfterFill(uint64_t* value) {
   if (DecodeError error = Fill(); error != DecodeError::None) return error;
   if (position_ == end_) return DecodeError::StreamShort;
   const size_t used = ReadVarint(buffer_ + position_, end_ - position_, value);

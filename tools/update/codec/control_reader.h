@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "update/codec/byte_stream.h"
+#include "update/codec/varint.h"
 
 // Numbers and bytes from a stream, through a small buffer.
 class StreamReader {
@@ -17,7 +18,19 @@ class StreamReader {
   StreamReader(ByteStream& stream, DecodeError malformed)
       : stream_(stream), malformed_(malformed) {}
 
-  DecodeError Number(uint64_t* value);
+  // Inline where the buffer holds a whole number: the commands are read
+  // twice, three numbers each, a few hundred thousand of them.
+  DecodeError Number(uint64_t* value) {
+    if (end_ - position_ < VARINT_MAX_BYTES) return NumberAfterFill(value);
+    if (buffer_[position_] < 0x80) {
+      *value = buffer_[position_++];
+      return DecodeError::None;
+    }
+    const size_t used = ReadVarint(buffer_ + position_, VARINT_MAX_BYTES, value);
+    if (used == 0) return malformed_;
+    position_ += used;
+    return DecodeError::None;
+  }
   DecodeError Byte(unsigned char* value);
   // Whether the stream has nothing left.
   DecodeError AtEnd(bool* atEnd);
@@ -29,6 +42,7 @@ class StreamReader {
  private:
   // Keeps at least a whole number in the buffer while the stream has one.
   DecodeError Fill();
+  DecodeError NumberAfterFill(uint64_t* value);
 
   ByteStream& stream_;
   DecodeError malformed_;
