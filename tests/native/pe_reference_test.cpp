@@ -262,6 +262,56 @@ TEST(PeReferences, TheIndexFindsTheFirstReferenceAtAnyPosition) {
   }
 }
 
+TEST(PeReferences, TheCopyIndexMovesEveryPositionAsItsCopyDid) {
+  // Copies of every length in command order, overlapping, some far out;
+  // each position moves as the copy that holds it (the last to start of
+  // the four nearest, else the one reaching furthest), else as the nearest
+  // copy before it, and not at all before the first.
+  struct Made {
+    uint64_t oldStart, length;
+    uint32_t shift;
+  };
+  std::vector<Made> made;
+  CopyIndex index(4);
+  TestGenerator random(43);
+  for (int i = 0; i < 3000; ++i) {
+    const uint64_t oldStart =
+        500 + (random.Below(16) == 0 ? random.Below(1 << 22) : random.Below(200000));
+    const uint64_t length = random.Below(6) == 0 ? 4 + random.Below(50000) : random.Below(300);
+    const uint64_t newStart = random.Next();
+    ASSERT_TRUE(index.Add(oldStart, newStart, length));
+    if (length >= 4) made.push_back({oldStart, length, static_cast<uint32_t>(newStart - oldStart)});
+  }
+  index.Finish();
+  // The same rule, by looking at every copy.
+  std::stable_sort(made.begin(), made.end(),
+                   [](const Made& a, const Made& b) { return a.oldStart < b.oldStart; });
+  const auto expected = [&](uint64_t position) -> uint32_t {
+    size_t after = 0;
+    while (after < made.size() && made[after].oldStart <= position) ++after;
+    if (after == 0) return 0;
+    for (size_t back = 0; back < 4 && back < after; ++back) {
+      const Made& copy = made[after - 1 - back];
+      if (position - copy.oldStart < copy.length) return copy.shift;
+    }
+    size_t furthest = 0;
+    for (size_t i = 0; i < after; ++i) {
+      if (made[i].oldStart + made[i].length > made[furthest].oldStart + made[furthest].length) {
+        furthest = i;
+      }
+    }
+    const Made& reaching = made[furthest];
+    if (position - reaching.oldStart < reaching.length) return reaching.shift;
+    return made[after - 1].shift;
+  };
+  for (int i = 0; i < 4000; ++i) {
+    const uint64_t position = random.Below(8) == 0 ? random.Below(1 << 23) : random.Below(210000);
+    ASSERT_EQ(index.ShiftAt(position), expected(position)) << position;
+  }
+  EXPECT_EQ(index.ShiftAt(0), 0u) << "before every copy";
+  EXPECT_EQ(index.ShiftAt(uint64_t(1) << 40), expected(uint64_t(1) << 40)) << "past every copy";
+}
+
 TEST(PeReferenceDelta, ReferencesWhoseTargetsOnlyMovedCostNothing) {
   for (bool x64 : {false, true}) {
     SCOPED_TRACE(x64 ? "x64" : "x86");

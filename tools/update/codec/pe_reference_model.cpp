@@ -24,10 +24,10 @@ void WriteLe(unsigned char* p, size_t width, uint64_t value) {
 // Targets remembered: 2^kCacheBits slots, chosen by a multiplicative hash.
 constexpr unsigned kCacheBits = 12;
 
-// The references are found by the bucket of 2^kBucketBits bytes of the file
-// they lie in: a copy's first reference is then a search among a hundred
-// neighbours, not the whole table (a delta has hundreds of thousands of
-// copies).
+// The references, and the copies, are found by the bucket of 2^kBucketBits
+// bytes of the file they lie in: a copy's first reference, or the copy
+// that moved a target, is then a search among a few dozen neighbours, not
+// the whole table (a delta has hundreds of thousands of copies).
 constexpr unsigned kBucketBits = 10;
 
 // Of the copies that start at or before a position, this many nearest are
@@ -65,13 +65,34 @@ void CopyIndex::Finish() {
     }
     entries_[i].order = furthest;
   }
+  buckets_.reset();
+  bucketCount_ = 0;
+  if (entries_.Empty()) return;
+  // One bucket more than the last copy's: its start lies past them all.
+  const size_t count =
+      static_cast<size_t>(entries_[entries_.Size() - 1].oldStart >> kBucketBits) + 2;
+  buckets_.reset(new (std::nothrow) uint32_t[count]);
+  if (!buckets_) return;
+  size_t i = 0;
+  for (size_t bucket = 0; bucket < count; ++bucket) {
+    const uint64_t start = uint64_t(bucket) << kBucketBits;
+    while (i < entries_.Size() && entries_[i].oldStart < start) ++i;
+    buckets_[bucket] = static_cast<uint32_t>(i);
+  }
+  bucketCount_ = count;
 }
 
 uint32_t CopyIndex::ShiftAt(uint64_t position) const {
   const Entry* begin = entries_.begin();
-  const Entry* after =
-      std::upper_bound(begin, entries_.end(), position,
-                       [](uint64_t at, const Entry& entry) { return at < entry.oldStart; });
+  // The copies that start at or before `position` end in its bucket.
+  const Entry* low = begin;
+  const Entry* high = entries_.end();
+  if (bucketCount_ != 0 && (position >> kBucketBits) + 1 < bucketCount_) {
+    low = begin + buckets_[position >> kBucketBits];
+    high = begin + buckets_[(position >> kBucketBits) + 1];
+  }
+  const Entry* after = std::upper_bound(
+      low, high, position, [](uint64_t at, const Entry& entry) { return at < entry.oldStart; });
   if (after == begin) return 0;
   const size_t nearest = static_cast<size_t>(after - begin) - 1;
   for (size_t back = 0; back < kNearestCopies && back <= nearest; ++back) {

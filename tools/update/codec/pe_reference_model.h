@@ -44,7 +44,9 @@ class CopyIndex {
 
   // Called for every copy in command order. False when memory ran out.
   bool Add(uint64_t oldStart, uint64_t newStart, uint64_t length);
-  // Call once after the last Add.
+  // Call once after the last Add: sorts the copies and indexes them by
+  // KiB of the file (4 bytes per KiB up to the last copy's start; without
+  // the memory ShiftAt searches them all).
   void Finish();
   // How far `position` moved (new minus old, modulo 2^32): as the copy that
   // holds it and starts last among the nearest, else the one of all that
@@ -61,6 +63,8 @@ class CopyIndex {
   };
   uint64_t minimumLength_;
   GrowableArray<Entry> entries_;
+  std::unique_ptr<uint32_t[]> buckets_;  // per KiB of the file, its first copy
+  size_t bucketCount_ = 0;
 };
 
 struct TargetCorrection {
