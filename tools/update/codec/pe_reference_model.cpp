@@ -24,12 +24,6 @@ void WriteLe(unsigned char* p, size_t width, uint64_t value) {
 // Targets remembered: 2^kCacheBits slots, chosen by a multiplicative hash.
 constexpr unsigned kCacheBits = 12;
 
-// The references, and the copies, are found by the bucket of 2^kBucketBits
-// bytes of the file they lie in: a copy's first reference, or the copy
-// that moved a target, is then a search among a few dozen neighbours, not
-// the whole table (a delta has hundreds of thousands of copies).
-constexpr unsigned kBucketBits = 10;
-
 // Of the copies that start at or before a position, this many nearest are
 // asked whether they hold it before the one reaching furthest is.
 constexpr size_t kNearestCopies = 4;
@@ -65,34 +59,17 @@ void CopyIndex::Finish() {
     }
     entries_[i].order = furthest;
   }
-  buckets_.reset();
-  bucketCount_ = 0;
-  if (entries_.Empty()) return;
-  // One bucket more than the last copy's: its start lies past them all.
-  const size_t count =
-      static_cast<size_t>(entries_[entries_.Size() - 1].oldStart >> kBucketBits) + 2;
-  buckets_.reset(new (std::nothrow) uint32_t[count]);
-  if (!buckets_) return;
-  size_t i = 0;
-  for (size_t bucket = 0; bucket < count; ++bucket) {
-    const uint64_t start = uint64_t(bucket) << kBucketBits;
-    while (i < entries_.Size() && entries_[i].oldStart < start) ++i;
-    buckets_[bucket] = static_cast<uint32_t>(i);
-  }
-  bucketCount_ = count;
+  index_.Build(entries_.Size(), [this](size_t i) { return uint64_t(entries_[i].oldStart); });
 }
 
 uint32_t CopyIndex::ShiftAt(uint64_t position) const {
   const Entry* begin = entries_.begin();
-  // The copies that start at or before `position` end in its bucket.
-  const Entry* low = begin;
-  const Entry* high = entries_.end();
-  if (bucketCount_ != 0 && (position >> kBucketBits) + 1 < bucketCount_) {
-    low = begin + buckets_[position >> kBucketBits];
-    high = begin + buckets_[(position >> kBucketBits) + 1];
-  }
-  const Entry* after = std::upper_bound(
-      low, high, position, [](uint64_t at, const Entry& entry) { return at < entry.oldStart; });
+  // The copies that start at or before `position` end in its KiB.
+  size_t low = 0, high = 0;
+  index_.Range(position, entries_.Size(), &low, &high);
+  const Entry* after =
+      std::upper_bound(begin + low, begin + high, position,
+                       [](uint64_t at, const Entry& entry) { return at < entry.oldStart; });
   if (after == begin) return 0;
   const size_t nearest = static_cast<size_t>(after - begin) - 1;
   for (size_t back = 0; back < kNearestCopies && back <= nearest; ++back) {
@@ -146,35 +123,15 @@ uint32_t ReferenceModel::DefaultSectionShift(size_t section) const {
 }
 
 void ReferenceModel::IndexReferences() {
-  buckets_.reset();
-  bucketCount_ = 0;
-  if (references.Empty()) return;
-  // One bucket more than the last reference's: its start lies past them all.
-  const size_t count =
-      static_cast<size_t>(references[references.Size() - 1].location >> kBucketBits) + 2;
-  buckets_.reset(new (std::nothrow) uint32_t[count]);
-  if (!buckets_) return;
-  size_t i = 0;
-  for (size_t bucket = 0; bucket < count; ++bucket) {
-    const uint64_t start = uint64_t(bucket) << kBucketBits;
-    while (i < references.Size() && references[i].location < start) ++i;
-    buckets_[bucket] = static_cast<uint32_t>(i);
-  }
-  bucketCount_ = count;
+  index_.Build(references.Size(), [this](size_t i) { return uint64_t(references[i].location); });
 }
 
 size_t ReferenceModel::FirstAt(uint64_t position) const {
   const PeReference* begin = references.begin();
-  const PeReference* low = begin;
-  const PeReference* high = references.end();
-  if (bucketCount_ != 0) {
-    const uint64_t bucket = position >> kBucketBits;
-    if (bucket + 1 >= bucketCount_) return references.Size();
-    low = begin + buckets_[bucket];
-    high = begin + buckets_[bucket + 1];
-  }
+  size_t low = 0, high = 0;
+  index_.Range(position, references.Size(), &low, &high);
   return static_cast<size_t>(
-      std::lower_bound(low, high, position,
+      std::lower_bound(begin + low, begin + high, position,
                        [](const PeReference& r, uint64_t at) { return r.location < at; }) -
       begin);
 }

@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "update/codec/growable_array.h"
@@ -34,6 +35,53 @@
 
 // At most this many copies take part in the projection (16 bytes each).
 constexpr size_t PE_COPIES_MAX = size_t(1) << 20;
+
+// Where each KiB of the file starts among items sorted by their place in
+// it (4 bytes per KiB up to the last item's): a search for a place looks
+// among the few dozen items of its KiB, not all of them. A delta has
+// hundreds of thousands of copies, each looking up its references and
+// targets.
+class KiBIndex {
+ public:
+  // For `count` items, `placeOf(i)` the place of item i, rising. Without
+  // the memory the index is empty.
+  template <typename PlaceOf>
+  void Build(size_t count, PlaceOf placeOf) {
+    buckets_.reset();
+    bucketCount_ = 0;
+    if (count == 0) return;
+    // One bucket more than the last item's: its start lies past them all.
+    const size_t buckets = static_cast<size_t>(placeOf(count - 1) >> kBits) + 2;
+    buckets_.reset(new (std::nothrow) uint32_t[buckets]);
+    if (!buckets_) return;
+    size_t i = 0;
+    for (size_t bucket = 0; bucket < buckets; ++bucket) {
+      while (i < count && placeOf(i) < uint64_t(bucket) << kBits) ++i;
+      buckets_[bucket] = static_cast<uint32_t>(i);
+    }
+    bucketCount_ = buckets;
+  }
+  // The items [*low, *high) of `count` that can start at or after the KiB of
+  // `place` and before the next (all of them without an index; none past
+  // the last).
+  void Range(uint64_t place, size_t count, size_t* low, size_t* high) const {
+    *low = 0;
+    *high = count;
+    if (bucketCount_ == 0) return;
+    const uint64_t bucket = place >> kBits;
+    if (bucket + 1 >= bucketCount_) {
+      *low = count;
+      return;
+    }
+    *low = buckets_[bucket];
+    *high = buckets_[bucket + 1];
+  }
+
+ private:
+  static constexpr unsigned kBits = 10;
+  std::unique_ptr<uint32_t[]> buckets_;
+  size_t bucketCount_ = 0;
+};
 
 // Where the copies took the old file: for a position, the copy that holds it
 // (of the copies at least `minimumLength` long, in the first PE_COPIES_MAX
@@ -63,8 +111,7 @@ class CopyIndex {
   };
   uint64_t minimumLength_;
   GrowableArray<Entry> entries_;
-  std::unique_ptr<uint32_t[]> buckets_;  // per KiB of the file, its first copy
-  size_t bucketCount_ = 0;
+  KiBIndex index_;
 };
 
 struct TargetCorrection {
@@ -128,6 +175,5 @@ class ReferenceModel {
     uint32_t moved;
   };
   std::unique_ptr<CachedTarget[]> cache_;
-  std::unique_ptr<uint32_t[]> buckets_;  // per KiB of the file, its first reference
-  size_t bucketCount_ = 0;
+  KiBIndex index_;  // of the references
 };
