@@ -419,13 +419,12 @@ X86Instruction DecodeX86Instruction(const unsigned char* code, size_t available,
 
 namespace {
 
-// The common instructions of compiled code (no prefix but REX, one- and
-// two-byte opcodes) decoded without a branch that depends on the bytes: an
-// instruction walk spends its time on branches the processor mispredicts,
-// since every instruction differs from the one before. Per opcode of the
-// one-byte map (0-255) and the two-byte map (256-511) one entry says what
-// follows it; anything else goes to Decode, whose answer the fast decoder
-// always equals.
+// The common instructions of compiled code (no prefix but REX or, in 64-bit
+// mode, a two-byte VEX; one- and two-byte opcodes) decoded without a branch that depends on the
+// bytes: an instruction walk spends its time on branches the processor mispredicts, since every
+// instruction differs from the one before. Per opcode of the one-byte map (0-255), the two-byte map
+// (256-511) and that map after VEX (512-767) one entry says what follows it; anything else goes to
+// Decode, whose answer the fast decoder always equals.
 enum : uint16_t {
   kFastImmediate = 0x07,  // the immediate's bytes: 0, 1 or 4
   kFastModRm = 0x08,
@@ -438,7 +437,7 @@ enum : uint16_t {
 };
 
 struct FastTable {
-  uint16_t opcodes[512];
+  uint16_t opcodes[768];
 };
 
 constexpr FastTable MakeFastTable() {
@@ -465,6 +464,12 @@ constexpr FastTable MakeFastTable() {
     if ((info & kInvalid) != 0 || op == 0x38 || op == 0x3A) fast = kFastGeneral;
     table.opcodes[256 + op] = fast;
   }
+  // The 0F map after a two-byte VEX prefix (C5), as DecodeExtended has it.
+  for (unsigned op = 0; op < 256; ++op) {
+    uint16_t fast = op == 0x77 ? 0 : kFastModRm;
+    if ((op >= 0x70 && op <= 0x73) || op == 0xC2 || (op >= 0xC4 && op <= 0xC6)) fast |= 1;
+    table.opcodes[512 + op] = fast;
+  }
   return table;
 }
 
@@ -475,13 +480,17 @@ template <bool kX64>
 X86_HOT X86Instruction DecodeFast(const unsigned char* code) {
   const unsigned first = code[0];
   const unsigned rex = kX64 && (first & 0xF0) == 0x40 ? 1 : 0;
+  // In 64-bit mode C5 always starts a two-byte VEX prefix (in 32-bit mode
+  // only before a register ModRM: Decode settles that).
+  const unsigned vex = kX64 && first == 0xC5 ? 1 : 0;
   const unsigned escape = code[rex] == 0x0F ? 1 : 0;
-  const unsigned at = rex + escape;  // the opcode's last byte
+  const unsigned at = rex + escape + 2 * vex;  // the opcode's last byte
   // Opcode, ModRM and SIB in one load.
   const uint32_t bytes = ReadLe32(code + at);
-  const unsigned fast = kFast.opcodes[escape << 8 | (bytes & 0xFF)];
-  if ((fast & (kX64 ? kFastGeneral | kFastGeneral64 : kFastGeneral)) != 0)
+  const unsigned fast = kFast.opcodes[(escape + 2 * vex) << 8 | (bytes & 0xFF)];
+  if ((fast & (kX64 ? kFastGeneral | kFastGeneral64 : kFastGeneral)) != 0) {
     return DecodeX86Instruction(code, X86_INSTRUCTION_MAX, kX64);
+  }
   // What a ModRM would add (the bytes are there to read whether or not the
   // opcode has one; a multiplication by 0 or 1 takes the place of a branch).
   const unsigned modrm = (bytes >> 8) & 0xFF;
