@@ -80,6 +80,17 @@ class RestoringSink : public DecodeSink {
   DecodeBuffer& buffer_;
 };
 
+// A compressed entry: its stored bytes are one stream of the `Stream` kind.
+template <typename Stream>
+DecodeError OpenAndDrain(const DecodeRequest& request, DecodeSink& sink) {
+  Stream stream;
+  if (DecodeError error = stream.Open(request.stored, request.storedBegin, request.storedSize);
+      error != DecodeError::None) {
+    return error;
+  }
+  return Drain(stream, request.decodedSize, sink);
+}
+
 DecodeError DecodeZstdX86(const DecodeRequest& request, DecodeSink& sink) {
   unsigned char head[VARINT_MAX_BYTES] = {};
   const uint32_t want = static_cast<uint32_t>(
@@ -120,26 +131,14 @@ DecodeError DecodeEntryData(const DecodeRequest& request, DecodeSink& sink) {
       StoredStream stream(request.stored, request.storedBegin, request.storedSize);
       return Drain(stream, request.decodedSize, sink);
     }
-    case EntryCoding::Zstd: {
-      ZstdStream stream;
-      if (DecodeError error = stream.Open(request.stored, request.storedBegin, request.storedSize);
-          error != DecodeError::None) {
-        return error;
-      }
-      return Drain(stream, request.decodedSize, sink);
-    }
+    case EntryCoding::Zstd:
+      return OpenAndDrain<ZstdStream>(request, sink);
     case EntryCoding::Delta:
       return DecodeDelta(request, sink);
     case EntryCoding::ZstdX86:
       return DecodeZstdX86(request, sink);
-    case EntryCoding::Lzma: {
-      LzmaStream stream;
-      if (DecodeError error = stream.Open(request.stored, request.storedBegin, request.storedSize);
-          error != DecodeError::None) {
-        return error;
-      }
-      return Drain(stream, request.decodedSize, sink);
-    }
+    case EntryCoding::Lzma:
+      return OpenAndDrain<LzmaStream>(request, sink);
   }
   return DecodeError::UnknownCoding;
 }
