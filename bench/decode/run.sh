@@ -10,7 +10,10 @@
 # $BUILD/bench/delta/pairs). Both patches are made once and kept in
 # $BUILD/bench/decode (made again when the codec_bench is newer).
 # Env: BUILD, DECODE_BENCH_RUNS (default 3), DECODE_BENCH_MIN (default
-# 1000000), DECODE_BENCH_ONLY (a substring of the paths to take).
+# 1000000), DECODE_BENCH_ONLY (a substring of the paths to take),
+# DECODE_BENCH_BEFORE (another build's codec_bench, say the previous
+# commit's: its decoding of the same patch in a column of its own, taking
+# turns with the others).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=$(cd "${BUILD:-$ROOT/build}" && pwd)
@@ -22,6 +25,7 @@ WORK="$BUILD/bench/decode"
 RUNS=${DECODE_BENCH_RUNS:-3}
 MIN=${DECODE_BENCH_MIN:-1000000}
 ONLY=${DECODE_BENCH_ONLY:-}
+BEFORE=${DECODE_BENCH_BEFORE:-}
 
 for tool in "$CODEC_BENCH" "$HDIFFZ" "$HPATCHZ"; do
   [ -x "$tool" ] || { echo "decode bench: no $tool (build, then bench/delta/run.sh)" >&2; exit 1; }
@@ -40,8 +44,13 @@ cpu_ms() {
 }
 smaller() { python3 -c "import sys; print(min(float(sys.argv[1]), float(sys.argv[2])))" "$1" "$2"; }
 
-printf '| file (pair) | new size | ours: decode | hpatchz | hpatchz / ours |\n|---|--:|--:|--:|--:|\n'
-total_ours=0 total_hp=0 count=0
+if [ -n "$BEFORE" ]; then
+  printf '| file (pair) | new size | before | ours: decode | ours / before | hpatchz | hpatchz / ours |\n'
+  printf '|---|--:|--:|--:|--:|--:|--:|\n'
+else
+  printf '| file (pair) | new size | ours: decode | hpatchz | hpatchz / ours |\n|---|--:|--:|--:|--:|\n'
+fi
+total_ours=0 total_hp=0 total_before=0 count=0
 for pair in "$PAIRS"/*/; do
   pair=${pair%/}
   id=$(basename "$pair")
@@ -57,22 +66,39 @@ for pair in "$PAIRS"/*/; do
       "$CODEC_BENCH" encode "$old" "$new" "$ours" >/dev/null 2>&1
     fi
     [ -f "$theirs" ] || "$HDIFFZ" -m-6 -SD -f -p-1 -c-zstd-21-24 "$old" "$new" "$theirs" >/dev/null
-    best_ours=1e9 best_hp=1e9
+    best_ours=1e9 best_hp=1e9 best_before=1e9
     for ((i = 0; i < RUNS; i++)); do
+      if [ -n "$BEFORE" ]; then
+        best_before=$(smaller "$best_before" "$(cpu_ms "$BEFORE" decode "$old" "$ours" "$WORK/check")")
+        cmp -s "$WORK/check" "$new" || { echo "decode bench: before gave $id/$rel wrong" >&2; exit 1; }
+      fi
       best_ours=$(smaller "$best_ours" "$(cpu_ms "$CODEC_BENCH" decode "$old" "$ours" "$WORK/check")")
       cmp -s "$WORK/check" "$new" || { echo "decode bench: $id/$rel decoded wrong" >&2; exit 1; }
       best_hp=$(smaller "$best_hp" "$(cpu_ms "$HPATCHZ" -f "$old" "$theirs" "$WORK/check")")
       cmp -s "$WORK/check" "$new" || { echo "decode bench: hpatchz gave $id/$rel wrong" >&2; exit 1; }
     done
     rm -f "$WORK/check"
-    printf '| `%s` (%s) | %s | %.0f ms | %.0f ms | %.2f |\n' "$rel" "$id" \
-      "$(stat -c %s "$new" | sed ':a;s/\B[0-9]\{3\}\>/,&/;ta')" "$best_ours" "$best_hp" \
-      "$(python3 -c "print($best_hp / $best_ours)")"
+    size=$(stat -c %s "$new" | sed ':a;s/\B[0-9]\{3\}\>/,&/;ta')
+    if [ -n "$BEFORE" ]; then
+      printf '| `%s` (%s) | %s | %.0f ms | %.0f ms | %.2f | %.0f ms | %.2f |\n' "$rel" "$id" "$size" \
+        "$best_before" "$best_ours" "$(python3 -c "print($best_ours / $best_before)")" "$best_hp" \
+        "$(python3 -c "print($best_hp / $best_ours)")"
+      total_before=$(python3 -c "print($total_before + $best_before)")
+    else
+      printf '| `%s` (%s) | %s | %.0f ms | %.0f ms | %.2f |\n' "$rel" "$id" "$size" "$best_ours" \
+        "$best_hp" "$(python3 -c "print($best_hp / $best_ours)")"
+    fi
     total_ours=$(python3 -c "print($total_ours + $best_ours)")
     total_hp=$(python3 -c "print($total_hp + $best_hp)")
     count=$((count + 1))
   done < <(cd "$pair/new" && find . -type f -printf '%P\0' | sort -z)
 done
 [ "$count" -gt 0 ] || { echo "decode bench: no changed file of $MIN bytes or more" >&2; exit 1; }
-printf '| all %d files of %s bytes or more | | %.0f ms | %.0f ms | %.2f |\n' "$count" "$MIN" \
-  "$total_ours" "$total_hp" "$(python3 -c "print($total_hp / $total_ours)")"
+if [ -n "$BEFORE" ]; then
+  printf '| all %d files of %s bytes or more | | %.0f ms | %.0f ms | %.2f | %.0f ms | %.2f |\n' \
+    "$count" "$MIN" "$total_before" "$total_ours" "$(python3 -c "print($total_ours / $total_before)")" \
+    "$total_hp" "$(python3 -c "print($total_hp / $total_ours)")"
+else
+  printf '| all %d files of %s bytes or more | | %.0f ms | %.0f ms | %.2f |\n' "$count" "$MIN" \
+    "$total_ours" "$total_hp" "$(python3 -c "print($total_hp / $total_ours)")"
+fi
