@@ -17,6 +17,7 @@
 #include "update/codec/delta_format.h"
 #include "update/codec/pe_reference_model.h"
 #include "update/codec/pe_references.h"
+#include "update/codec/relocation_table.h"
 #include "update/codec/x86_instruction.h"
 
 namespace {
@@ -260,6 +261,63 @@ TEST(PeReferences, TheIndexFindsTheFirstReferenceAtAnyPosition) {
       ASSERT_EQ(model.FirstAt(position), expected(position)) << position << " indexed " << indexed;
     }
   }
+}
+
+TEST(PeReferences, EveryCopiedPointerIsListedAtItsNewPlace) {
+  // Pointers among other references; copies of every length. The model
+  // lists the pointers wholly inside each copy at their new places, the
+  // same whether it searches all references (before they are indexed) or
+  // the pointers it keeps apart.
+  ReferenceModel model(0);
+  PeSection section;
+  section.address = 0x1000;
+  section.virtualSize = section.rawSize = 0x100000;
+  section.rawOffset = 0x400;
+  model.newLayout.sections.push_back(section);
+  TestGenerator random(47);
+  for (uint32_t location = 0x400; location < 0x60000;) {
+    const uint32_t pick = random.Below(4);
+    const ReferenceKind kind = pick == 0   ? ReferenceKind::Absolute32
+                               : pick == 1 ? ReferenceKind::Absolute64
+                               : pick == 2 ? ReferenceKind::Relative
+                                           : ReferenceKind::Rva;
+    ASSERT_TRUE(model.references.Push(PeReference::Make(location, kind, 0)));
+    location += static_cast<uint32_t>(ReferenceWidth(kind)) + random.Below(3) * random.Below(40);
+  }
+  struct Copy {
+    uint64_t oldStart, length, newStart;
+  };
+  std::vector<Copy> copies;
+  for (int i = 0; i < 300; ++i) {
+    copies.push_back({0x300 + random.Below(0x60000),
+                      random.Below(8) == 0 ? random.Below(30000) : random.Below(90),
+                      0x400 + random.Below(0x80000)});
+  }
+  std::vector<std::vector<uint32_t>> listed(2);
+  for (int indexed = 0; indexed < 2; ++indexed) {
+    if (indexed == 1) model.IndexReferences();
+    for (const Copy& copy : copies) {
+      GrowableArray<uint32_t> entries;
+      ASSERT_TRUE(model.AddMovedRelocations(copy.oldStart, copy.length, copy.newStart, &entries));
+      listed[indexed].insert(listed[indexed].end(), entries.begin(), entries.end());
+      listed[indexed].push_back(UINT32_MAX);  // between copies
+    }
+  }
+  std::vector<uint32_t> expected;
+  for (const Copy& copy : copies) {
+    for (const PeReference& r : model.references) {
+      const bool wide = r.Kind() == ReferenceKind::Absolute64;
+      if ((!wide && r.Kind() != ReferenceKind::Absolute32) || r.location < copy.oldStart ||
+          r.location + ReferenceWidth(r.Kind()) > copy.oldStart + copy.length) {
+        continue;
+      }
+      const uint64_t place = r.location - copy.oldStart + copy.newStart - 0x400 + 0x1000;
+      expected.push_back(static_cast<uint32_t>(place) | (wide ? RELOCATION_WIDE : 0));
+    }
+    expected.push_back(UINT32_MAX);
+  }
+  EXPECT_EQ(listed[0], expected) << "searching every reference";
+  EXPECT_EQ(listed[1], expected) << "the pointers apart";
 }
 
 TEST(PeReferences, TheCopyIndexMovesEveryPositionAsItsCopyDid) {

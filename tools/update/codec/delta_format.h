@@ -92,8 +92,9 @@
 // not bring cost bytes. The decoder reads the source's layout and
 // references, then the preamble and the commands once (copy map, table)
 // before it makes the first byte; its working set is bounded by the source's
-// references (PE_REFERENCES_MAX), an index of them (4 bytes per KiB of the
-// source) and the table.
+// references (PE_REFERENCES_MAX; its pointers a second time apart), indexes
+// of them and of the copies (4 bytes per KiB of the source each) and the
+// table.
 //
 // Every delta of this method: the decoder reads the commands once before
 // it makes the first byte and gathers the short copies' bytes in one pass

@@ -124,6 +124,21 @@ uint32_t ReferenceModel::DefaultSectionShift(size_t section) const {
 
 void ReferenceModel::IndexReferences() {
   index_.Build(references.Size(), [this](size_t i) { return uint64_t(references[i].location); });
+  pointers_ = GrowableArray<PeReference>();
+  pointersApart_ = false;
+  for (const PeReference& reference : references) {
+    if (reference.Kind() != ReferenceKind::Absolute32 &&
+        reference.Kind() != ReferenceKind::Absolute64) {
+      continue;
+    }
+    if (!pointers_.Push(reference)) {
+      pointers_ = GrowableArray<PeReference>();
+      return;
+    }
+  }
+  pointerIndex_.Build(pointers_.Size(),
+                      [this](size_t i) { return uint64_t(pointers_[i].location); });
+  pointersApart_ = true;
 }
 
 size_t ReferenceModel::FirstAt(uint64_t position) const {
@@ -180,14 +195,20 @@ void ReferenceModel::Predict(uint64_t position, size_t length, uint64_t copyEnd,
 bool ReferenceModel::AddMovedRelocations(uint64_t oldStart, uint64_t length, uint64_t newStart,
                                          GrowableArray<uint32_t>* entries) const {
   const uint64_t end = oldStart + length;
+  // The absolute references kept apart, else all of them.
+  const GrowableArray<PeReference>& table = pointersApart_ ? pointers_ : references;
+  size_t low = 0, high = 0;
+  (pointersApart_ ? pointerIndex_ : index_).Range(oldStart, table.Size(), &low, &high);
+  const PeReference* first =
+      std::lower_bound(table.begin() + low, table.begin() + high, oldStart,
+                       [](const PeReference& r, uint64_t at) { return r.location < at; });
   RvaCursor newPlaces(newLayout);
-  for (size_t i = FirstAt(oldStart); i < references.Size(); ++i) {
-    const PeReference& reference = references[i];
-    const ReferenceKind kind = reference.Kind();
-    if (uint64_t(reference.location) + ReferenceWidth(kind) > end) break;
+  for (const PeReference* reference = first; reference != table.end(); ++reference) {
+    const ReferenceKind kind = reference->Kind();
+    if (uint64_t(reference->location) + ReferenceWidth(kind) > end) break;
     if (kind != ReferenceKind::Absolute32 && kind != ReferenceKind::Absolute64) continue;
     uint32_t place = 0;
-    if (!newPlaces.ToRva(reference.location - oldStart + newStart, &place) ||
+    if (!newPlaces.ToRva(reference->location - oldStart + newStart, &place) ||
         place > RELOCATION_RVA_MASK) {
       continue;
     }

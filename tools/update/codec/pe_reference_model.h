@@ -147,8 +147,9 @@ class ReferenceModel {
   uint32_t DefaultSectionShift(size_t section) const;
   // Once `references` is complete: an index of where each KiB of the file
   // starts among them (4 bytes per KiB of the file up to its last
-  // reference), for FirstAt; call it again after they change. Without the
-  // memory FirstAt searches the whole table.
+  // reference), for FirstAt, and the absolute ones apart (8 bytes each, with
+  // their own index), for AddMovedRelocations; call it again after they
+  // change. Without the memory both search the whole table.
   void IndexReferences();
   // The first reference at or after file position `position`.
   size_t FirstAt(uint64_t position) const;
@@ -176,4 +177,9 @@ class ReferenceModel {
   };
   std::unique_ptr<CachedTarget[]> cache_;
   KiBIndex index_;  // of the references
+  // The absolute references alone: the relocation table is rebuilt from
+  // them, copy by copy, before the first byte is made.
+  GrowableArray<PeReference> pointers_;
+  KiBIndex pointerIndex_;
+  bool pointersApart_ = false;
 };
