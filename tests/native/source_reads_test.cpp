@@ -204,6 +204,10 @@ TEST(GatheredCopies, ASourceThatCannotBeReadIsRefused) {
   EXPECT_EQ(gathered.Fill(source), DecodeError::SourceUnreadable);
   GatheredCopies none;
   EXPECT_EQ(none.Fill(source), DecodeError::None) << "no copy, no read";
+  CountingSource whole(file);
+  GatheredCopies past;
+  ASSERT_TRUE(past.Add(990, 20));
+  EXPECT_EQ(past.Fill(whole), DecodeError::SourceUnreadable) << "a copy past the source's end";
 }
 
 // A delta of `count` copies of `length` bytes from scattered places of

@@ -14,6 +14,7 @@ namespace {
 // count of each stays a bounded table.
 constexpr unsigned kStretchBits = 18;
 constexpr unsigned kStretchesBits = 20;
+constexpr unsigned kStretchBitsMax = 28;  // a 256 MiB stretch, for sources up to 256 TiB
 
 }  // namespace
 
@@ -38,7 +39,8 @@ DecodeError GatheredCopies::Fill(ByteSource& source) {
   if (count_ == 0) return DecodeError::None;
   const uint64_t size = source.Size();
   unsigned shift = kStretchBits;
-  while ((last_ >> shift) >> kStretchesBits != 0) ++shift;
+  while ((last_ >> shift) >> kStretchesBits != 0 && shift < kStretchBitsMax) ++shift;
+  if ((last_ >> shift) >> kStretchesBits != 0) return DecodeError::OutOfMemory;
   const size_t stretches = static_cast<size_t>(last_ >> shift) + 1;
   const size_t span = (size_t(1) << shift) + static_cast<size_t>(longest_);
   bytes_ = AllocateDecodeBuffer(total_);
@@ -65,7 +67,9 @@ DecodeError GatheredCopies::Fill(ByteSource& source) {
     }
     for (; next < first[stretch]; ++next) {
       const Copy& copy = copies_[order[next]];
-      // Checked against the source by the commands: inside what was read.
+      // The commands were checked against the source; a copy past its end
+      // is refused all the same.
+      if (copy.position - start + copy.length > got) return DecodeError::SourceUnreadable;
       std::memcpy(bytes_.get() + copy.offset, window.get() + (copy.position - start), copy.length);
     }
   }
