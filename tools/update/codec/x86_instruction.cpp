@@ -475,9 +475,59 @@ constexpr FastTable MakeFastTable() {
 
 constexpr FastTable kFast = MakeFastTable();
 
+// Per map, ModRM byte and opcode (the two bytes after the escape as one
+// load gives them), what the fast decoder needs in one byte: the bytes after
+// the opcode (bits 0-3: ModRM, SIB, displacement, immediate, TEST's
+// immediate included), a SIB whose base may add a displacement (bit 4), a
+// RIP-relative operand in 64-bit mode (bit 5), a branch (bit 6), Decode's
+// case (bit 7): one look-up where the opcode's and the ModRM's tables and
+// the arithmetic joining them took a dozen instructions. 192 KiB, made
+// once, on 64-bit hosts only.
+enum : uint8_t {
+  kEntryBytes = 0x0F,
+  kEntrySibBase = 0x10,
+  kEntryRip = 0x20,
+  kEntryBranch = 0x40,
+  kEntryGeneral = 0x80,
+};
+
+struct EntryTable {
+  // Made on first use (the 32-bit build never uses it), once for both modes.
+  static const EntryTable& Get() {
+    static const EntryTable table;
+    return table;
+  }
+
+  uint8_t entries[3 << 16];
+  EntryTable() {
+    for (unsigned map = 0; map < 3; ++map) {
+      for (unsigned modrm = 0; modrm < 256; ++modrm) {
+        const unsigned info = kTables.modrm[modrm];
+        for (unsigned op = 0; op < 256; ++op) {
+          const unsigned fast = kFast.opcodes[map << 8 | op];
+          uint8_t entry = 0;
+          if ((fast & kFastGeneral) != 0) {
+            entry = kEntryGeneral;
+          } else {
+            const bool hasModRm = (fast & kFastModRm) != 0;
+            const bool test = (fast & kFastTest) != 0 && ((modrm >> 3) & 7) < 2;
+            unsigned bytes = (fast & kFastImmediate) + (test ? (fast >> kFastTestShift) & 0x0F : 0);
+            if (hasModRm) bytes += 1 + (info & 0x0F) + ((info >> 4) & 1);
+            entry = static_cast<uint8_t>(bytes);
+            if (hasModRm && (info & 0x10) != 0 && (modrm >> 6) == 0) entry |= kEntrySibBase;
+            if (hasModRm && (info & 0x20) != 0) entry |= kEntryRip;
+            if ((fast & kFastBranch) != 0) entry |= kEntryBranch;
+          }
+          entries[map << 16 | modrm << 8 | op] = entry;
+        }
+      }
+    }
+  }
+};
+
 // The instruction at `code`, of which X86_INSTRUCTION_MAX bytes are readable.
 template <bool kX64>
-X86_HOT X86Instruction DecodeFast(const unsigned char* code) {
+X86_HOT X86Instruction DecodeFast(const unsigned char* code, const EntryTable& table) {
   const unsigned first = code[0];
   const unsigned rex = kX64 && (first & 0xF0) == 0x40 ? 1 : 0;
   // In 64-bit mode C5 always starts a two-byte VEX prefix (in 32-bit mode
@@ -487,26 +537,22 @@ X86_HOT X86Instruction DecodeFast(const unsigned char* code) {
   const unsigned at = rex + escape + 2 * vex;  // the opcode's last byte
   // Opcode, ModRM and SIB in one load.
   const uint32_t bytes = ReadLe32(code + at);
-  const unsigned fast = kFast.opcodes[(escape + 2 * vex) << 8 | (bytes & 0xFF)];
-  if ((fast & (kX64 ? kFastGeneral | kFastGeneral64 : kFastGeneral)) != 0) {
-    return DecodeX86Instruction(code, X86_INSTRUCTION_MAX, kX64);
+  const unsigned map = escape + 2 * vex;
+  const unsigned entry = table.entries[map << 16 | (bytes & 0xFFFF)];
+  unsigned general = entry & kEntryGeneral;
+  unsigned wide = 0;
+  if (kX64) {
+    const unsigned fast = kFast.opcodes[map << 8 | (bytes & 0xFF)];
+    general |= fast & kFastGeneral64;
+    wide = (fast >> 4) & rex & (first >> 3);
   }
-  // What a ModRM would add (the bytes are there to read whether or not the
-  // opcode has one; a multiplication by 0 or 1 takes the place of a branch).
-  const unsigned modrm = (bytes >> 8) & 0xFF;
-  const unsigned info = kTables.modrm[modrm];
-  const unsigned sib = (info >> 4) & 1;
-  const unsigned sibDisplacement =
-      sib & ((modrm >> 6) == 0 ? 1 : 0) & (((bytes >> 16) & 7) == 5 ? 1 : 0);
-  const unsigned hasModRm = (fast >> 3) & 1;
-  const unsigned wide = kX64 ? (fast >> 4) & rex & (first >> 3) : 0;
-  const unsigned test = (fast >> 6) & (((modrm >> 3) & 7) < 2 ? 1 : 0);
-  const unsigned length = at + 1 + hasModRm * (1 + (info & 0x0F) + sib + 4 * sibDisplacement) +
-                          (fast & kFastImmediate) + 4 * wide + test * (fast >> kFastTestShift);
+  if (general != 0) return DecodeX86Instruction(code, X86_INSTRUCTION_MAX, kX64);
+  const unsigned sibBase = (entry >> 4) & (((bytes >> 16) & 7) == 5 ? 1 : 0);
+  const unsigned length = at + 1 + (entry & kEntryBytes) + 4 * sibBase + 4 * wide;
   X86Instruction result;
   result.length = length;
-  const unsigned branch = (fast >> 5) & 1;
-  const unsigned rip = kX64 ? (hasModRm & (info >> 5)) : 0;
+  const unsigned branch = (entry >> 6) & 1;
+  const unsigned rip = kX64 ? (entry >> 5) & 1 : 0;
   result.operand = static_cast<X86Operand>(branch | rip << 1);
   result.operandOffset = static_cast<uint8_t>(branch != 0 ? length - 4 : at + 2);
   return result;
@@ -544,7 +590,7 @@ X86_HOT void Step(const unsigned char* code, const uint8_t* pointers, Lane* lane
   const unsigned pointer = pointers[position];
   X86Instruction instruction;
   if constexpr (kLanes > 1) {
-    instruction = DecodeFast<kX64>(code + position);
+    instruction = DecodeFast<kX64>(code + position, EntryTable::Get());
   } else {
     instruction = Decode(code + position, X86_INSTRUCTION_MAX, kX64);
   }
