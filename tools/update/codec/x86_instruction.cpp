@@ -420,11 +420,12 @@ X86Instruction DecodeX86Instruction(const unsigned char* code, size_t available,
 namespace {
 
 // The common instructions of compiled code (no prefix but REX or, in 64-bit
-// mode, a two-byte VEX; one- and two-byte opcodes) decoded without a branch that depends on the
-// bytes: an instruction walk spends its time on branches the processor mispredicts, since every
-// instruction differs from the one before. Per opcode of the one-byte map (0-255), the two-byte map
-// (256-511) and that map after VEX (512-767) one entry says what follows it; anything else goes to
-// Decode, whose answer the fast decoder always equals.
+// mode, a two-byte VEX; one- and two-byte opcodes) decoded without a branch
+// that depends on the bytes: an instruction walk spends its time on branches
+// the processor mispredicts, since every instruction differs from the one
+// before. Per opcode of the one-byte map (0-255), the two-byte map (256-511)
+// and that map after VEX (512-767) one entry says what follows it; anything
+// else goes to Decode, whose answer the fast decoder always equals.
 enum : uint16_t {
   kFastImmediate = 0x07,  // the immediate's bytes: 0, 1 or 4
   kFastModRm = 0x08,
