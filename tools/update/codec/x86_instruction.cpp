@@ -602,12 +602,6 @@ X86_HOT void Step(const unsigned char* code, const uint8_t* pointers, Lane* lane
   lane->position = position + (pointer != 0 ? pointer : decoded);
 }
 
-// The same, where a call costs nothing that matters (the walk's edges).
-template <bool kX64>
-void StepOnce(const unsigned char* code, const uint8_t* pointers, Lane* lane) {
-  Step<kX64>(code, pointers, lane);
-}
-
 // Walks `lane` to its end one step at a time; false when it stopped short
 // for want of bytes (not `final`).
 template <bool kX64>
@@ -616,7 +610,7 @@ bool Finish(const unsigned char* code, size_t available, bool final, const uint8
   while (lane->position < lane->end) {
     const size_t position = lane->position;
     if (available - position >= X86_INSTRUCTION_MAX) {
-      StepOnce<kX64>(code, pointers, lane);
+      Step<kX64>(code, pointers, lane);
       continue;
     }
     if (!final) return false;
@@ -641,10 +635,10 @@ size_t Walk(const unsigned char* code, size_t at, size_t stop, size_t available,
   // Four lanes walk four stretches side by side, each from a guess of an
   // instruction's start (x86 code falls into step within a few
   // instructions): four independent chains of decoding keep the processor
-  // busy where one would wait for each instruction's length. A lane's walk
-  // holds from the first position the lane before it reached at its end,
-  // if this lane walked it too; otherwise the rest is walked again from
-  // there, one lane.
+  // busy where one would wait for each instruction's length. The lane
+  // before walks on past its end until it reaches a position this lane
+  // walked (within its first 64 bytes); from there this lane's walk holds.
+  // If they never meet, the rest is walked again from there, one lane.
   const size_t lanes = kLanes > 1 && (stop - at) / kLaneLeast >= kLanes ? kLanes : 1;
   const size_t stretch = (stop - at) / lanes;
   Lane lane[kLanes];
@@ -664,7 +658,7 @@ size_t Walk(const unsigned char* code, size_t at, size_t stop, size_t available,
     for (size_t i = 1; i < lanes; ++i) {
       while (lane[i].position - lane[i].start < kVisitedSpan) {
         lane[i].visited |= uint64_t(1) << (lane[i].position - lane[i].start);
-        StepOnce<kX64>(code, pointers, &lane[i]);
+        Step<kX64>(code, pointers, &lane[i]);
       }
     }
     // Side by side while they last; a lane that ends (or the last, short of
@@ -692,7 +686,7 @@ size_t Walk(const unsigned char* code, size_t at, size_t stop, size_t available,
       Lane& before = lane[i - 1];
       while (before.position - current.start < kVisitedSpan &&
              ((current.visited >> (before.position - current.start)) & 1) == 0) {
-        StepOnce<kX64>(code, pointers, &before);
+        Step<kX64>(code, pointers, &before);
       }
       for (size_t k = 0; k < before.count; ++k) sites[kept++] = before.sites[k];
       if (before.position - current.start >= kVisitedSpan) {
