@@ -586,12 +586,13 @@ size_t LaneSitesMax(size_t bytes) {
 // relocation table lists is stepped over, an instruction decoded, a byte
 // that starts none passed.
 template <bool kX64>
-X86_HOT void Step(const unsigned char* code, const uint8_t* pointers, Lane* lane) {
+X86_HOT void Step(const unsigned char* code, const uint8_t* pointers, const EntryTable* table,
+                  Lane* lane) {
   const size_t position = lane->position;
   const unsigned pointer = pointers[position];
   X86Instruction instruction;
   if constexpr (kLanes > 1) {
-    instruction = DecodeFast<kX64>(code + position, EntryTable::Get());
+    instruction = DecodeFast<kX64>(code + position, *table);
   } else {
     instruction = Decode(code + position, X86_INSTRUCTION_MAX, kX64);
   }
@@ -602,15 +603,38 @@ X86_HOT void Step(const unsigned char* code, const uint8_t* pointers, Lane* lane
   lane->position = position + (pointer != 0 ? pointer : decoded);
 }
 
+// Four lanes step together while every one is short of its end (the last
+// also of `roomy`, the last start with X86_INSTRUCTION_MAX bytes after it):
+// one branch a round, and the lanes' state in registers, not in memory.
+template <bool kX64>
+X86_HOT void StepTogether(const unsigned char* code, const uint8_t* pointers,
+                          const EntryTable* table, size_t roomy, Lane* lanes) {
+  if constexpr (kLanes == 4) {
+    Lane a = lanes[0], b = lanes[1], c = lanes[2], d = lanes[3];
+    const size_t lastEnd = d.end < roomy + 1 ? d.end : roomy + 1;
+    while ((a.position < a.end) & (b.position < b.end) & (c.position < c.end) &
+           (d.position < lastEnd)) {
+      Step<kX64>(code, pointers, table, &a);
+      Step<kX64>(code, pointers, table, &b);
+      Step<kX64>(code, pointers, table, &c);
+      Step<kX64>(code, pointers, table, &d);
+    }
+    lanes[0] = a;
+    lanes[1] = b;
+    lanes[2] = c;
+    lanes[3] = d;
+  }
+}
+
 // Walks `lane` to its end one step at a time; false when it stopped short
 // for want of bytes (not `final`).
 template <bool kX64>
 bool Finish(const unsigned char* code, size_t available, bool final, const uint8_t* pointers,
-            Lane* lane) {
+            const EntryTable* table, Lane* lane) {
   while (lane->position < lane->end) {
     const size_t position = lane->position;
     if (available - position >= X86_INSTRUCTION_MAX) {
-      Step<kX64>(code, pointers, lane);
+      Step<kX64>(code, pointers, table, lane);
       continue;
     }
     if (!final) return false;
@@ -652,26 +676,29 @@ size_t Walk(const unsigned char* code, size_t at, size_t stop, size_t available,
     lane[i].visited = 0;
     free += LaneSitesMax(lane[i].end - lane[i].start);
   }
+  const EntryTable* table = nullptr;
+  if constexpr (kLanes > 1) table = &EntryTable::Get();
   if (kLanes > 1 && lanes == kLanes) {
     // What the lanes after the first walk of their first bytes, to meet
     // the lane before them by.
     for (size_t i = 1; i < lanes; ++i) {
       while (lane[i].position - lane[i].start < kVisitedSpan) {
         lane[i].visited |= uint64_t(1) << (lane[i].position - lane[i].start);
-        Step<kX64>(code, pointers, &lane[i]);
+        Step<kX64>(code, pointers, table, &lane[i]);
       }
     }
-    // Side by side while they last; a lane that ends (or the last, short of
-    // bytes) drops out: whether a lane takes its step is a branch that
-    // seldom changes.
     const size_t roomy = available - X86_INSTRUCTION_MAX;  // stop >= 4 KiB: no wrap
+    StepTogether<kX64>(code, pointers, table, roomy, lane);
+    // Then side by side while they last; a lane that ends (or the last,
+    // short of bytes) drops out: whether a lane takes its step is a branch
+    // that seldom changes.
     for (;;) {
       size_t walking = 0;
       for (size_t i = 0; i < kLanes; ++i) {
         if (lane[i].position >= lane[i].end || (i + 1 == kLanes && lane[i].position > roomy)) {
           continue;
         }
-        Step<kX64>(code, pointers, &lane[i]);
+        Step<kX64>(code, pointers, table, &lane[i]);
         ++walking;
       }
       if (walking == 0) break;
@@ -686,13 +713,13 @@ size_t Walk(const unsigned char* code, size_t at, size_t stop, size_t available,
       Lane& before = lane[i - 1];
       while (before.position - current.start < kVisitedSpan &&
              ((current.visited >> (before.position - current.start)) & 1) == 0) {
-        Step<kX64>(code, pointers, &before);
+        Step<kX64>(code, pointers, table, &before);
       }
       for (size_t k = 0; k < before.count; ++k) sites[kept++] = before.sites[k];
       if (before.position - current.start >= kVisitedSpan) {
         // They never met: the rest is walked again from there, one lane.
         Lane rest = {before.position, stop, before.position, sites + kept, 0, 0};
-        Finish<kX64>(code, available, final, pointers, &rest);
+        Finish<kX64>(code, available, final, pointers, table, &rest);
         *count = kept + rest.count;
         return rest.position;
       }
@@ -702,7 +729,7 @@ size_t Walk(const unsigned char* code, size_t at, size_t stop, size_t available,
       current.sites += first;
       current.count -= first;
     }
-    if (!Finish<kX64>(code, available, final, pointers, &current) || i + 1 == lanes) {
+    if (!Finish<kX64>(code, available, final, pointers, table, &current) || i + 1 == lanes) {
       for (size_t k = 0; k < current.count; ++k) sites[kept++] = current.sites[k];
       *count = kept;
       return current.position;
