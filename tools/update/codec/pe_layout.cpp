@@ -21,52 +21,107 @@ uint32_t MappedSize(const PeSection& section) {
 }
 
 bool PeLayout::RvaToOffset(uint32_t rva, uint32_t* offset) const {
-  for (const PeSection& section : sections) {
-    if (rva - section.address < MappedSize(section) && rva >= section.address) {
-      *offset = section.rawOffset + (rva - section.address);
-      return true;
-    }
-  }
-  return false;
+  uint32_t shift = 0;
+  uint64_t begin = 0, end = 0;
+  if (!RvaToOffsetRun(rva, &shift, &begin, &end)) return false;
+  *offset = rva + shift;
+  return true;
 }
 
 bool PeLayout::OffsetToRva(uint64_t offset, uint32_t* rva) const {
-  for (const PeSection& section : sections) {
-    if (offset >= section.rawOffset && offset - section.rawOffset < MappedSize(section)) {
-      *rva = section.address + static_cast<uint32_t>(offset - section.rawOffset);
-      return true;
-    }
-  }
-  return false;
-}
-
-bool PeLayout::OffsetToRvaRun(uint64_t offset, uint32_t* shift, uint64_t* begin,
-                              uint64_t* end) const {
-  // The first section that holds `offset` maps it; the sections before it
-  // that it overlaps cut its run short.
-  uint64_t from = 0, to = UINT64_MAX;
-  for (const PeSection& section : sections) {
-    const uint64_t start = section.rawOffset, stop = start + MappedSize(section);
-    if (offset >= start && offset < stop) {
-      *shift = section.address - section.rawOffset;
-      *begin = start > from ? start : from;
-      *end = stop < to ? stop : to;
-      return true;
-    }
-    if (stop <= offset && stop > from) from = stop;
-    if (start > offset && start < to) to = start;
-  }
-  return false;
+  uint32_t shift = 0;
+  uint64_t begin = 0, end = 0;
+  if (!OffsetToRvaRun(offset, &shift, &begin, &end)) return false;
+  *rva = static_cast<uint32_t>(offset) + shift;
+  return true;
 }
 
 int PeLayout::SectionOf(uint32_t rva) const {
+  uint64_t begin = 0, end = 0;
+  return SectionRun(rva, &begin, &end);
+}
+
+namespace {
+
+// The first section whose range ([start, stop) as `range` gives it) holds
+// `value`, or -1; with the run of values around it that the same section
+// is first for: the sections before it that it overlaps cut the run short.
+template <typename Range>
+int FirstSectionRun(const std::vector<PeSection>& sections, uint64_t value, Range range,
+                    uint64_t* begin, uint64_t* end) {
+  uint64_t from = 0, to = UINT64_MAX;
   for (size_t i = 0; i < sections.size(); ++i) {
-    const PeSection& section = sections[i];
-    const uint32_t extent =
-        section.virtualSize > section.rawSize ? section.virtualSize : section.rawSize;
-    if (rva >= section.address && rva - section.address < extent) return static_cast<int>(i);
+    uint64_t start = 0, stop = 0;
+    range(sections[i], &start, &stop);
+    if (value >= start && value < stop) {
+      *begin = start > from ? start : from;
+      *end = stop < to ? stop : to;
+      return static_cast<int>(i);
+    }
+    if (stop <= value && stop > from) from = stop;
+    if (start > value && start < to) to = start;
   }
   return -1;
+}
+
+void MappedRange(const PeSection& section, uint64_t* start, uint64_t* stop) {
+  *start = section.address;
+  *stop = *start + MappedSize(section);
+}
+
+void FileRange(const PeSection& section, uint64_t* start, uint64_t* stop) {
+  *start = section.rawOffset;
+  *stop = *start + MappedSize(section);
+}
+
+void MemoryRange(const PeSection& section, uint64_t* start, uint64_t* stop) {
+  *start = section.address;
+  *stop = *start + (section.virtualSize > section.rawSize ? section.virtualSize : section.rawSize);
+}
+
+}  // namespace
+
+bool PeLayout::OffsetToRvaRun(uint64_t offset, uint32_t* shift, uint64_t* begin,
+                              uint64_t* end) const {
+  const int found = FirstSectionRun(sections, offset, FileRange, begin, end);
+  if (found < 0) return false;
+  *shift = sections[found].address - sections[found].rawOffset;
+  return true;
+}
+
+bool PeLayout::RvaToOffsetRun(uint32_t rva, uint32_t* shift, uint64_t* begin, uint64_t* end) const {
+  const int found = FirstSectionRun(sections, rva, MappedRange, begin, end);
+  if (found < 0) return false;
+  *shift = sections[found].rawOffset - sections[found].address;
+  return true;
+}
+
+int PeLayout::SectionRun(uint32_t rva, uint64_t* begin, uint64_t* end) const {
+  return FirstSectionRun(sections, rva, MemoryRange, begin, end);
+}
+
+bool OffsetCursor::ToOffset(uint32_t rva, uint32_t* offset) {
+  if (rva < begin_ || rva >= end_) {
+    if (!layout_.RvaToOffsetRun(rva, &shift_, &begin_, &end_)) {
+      begin_ = 1;
+      end_ = 0;
+      return false;
+    }
+  }
+  *offset = rva + shift_;
+  return true;
+}
+
+int SectionCursor::Of(uint32_t rva) {
+  if (rva < begin_ || rva >= end_) {
+    section_ = layout_.SectionRun(rva, &begin_, &end_);
+    if (section_ < 0) {
+      begin_ = 1;
+      end_ = 0;
+      return -1;
+    }
+  }
+  return section_;
 }
 
 uint16_t CoffMachineOf(const unsigned char* bytes, size_t size) {

@@ -61,8 +61,14 @@ struct PeLayout {
   // does (by the same section, RVA = position + *shift modulo 2^32):
   // [*begin, *end). Many lookups near one another then cost one search.
   bool OffsetToRvaRun(uint64_t offset, uint32_t* shift, uint64_t* begin, uint64_t* end) const;
+  // The same as RvaToOffset, with the run of RVAs around `rva` that map as
+  // it does (offset = RVA + *shift modulo 2^32): [*begin, *end).
+  bool RvaToOffsetRun(uint32_t rva, uint32_t* shift, uint64_t* begin, uint64_t* end) const;
   // The index of the section whose memory holds `rva`, or -1.
   int SectionOf(uint32_t rva) const;
+  // The same, with the run of RVAs around `rva` that this section holds
+  // first: [*begin, *end).
+  int SectionRun(uint32_t rva, uint64_t* begin, uint64_t* end) const;
 };
 
 // File positions to RVAs in one layout, for lookups that come in order
@@ -86,6 +92,34 @@ class RvaCursor {
  private:
   const PeLayout& layout_;
   uint32_t shift_ = 0;
+  uint64_t begin_ = 1;  // an empty run
+  uint64_t end_ = 0;
+};
+
+// RVAs to file positions in one layout, for lookups that mostly fall where
+// the last one did (a relocation block's entries): as PeLayout::RvaToOffset.
+class OffsetCursor {
+ public:
+  explicit OffsetCursor(const PeLayout& layout) : layout_(layout) {}
+  bool ToOffset(uint32_t rva, uint32_t* offset);
+
+ private:
+  const PeLayout& layout_;
+  uint32_t shift_ = 0;
+  uint64_t begin_ = 1;  // an empty run
+  uint64_t end_ = 0;
+};
+
+// RVAs to sections in one layout, for lookups that mostly fall where the
+// last one did (the targets of calls): as PeLayout::SectionOf.
+class SectionCursor {
+ public:
+  explicit SectionCursor(const PeLayout& layout) : layout_(layout) {}
+  int Of(uint32_t rva);
+
+ private:
+  const PeLayout& layout_;
+  int section_ = -1;
   uint64_t begin_ = 1;  // an empty run
   uint64_t end_ = 0;
 };

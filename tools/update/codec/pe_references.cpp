@@ -23,7 +23,12 @@ constexpr uint32_t kExportDirectorySize = 40;
 class ReferenceFinder {
  public:
   ReferenceFinder(ByteSource& source, const PeLayout& layout, GrowableArray<PeReference>* out)
-      : window_(source, kWindow), layout_(layout), out_(out), fileSize_(source.Size()) {}
+      : window_(source, kWindow),
+        layout_(layout),
+        offsets_(layout),
+        sections_(layout),
+        out_(out),
+        fileSize_(source.Size()) {}
 
   ReferenceScan Run() {
     pointers_.reset(new (std::nothrow) uint8_t[kWalk]());
@@ -71,9 +76,9 @@ class ReferenceFinder {
   }
 
   // The file position of `width` bytes at `rva`, all inside one section's data.
-  bool Span(uint32_t rva, uint32_t width, uint32_t* offset) const {
+  bool Span(uint32_t rva, uint32_t width, uint32_t* offset) {
     uint32_t last = 0;
-    return layout_.RvaToOffset(rva, offset) && layout_.RvaToOffset(rva + width - 1, &last) &&
+    return offsets_.ToOffset(rva, offset) && offsets_.ToOffset(rva + width - 1, &last) &&
            last == *offset + width - 1;
   }
 
@@ -234,7 +239,7 @@ class ReferenceFinder {
     const int64_t target = static_cast<int64_t>(nextRva) +
                            static_cast<int32_t>(ReadLe32(code + instruction.operandOffset));
     if (target < 0 || target >= static_cast<int64_t>(layout_.imageSize)) return;
-    const int reached = layout_.SectionOf(static_cast<uint32_t>(target));
+    const int reached = sections_.Of(static_cast<uint32_t>(target));
     if (reached < 0) return;
     if (instruction.operand == X86Operand::Branch && !layout_.sections[reached].code) return;
     Add(static_cast<uint32_t>(location), ReferenceKind::Relative, static_cast<uint32_t>(target));
@@ -289,6 +294,9 @@ class ReferenceFinder {
   size_t runs_[3 + PE_SECTIONS_MAX] = {};
   size_t runCount_ = 0;
   const PeLayout& layout_;
+  // Lookups in the layout that mostly fall where the last one did.
+  OffsetCursor offsets_;
+  SectionCursor sections_;
   GrowableArray<PeReference>* out_;
   uint64_t fileSize_;
   ReferenceScan status_ = ReferenceScan::Done;
