@@ -233,6 +233,72 @@ Aligned ReferenceDelta(const Bytes& old, const Bytes& next) {
   return aligned;
 }
 
+TEST(PeLayout, CursorsMapEveryValueAsTheFirstSectionHoldingItDoes) {
+  // Sections out of order, overlapping in memory and in the file, one
+  // inside another, one empty, one whose memory is larger than its data.
+  PeLayout layout;
+  layout.sections = {{0x2000, 0x800, 0x400, 0x800},  {0x1000, 0x1800, 0x1000, 0x1400},
+                     {0x1400, 0x200, 0x1200, 0x200}, {0x3000, 0, 0x2000, 0},
+                     {0x2600, 0x1000, 0x600, 0x300}, {0x0800, 0x100, 0x3000, 0x100}};
+  // The rules written out: the first section that holds the value maps it.
+  const auto offsetOf = [&](uint32_t rva, uint32_t* offset) {
+    for (const PeSection& s : layout.sections) {
+      if (rva >= s.address && rva < s.address + MappedSize(s)) {
+        *offset = s.rawOffset + (rva - s.address);
+        return true;
+      }
+    }
+    return false;
+  };
+  const auto rvaOf = [&](uint32_t offset, uint32_t* rva) {
+    for (const PeSection& s : layout.sections) {
+      if (offset >= s.rawOffset && offset < s.rawOffset + MappedSize(s)) {
+        *rva = s.address + (offset - s.rawOffset);
+        return true;
+      }
+    }
+    return false;
+  };
+  const auto sectionOf = [&](uint32_t rva) {
+    for (size_t i = 0; i < layout.sections.size(); ++i) {
+      const PeSection& s = layout.sections[i];
+      if (rva >= s.address && rva < s.address + std::max(s.virtualSize, s.rawSize)) return int(i);
+    }
+    return -1;
+  };
+  OffsetCursor offsets(layout);
+  RvaCursor rvas(layout);
+  SectionCursor sections(layout);
+  TestGenerator random(7);
+  // In order, then jumping about: runs reused, left and found again.
+  for (int round = 0; round < 2; ++round) {
+    for (uint32_t i = 0; i < 0x4000; ++i) {
+      const uint32_t value = round == 0 ? i : static_cast<uint32_t>(random.Below(0x4000));
+      uint32_t expected = 0, got = 0, plain = 0;
+      const bool held = offsetOf(value, &expected);
+      ASSERT_EQ(offsets.Map(value, &got), held) << value;
+      ASSERT_EQ(layout.RvaToOffset(value, &plain), held) << value;
+      if (held) {
+        ASSERT_EQ(got, expected) << value;
+        ASSERT_EQ(plain, expected) << value;
+      }
+      const bool placed = rvaOf(value, &expected);
+      ASSERT_EQ(rvas.Map(value, &got), placed) << value;
+      ASSERT_EQ(layout.OffsetToRva(value, &plain), placed) << value;
+      if (placed) {
+        ASSERT_EQ(got, expected) << value;
+        ASSERT_EQ(plain, expected) << value;
+      }
+      const int section = sectionOf(value);
+      ASSERT_EQ(sections.Map(value, &got), section >= 0) << value;
+      ASSERT_EQ(layout.SectionOf(value), section) << value;
+      if (section >= 0) {
+        ASSERT_EQ(int(got), section) << value;
+      }
+    }
+  }
+}
+
 TEST(PeReferences, TheIndexFindsTheFirstReferenceAtAnyPosition) {
   // References in clusters and gaps, one at the very start and one far out.
   ReferenceModel model(0);

@@ -21,16 +21,16 @@ uint32_t MappedSize(const PeSection& section) {
 }
 
 bool PeLayout::RvaToOffset(uint32_t rva, uint32_t* offset) const {
-  uint32_t shift = 0;
   uint64_t begin = 0, end = 0;
+  uint32_t shift = 0;
   if (!RvaToOffsetRun(rva, &shift, &begin, &end)) return false;
   *offset = rva + shift;
   return true;
 }
 
 bool PeLayout::OffsetToRva(uint64_t offset, uint32_t* rva) const {
-  uint32_t shift = 0;
   uint64_t begin = 0, end = 0;
+  uint32_t shift = 0;
   if (!OffsetToRvaRun(offset, &shift, &begin, &end)) return false;
   *rva = static_cast<uint32_t>(offset) + shift;
   return true;
@@ -38,7 +38,8 @@ bool PeLayout::OffsetToRva(uint64_t offset, uint32_t* rva) const {
 
 int PeLayout::SectionOf(uint32_t rva) const {
   uint64_t begin = 0, end = 0;
-  return SectionRun(rva, &begin, &end);
+  uint32_t section = 0;
+  return SectionRun(rva, &section, &begin, &end) ? static_cast<int>(section) : -1;
 }
 
 namespace {
@@ -81,47 +82,26 @@ void MemoryRange(const PeSection& section, uint64_t* start, uint64_t* stop) {
 
 }  // namespace
 
-bool PeLayout::OffsetToRvaRun(uint64_t offset, uint32_t* shift, uint64_t* begin,
+bool PeLayout::OffsetToRvaRun(uint64_t offset, uint32_t* found, uint64_t* begin,
                               uint64_t* end) const {
-  const int found = FirstSectionRun(sections, offset, FileRange, begin, end);
-  if (found < 0) return false;
-  *shift = sections[found].address - sections[found].rawOffset;
+  const int section = FirstSectionRun(sections, offset, FileRange, begin, end);
+  if (section < 0) return false;
+  *found = sections[section].address - sections[section].rawOffset;
   return true;
 }
 
-bool PeLayout::RvaToOffsetRun(uint32_t rva, uint32_t* shift, uint64_t* begin, uint64_t* end) const {
-  const int found = FirstSectionRun(sections, rva, MappedRange, begin, end);
-  if (found < 0) return false;
-  *shift = sections[found].rawOffset - sections[found].address;
+bool PeLayout::RvaToOffsetRun(uint64_t rva, uint32_t* found, uint64_t* begin, uint64_t* end) const {
+  const int section = FirstSectionRun(sections, rva, MappedRange, begin, end);
+  if (section < 0) return false;
+  *found = sections[section].rawOffset - sections[section].address;
   return true;
 }
 
-int PeLayout::SectionRun(uint32_t rva, uint64_t* begin, uint64_t* end) const {
-  return FirstSectionRun(sections, rva, MemoryRange, begin, end);
-}
-
-bool OffsetCursor::ToOffset(uint32_t rva, uint32_t* offset) {
-  if (rva < begin_ || rva >= end_) {
-    if (!layout_.RvaToOffsetRun(rva, &shift_, &begin_, &end_)) {
-      begin_ = 1;
-      end_ = 0;
-      return false;
-    }
-  }
-  *offset = rva + shift_;
+bool PeLayout::SectionRun(uint64_t rva, uint32_t* found, uint64_t* begin, uint64_t* end) const {
+  const int section = FirstSectionRun(sections, rva, MemoryRange, begin, end);
+  if (section < 0) return false;
+  *found = static_cast<uint32_t>(section);
   return true;
-}
-
-int SectionCursor::Of(uint32_t rva) {
-  if (rva < begin_ || rva >= end_) {
-    section_ = layout_.SectionRun(rva, &begin_, &end_);
-    if (section_ < 0) {
-      begin_ = 1;
-      end_ = 0;
-      return -1;
-    }
-  }
-  return section_;
 }
 
 uint16_t CoffMachineOf(const unsigned char* bytes, size_t size) {

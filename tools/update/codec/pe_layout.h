@@ -57,72 +57,50 @@ struct PeLayout {
   bool RvaToOffset(uint32_t rva, uint32_t* offset) const;
   // The RVA of file position `offset`, when it lies in a section's data.
   bool OffsetToRva(uint64_t offset, uint32_t* rva) const;
-  // The same, with the run of file positions around `offset` that map as it
-  // does (by the same section, RVA = position + *shift modulo 2^32):
-  // [*begin, *end). Many lookups near one another then cost one search.
-  bool OffsetToRvaRun(uint64_t offset, uint32_t* shift, uint64_t* begin, uint64_t* end) const;
-  // The same as RvaToOffset, with the run of RVAs around `rva` that map as
-  // it does (offset = RVA + *shift modulo 2^32): [*begin, *end).
-  bool RvaToOffsetRun(uint32_t rva, uint32_t* shift, uint64_t* begin, uint64_t* end) const;
   // The index of the section whose memory holds `rva`, or -1.
   int SectionOf(uint32_t rva) const;
-  // The same, with the run of RVAs around `rva` that this section holds
-  // first: [*begin, *end).
-  int SectionRun(uint32_t rva, uint64_t* begin, uint64_t* end) const;
+  // The same three, each with the run of values around the one asked
+  // about that map as it does, [*begin, *end): by the same section, with
+  // *found the shift that maps them (modulo 2^32: RVA = position + shift,
+  // position = RVA + shift) or the section's index. Many lookups near one
+  // another then cost one search (LayoutCursor).
+  bool OffsetToRvaRun(uint64_t offset, uint32_t* found, uint64_t* begin, uint64_t* end) const;
+  bool RvaToOffsetRun(uint64_t rva, uint32_t* found, uint64_t* begin, uint64_t* end) const;
+  bool SectionRun(uint64_t rva, uint32_t* found, uint64_t* begin, uint64_t* end) const;
 };
 
-// File positions to RVAs in one layout, for lookups that come in order
-// (the references of a copy): the run of the last one is remembered.
-class RvaCursor {
+// Lookups in one layout that mostly fall where the last one did (the
+// references of a copy, a relocation block's entries, the targets of
+// calls): the run of the last one is remembered. As the PeLayout function
+// that `kRun` extends.
+template <bool (PeLayout::*kRun)(uint64_t, uint32_t*, uint64_t*, uint64_t*) const, bool kShift>
+class LayoutCursor {
  public:
-  explicit RvaCursor(const PeLayout& layout) : layout_(layout) {}
-  // As PeLayout::OffsetToRva.
-  bool ToRva(uint64_t offset, uint32_t* rva) {
-    if (offset < begin_ || offset >= end_) {
-      if (!layout_.OffsetToRvaRun(offset, &shift_, &begin_, &end_)) {
+  explicit LayoutCursor(const PeLayout& layout) : layout_(layout) {}
+  // The position, RVA or section index `value` maps to; false where no
+  // section holds it.
+  bool Map(uint64_t value, uint32_t* mapped) {
+    if (value < begin_ || value >= end_) {
+      if (!(layout_.*kRun)(value, &found_, &begin_, &end_)) {
         begin_ = 1;
         end_ = 0;
         return false;
       }
     }
-    *rva = static_cast<uint32_t>(offset) + shift_;
+    *mapped = kShift ? static_cast<uint32_t>(value) + found_ : found_;
     return true;
   }
 
  private:
   const PeLayout& layout_;
-  uint32_t shift_ = 0;
+  uint32_t found_ = 0;
   uint64_t begin_ = 1;  // an empty run
   uint64_t end_ = 0;
 };
 
-// RVAs to file positions in one layout, for lookups that mostly fall where
-// the last one did (a relocation block's entries): as PeLayout::RvaToOffset.
-class OffsetCursor {
- public:
-  explicit OffsetCursor(const PeLayout& layout) : layout_(layout) {}
-  bool ToOffset(uint32_t rva, uint32_t* offset);
-
- private:
-  const PeLayout& layout_;
-  uint32_t shift_ = 0;
-  uint64_t begin_ = 1;  // an empty run
-  uint64_t end_ = 0;
-};
-
-// RVAs to sections in one layout, for lookups that mostly fall where the
-// last one did (the targets of calls): as PeLayout::SectionOf.
-class SectionCursor {
- public:
-  explicit SectionCursor(const PeLayout& layout) : layout_(layout) {}
-  int Of(uint32_t rva);
-
- private:
-  const PeLayout& layout_;
-  int section_ = -1;
-  uint64_t begin_ = 1;  // an empty run
-  uint64_t end_ = 0;
-};
+using RvaCursor = LayoutCursor<&PeLayout::OffsetToRvaRun, true>;
+using OffsetCursor = LayoutCursor<&PeLayout::RvaToOffsetRun, true>;
+using SectionCursor = LayoutCursor<&PeLayout::SectionRun, false>;
 
 // Bytes of file data a section maps (the smaller of its data and its size in
 // memory, when that is given).

@@ -180,8 +180,8 @@ void ReferenceModel::Predict(uint64_t position, size_t length, uint64_t copyEnd,
     if (target != REFERENCE_NO_TARGET) value += uint64_t(int64_t(MapTarget(target)) - target);
     if (kind == ReferenceKind::Relative) {
       uint32_t oldPlace = 0, newPlace = 0;
-      if (!oldPlaces.ToRva(reference.location, &oldPlace) ||
-          !newPlaces.ToRva(reference.location + shift, &newPlace)) {
+      if (!oldPlaces.Map(reference.location, &oldPlace) ||
+          !newPlaces.Map(reference.location + shift, &newPlace)) {
         continue;
       }
       value -= uint64_t(newPlace) - oldPlace;
@@ -208,7 +208,7 @@ bool ReferenceModel::AddMovedRelocations(uint64_t oldStart, uint64_t length, uin
     if (uint64_t(reference->location) + ReferenceWidth(kind) > end) break;
     if (kind != ReferenceKind::Absolute32 && kind != ReferenceKind::Absolute64) continue;
     uint32_t place = 0;
-    if (!newPlaces.ToRva(reference->location - oldStart + newStart, &place) ||
+    if (!newPlaces.Map(reference->location - oldStart + newStart, &place) ||
         place > RELOCATION_RVA_MASK) {
       continue;
     }

@@ -78,7 +78,7 @@ class ReferenceFinder {
   // The file position of `width` bytes at `rva`, all inside one section's data.
   bool Span(uint32_t rva, uint32_t width, uint32_t* offset) {
     uint32_t last = 0;
-    return offsets_.ToOffset(rva, offset) && offsets_.ToOffset(rva + width - 1, &last) &&
+    return offsets_.Map(rva, offset) && offsets_.Map(rva + width - 1, &last) &&
            last == *offset + width - 1;
   }
 
@@ -239,8 +239,8 @@ class ReferenceFinder {
     const int64_t target = static_cast<int64_t>(nextRva) +
                            static_cast<int32_t>(ReadLe32(code + instruction.operandOffset));
     if (target < 0 || target >= static_cast<int64_t>(layout_.imageSize)) return;
-    const int reached = sections_.Of(static_cast<uint32_t>(target));
-    if (reached < 0) return;
+    uint32_t reached = 0;
+    if (!sections_.Map(static_cast<uint32_t>(target), &reached)) return;
     if (instruction.operand == X86Operand::Branch && !layout_.sections[reached].code) return;
     Add(static_cast<uint32_t>(location), ReferenceKind::Relative, static_cast<uint32_t>(target));
   }
