@@ -424,8 +424,10 @@ namespace {
 // that depends on the bytes: an instruction walk spends its time on branches
 // the processor mispredicts, since every instruction differs from the one
 // before. Per opcode of the one-byte map (0-255), the two-byte map (256-511)
-// and that map after VEX (512-767) one entry says what follows it; anything
-// else goes to Decode, whose answer the fast decoder always equals.
+// and that map after VEX (512-767) one entry says what follows it. Off that
+// path, the same behind one legacy prefix (a branch the processor guesses
+// wrong, but no general decoding); anything else goes to Decode, whose
+// answer the fast decoder always equals.
 enum : uint16_t {
   kFastImmediate = 0x07,  // the immediate's bytes: 0, 1 or 4
   kFastModRm = 0x08,
@@ -435,6 +437,8 @@ enum : uint16_t {
   kFastTestShift = 8,       // ... of this many bytes
   kFastGeneral = 0x8000,    // prefixes, extended encodings, odd operands: Decode
   kFastGeneral64 = 0x4000,  // the same in 64-bit mode only (REX, opcodes it dropped)
+  kFastSized = 0x2000,      // after 66 the immediate has 2 bytes, not 4
+  kFastNot66 = 0x1000,      // after 66 otherwise changed: Decode
 };
 
 struct FastTable {
@@ -452,16 +456,17 @@ constexpr FastTable MakeFastTable() {
     if ((info & kPrefix) != 0 || op == 0x66 || op == 0x67 || (info & kSpecial) != 0) {
       fast = kFastGeneral;
     }
-    if (op == 0xE8 || op == 0xE9) fast = 4 | kFastBranch;
+    if ((info & kImmZ) != 0) fast |= op >= 0xB8 && op <= 0xBF ? kFastNot66 : kFastSized;
+    if (op == 0xE8 || op == 0xE9) fast = 4 | kFastBranch | kFastNot66;
     if (op == 0xF6) fast = kFastModRm | kFastTest | 1 << kFastTestShift;
-    if (op == 0xF7) fast = kFastModRm | kFastTest | 4 << kFastTestShift;
+    if (op == 0xF7) fast = kFastModRm | kFastTest | 4 << kFastTestShift | kFastNot66;
     table.opcodes[op] = fast;
   }
   for (unsigned op = 0; op < 256; ++op) {
     const uint8_t info = kTables.two[op];
     uint16_t fast = (info & kModRm) != 0 ? kFastModRm : 0;
     fast |= (info & kImm8) != 0 ? 1 : 0;
-    if ((info & kBranch) != 0) fast = 4 | kFastBranch;
+    if ((info & kBranch) != 0) fast = 4 | kFastBranch | kFastNot66;
     if ((info & kInvalid) != 0 || op == 0x38 || op == 0x3A) fast = kFastGeneral;
     table.opcodes[256 + op] = fast;
   }
@@ -526,9 +531,12 @@ struct EntryTable {
   }
 };
 
-// The instruction at `code`, of which X86_INSTRUCTION_MAX bytes are readable.
+// The instruction at `code`, of which X86_INSTRUCTION_MAX bytes are
+// readable, after an operand-size prefix (66) when `operandSize`; length 0
+// when it is Decode's.
 template <bool kX64>
-X86_HOT X86Instruction DecodeFast(const unsigned char* code, const EntryTable& table) {
+X86_HOT X86Instruction DecodeCommon(const unsigned char* code, const EntryTable& table,
+                                    unsigned operandSize) {
   const unsigned first = code[0];
   const unsigned rex = kX64 && (first & 0xF0) == 0x40 ? 1 : 0;
   // In 64-bit mode C5 always starts a two-byte VEX prefix (in 32-bit mode
@@ -541,22 +549,68 @@ X86_HOT X86Instruction DecodeFast(const unsigned char* code, const EntryTable& t
   const unsigned map = escape + 2 * vex;
   const unsigned entry = table.entries[map << 16 | (bytes & 0xFFFF)];
   unsigned general = entry & kEntryGeneral;
-  unsigned wide = 0;
-  if (kX64) {
+  unsigned wide = 0, shrink = 0;
+  if (kX64 || operandSize != 0) {
     const unsigned fast = kFast.opcodes[map << 8 | (bytes & 0xFF)];
-    general |= fast & kFastGeneral64;
-    wide = (fast >> 4) & rex & (first >> 3);
+    general |= operandSize & (fast >> 12);  // kFastNot66
+    shrink = operandSize & (fast >> 13);    // kFastSized
+    if (kX64) {
+      general |= fast & kFastGeneral64;
+      wide = (fast >> 4) & rex & (first >> 3);
+    }
   }
-  if (general != 0) return DecodeX86Instruction(code, X86_INSTRUCTION_MAX, kX64);
-  const unsigned sibBase = (entry >> 4) & (((bytes >> 16) & 7) == 5 ? 1 : 0);
-  const unsigned length = at + 1 + (entry & kEntryBytes) + 4 * sibBase + 4 * wide;
   X86Instruction result;
+  if (general != 0) return result;
+  const unsigned sibBase = (entry >> 4) & (((bytes >> 16) & 7) == 5 ? 1 : 0);
+  const unsigned length = at + 1 + (entry & kEntryBytes) + 4 * sibBase + 4 * wide - 2 * shrink;
   result.length = length;
   const unsigned branch = (entry >> 6) & 1;
   const unsigned rip = kX64 ? (entry >> 5) & 1 : 0;
   result.operand = static_cast<X86Operand>(branch | rip << 1);
   result.operandOffset = static_cast<uint8_t>(branch != 0 ? length - 4 : at + 2);
   return result;
+}
+
+// The one legacy prefix DecodePrefixed takes: 1 for those that change no
+// length (segments, LOCK, REP and the mandatory prefixes of SSE), 3 for 66.
+struct FastPrefixTable {
+  uint8_t kind[256];
+};
+
+constexpr FastPrefixTable MakeFastPrefixTable() {
+  FastPrefixTable table = {};
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    if ((kTables.one[byte] & kPrefix) != 0) table.kind[byte] = 1;
+  }
+  table.kind[0x66] = 3;
+  return table;
+}
+
+constexpr FastPrefixTable kFastPrefix = MakeFastPrefixTable();
+
+// What the fast decoder left: an instruction behind one legacy prefix (the
+// SSE code of 32-bit programs is full of them) decoded as the fast one
+// decodes the rest, anything else by Decode. Out of line: the walk branches
+// here seldom, and its loop stays small.
+template <bool kX64>
+X86Instruction DecodePrefixed(const unsigned char* code, const EntryTable& table) {
+  const unsigned prefix = kFastPrefix.kind[code[0]];
+  if (prefix != 0) {
+    X86Instruction result = DecodeCommon<kX64>(code + 1, table, prefix >> 1);
+    if (result.length != 0) {
+      result.length += 1;
+      result.operandOffset = static_cast<uint8_t>(result.operandOffset + 1);
+      return result;
+    }
+  }
+  return DecodeX86Instruction(code, X86_INSTRUCTION_MAX, kX64);
+}
+
+// The instruction at `code`, of which X86_INSTRUCTION_MAX bytes are readable.
+template <bool kX64>
+X86_HOT X86Instruction DecodeFast(const unsigned char* code, const EntryTable& table) {
+  const X86Instruction result = DecodeCommon<kX64>(code, table, 0);
+  return result.length != 0 ? result : DecodePrefixed<kX64>(code, table);
 }
 
 // One walk through a stretch of the buffer.
