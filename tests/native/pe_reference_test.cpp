@@ -537,6 +537,63 @@ constexpr size_t kPe = 0x80;
 constexpr size_t kSections32 = kPe + 24 + 224;
 constexpr size_t kRelocationDirectory32 = kPe + 24 + 96 + 8 * 5;
 
+// The target of every pointer the relocation table lists, as its bytes
+// give it.
+void ExpectPointerTargetsAsTheirBytes(const Bytes& image, uint32_t base, uint32_t imageSize) {
+  size_t pointers = 0;
+  for (const MadeReference& found : Found(image)) {
+    if (found.kind != ReferenceKind::Absolute32) continue;
+    ++pointers;
+    const uint32_t value = ReadLe32(&image[found.location]);
+    const uint32_t expected =
+        value >= base && value - base < imageSize ? value - base : REFERENCE_NO_TARGET;
+    ASSERT_EQ(found.target, expected) << found.location;
+  }
+  EXPECT_GT(pointers, 100u);
+}
+
+TEST(PeReferences, PointersInCodeKeepTheirTargetsWhereverTheWalkCutsIt) {
+  // Code of several of the walk's blocks, each seed placing the pointers in
+  // it elsewhere.
+  for (bool x64 : {false, true}) {
+    for (uint32_t seed = 1; seed <= 6; ++seed) {
+      ImageRecipe recipe;
+      recipe.x64 = x64;
+      recipe.seed = seed;
+      recipe.functions = 2000;
+      const MadeImage image = MakeImage(recipe);
+      SCOPED_TRACE(testing::Message() << (x64 ? "x64" : "x86") << ", seed " << seed);
+      EXPECT_GT(image.bytes.size(), 4 * 32768u);
+      EXPECT_TRUE(Found(image.bytes) == image.references);
+    }
+  }
+  // The code ends inside a pointer, whose last bytes the next section maps
+  // (at the next address, from the next byte of the file): the walk's last
+  // block holds only its first bytes.
+  const MadeImage image = MakeImage(ImageRecipe());
+  PeLayout layout;
+  ASSERT_TRUE(ParsePeLayout(image.bytes.data(), PE_HEADERS_READ, image.bytes.size(), &layout));
+  const PeSection text = layout.sections[0];
+  uint32_t cut = 0;
+  for (const MadeReference& reference : image.references) {
+    if (reference.kind == ReferenceKind::Absolute32 && reference.location < text.rawOffset + 6000) {
+      cut = reference.location + 2;
+    }
+  }
+  ASSERT_GT(cut, text.rawOffset);
+  Bytes odd = image.bytes;
+  const size_t textHeader = kSections32, readOnlyHeader = kSections32 + 40;
+  WriteLe32(&odd[textHeader + 8], cut - text.rawOffset);  // VirtualSize
+  WriteLe32(&odd[readOnlyHeader + 12], text.address + (cut - text.rawOffset));
+  WriteLe32(&odd[readOnlyHeader + 20], cut);
+  PeLayout oddLayout;
+  ASSERT_TRUE(ParsePeLayout(odd.data(), PE_HEADERS_READ, odd.size(), &oddLayout));
+  ExpectPointerTargetsAsTheirBytes(odd, 0x10000000u, oddLayout.imageSize);
+  bool straddling = false;
+  for (const MadeReference& found : Found(odd)) straddling |= found.location == cut - 2;
+  EXPECT_TRUE(straddling);
+}
+
 void ExpectRoundTrip(const Bytes& old, const Bytes& next) {
   const EncodedData data = EncodeChanged(old.data(), old.size(), next.data(), next.size());
   Bytes out;

@@ -121,6 +121,8 @@ class ReferenceFinder {
     }
   }
 
+  // Targets of the pointers outside code; the walk through the code reads
+  // those inside it from the bytes it walks (one pass over the code, not two).
   void ReadAbsoluteTargets() {
     PeReference* begin = out_->begin();
     const auto before = [](const PeReference& a, const PeReference& b) {
@@ -134,16 +136,33 @@ class ReferenceFinder {
         [](const PeReference& a, const PeReference& b) { return a.location == b.location; });
     out_->Truncate(static_cast<size_t>(last - begin));
     for (PeReference& reference : *out_) {
-      const size_t width = ReferenceWidth(reference.Kind());
-      const unsigned char* bytes = window_.At(reference.location, width);
+      if (InCode(reference.location)) continue;
+      const unsigned char* bytes = window_.At(reference.location, ReferenceWidth(reference.Kind()));
       if (bytes == nullptr) return;
-      uint64_t value = ReadLe32(bytes);
-      if (width == 8) value |= static_cast<uint64_t>(ReadLe32(bytes + 4)) << 32;
-      const uint64_t target = value - layout_.imageBase;
-      if (value >= layout_.imageBase && target < layout_.imageSize) {
-        reference =
-            PeReference::Make(reference.location, reference.Kind(), static_cast<uint32_t>(target));
+      ReadTarget(bytes, &reference);
+    }
+  }
+
+  bool InCode(uint64_t location) const {
+    for (const PeSection& section : layout_.sections) {
+      if (section.code && location >= section.rawOffset &&
+          location - section.rawOffset < MappedSize(section)) {
+        return true;
       }
+    }
+    return false;
+  }
+
+  // The pointer's target, from its bytes, when it points into the image.
+  void ReadTarget(const unsigned char* bytes, PeReference* reference) const {
+    uint64_t value = ReadLe32(bytes);
+    if (ReferenceWidth(reference->Kind()) == 8) {
+      value |= static_cast<uint64_t>(ReadLe32(bytes + 4)) << 32;
+    }
+    const uint64_t target = value - layout_.imageBase;
+    if (value >= layout_.imageBase && target < layout_.imageSize) {
+      *reference =
+          PeReference::Make(reference->location, reference->Kind(), static_cast<uint32_t>(target));
     }
   }
 
@@ -216,7 +235,17 @@ class ReferenceFinder {
       size_t count = 0;
       const size_t walked = WalkX86(block, 0, want, want, at + want == end, x64, pointers_.get(),
                                     sites_.get(), &count);
-      for (size_t i = absolute; i != marked; ++i) pointers_[(*out_)[i].location - at] = 0;
+      // The pointers' targets: from the block, or (reaching past it) below.
+      bool straddling = false;
+      for (size_t i = absolute; i != marked; ++i) {
+        PeReference& pointer = (*out_)[i];
+        pointers_[pointer.location - at] = 0;
+        if (pointer.location + ReferenceWidth(pointer.Kind()) <= at + want) {
+          ReadTarget(block + (pointer.location - at), &pointer);
+        } else {
+          straddling = true;
+        }
+      }
       size_t next = absolute;
       for (size_t i = 0; i < count; ++i) {
         const X86OperandSite& site = sites_[i];
@@ -226,6 +255,15 @@ class ReferenceFinder {
         const uint64_t location = start + site.instruction.operandOffset;
         if (next != absoluteCount && (*out_)[next].location < location + 4) continue;
         AddRelative(section, start, site.instruction, block + site.start);
+      }
+      // The block is not read again: the window may move now.
+      for (size_t i = absolute; straddling && i != marked; ++i) {
+        PeReference& pointer = (*out_)[i];
+        const size_t width = ReferenceWidth(pointer.Kind());
+        if (pointer.location + width <= at + want) continue;
+        const unsigned char* bytes = window_.At(pointer.location, width);
+        if (bytes == nullptr) return;
+        ReadTarget(bytes, &pointer);
       }
       at += walked != 0 ? walked : 1;
     }
