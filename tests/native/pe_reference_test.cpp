@@ -607,6 +607,44 @@ bool Modelled(const Bytes& image) {
                        &layout);
 }
 
+TEST(PeReferences, APointerInsideABranchsOperandIsThePointer) {
+  // The relocation table moves one of its entries into a call's
+  // displacement (its first or last byte): the call's operand is then no
+  // reference, the pointer is. Just past it, both are.
+  const MadeImage image = MakeImage(ImageRecipe());
+  PeLayout layout;
+  ASSERT_TRUE(ParsePeLayout(image.bytes.data(), PE_HEADERS_READ, image.bytes.size(), &layout));
+  const PeSection text = layout.sections[0];
+  const auto rvaOf = [&](uint32_t location) { return text.address + (location - text.rawOffset); };
+  for (uint32_t into : {0u, 3u, 4u}) {
+    SCOPED_TRACE(into);
+    Bytes odd = image.bytes;
+    uint32_t call = 0;
+    for (uint32_t at = image.relocationOffset;
+         call == 0 && at + 8 <= image.relocationOffset + image.relocationSize;) {
+      const uint32_t page = ReadLe32(&odd[at]), size = ReadLe32(&odd[at + 4]);
+      for (const MadeReference& reference : image.references) {
+        if (reference.kind != ReferenceKind::Relative || odd[reference.location - 1] != 0xE8 ||
+            (rvaOf(reference.location + into) & ~0xFFFu) != page || size <= 8) {
+          continue;
+        }
+        call = reference.location;
+        Put16(odd, at + 8, static_cast<uint16_t>(0x3000 | (rvaOf(call + into) & 0xFFF)));
+        break;
+      }
+      at += size;
+    }
+    ASSERT_NE(call, 0u);
+    bool pointer = false, operand = false;
+    for (const MadeReference& found : Found(odd)) {
+      pointer |= found.location == call + into && found.kind == ReferenceKind::Absolute32;
+      operand |= found.location == call && found.kind == ReferenceKind::Relative;
+    }
+    EXPECT_TRUE(pointer);
+    EXPECT_EQ(operand, into == 4);
+  }
+}
+
 TEST(PeReferenceDelta, OddImagesRoundTrip) {
   ImageRecipe recipe;
   const Bytes old = MakeImage(recipe).bytes;

@@ -31,7 +31,8 @@ class ReferenceFinder {
         fileSize_(source.Size()) {}
 
   ReferenceScan Run() {
-    pointers_.reset(new (std::nothrow) uint8_t[kWalk]());
+    // With room for PointerStarts' loads past the block's end.
+    pointers_.reset(new (std::nothrow) uint8_t[kWalk + 16]());
     sites_.reset(new (std::nothrow) X86OperandSite[X86WalkSitesMax(kWalk)]);
     if (!window_.Allocate() || !pointers_ || !sites_) return ReferenceScan::OutOfMemory;
     // Room for what real images hold (a reference per ten bytes of code, one
@@ -99,8 +100,11 @@ class ReferenceFinder {
       const uint32_t page = ReadLe32(header);
       const uint32_t blockSize = ReadLe32(header + 4);
       if (blockSize < kRelocationBlockHeader || blockSize > end - at) return;
+      // A block covers a page: its entries are read at once, unless it is
+      // larger than a real one can be.
+      const unsigned char* entries = blockSize <= kWindow / 2 ? window_.At(at, blockSize) : nullptr;
       for (uint32_t k = kRelocationBlockHeader; k + 2 <= blockSize; k += 2) {
-        const unsigned char* entry = window_.At(at + k, 2);
+        const unsigned char* entry = entries != nullptr ? entries + k : window_.At(at + k, 2);
         if (entry == nullptr) return;
         const uint16_t value = static_cast<uint16_t>(entry[0] | entry[1] << 8);
         const uint16_t type = value >> 12;
@@ -235,29 +239,28 @@ class ReferenceFinder {
       size_t count = 0;
       const size_t walked = WalkX86(block, 0, want, want, at + want == end, x64, pointers_.get(),
                                     sites_.get(), &count);
-      // The pointers' targets: from the block, or (reaching past it) below.
-      bool straddling = false;
+      for (size_t i = 0; i < count; ++i) {
+        const X86OperandSite& site = sites_[i];
+        // A pointer inside the instruction, up to its operand's end: the
+        // operand is not what it seems.
+        if (PointerStarts(site.start + 1, site.start + site.instruction.operandOffset + 4)) {
+          continue;
+        }
+        AddRelative(section, at + site.start, site.instruction, block + site.start);
+      }
+      // The pointers' targets: from the block, or (reaching past it) from
+      // the window, which may move now that the block is not read again.
+      size_t straddling = marked;
       for (size_t i = absolute; i != marked; ++i) {
         PeReference& pointer = (*out_)[i];
         pointers_[pointer.location - at] = 0;
         if (pointer.location + ReferenceWidth(pointer.Kind()) <= at + want) {
           ReadTarget(block + (pointer.location - at), &pointer);
-        } else {
-          straddling = true;
+        } else if (straddling == marked) {
+          straddling = i;
         }
       }
-      size_t next = absolute;
-      for (size_t i = 0; i < count; ++i) {
-        const X86OperandSite& site = sites_[i];
-        // A pointer inside the operand's bytes: the operand is not what it seems.
-        const uint64_t start = at + site.start;
-        while (next != absoluteCount && (*out_)[next].location <= start) ++next;
-        const uint64_t location = start + site.instruction.operandOffset;
-        if (next != absoluteCount && (*out_)[next].location < location + 4) continue;
-        AddRelative(section, start, site.instruction, block + site.start);
-      }
-      // The block is not read again: the window may move now.
-      for (size_t i = absolute; straddling && i != marked; ++i) {
+      for (size_t i = straddling; i != marked; ++i) {
         PeReference& pointer = (*out_)[i];
         const size_t width = ReferenceWidth(pointer.Kind());
         if (pointer.location + width <= at + want) continue;
@@ -267,6 +270,17 @@ class ReferenceFinder {
       }
       at += walked != 0 ? walked : 1;
     }
+  }
+
+  // Whether a pointer starts in the walked block's [from, to), at most 16
+  // bytes: two loads of the byte map and of a mask of `to - from` ones, not
+  // a search of the pointers.
+  bool PointerStarts(size_t from, size_t to) const {
+    static constexpr unsigned char kOnes[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    const unsigned char* map = pointers_.get() + from;
+    const unsigned char* mask = kOnes + 16 - (to - from);
+    return ((ReadLe64(map) & ReadLe64(mask)) | (ReadLe64(map + 8) & ReadLe64(mask + 8))) != 0;
   }
 
   void AddRelative(const PeSection& section, uint64_t at, const X86Instruction& instruction,
