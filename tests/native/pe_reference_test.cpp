@@ -266,9 +266,9 @@ TEST(PeLayout, CursorsMapEveryValueAsTheFirstSectionHoldingItDoes) {
     }
     return -1;
   };
-  OffsetCursor offsets(layout);
-  RvaCursor rvas(layout);
-  SectionCursor sections(layout);
+  OffsetCursor offsets;
+  RvaCursor rvas;
+  SectionCursor sections;
   TestGenerator random(7);
   // In order, then jumping about: runs reused, left and found again.
   for (int round = 0; round < 2; ++round) {
@@ -276,21 +276,21 @@ TEST(PeLayout, CursorsMapEveryValueAsTheFirstSectionHoldingItDoes) {
       const uint32_t value = round == 0 ? i : static_cast<uint32_t>(random.Below(0x4000));
       uint32_t expected = 0, got = 0, plain = 0;
       const bool held = offsetOf(value, &expected);
-      ASSERT_EQ(offsets.Map(value, &got), held) << value;
+      ASSERT_EQ(offsets.Map(layout, value, &got), held) << value;
       ASSERT_EQ(layout.RvaToOffset(value, &plain), held) << value;
       if (held) {
         ASSERT_EQ(got, expected) << value;
         ASSERT_EQ(plain, expected) << value;
       }
       const bool placed = rvaOf(value, &expected);
-      ASSERT_EQ(rvas.Map(value, &got), placed) << value;
+      ASSERT_EQ(rvas.Map(layout, value, &got), placed) << value;
       ASSERT_EQ(layout.OffsetToRva(value, &plain), placed) << value;
       if (placed) {
         ASSERT_EQ(got, expected) << value;
         ASSERT_EQ(plain, expected) << value;
       }
       const int section = sectionOf(value);
-      ASSERT_EQ(sections.Map(value, &got), section >= 0) << value;
+      ASSERT_EQ(sections.Map(layout, value, &got), section >= 0) << value;
       ASSERT_EQ(layout.SectionOf(value), section) << value;
       if (section >= 0) {
         ASSERT_EQ(int(got), section) << value;

@@ -72,16 +72,16 @@ struct PeLayout {
 // Lookups in one layout that mostly fall where the last one did (the
 // references of a copy, a relocation block's entries, the targets of
 // calls): the run of the last one is remembered. As the PeLayout function
-// that `kRun` extends.
+// that `kRun` extends; the layout is passed each time (the same one), so
+// that a cursor refers to nothing and may live beside its layout.
 template <bool (PeLayout::*kRun)(uint64_t, uint32_t*, uint64_t*, uint64_t*) const, bool kShift>
 class LayoutCursor {
  public:
-  explicit LayoutCursor(const PeLayout& layout) : layout_(layout) {}
   // The position, RVA or section index `value` maps to; false where no
   // section holds it.
-  bool Map(uint64_t value, uint32_t* mapped) {
+  bool Map(const PeLayout& layout, uint64_t value, uint32_t* mapped) {
     if (value < begin_ || value >= end_) {
-      if (!(layout_.*kRun)(value, &found_, &begin_, &end_)) {
+      if (!(layout.*kRun)(value, &found_, &begin_, &end_)) {
         begin_ = 1;
         end_ = 0;
         return false;
@@ -92,7 +92,6 @@ class LayoutCursor {
   }
 
  private:
-  const PeLayout& layout_;
   uint32_t found_ = 0;
   uint64_t begin_ = 1;  // an empty run
   uint64_t end_ = 0;

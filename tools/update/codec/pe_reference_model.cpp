@@ -94,6 +94,7 @@ uint32_t ReferenceModel::MapTarget(uint32_t target) const {
 }
 
 bool ReferenceModel::CacheTargets(bool on) {
+  cursors_ = Cursors();
   cache_.reset(on ? new (std::nothrow) CachedTarget[size_t(1) << kCacheBits]() : nullptr);
   return !on || cache_ != nullptr;
 }
@@ -104,19 +105,23 @@ uint32_t ReferenceModel::MapUncached(uint32_t target) const {
       std::lower_bound(corrections.begin(), end, target,
                        [](const TargetCorrection& c, uint32_t t) { return c.oldTarget < t; });
   if (found != end && found->oldTarget == target) return found->newTarget;
-  const int section = oldLayout.SectionOf(target);
-  const bool known = section >= 0 && static_cast<size_t>(section) < sectionShifts.size();
+  uint32_t section = 0;
+  const bool known = cursors_.oldSections.Map(oldLayout, target, &section) &&
+                     static_cast<size_t>(section) < sectionShifts.size();
   uint32_t moved = 0;
   if ((!known || byCopies[section] != 0) && Project(target, &moved)) return moved;
   return known ? target + sectionShifts[section] : target;
 }
 
 bool ReferenceModel::Project(uint32_t target, uint32_t* moved) const {
-  uint32_t offset = 0;
-  if (!oldLayout.RvaToOffset(target, &offset)) return false;
+  uint32_t offset = 0, oldSection = 0, newSection = 0;
+  if (!cursors_.oldOffsets.Map(oldLayout, target, &offset)) return false;
   const uint64_t projected = uint64_t(offset) + copies.ShiftAt(offset);
-  return newLayout.OffsetToRva(projected & 0xFFFFFFFFu, moved) &&
-         newLayout.SectionOf(*moved) == oldLayout.SectionOf(target);
+  if (!cursors_.newRvas.Map(newLayout, projected & 0xFFFFFFFFu, moved)) return false;
+  // Both in a section, the same one; or both in none.
+  const bool inNew = cursors_.newSections.Map(newLayout, *moved, &newSection);
+  const bool inOld = cursors_.oldSections.Map(oldLayout, target, &oldSection);
+  return inNew == inOld && newSection == oldSection;
 }
 
 uint32_t ReferenceModel::DefaultSectionShift(size_t section) const {
@@ -170,7 +175,7 @@ void ReferenceModel::Predict(uint64_t position, size_t length, uint64_t copyEnd,
   const uint64_t pieceEnd = position + length;
   const uint64_t end = pieceEnd < copyEnd ? pieceEnd : copyEnd;
   const uint64_t baseShift = newLayout.imageBase - oldLayout.imageBase;
-  RvaCursor oldPlaces(oldLayout), newPlaces(newLayout);
+  RvaCursor oldPlaces, newPlaces;
   for (size_t i = FirstAt(position); i < references.Size(); ++i) {
     const PeReference& reference = references[i];
     const ReferenceKind kind = reference.Kind();
@@ -182,8 +187,8 @@ void ReferenceModel::Predict(uint64_t position, size_t length, uint64_t copyEnd,
     if (target != REFERENCE_NO_TARGET) value += uint64_t(int64_t(MapTarget(target)) - target);
     if (kind == ReferenceKind::Relative) {
       uint32_t oldPlace = 0, newPlace = 0;
-      if (!oldPlaces.Map(reference.location, &oldPlace) ||
-          !newPlaces.Map(reference.location + shift, &newPlace)) {
+      if (!oldPlaces.Map(oldLayout, reference.location, &oldPlace) ||
+          !newPlaces.Map(newLayout, reference.location + shift, &newPlace)) {
         continue;
       }
       value -= uint64_t(newPlace) - oldPlace;
@@ -204,13 +209,13 @@ bool ReferenceModel::AddMovedRelocations(uint64_t oldStart, uint64_t length, uin
   const PeReference* first =
       std::lower_bound(table.begin() + low, table.begin() + high, oldStart,
                        [](const PeReference& r, uint64_t at) { return r.location < at; });
-  RvaCursor newPlaces(newLayout);
+  RvaCursor newPlaces;
   for (const PeReference* reference = first; reference != table.end(); ++reference) {
     const ReferenceKind kind = reference->Kind();
     if (uint64_t(reference->location) + ReferenceWidth(kind) > end) break;
     if (kind != ReferenceKind::Absolute32 && kind != ReferenceKind::Absolute64) continue;
     uint32_t place = 0;
-    if (!newPlaces.Map(reference->location - oldStart + newStart, &place) ||
+    if (!newPlaces.Map(newLayout, reference->location - oldStart + newStart, &place) ||
         place > RELOCATION_RVA_MASK) {
       continue;
     }

@@ -176,6 +176,15 @@ class ReferenceModel {
     uint32_t moved;
   };
   std::unique_ptr<CachedTarget[]> cache_;
+  // Where the last targets fell: most lie in one section of code. Mutable
+  // as the cache is (the model is used by one thread), and forgotten with
+  // it: the layouts may change while it is off.
+  struct Cursors {
+    SectionCursor oldSections, newSections;
+    OffsetCursor oldOffsets;
+    RvaCursor newRvas;
+  };
+  mutable Cursors cursors_;
   KiBIndex index_;  // of the references
   // The absolute references alone: the relocation table is rebuilt from
   // them, copy by copy, before the first byte is made.

@@ -23,12 +23,7 @@ constexpr uint32_t kExportDirectorySize = 40;
 class ReferenceFinder {
  public:
   ReferenceFinder(ByteSource& source, const PeLayout& layout, GrowableArray<PeReference>* out)
-      : window_(source, kWindow),
-        layout_(layout),
-        offsets_(layout),
-        sections_(layout),
-        out_(out),
-        fileSize_(source.Size()) {}
+      : window_(source, kWindow), layout_(layout), out_(out), fileSize_(source.Size()) {}
 
   ReferenceScan Run() {
     // With room for PointerStarts' loads past the block's end.
@@ -79,7 +74,7 @@ class ReferenceFinder {
   // The file position of `width` bytes at `rva`, all inside one section's data.
   bool Span(uint32_t rva, uint32_t width, uint32_t* offset) {
     uint32_t last = 0;
-    return offsets_.Map(rva, offset) && offsets_.Map(rva + width - 1, &last) &&
+    return offsets_.Map(layout_, rva, offset) && offsets_.Map(layout_, rva + width - 1, &last) &&
            last == *offset + width - 1;
   }
 
@@ -292,7 +287,7 @@ class ReferenceFinder {
                            static_cast<int32_t>(ReadLe32(code + instruction.operandOffset));
     if (target < 0 || target >= static_cast<int64_t>(layout_.imageSize)) return;
     uint32_t reached = 0;
-    if (!sections_.Map(static_cast<uint32_t>(target), &reached)) return;
+    if (!sections_.Map(layout_, static_cast<uint32_t>(target), &reached)) return;
     if (instruction.operand == X86Operand::Branch && !layout_.sections[reached].code) return;
     Add(static_cast<uint32_t>(location), ReferenceKind::Relative, static_cast<uint32_t>(target));
   }
