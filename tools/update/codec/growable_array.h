@@ -45,6 +45,16 @@ class GrowableArray {
     return true;
   }
 
+  // Room for `count` more values past the end, counted in: the caller
+  // fills them (and may give back what it did not fill with Truncate).
+  // Null when the memory cannot be had.
+  T* Append(size_t count) {
+    if (count > SIZE_MAX - size_ || !Reserve(size_ + count)) return nullptr;
+    T* room = data_.get() + size_;
+    size_ += count;
+    return room;
+  }
+
   // Keeps the first `size` values.
   void Truncate(size_t size) {
     if (size < size_) size_ = size;

@@ -133,16 +133,27 @@ void ReferenceModel::IndexReferences() {
   index_.Build(references.Size(), [this](size_t i) { return uint64_t(references[i].location); });
   pointers_ = GrowableArray<PeReference>();
   pointersApart_ = false;
-  for (const PeReference& reference : references) {
-    if (reference.Kind() != ReferenceKind::Absolute32 &&
-        reference.Kind() != ReferenceKind::Absolute64) {
-      continue;
-    }
-    if (!pointers_.Push(reference)) {
-      pointers_ = GrowableArray<PeReference>();
-      return;
-    }
+  // Without a branch on each reference's kind: pointers and operands
+  // alternate in code, and the processor would guess wrong at every turn.
+  const auto pointer = [](const PeReference& reference) {
+    const unsigned kind = static_cast<unsigned>(reference.Kind());
+    return static_cast<size_t>(kind == unsigned(ReferenceKind::Absolute32)) |
+           static_cast<size_t>(kind == unsigned(ReferenceKind::Absolute64));
+  };
+  size_t count = 0;
+  for (const PeReference& reference : references) count += pointer(reference);
+  // One more: each reference is written, and kept if it is a pointer.
+  PeReference* apart = pointers_.Append(count + 1);
+  if (apart == nullptr) {
+    pointers_ = GrowableArray<PeReference>();
+    return;
   }
+  size_t kept = 0;
+  for (const PeReference& reference : references) {
+    apart[kept] = reference;
+    kept += pointer(reference);
+  }
+  pointers_.Truncate(kept);
   pointerIndex_.Build(pointers_.Size(),
                       [this](size_t i) { return uint64_t(pointers_[i].location); });
   pointersApart_ = true;
