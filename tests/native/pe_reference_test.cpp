@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "codec_test_support.h"
 #include "mkpatch/codec/delta_writer.h"
@@ -325,6 +326,26 @@ TEST(PeReferences, TheIndexFindsTheFirstReferenceAtAnyPosition) {
     for (int i = 0; i < 20000; ++i) {
       const uint64_t position = random.Below(320000);
       ASSERT_EQ(model.FirstAt(position), expected(position)) << position << " indexed " << indexed;
+    }
+  }
+}
+
+TEST(PeReferences, EveryCorrectedTargetMapsToItsCorrection) {
+  // Corrections on both sides of KiB boundaries, in clusters and far apart;
+  // the layouts are empty, so any other target stays where it is.
+  ReferenceModel model(0);
+  const uint32_t targets[] = {0, 1, 1023, 1024, 1025, 2047, 5000, 70000, 70001, 1u << 20};
+  for (uint32_t target : targets) {
+    ASSERT_TRUE(model.corrections.Push({target, target * 3 + 7}));
+  }
+  for (int cached = 0; cached < 2; ++cached) {
+    ASSERT_TRUE(model.CacheTargets(cached == 1));
+    size_t next = 0;
+    for (uint32_t target = 0; target < (1u << 20) + 2048; ++target) {
+      const bool corrected = next < std::size(targets) && targets[next] == target;
+      ASSERT_EQ(model.MapTarget(target), corrected ? target * 3 + 7 : target)
+          << target << " cached " << cached;
+      if (corrected) ++next;
     }
   }
 }

@@ -95,14 +95,22 @@ uint32_t ReferenceModel::MapTarget(uint32_t target) const {
 
 bool ReferenceModel::CacheTargets(bool on) {
   cursors_ = Cursors();
+  correctionIndex_ = KiBIndex();
+  if (on) {
+    correctionIndex_.Build(corrections.Size(),
+                           [this](size_t i) { return uint64_t(corrections[i].oldTarget); });
+  }
   cache_.reset(on ? new (std::nothrow) CachedTarget[size_t(1) << kCacheBits]() : nullptr);
   return !on || cache_ != nullptr;
 }
 
 uint32_t ReferenceModel::MapUncached(uint32_t target) const {
-  const TargetCorrection* end = corrections.end();
+  // Only the corrections of the target's KiB can be its own.
+  size_t low = 0, high = 0;
+  correctionIndex_.Range(target, corrections.Size(), &low, &high);
+  const TargetCorrection* end = corrections.begin() + high;
   const TargetCorrection* found =
-      std::lower_bound(corrections.begin(), end, target,
+      std::lower_bound(corrections.begin() + low, end, target,
                        [](const TargetCorrection& c, uint32_t t) { return c.oldTarget < t; });
   if (found != end && found->oldTarget == target) return found->newTarget;
   uint32_t section = 0;

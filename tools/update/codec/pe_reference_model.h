@@ -185,6 +185,9 @@ class ReferenceModel {
     RvaCursor newRvas;
   };
   mutable Cursors cursors_;
+  // Of the corrections, by KiB of their old target, while the cache is on
+  // (4 bytes per KiB of the old image up to the last corrected target).
+  KiBIndex correctionIndex_;
   KiBIndex index_;  // of the references
   // The absolute references alone: the relocation table is rebuilt from
   // them, copy by copy, before the first byte is made.
