@@ -93,7 +93,8 @@
 // references, then the preamble and the commands once (copy map, table)
 // before it makes the first byte; its working set is bounded by the source's
 // references (PE_REFERENCES_MAX; its pointers a second time apart), indexes
-// of them and of the copies (4 bytes per KiB of the source each) and the
+// of them, of the copies and of the target corrections (4 bytes per KiB of
+// the source each), a cache of 16,384 mapped targets (128 KiB) and the
 // table.
 //
 // Every delta of this method: the decoder reads the commands once before
