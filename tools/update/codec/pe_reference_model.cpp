@@ -65,15 +65,11 @@ void CopyIndex::Finish() {
 }
 
 uint32_t CopyIndex::ShiftAt(uint64_t position) const {
-  const Entry* begin = entries_.begin();
-  // The copies that start at or before `position` end in its KiB.
-  size_t low = 0, high = 0;
-  index_.Range(position, entries_.Size(), &low, &high);
-  const Entry* after =
-      std::upper_bound(begin + low, begin + high, position,
-                       [](uint64_t at, const Entry& entry) { return at < entry.oldStart; });
-  if (after == begin) return 0;
-  const size_t nearest = static_cast<size_t>(after - begin) - 1;
+  // The first copy that starts after `position`.
+  const size_t after = index_.First(position + 1, entries_.Size(),
+                                    [this](size_t i) { return uint64_t(entries_[i].oldStart); });
+  if (after == 0) return 0;
+  const size_t nearest = after - 1;
   for (size_t back = 0; back < kNearestCopies && back <= nearest; ++back) {
     const Entry& entry = entries_[nearest - back];
     if (position - entry.oldStart < entry.length) return entry.shift;
@@ -105,14 +101,11 @@ bool ReferenceModel::CacheTargets(bool on) {
 }
 
 uint32_t ReferenceModel::MapUncached(uint32_t target) const {
-  // Only the corrections of the target's KiB can be its own.
-  size_t low = 0, high = 0;
-  correctionIndex_.Range(target, corrections.Size(), &low, &high);
-  const TargetCorrection* end = corrections.begin() + high;
-  const TargetCorrection* found =
-      std::lower_bound(corrections.begin() + low, end, target,
-                       [](const TargetCorrection& c, uint32_t t) { return c.oldTarget < t; });
-  if (found != end && found->oldTarget == target) return found->newTarget;
+  const size_t found = correctionIndex_.First(
+      target, corrections.Size(), [this](size_t i) { return uint64_t(corrections[i].oldTarget); });
+  if (found != corrections.Size() && corrections[found].oldTarget == target) {
+    return corrections[found].newTarget;
+  }
   uint32_t section = 0;
   const bool known = cursors_.oldSections.Map(oldLayout, target, &section) &&
                      static_cast<size_t>(section) < sectionShifts.size();
@@ -168,13 +161,8 @@ void ReferenceModel::IndexReferences() {
 }
 
 size_t ReferenceModel::FirstAt(uint64_t position) const {
-  const PeReference* begin = references.begin();
-  size_t low = 0, high = 0;
-  index_.Range(position, references.Size(), &low, &high);
-  return static_cast<size_t>(
-      std::lower_bound(begin + low, begin + high, position,
-                       [](const PeReference& r, uint64_t at) { return r.location < at; }) -
-      begin);
+  return index_.First(position, references.Size(),
+                      [this](size_t i) { return uint64_t(references[i].location); });
 }
 
 uint64_t ReferenceModel::PieceEnd(uint64_t position, uint64_t limit, uint64_t copyEnd) const {
@@ -223,11 +211,11 @@ bool ReferenceModel::AddMovedRelocations(uint64_t oldStart, uint64_t length, uin
   const uint64_t end = oldStart + length;
   // The absolute references kept apart, else all of them.
   const GrowableArray<PeReference>& table = pointersApart_ ? pointers_ : references;
-  size_t low = 0, high = 0;
-  (pointersApart_ ? pointerIndex_ : index_).Range(oldStart, table.Size(), &low, &high);
   const PeReference* first =
-      std::lower_bound(table.begin() + low, table.begin() + high, oldStart,
-                       [](const PeReference& r, uint64_t at) { return r.location < at; });
+      table.begin() +
+      (pointersApart_ ? pointerIndex_ : index_).First(oldStart, table.Size(), [&table](size_t i) {
+        return uint64_t(table[i].location);
+      });
   RvaCursor newPlaces;
   for (const PeReference* reference = first; reference != table.end(); ++reference) {
     const ReferenceKind kind = reference->Kind();

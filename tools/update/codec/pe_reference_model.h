@@ -76,6 +76,22 @@ class KiBIndex {
     *low = buckets_[bucket];
     *high = buckets_[bucket + 1];
   }
+  // The first of `count` items whose place is at or after `place` (count
+  // when none is), searched for among its KiB's.
+  template <typename PlaceOf>
+  size_t First(uint64_t place, size_t count, PlaceOf placeOf) const {
+    size_t low = 0, high = 0;
+    Range(place, count, &low, &high);
+    while (low < high) {
+      const size_t middle = low + (high - low) / 2;
+      if (placeOf(middle) < place) {
+        low = middle + 1;
+      } else {
+        high = middle;
+      }
+    }
+    return low;
+  }
 
  private:
   static constexpr unsigned kBits = 10;
