@@ -571,6 +571,85 @@ X86_HOT X86Instruction DecodeCommon(const unsigned char* code, const EntryTable&
   return result;
 }
 
+// What the bytes before the opcode's last one say, looked up by the first
+// byte and, after REX, by the second: where the opcode's last byte lies
+// (0-2), the bytes up to it and after it that the opcode's entry does not
+// count (it, and REX.W's 4 more for B8-BF), its map, where the entry's
+// index wants it, and whether Decode must take the instruction. Two loads
+// and a choice where a dozen comparisons and shifts on each byte were.
+enum : uint32_t {
+  kHeadAt = 0x03,
+  kHeadLengthShift = 2,  // bits 2-4
+  kHeadLengthBits = 0x07,
+  kHeadGeneral = kEntryGeneral,
+  kHeadRex = 0x100,  // x64: the second byte's look-up holds
+  kHeadMapShift = 16,
+};
+
+struct HeadTable {
+  uint32_t first64[256];
+  uint32_t afterRex[512];  // by REX.W, then the byte after REX
+};
+
+constexpr uint32_t MakeHead(unsigned at, unsigned map, unsigned extra, bool general) {
+  return at | (at + 1 + extra) << kHeadLengthShift | map << kHeadMapShift |
+         (general ? uint32_t(kHeadGeneral) : 0u);
+}
+
+constexpr HeadTable MakeHeadTable() {
+  HeadTable table = {};
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    const bool escape = byte == 0x0F;
+    const bool general64 = (kFast.opcodes[byte] & kFastGeneral64) != 0;
+    uint32_t head = MakeHead(escape ? 1 : 0, escape ? 1 : 0, 0, !escape && general64);
+    if (byte == 0xC5) head = MakeHead(2, 2, 0, false);  // a two-byte VEX prefix
+    if ((byte & 0xF0) == 0x40) head = kHeadRex;
+    table.first64[byte] = head;
+    for (unsigned w = 0; w < 2; ++w) {
+      const bool wide = w != 0 && (kFast.opcodes[byte] & kFastWide) != 0;
+      table.afterRex[w << 8 | byte] =
+          escape ? MakeHead(2, 1, 0, false) : MakeHead(1, 0, wide ? 4 : 0, general64);
+    }
+  }
+  return table;
+}
+
+constexpr HeadTable kHead = MakeHeadTable();
+
+// The instruction at `code`, of which X86_INSTRUCTION_MAX bytes are
+// readable, when it is a common one (DecodeCommon without a prefix, the
+// same answer); length 0 when it is not.
+template <bool kX64>
+X86_HOT X86Instruction DecodeHeaded(const unsigned char* code, const EntryTable& table) {
+  const uint64_t word = ReadLe64(code);
+  uint32_t head;
+  if constexpr (kX64) {
+    const uint32_t first = kHead.first64[word & 0xFF];
+    const uint32_t afterRex = kHead.afterRex[(word & 8) << 5 | ((word >> 8) & 0xFF)];
+    head = (first & kHeadRex) != 0 ? afterRex : first;
+  } else {
+    // Only the escape: a comparison is quicker than a look-up.
+    head = (word & 0xFF) == 0x0F ? MakeHead(1, 1, 0, false) : MakeHead(0, 0, 0, false);
+  }
+  const unsigned at = head & kHeadAt;
+  // Opcode, ModRM and SIB.
+  const uint32_t bytes = static_cast<uint32_t>(word >> (8 * at));
+  const unsigned entry = table.entries[(head >> kHeadMapShift) << 16 | (bytes & 0xFFFF)];
+  X86Instruction result;
+  if (((entry | head) & kEntryGeneral) != 0) return result;
+  const unsigned sibBase = (entry >> 4) & (((bytes >> 16) & 7) == 5 ? 1 : 0);
+  const unsigned length =
+      ((head >> kHeadLengthShift) & kHeadLengthBits) + (entry & kEntryBytes) + 4 * sibBase;
+  result.length = length;
+  const unsigned branch = (entry >> 6) & 1;
+  const unsigned rip = kX64 ? (entry >> 5) & 1 : 0;
+  result.operand = static_cast<X86Operand>(branch | rip << 1);
+  // A branch's displacement follows its opcode (it has no ModRM), a
+  // RIP-relative one the ModRM.
+  result.operandOffset = static_cast<uint8_t>(at + 1 + rip);
+  return result;
+}
+
 // The one legacy prefix DecodePrefixed takes: 1 for those that change no
 // length (segments, LOCK, REP and the mandatory prefixes of SSE), 3 for 66.
 struct FastPrefixTable {
@@ -603,13 +682,18 @@ X86Instruction DecodePrefixed(const unsigned char* code, const EntryTable& table
       return result;
     }
   }
-  return DecodeX86Instruction(code, X86_INSTRUCTION_MAX, kX64);
+  X86Instruction result = DecodeX86Instruction(code, X86_INSTRUCTION_MAX, kX64);
+  // The walk steps over a byte that starts no instruction.
+  if (result.length == 0) result.length = 1;
+  return result;
 }
 
-// The instruction at `code`, of which X86_INSTRUCTION_MAX bytes are readable.
+// The instruction at `code`, of which X86_INSTRUCTION_MAX bytes are
+// readable; a byte that starts none is one byte long here, so that the
+// walk's step needs no test of the length.
 template <bool kX64>
 X86_HOT X86Instruction DecodeFast(const unsigned char* code, const EntryTable& table) {
-  const X86Instruction result = DecodeCommon<kX64>(code, table, 0);
+  const X86Instruction result = DecodeHeaded<kX64>(code, table);
   return result.length != 0 ? result : DecodePrefixed<kX64>(code, table);
 }
 
@@ -619,8 +703,8 @@ struct Lane {
   size_t end;  // walked until an instruction starts at or past it
   size_t position;
   X86OperandSite* sites;
-  size_t count;
-  uint64_t visited;  // which of the first 64 positions from `start` it walked
+  X86OperandSite* next;  // where its next site goes
+  uint64_t visited;      // which of the first 64 positions from `start` it walked
 };
 
 // Lanes pay where registers are many (x86-64 has sixteen): four chains of
@@ -645,15 +729,18 @@ X86_HOT void Step(const unsigned char* code, const uint8_t* pointers, const Entr
   const size_t position = lane->position;
   const unsigned pointer = pointers[position];
   X86Instruction instruction;
+  size_t decoded;
   if constexpr (kLanes > 1) {
+    // Never 0: a byte that starts no instruction is one byte long here.
     instruction = DecodeFast<kX64>(code + position, *table);
+    decoded = instruction.length;
   } else {
     instruction = Decode(code + position, X86_INSTRUCTION_MAX, kX64);
+    decoded = instruction.length != 0 ? instruction.length : 1;
   }
   // Stored always, kept only when it is a site: no branch to mispredict.
-  lane->sites[lane->count] = {position, instruction};
-  lane->count += pointer == 0 && instruction.operand != X86Operand::None ? 1 : 0;
-  const size_t decoded = instruction.length != 0 ? instruction.length : 1;
+  *lane->next = {position, instruction};
+  lane->next += pointer == 0 && instruction.operand != X86Operand::None ? 1 : 0;
   lane->position = position + (pointer != 0 ? pointer : decoded);
 }
 
@@ -696,7 +783,7 @@ bool Finish(const unsigned char* code, size_t available, bool final, const uint8
     const X86Instruction instruction =
         DecodeX86Instruction(code + position, available - position, kX64);
     if (pointer == 0 && instruction.operand != X86Operand::None) {
-      lane->sites[lane->count++] = {position, instruction};
+      *lane->next++ = {position, instruction};
     }
     lane->position = position + (pointer != 0              ? pointer
                                  : instruction.length != 0 ? instruction.length
@@ -726,7 +813,7 @@ size_t Walk(const unsigned char* code, size_t at, size_t stop, size_t available,
     lane[i].end = i + 1 == lanes ? stop : at + (i + 1) * stretch;
     lane[i].position = lane[i].start;
     lane[i].sites = free;
-    lane[i].count = 0;
+    lane[i].next = free;
     lane[i].visited = 0;
     free += LaneSitesMax(lane[i].end - lane[i].start);
   }
@@ -769,22 +856,25 @@ size_t Walk(const unsigned char* code, size_t at, size_t stop, size_t available,
              ((current.visited >> (before.position - current.start)) & 1) == 0) {
         Step<kX64>(code, pointers, table, &before);
       }
-      for (size_t k = 0; k < before.count; ++k) sites[kept++] = before.sites[k];
+      for (const X86OperandSite* site = before.sites; site != before.next; ++site) {
+        sites[kept++] = *site;
+      }
       if (before.position - current.start >= kVisitedSpan) {
         // They never met: the rest is walked again from there, one lane.
-        Lane rest = {before.position, stop, before.position, sites + kept, 0, 0};
+        Lane rest = {before.position, stop, before.position, sites + kept, sites + kept, 0};
         Finish<kX64>(code, available, final, pointers, table, &rest);
-        *count = kept + rest.count;
+        *count = kept + static_cast<size_t>(rest.next - rest.sites);
         return rest.position;
       }
       // This lane's sites before the meeting point are the lane before's.
-      size_t first = 0;
-      while (first < current.count && current.sites[first].start < before.position) ++first;
-      current.sites += first;
-      current.count -= first;
+      while (current.sites != current.next && current.sites->start < before.position) {
+        ++current.sites;
+      }
     }
     if (!Finish<kX64>(code, available, final, pointers, table, &current) || i + 1 == lanes) {
-      for (size_t k = 0; k < current.count; ++k) sites[kept++] = current.sites[k];
+      for (const X86OperandSite* site = current.sites; site != current.next; ++site) {
+        sites[kept++] = *site;
+      }
       *count = kept;
       return current.position;
     }
