@@ -330,6 +330,27 @@ TEST(PeReferences, TheIndexFindsTheFirstReferenceAtAnyPosition) {
   }
 }
 
+TEST(PeReferences, TheKiBIndexFindsTheFirstOfEqualPlaces) {
+  // Copies may start at one place: the search must find the first of them,
+  // wherever the halving lands, in buckets of every fill.
+  TestGenerator random(43);
+  std::vector<uint64_t> places;
+  uint64_t place = 0;
+  while (place < 200000) {
+    const size_t repeats = random.Below(4) == 0 ? 1 + random.Below(40) : 1;
+    for (size_t k = 0; k < repeats; ++k) places.push_back(place);
+    place += random.Below(6) == 0 ? random.Below(5000) : random.Below(3);
+  }
+  KiBIndex index;
+  const auto placeOf = [&](size_t i) { return places[i]; };
+  index.Build(places.size(), placeOf);
+  for (uint64_t at = 0; at < place + 2048; ++at) {
+    const size_t expected =
+        static_cast<size_t>(std::lower_bound(places.begin(), places.end(), at) - places.begin());
+    ASSERT_EQ(index.First(at, places.size(), placeOf), expected) << at;
+  }
+}
+
 TEST(PeReferences, EveryCorrectedTargetMapsToItsCorrection) {
   // Corrections on both sides of KiB boundaries, in clusters and far apart;
   // the layouts are empty, so any other target stays where it is.

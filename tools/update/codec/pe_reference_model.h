@@ -77,20 +77,21 @@ class KiBIndex {
     *high = buckets_[bucket + 1];
   }
   // The first of `count` items whose place is at or after `place` (count
-  // when none is), searched for among its KiB's.
+  // when none is), searched for among its KiB's. The search halves the
+  // range by a choice, not a branch: which half holds the place is a coin
+  // the processor cannot guess, and this runs for every copy and target.
   template <typename PlaceOf>
   size_t First(uint64_t place, size_t count, PlaceOf placeOf) const {
     size_t low = 0, high = 0;
     Range(place, count, &low, &high);
-    while (low < high) {
-      const size_t middle = low + (high - low) / 2;
-      if (placeOf(middle) < place) {
-        low = middle + 1;
-      } else {
-        high = middle;
-      }
+    if (low == high) return low;
+    size_t length = high - low;
+    while (length > 1) {
+      const size_t half = length / 2;
+      low = placeOf(low + half) < place ? low + half : low;
+      length -= half;
     }
-    return low;
+    return low + (placeOf(low) < place ? 1 : 0);
   }
 
  private:
