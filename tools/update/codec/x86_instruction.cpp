@@ -421,13 +421,14 @@ namespace {
 
 // The common instructions of compiled code (no prefix but REX or, in 64-bit
 // mode, a two-byte VEX; one- and two-byte opcodes) decoded without a branch
-// that depends on the bytes: an instruction walk spends its time on branches
-// the processor mispredicts, since every instruction differs from the one
-// before. Per opcode of the one-byte map (0-255), the two-byte map (256-511)
-// and that map after VEX (512-767) one entry says what follows it. Off that
-// path, the same behind one legacy prefix (a branch the processor guesses
-// wrong, but no general decoding); anything else goes to Decode, whose
-// answer the fast decoder always equals.
+// that depends on the bytes but the escape of 32-bit code (guessed right so
+// often that a look-up or arithmetic in its place measured slower): an
+// instruction walk spends its time on branches the processor mispredicts,
+// since every instruction differs from the one before. Per opcode of the one-byte map (0-255), the
+// two-byte map (256-511) and that map after VEX (512-767) one entry says
+// what follows it. Off that path, the same behind one legacy prefix (a
+// branch the processor guesses wrong, but no general decoding); anything
+// else goes to Decode, whose answer the fast decoder always equals.
 enum : uint16_t {
   kFastImmediate = 0x07,  // the immediate's bytes: 0, 1 or 4
   kFastModRm = 0x08,
@@ -573,10 +574,11 @@ X86_HOT X86Instruction DecodeCommon(const unsigned char* code, const EntryTable&
 
 // What the bytes before the opcode's last one say, looked up by the first
 // byte and, after REX, by the second: where the opcode's last byte lies
-// (0-2), the bytes up to it and after it that the opcode's entry does not
-// count (it, and REX.W's 4 more for B8-BF), its map, where the entry's
-// index wants it, and whether Decode must take the instruction. Two loads
-// and a choice where a dozen comparisons and shifts on each byte were.
+// (0-2); the length up to and including it, with the 4 more bytes of
+// immediate that REX.W gives B8-BF (the opcode's entry counts the rest);
+// its map, shifted where the entry's index wants it; and whether Decode
+// must take the instruction. Two loads and a choice where a dozen
+// comparisons and shifts on each byte were.
 enum : uint32_t {
   kHeadAt = 0x03,
   kHeadLengthShift = 2,  // bits 2-4
