@@ -424,11 +424,12 @@ namespace {
 // that depends on the bytes but the escape of 32-bit code (guessed right so
 // often that a look-up or arithmetic in its place measured slower): an
 // instruction walk spends its time on branches the processor mispredicts,
-// since every instruction differs from the one before. Per opcode of the one-byte map (0-255), the
-// two-byte map (256-511) and that map after VEX (512-767) one entry says
-// what follows it. Off that path, the same behind one legacy prefix (a
-// branch the processor guesses wrong, but no general decoding); anything
-// else goes to Decode, whose answer the fast decoder always equals.
+// since every instruction differs from the one before. Per opcode of the
+// one-byte map (0-255), the two-byte map (256-511) and that map after VEX
+// (512-767) one entry says what follows it. Off that path, the same behind
+// one legacy prefix (a branch the processor guesses wrong, but no general
+// decoding); anything else goes to Decode, whose answer the fast decoder
+// always equals.
 enum : uint16_t {
   kFastImmediate = 0x07,  // the immediate's bytes: 0, 1 or 4
   kFastModRm = 0x08,
