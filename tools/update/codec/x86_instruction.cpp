@@ -533,6 +533,24 @@ struct EntryTable {
   }
 };
 
+// The common instruction whose opcode's last byte lies at `at`, from its
+// entry and `bytes` (opcode, ModRM and SIB), `before` being the bytes the
+// entry does not count: those up to and including the opcode, and REX.W's
+// wider immediate.
+template <bool kX64>
+X86_HOT X86Instruction FromEntry(unsigned entry, uint32_t bytes, unsigned at, unsigned before) {
+  const unsigned sibBase = (entry >> 4) & (((bytes >> 16) & 7) == 5 ? 1 : 0);
+  X86Instruction result;
+  result.length = before + (entry & kEntryBytes) + 4 * sibBase;
+  const unsigned branch = (entry >> 6) & 1;
+  const unsigned rip = kX64 ? (entry >> 5) & 1 : 0;
+  result.operand = static_cast<X86Operand>(branch | rip << 1);
+  // A branch's displacement follows its opcode (it has no ModRM), a
+  // RIP-relative one the ModRM.
+  result.operandOffset = static_cast<uint8_t>(at + 1 + rip);
+  return result;
+}
+
 // The instruction at `code`, of which X86_INSTRUCTION_MAX bytes are
 // readable, after an operand-size prefix (66) when `operandSize`; length 0
 // when it is Decode's.
@@ -561,15 +579,9 @@ X86_HOT X86Instruction DecodeCommon(const unsigned char* code, const EntryTable&
       wide = (fast >> 4) & rex & (first >> 3);
     }
   }
-  X86Instruction result;
-  if (general != 0) return result;
-  const unsigned sibBase = (entry >> 4) & (((bytes >> 16) & 7) == 5 ? 1 : 0);
-  const unsigned length = at + 1 + (entry & kEntryBytes) + 4 * sibBase + 4 * wide - 2 * shrink;
-  result.length = length;
-  const unsigned branch = (entry >> 6) & 1;
-  const unsigned rip = kX64 ? (entry >> 5) & 1 : 0;
-  result.operand = static_cast<X86Operand>(branch | rip << 1);
-  result.operandOffset = static_cast<uint8_t>(branch != 0 ? length - 4 : at + 2);
+  if (general != 0) return X86Instruction();
+  X86Instruction result = FromEntry<kX64>(entry, bytes, at, at + 1 + 4 * wide);
+  result.length -= 2 * shrink;
   return result;
 }
 
@@ -638,19 +650,8 @@ X86_HOT X86Instruction DecodeHeaded(const unsigned char* code, const EntryTable&
   // Opcode, ModRM and SIB.
   const uint32_t bytes = static_cast<uint32_t>(word >> (8 * at));
   const unsigned entry = table.entries[(head >> kHeadMapShift) << 16 | (bytes & 0xFFFF)];
-  X86Instruction result;
-  if (((entry | head) & kEntryGeneral) != 0) return result;
-  const unsigned sibBase = (entry >> 4) & (((bytes >> 16) & 7) == 5 ? 1 : 0);
-  const unsigned length =
-      ((head >> kHeadLengthShift) & kHeadLengthBits) + (entry & kEntryBytes) + 4 * sibBase;
-  result.length = length;
-  const unsigned branch = (entry >> 6) & 1;
-  const unsigned rip = kX64 ? (entry >> 5) & 1 : 0;
-  result.operand = static_cast<X86Operand>(branch | rip << 1);
-  // A branch's displacement follows its opcode (it has no ModRM), a
-  // RIP-relative one the ModRM.
-  result.operandOffset = static_cast<uint8_t>(at + 1 + rip);
-  return result;
+  if (((entry | head) & kEntryGeneral) != 0) return X86Instruction();
+  return FromEntry<kX64>(entry, bytes, at, (head >> kHeadLengthShift) & kHeadLengthBits);
 }
 
 // The one legacy prefix DecodePrefixed takes: 1 for those that change no
