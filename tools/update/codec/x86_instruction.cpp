@@ -507,26 +507,38 @@ struct EntryTable {
   }
 
   uint8_t entries[3 << 16];
+  // Every entry is its opcode's part plus, where the opcode takes a ModRM,
+  // the ModRM's: the rows are byte-wide sums the compiler makes vector code
+  // of, for the table is made again in every process and a loop of
+  // decisions per entry cost a small file's decoding a twentieth.
   EntryTable() {
-    for (unsigned map = 0; map < 3; ++map) {
-      for (unsigned modrm = 0; modrm < 256; ++modrm) {
-        const unsigned info = kTables.modrm[modrm];
+    uint8_t opcode[768], takesModRm[768], testBytes[768];
+    for (unsigned i = 0; i < 768; ++i) {
+      const unsigned fast = kFast.opcodes[i];
+      const bool general = (fast & kFastGeneral) != 0;
+      opcode[i] = static_cast<uint8_t>(
+          general ? unsigned(kEntryGeneral)
+                  : (fast & kFastImmediate) | ((fast & kFastBranch) != 0 ? kEntryBranch : 0));
+      takesModRm[i] = !general && (fast & kFastModRm) != 0 ? 0xFF : 0;
+      testBytes[i] = static_cast<uint8_t>(
+          !general && (fast & kFastTest) != 0 ? (fast >> kFastTestShift) & 0x0F : 0);
+    }
+    for (unsigned modrm = 0; modrm < 256; ++modrm) {
+      const unsigned info = kTables.modrm[modrm];
+      // The ModRM, its SIB and displacement (the byte counts stay below 16,
+      // so the sums never reach the flags).
+      unsigned part = 1 + (info & 0x0F) + ((info >> 4) & 1);
+      if ((info & 0x10) != 0 && (modrm >> 6) == 0) part |= kEntrySibBase;
+      if ((info & 0x20) != 0) part |= kEntryRip;
+      const uint8_t modrmPart = static_cast<uint8_t>(part);
+      // TEST's immediate (F6 and F7 with reg 0 or 1).
+      const uint8_t test = ((modrm >> 3) & 7) < 2 ? 0xFF : 0;
+      for (unsigned map = 0; map < 3; ++map) {
+        uint8_t* row = entries + (map << 16 | modrm << 8);
+        const unsigned first = map << 8;
         for (unsigned op = 0; op < 256; ++op) {
-          const unsigned fast = kFast.opcodes[map << 8 | op];
-          uint8_t entry = 0;
-          if ((fast & kFastGeneral) != 0) {
-            entry = kEntryGeneral;
-          } else {
-            const bool hasModRm = (fast & kFastModRm) != 0;
-            const bool test = (fast & kFastTest) != 0 && ((modrm >> 3) & 7) < 2;
-            unsigned bytes = (fast & kFastImmediate) + (test ? (fast >> kFastTestShift) & 0x0F : 0);
-            if (hasModRm) bytes += 1 + (info & 0x0F) + ((info >> 4) & 1);
-            entry = static_cast<uint8_t>(bytes);
-            if (hasModRm && (info & 0x10) != 0 && (modrm >> 6) == 0) entry |= kEntrySibBase;
-            if (hasModRm && (info & 0x20) != 0) entry |= kEntryRip;
-            if ((fast & kFastBranch) != 0) entry |= kEntryBranch;
-          }
-          entries[map << 16 | modrm << 8 | op] = entry;
+          row[op] = static_cast<uint8_t>(opcode[first + op] + (takesModRm[first + op] & modrmPart) +
+                                         (testBytes[first + op] & test));
         }
       }
     }
