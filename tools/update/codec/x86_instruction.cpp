@@ -427,9 +427,9 @@ namespace {
 // since every instruction differs from the one before. Per opcode of the
 // one-byte map (0-255), the two-byte map (256-511) and that map after VEX
 // (512-767) one entry says what follows it. Off that path, the same behind
-// one legacy prefix (a branch the processor guesses wrong, but no general
-// decoding); anything else goes to Decode, whose answer the fast decoder
-// always equals.
+// one legacy prefix, and the instructions after a VEX or EVEX prefix (a
+// branch the processor guesses wrong, but no general decoding); anything
+// else goes to Decode, whose answer the fast decoder always equals.
 enum : uint16_t {
   kFastImmediate = 0x07,  // the immediate's bytes: 0, 1 or 4
   kFastModRm = 0x08,
@@ -683,6 +683,41 @@ constexpr FastPrefixTable MakeFastPrefixTable() {
 
 constexpr FastPrefixTable kFastPrefix = MakeFastPrefixTable();
 
+// An instruction after a VEX (C5, C4) or EVEX (62) prefix with nothing
+// before it, as DecodeExtended decodes it, through the entries of the VEX 0F
+// map: the other maps take a ModRM each, and those of 0F 3A an immediate
+// byte as well, so an opcode of the 0F map that does the same stands in for
+// theirs. Length 0 when it is none of those, or a map Decode must take.
+// Vector code is full of them (a ninth of the instructions of a library
+// built for AVX-512, a thirtieth of a 32-bit one built for AVX, where C5 is
+// VEX only before a register ModRM).
+template <bool kX64>
+X86Instruction DecodeVector(const unsigned char* code, const EntryTable& table) {
+  const unsigned first = code[0], next = code[1];
+  if ((first != 0xC5 && first != 0xC4 && first != 0x62) || (!kX64 && next < 0xC0)) return {};
+  const unsigned at = first == 0xC5 ? 2 : first == 0xC4 ? 3 : 4;
+  const unsigned map = first == 0xC5 ? 1 : first == 0xC4 ? next & 0x1F : next & 7;
+  const uint32_t bytes = ReadLe32(code + at);
+  unsigned opcode = 0;
+  switch (map) {
+    case 1:  // 0F
+      opcode = bytes & 0xFF;
+      break;
+    case 2:  // 0F 38, and the maps of EVEX's half-precision arithmetic
+    case 5:
+    case 6:
+      opcode = 0x10;  // a ModRM
+      break;
+    case 3:           // 0F 3A
+      opcode = 0xC6;  // a ModRM and an immediate byte
+      break;
+    default:
+      return {};
+  }
+  const unsigned entry = table.entries[2 << 16 | (bytes & 0xFF00) | opcode];
+  return FromEntry<kX64>(entry, bytes, at, at + 1);
+}
+
 // What the fast decoder left: an instruction behind one legacy prefix (the
 // SSE code of 32-bit programs is full of them) decoded as the fast one
 // decodes the rest, anything else by Decode. Out of line: the walk branches
@@ -697,6 +732,9 @@ X86Instruction DecodePrefixed(const unsigned char* code, const EntryTable& table
       result.operandOffset = static_cast<uint8_t>(result.operandOffset + 1);
       return result;
     }
+  }
+  if (const X86Instruction vector = DecodeVector<kX64>(code, table); vector.length != 0) {
+    return vector;
   }
   X86Instruction result = DecodeX86Instruction(code, X86_INSTRUCTION_MAX, kX64);
   // The walk steps over a byte that starts no instruction.
