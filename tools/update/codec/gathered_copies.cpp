@@ -6,15 +6,20 @@
 
 namespace {
 
-// The pass through the source reads a stretch of 2^kStretchBits bytes at a
-// time, with the longest copy's bytes after it, and serves every copy that
-// starts in it: copies are put in order of their stretch (a counting sort,
-// linear in their number), not of their exact place. Past 2^kStretchesBits
-// stretches (sources beyond 256 GiB) the stretches grow instead, so that the
-// count of each stays a bounded table.
-constexpr unsigned kStretchBits = 18;
+// The pass through the source finds the copies by the page (a stretch of
+// 2^kStretchBits bytes: they are put in order of their stretch by a counting
+// sort, linear in their number, not of their exact place) and reads, in one,
+// the copies of consecutive stretches whose gaps are shorter than kGapRead,
+// up to kReadMax bytes: a few dozen bytes of copies lie every few KiB
+// through an image, and reading all of it cost the decoder more than the
+// copies' calls saved; a gap shorter than a read's call costs is read
+// through. Past 2^kStretchesBits stretches (sources beyond 4 GiB) the
+// stretches grow instead, so that the count of each stays a bounded table.
+constexpr unsigned kStretchBits = 12;
 constexpr unsigned kStretchesBits = 20;
 constexpr unsigned kStretchBitsMax = 28;  // a 256 MiB stretch, for sources up to 256 TiB
+constexpr uint64_t kGapRead = 4 * 1024;
+constexpr size_t kReadMax = 64 * 1024;  // and the window stays in the cache
 
 }  // namespace
 
@@ -38,11 +43,16 @@ bool GatheredCopies::Add(uint64_t position, uint64_t length) {
 DecodeError GatheredCopies::Fill(ByteSource& source) {
   if (count_ == 0) return DecodeError::None;
   const uint64_t size = source.Size();
+  // The commands were checked against the source; a copy past its end is
+  // refused all the same.
+  if (last_ >= size) return DecodeError::SourceUnreadable;
   unsigned shift = kStretchBits;
   while ((last_ >> shift) >> kStretchesBits != 0 && shift < kStretchBitsMax) ++shift;
   if ((last_ >> shift) >> kStretchesBits != 0) return DecodeError::OutOfMemory;
   const size_t stretches = static_cast<size_t>(last_ >> shift) + 1;
-  const size_t span = (size_t(1) << shift) + static_cast<size_t>(longest_);
+  // A stretch's copies fit in one read, whatever the stretch.
+  const size_t stretchSpan = (size_t(1) << shift) + static_cast<size_t>(longest_);
+  const size_t span = stretchSpan > kReadMax ? stretchSpan : kReadMax;
   bytes_ = AllocateDecodeBuffer(total_);
   DecodeBuffer window = AllocateDecodeBuffer(span);
   // Per stretch, where its copies begin in `order` (one more for the end).
@@ -54,21 +64,42 @@ DecodeError GatheredCopies::Fill(ByteSource& source) {
   for (size_t i = 0; i < copies_.Size(); ++i) {
     order[first[static_cast<size_t>(copies_[i].position >> shift)]++] = static_cast<uint32_t>(i);
   }
-  // `first` now holds where each stretch's copies end.
+  // `first` now holds where each stretch's copies end. The bytes a
+  // stretch's copies cover, from the first to the end of the last:
+  const auto covered = [&](size_t begin, size_t end, uint64_t* low, uint64_t* high) {
+    *low = UINT64_MAX;
+    *high = 0;
+    for (size_t i = begin; i < end; ++i) {
+      const Copy& copy = copies_[order[i]];
+      if (copy.position < *low) *low = copy.position;
+      if (copy.position + copy.length > *high) *high = copy.position + copy.length;
+    }
+  };
   size_t next = 0;
-  for (size_t stretch = 0; stretch < stretches; ++stretch) {
-    if (next == first[stretch]) continue;
-    const uint64_t start = uint64_t(stretch) << shift;
-    const uint64_t left = size - start;
-    const uint32_t want = static_cast<uint32_t>(left < span ? left : span);
+  size_t stretch = 0;
+  while (next < copies_.Size()) {
+    while (first[stretch] == next) ++stretch;
+    uint64_t start = 0, end = 0;
+    covered(next, first[stretch], &start, &end);
+    size_t through = first[stretch];
+    // Stretches after it, while their copies lie close enough to be read
+    // in the same call.
+    for (size_t after = stretch + 1; after < stretches && through < copies_.Size(); ++after) {
+      if (first[after] == through) continue;
+      uint64_t low = 0, high = 0;
+      covered(through, first[after], &low, &high);
+      if (low > end + kGapRead || (high > end ? high : end) - start > span) break;
+      if (high > end) end = high;
+      through = first[after];
+      stretch = after;
+    }
+    const uint32_t want = static_cast<uint32_t>((end < size ? end : size) - start);
     uint32_t got = 0;
     if (!source.ReadAt(start, window.get(), want, &got) || got != want) {
       return DecodeError::SourceUnreadable;
     }
-    for (; next < first[stretch]; ++next) {
+    for (; next < through; ++next) {
       const Copy& copy = copies_[order[next]];
-      // The commands were checked against the source; a copy past its end
-      // is refused all the same.
       if (copy.position - start + copy.length > got) return DecodeError::SourceUnreadable;
       std::memcpy(bytes_.get() + copy.offset, window.get() + (copy.position - start), copy.length);
     }
