@@ -12,7 +12,7 @@ namespace {
 // the copies of consecutive stretches whose gaps are shorter than kGapRead,
 // up to kReadMax bytes: a few dozen bytes of copies lie every few KiB
 // through an image, and reading all of it cost the decoder more than the
-// copies' calls saved; a gap shorter than a read's call costs is read
+// copies' calls saved; a gap that costs less to read than a call is read
 // through. Past 2^kStretchesBits stretches (sources beyond 4 GiB) the
 // stretches grow instead, so that the count of each stays a bounded table.
 constexpr unsigned kStretchBits = 12;
@@ -85,6 +85,7 @@ DecodeError GatheredCopies::Fill(ByteSource& source) {
     // Stretches after it, while their copies lie close enough to be read
     // in the same call.
     for (size_t after = stretch + 1; after < stretches && through < copies_.Size(); ++after) {
+      if ((uint64_t(after) << shift) > end + kGapRead) break;
       if (first[after] == through) continue;
       uint64_t low = 0, high = 0;
       covered(through, first[after], &low, &high);
