@@ -409,7 +409,7 @@ DecodeError Apply(const DecodeRequest& request, const DeltaHeader& header,
 DecodeError LoadReferences(const DecodeRequest& request, const DeltaHeader& header,
                            ReferenceDelta* references) {
   if (header.filter != DELTA_FILTER_PE_REFERENCES) return DecodeError::None;
-  return references->Load(request.source);
+  return references->Load(request.source, request.worker);
 }
 
 DecodeError DecodeSeparate(const DecodeRequest& request, const DeltaHeader& header,

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "update/base/byte_source.h"
+#include "update/base/worker_thread.h"
 
 // Recorded in an entry's descriptor; the numbers are part of the file format.
 enum class EntryCoding : uint8_t {
@@ -84,6 +85,10 @@ struct DecodeRequest {
   uint64_t storedSize = 0;       // number of stored bytes
   ByteSource* source = nullptr;  // the installed file a delta applies to; else null
   uint64_t decodedSize = 0;      // exactly this many bytes must come out
+  // A thread that may read `source` beside the caller's (its ReadAt must
+  // then be safe from two threads) to find an image's references; null: one
+  // thread does everything.
+  WorkerThread* worker = nullptr;
 };
 
 DecodeError DecodeEntryData(const DecodeRequest& request, DecodeSink& sink);

@@ -5,31 +5,53 @@
 #include <new>
 
 #include "update/base/little_endian.h"
+#include "update/codec/code_walk.h"
 #include "update/codec/source_window.h"
-#include "update/codec/x86_instruction.h"
 
 namespace {
 
-constexpr size_t kWindow = 64 * 1024;
-// The code is walked this much at a time (half a window: the window need
-// not move for the instructions that straddle the end).
-constexpr size_t kWalk = kWindow / 2;
 constexpr uint16_t kRelocationHighLow = 3;
 constexpr uint16_t kRelocationDir64 = 10;
 constexpr uint32_t kRelocationBlockHeader = 8;
 constexpr uint32_t kExceptionEntrySize = 12;
 constexpr uint32_t kExportDirectorySize = 40;
 
+// The second half of a large code section, walked on the worker thread.
+struct SecondHalf {
+  explicit SecondHalf(ByteSource& source) : window(source, PE_SCAN_WINDOW) {}
+
+  static void Run(void* context) {
+    SecondHalf& half = *static_cast<SecondHalf*>(context);
+    // Every start of its first instructions, where the first half's walk
+    // may meet it; then on at full speed.
+    const uint64_t at = half.walker->Step(half.from, half.meetUntil, &half.starts, nullptr);
+    half.walker->Walk(at, half.walker->End());
+  }
+
+  SourceWindow window;
+  // The relocation table's pointers in the half (the finder's table's from
+  // `firstPointer` on), their targets read by this walk.
+  GrowableArray<PeReference> pointers;
+  size_t firstPointer = 0;
+  GrowableArray<PeReference> references;
+  WalkedStarts starts;
+  std::unique_ptr<CodeWalker> walker;
+  uint64_t from = 0, meetUntil = 0;
+};
+
 class ReferenceFinder {
  public:
-  ReferenceFinder(ByteSource& source, const PeLayout& layout, GrowableArray<PeReference>* out)
-      : window_(source, kWindow), layout_(layout), out_(out), fileSize_(source.Size()) {}
+  ReferenceFinder(ByteSource& source, const PeLayout& layout, const ReferenceScanHelp& help,
+                  GrowableArray<PeReference>* out)
+      : source_(source),
+        window_(source, PE_SCAN_WINDOW),
+        help_(help),
+        layout_(layout),
+        out_(out),
+        fileSize_(source.Size()) {}
 
   ReferenceScan Run() {
-    // With room for PointerStarts' loads past the block's end.
-    pointers_.reset(new (std::nothrow) uint8_t[kWalk + 16]());
-    sites_.reset(new (std::nothrow) X86OperandSite[X86WalkSitesMax(kWalk)]);
-    if (!window_.Allocate() || !pointers_ || !sites_) return ReferenceScan::OutOfMemory;
+    if (!window_.Allocate()) return ReferenceScan::OutOfMemory;
     // Room for what real images hold (a reference per ten bytes of code, one
     // per entry of the tables), so that the table seldom grows: growing
     // copies it and touches fresh memory. Past that it grows as it must.
@@ -63,11 +85,8 @@ class ReferenceFinder {
 
  private:
   void Add(uint32_t location, ReferenceKind kind, uint32_t target) {
-    if (status_ != ReferenceScan::Done) return;
-    if (out_->Size() >= PE_REFERENCES_MAX) {
-      status_ = ReferenceScan::TooMany;
-    } else if (!out_->Push(PeReference::Make(location, kind, target))) {
-      status_ = ReferenceScan::OutOfMemory;
+    if (status_ == ReferenceScan::Done) {
+      status_ = AddReference(out_, PeReference::Make(location, kind, target));
     }
   }
 
@@ -97,7 +116,8 @@ class ReferenceFinder {
       if (blockSize < kRelocationBlockHeader || blockSize > end - at) return;
       // A block covers a page: its entries are read at once, unless it is
       // larger than a real one can be.
-      const unsigned char* entries = blockSize <= kWindow / 2 ? window_.At(at, blockSize) : nullptr;
+      const unsigned char* entries =
+          blockSize <= PE_SCAN_WINDOW / 2 ? window_.At(at, blockSize) : nullptr;
       for (uint32_t k = kRelocationBlockHeader; k + 2 <= blockSize; k += 2) {
         const unsigned char* entry = entries != nullptr ? entries + k : window_.At(at + k, 2);
         if (entry == nullptr) return;
@@ -138,7 +158,7 @@ class ReferenceFinder {
       if (InCode(reference.location)) continue;
       const unsigned char* bytes = window_.At(reference.location, ReferenceWidth(reference.Kind()));
       if (bytes == nullptr) return;
-      ReadTarget(bytes, &reference);
+      ReadPointerTarget(bytes, layout_, &reference);
     }
   }
 
@@ -150,19 +170,6 @@ class ReferenceFinder {
       }
     }
     return false;
-  }
-
-  // The pointer's target, from its bytes, when it points into the image.
-  void ReadTarget(const unsigned char* bytes, PeReference* reference) const {
-    uint64_t value = ReadLe32(bytes);
-    if (ReferenceWidth(reference->Kind()) == 8) {
-      value |= static_cast<uint64_t>(ReadLe32(bytes + 4)) << 32;
-    }
-    const uint64_t target = value - layout_.imageBase;
-    if (value >= layout_.imageBase && target < layout_.imageSize) {
-      *reference =
-          PeReference::Make(reference->location, reference->Kind(), static_cast<uint32_t>(target));
-    }
   }
 
   // `count` entries of `size` bytes at `rva`, each `fields` RVAs from its start.
@@ -209,87 +216,83 @@ class ReferenceFinder {
   }
 
   // The table grows while the walk adds to it: the pointers before
-  // `absoluteCount` are consulted by index.
+  // `absoluteCount` are consulted by index. A large section is walked in two
+  // halves at once when a worker thread is at hand.
   void WalkCode(const PeSection& section, size_t absoluteCount) {
-    const bool x64 = layout_.machine == PeMachine::X64;
-    const uint64_t begin = section.rawOffset;
-    const uint64_t end = begin + MappedSize(section);
-    // The first pointer at or after the walk.
-    size_t absolute = static_cast<size_t>(
-        std::lower_bound(out_->begin(), out_->begin() + absoluteCount, begin,
-                         [](const PeReference& r, uint64_t at) { return r.location < at; }) -
-        out_->begin());
-    uint64_t at = begin;
-    while (at < end && status_ == ReferenceScan::Done) {
-      // Half a window of code at a time, with the pointers that start in it.
-      const size_t want = end - at < kWalk ? static_cast<size_t>(end - at) : kWalk;
-      const unsigned char* block = window_.At(at, want);
-      if (block == nullptr) return;
-      while (absolute != absoluteCount && (*out_)[absolute].location < at) ++absolute;
-      size_t marked = absolute;
-      for (; marked != absoluteCount && (*out_)[marked].location < at + want; ++marked) {
-        const PeReference& pointer = (*out_)[marked];
-        pointers_[pointer.location - at] = static_cast<uint8_t>(ReferenceWidth(pointer.Kind()));
-      }
-      size_t count = 0;
-      const size_t walked = WalkX86(block, 0, want, want, at + want == end, x64, pointers_.get(),
-                                    sites_.get(), &count);
-      for (size_t i = 0; i < count; ++i) {
-        const X86OperandSite& site = sites_[i];
-        // A pointer inside the instruction, up to its operand's end: the
-        // operand is not what it seems.
-        if (PointerStarts(site.start + 1, site.start + site.instruction.operandOffset + 4)) {
-          continue;
-        }
-        AddRelative(section, at + site.start, site.instruction, block + site.start);
-      }
-      // The pointers' targets: from the block, or (reaching past it) from
-      // the window, which may move now that the block is not read again.
-      size_t straddling = marked;
-      for (size_t i = absolute; i != marked; ++i) {
-        PeReference& pointer = (*out_)[i];
-        pointers_[pointer.location - at] = 0;
-        if (pointer.location + ReferenceWidth(pointer.Kind()) <= at + want) {
-          ReadTarget(block + (pointer.location - at), &pointer);
-        } else if (straddling == marked) {
-          straddling = i;
-        }
-      }
-      for (size_t i = straddling; i != marked; ++i) {
-        PeReference& pointer = (*out_)[i];
-        const size_t width = ReferenceWidth(pointer.Kind());
-        if (pointer.location + width <= at + want) continue;
-        const unsigned char* bytes = window_.At(pointer.location, width);
-        if (bytes == nullptr) return;
-        ReadTarget(bytes, &pointer);
-      }
-      at += walked != 0 ? walked : 1;
+    CodeWalker walker(window_, layout_, section, out_, absoluteCount, out_);
+    if (!walker.Allocate()) {
+      status_ = ReferenceScan::OutOfMemory;
+      return;
     }
+    const uint64_t begin = section.rawOffset;
+    const uint64_t end = walker.End();
+    std::unique_ptr<SecondHalf> second;
+    if (help_.worker != nullptr && end - begin >= help_.splitFrom) {
+      second = StartSecondHalf(section, absoluteCount, begin + (end - begin) / 2);
+    }
+    uint64_t at = walker.Walk(begin, second ? second->from : end);
+    if (second) {
+      help_.worker->Wait();
+      at = JoinSecondHalf(walker, at, *second);
+    }
+    walker.Walk(at, end);
+    if (status_ == ReferenceScan::Done) status_ = walker.Status();
   }
 
-  // Whether a pointer starts in the walked block's [from, to), at most 16
-  // bytes: two loads of the byte map and of a mask of `to - from` ones, not
-  // a search of the pointers.
-  bool PointerStarts(size_t from, size_t to) const {
-    static constexpr unsigned char kOnes[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                                                0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    const unsigned char* map = pointers_.get() + from;
-    const unsigned char* mask = kOnes + 16 - (to - from);
-    return ((ReadLe64(map) & ReadLe64(mask)) | (ReadLe64(map + 8) & ReadLe64(mask + 8))) != 0;
+  // The second half's walk on the worker thread, through its own window,
+  // with its own copy of the pointers in it, into its own table: nothing it
+  // touches is touched by the first half's walk. Null when it cannot start:
+  // the section is then walked as a whole.
+  std::unique_ptr<SecondHalf> StartSecondHalf(const PeSection& section, size_t absoluteCount,
+                                              uint64_t from) {
+    std::unique_ptr<SecondHalf> second(new (std::nothrow) SecondHalf(source_));
+    if (!second || !second->window.Allocate()) return nullptr;
+    const uint64_t end = uint64_t(section.rawOffset) + MappedSize(section);
+    const auto before = [](const PeReference& r, uint64_t at) { return r.location < at; };
+    const PeReference* pointers = out_->begin();
+    const PeReference* first = std::lower_bound(pointers, pointers + absoluteCount, from, before);
+    const PeReference* past = std::lower_bound(first, pointers + absoluteCount, end, before);
+    const size_t count = static_cast<size_t>(past - first);
+    PeReference* copy = second->pointers.Append(count);
+    if (copy == nullptr && count != 0) return nullptr;
+    std::copy(first, past, copy);
+    second->firstPointer = static_cast<size_t>(first - pointers);
+    second->walker.reset(new (std::nothrow) CodeWalker(
+        second->window, layout_, section, &second->pointers, count, &second->references));
+    if (!second->walker || !second->walker->Allocate()) return nullptr;
+    second->references.Reserve(static_cast<size_t>((end - from) / 10));
+    second->from = from;
+    second->meetUntil = std::min<uint64_t>(from + help_.meetWithin, end);
+    if (!help_.worker->Start(&SecondHalf::Run, second.get())) return nullptr;
+    return second;
   }
 
-  void AddRelative(const PeSection& section, uint64_t at, const X86Instruction& instruction,
-                   const unsigned char* code) {
-    const uint64_t location = at + instruction.operandOffset;
-    const uint32_t nextRva =
-        section.address + static_cast<uint32_t>(at - section.rawOffset) + instruction.length;
-    const int64_t target = static_cast<int64_t>(nextRva) +
-                           static_cast<int32_t>(ReadLe32(code + instruction.operandOffset));
-    if (target < 0 || target >= static_cast<int64_t>(layout_.imageSize)) return;
-    uint32_t reached = 0;
-    if (!sections_.Map(layout_, static_cast<uint32_t>(target), &reached)) return;
-    if (instruction.operand == X86Operand::Branch && !layout_.sections[reached].code) return;
-    Add(static_cast<uint32_t>(location), ReferenceKind::Relative, static_cast<uint32_t>(target));
+  // Where the first half's walk goes on once the second half's has ended:
+  // the section's end when the first half's instructions meet the second
+  // half's (from there on the two walks are one: the second half's
+  // references from the meeting point on are the ones a single walk would
+  // find), else where it stands, to walk the rest alone.
+  uint64_t JoinSecondHalf(CodeWalker& walker, uint64_t at, const SecondHalf& second) {
+    if (walker.Status() != ReferenceScan::Done || second.walker->Status() != ReferenceScan::Done) {
+      return at;
+    }
+    const uint64_t met = walker.Step(at, second.meetUntil, nullptr, &second.starts);
+    size_t before = 0;
+    if (walker.Status() != ReferenceScan::Done || !second.starts.Find(met, &before)) return met;
+    const size_t count = second.references.Size() - before;
+    if (out_->Size() + count > PE_REFERENCES_MAX) {
+      status_ = ReferenceScan::TooMany;
+      return walker.End();
+    }
+    PeReference* room = out_->Append(count);
+    if (room == nullptr && count != 0) {
+      status_ = ReferenceScan::OutOfMemory;
+      return walker.End();
+    }
+    std::copy(second.references.begin() + before, second.references.end(), room);
+    // The targets of the pointers in the second half, which its walk read.
+    std::copy(second.pointers.begin(), second.pointers.end(), out_->begin() + second.firstPointer);
+    return walker.End();
   }
 
   // Sorted by location; of two at one place the relocation table's pointer
@@ -332,18 +335,15 @@ class ReferenceFinder {
     return 2;
   }
 
+  ByteSource& source_;
   SourceWindow window_;
-  // For the walk: per byte of the walked code, the width of a pointer
-  // starting there; the instructions with a relative operand.
-  std::unique_ptr<uint8_t[]> pointers_;
-  std::unique_ptr<X86OperandSite[]> sites_;
+  const ReferenceScanHelp& help_;
   // Where each run of references ends in the table.
   size_t runs_[3 + PE_SECTIONS_MAX] = {};
   size_t runCount_ = 0;
   const PeLayout& layout_;
   // Lookups in the layout that mostly fall where the last one did.
   OffsetCursor offsets_;
-  SectionCursor sections_;
   GrowableArray<PeReference>* out_;
   uint64_t fileSize_;
   ReferenceScan status_ = ReferenceScan::Done;
@@ -352,6 +352,7 @@ class ReferenceFinder {
 }  // namespace
 
 ReferenceScan FindPeReferences(ByteSource& source, const PeLayout& layout,
-                               GrowableArray<PeReference>* references) {
-  return ReferenceFinder(source, layout, references).Run();
+                               GrowableArray<PeReference>* references,
+                               const ReferenceScanHelp& help) {
+  return ReferenceFinder(source, layout, help, references).Run();
 }

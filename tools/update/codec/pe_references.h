@@ -26,6 +26,7 @@
 #include <cstdint>
 
 #include "update/base/byte_source.h"
+#include "update/base/worker_thread.h"
 #include "update/codec/growable_array.h"
 #include "update/codec/pe_layout.h"
 
@@ -65,7 +66,21 @@ enum class ReferenceScan : uint8_t {
   TooMany = 3,      // more than PE_REFERENCES_MAX references
 };
 
+// A worker thread for the scan: a code section of at least `splitFrom` bytes
+// is walked in two halves at once, the second on the worker, from its
+// middle. Instructions found from a point in the middle are not those of a
+// walk from the start until the two walks meet at an instruction both
+// start; the second half's references count from there, and where the
+// walks do not meet within `meetWithin` bytes, the first walks on alone.
+// The references are those of one walk whatever the worker does.
+struct ReferenceScanHelp {
+  WorkerThread* worker = nullptr;  // the source's ReadAt must then be safe from two threads
+  uint64_t splitFrom = uint64_t(1) << 20;
+  uint32_t meetWithin = 16 * 1024;
+};
+
 // Every reference of the image in `source` (whose headers gave `layout`),
 // sorted by location, none overlapping another.
 ReferenceScan FindPeReferences(ByteSource& source, const PeLayout& layout,
-                               GrowableArray<PeReference>* references);
+                               GrowableArray<PeReference>* references,
+                               const ReferenceScanHelp& help = ReferenceScanHelp());

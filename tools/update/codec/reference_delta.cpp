@@ -131,13 +131,15 @@ DecodeError ReadReferencePreamble(StreamReader& control, const PeLayout& oldLayo
   return ReadCorrections(control, referenceCount, model);
 }
 
-DecodeError ReferenceDelta::Load(ByteSource* installed) {
+DecodeError ReferenceDelta::Load(ByteSource* installed, WorkerThread* worker) {
   if (installed == nullptr || !ReadPeLayout(*installed, &model.oldLayout)) {
     return DecodeError::PeSourceRefused;
   }
   installed_ = installed;
   installedSize_ = installed->Size();
-  switch (FindPeReferences(*installed, model.oldLayout, &model.references)) {
+  ReferenceScanHelp help;
+  help.worker = worker;
+  switch (FindPeReferences(*installed, model.oldLayout, &model.references, help)) {
     case ReferenceScan::Done:
       break;
     case ReferenceScan::Unreadable:

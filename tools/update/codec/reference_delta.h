@@ -26,8 +26,9 @@ class ReferenceDelta : public ByteSource {
  public:
   explicit ReferenceDelta(uint64_t mapMinimum) : model(mapMinimum) {}
 
-  // The installed file's layout and references.
-  DecodeError Load(ByteSource* installed);
+  // The installed file's layout and references, found with `worker`'s help
+  // when given (`installed` is then read from two threads).
+  DecodeError Load(ByteSource* installed, WorkerThread* worker);
   // Passes over the preamble (a second reading, after Load).
   DecodeError SkipPreamble(StreamReader& control) const;
   // The rest of what the copies need, from a first reading of the control
