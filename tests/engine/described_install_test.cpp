@@ -2,6 +2,9 @@
 // their new bytes left alone, the progress a delta reports, and damaged
 // stored bytes that never replace a file.
 #include "described_run.h"
+#include "pe_image_maker.h"
+#include "update/codec/delta_format.h"
+#include "update/codec/pe_layout.h"
 #include "update/files/win32_handle.h"
 
 namespace {
@@ -67,6 +70,34 @@ TEST_F(DescribedInstall, EveryCodingRoundTripsIntoSubfoldersAndAPackageReachesTh
   EXPECT_EQ(content, Read("pak\\content.dat"));
   EXPECT_EQ(std::vector<std::string>{}, ReplacementCopies());
   EXPECT_FALSE(DirectoryExists(RunFolder()));
+}
+
+// An image with over a MiB of code: the updater finds the installed file's
+// references on two threads at once (its own and a worker it starts), both
+// reading the file by handle, and rebuilds the new image from them.
+TEST_F(DescribedInstall, ALargeImageIsRebuiltFromReferencesTwoThreadsFound) {
+  ImageRecipe recipe;
+  recipe.functions = 16000;
+  const MadeImage old = MakeImage(recipe);
+  recipe.insertedFunction = 9;
+  recipe.grownFunction = 3;
+  recipe.dataGrowth = 24;
+  const MadeImage fresh = MakeImage(recipe);
+  PeLayout layout;
+  ASSERT_TRUE(ParsePeLayout(old.bytes.data(), PE_HEADERS_READ, old.bytes.size(), &layout));
+  ASSERT_TRUE(layout.sections[0].code);
+  ASSERT_GE(MappedSize(layout.sections[0]), ReferenceScanHelp().splitFrom);
+  const std::string oldBytes(old.bytes.begin(), old.bytes.end());
+  const std::string newBytes(fresh.bytes.begin(), fresh.bytes.end());
+  const PayloadFile entry = DeltaEntry("bin\\engine.dll", oldBytes, newBytes);
+  ASSERT_GT(entry.data.size(), 2u);
+  EXPECT_EQ(entry.data[1] & 3, DELTA_FILTER_PE_REFERENCES) << "a delta of the references";
+  Put("bin\\engine.dll", oldBytes);
+  UseUpdater(BuildUpdater(64, {entry}));
+  RunChecks checks;
+  ASSERT_EQ(1, Run(&checks)) << FirstWarning();
+  EXPECT_TRUE(warnings_.empty());
+  EXPECT_TRUE(Read("bin\\engine.dll") == newBytes);
 }
 
 // A file the new build renamed: the delta reads the old name, and the

@@ -8,11 +8,6 @@
 #include "update/format/entry_decode.h"
 #include "update/format/entry_detail.h"
 
-// `sink` takes the decoded bytes, or null when only their MD5 is wanted.
-DecodeError DecodeEntry(ByteSource& updater, const PayloadEntry& entry, const EntryDetail& detail,
-                        ByteSource* installed, DecodeSink* sink,
-                        unsigned char (&md5)[ENTRY_DIGEST_SIZE]);
-
 // Decodes every marked entry of a readable payload. A whole file must decode
 // to the size and MD5 its descriptor records. A delta cannot be applied
 // without the installed file, so it is decoded against zero bytes of the

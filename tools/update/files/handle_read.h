@@ -1,4 +1,5 @@
-// Reading a file through a synchronous handle at a position of the caller's.
+// Reading a file through a synchronous handle at a position of the caller's,
+// from any thread.
 #pragma once
 
 #include <windows.h>
@@ -6,5 +7,5 @@
 #include <cstdint>
 
 // Reads up to `length` bytes at `offset` of `file`; *bytesRead says how many
-// came (fewer only at the end of the file). False on a seek or read error.
+// came (fewer only at the end of the file). False on a read error.
 bool ReadHandleAt(HANDLE file, uint64_t offset, void* buffer, uint32_t length, uint32_t* bytesRead);

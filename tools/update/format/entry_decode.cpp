@@ -4,10 +4,11 @@
 
 DecodeError DecodeEntry(ByteSource& payload, const PayloadEntry& entry, const EntryDetail& detail,
                         ByteSource* deltaSource, DecodeSink* sink,
-                        unsigned char (&md5)[ENTRY_DIGEST_SIZE]) {
+                        unsigned char (&md5)[ENTRY_DIGEST_SIZE], WorkerThread* worker) {
   DigestSink digest(sink);
-  const DecodeError error =
-      DecodeEntryData(DecodeRequestFor(payload, entry, detail, deltaSource), digest);
+  DecodeRequest request = DecodeRequestFor(payload, entry, detail, deltaSource);
+  request.worker = worker;
+  const DecodeError error = DecodeEntryData(request, digest);
   digest.Finish(md5);
   return error;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "update/base/scaled_counters.h"
+#include "update/files/win32_worker_thread.h"
 #include "update/format/entry_decode.h"
 #include "update/install/extract_entry.h"
 #include "update/log/logger.h"
@@ -73,7 +74,10 @@ DecodedFile DecodeEntryToFile(ByteSource& payload, const PayloadEntry& entry,
   FileSink sink(out, DecodedSize(entry, detail), progress);
   unsigned char md5[ENTRY_DIGEST_SIZE];
   DecodedFile decoded;
-  decoded.error = DecodeEntry(payload, entry, detail, deltaSource, &sink, md5);
+  // The installed file is read by handle at positions the reader names, so
+  // a second thread may read it too.
+  Win32WorkerThread worker;
+  decoded.error = DecodeEntry(payload, entry, detail, deltaSource, &sink, md5, &worker);
   decoded.writeError = sink.WriteError();
   decoded.digestMatches = decoded.error == DecodeError::None &&
                           std::memcmp(md5, detail.descriptor.decodedMd5, ENTRY_DIGEST_SIZE) == 0;

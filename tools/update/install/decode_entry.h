@@ -28,8 +28,8 @@ struct WayProgress {
 
 // Decodes `entry`'s stored bytes from `payload` into `out`, against
 // `deltaSource` (the installed file, or a step's result) for a delta, null
-// otherwise. Counters too large for the reports' 32 bits are scaled down
-// alike, so the bar still runs from start to end.
+// otherwise; a second thread may read `deltaSource` beside this one. Counters too large for the
+// reports' 32 bits are scaled down alike, so the bar still runs from start to end.
 DecodedFile DecodeEntryToFile(ByteSource& payload, const PayloadEntry& entry,
                               const EntryDetail& detail, ByteSource* deltaSource, HANDLE out,
                               const WayProgress& progress);
