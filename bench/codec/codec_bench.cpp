@@ -3,9 +3,11 @@
 //                                    (delta against OLD, or whole); prints its
 //                                    coding and size; with --no-references two
 //                                    images are plain bytes to it
-// codec_bench decode OLD DATA OUT    decodes stored entry data against OLD
+// codec_bench decode OLD DATA OUT [--one-thread]
+//                                    decodes stored entry data against OLD
 //                                    (the coding is read from DATA's first byte,
-//                                    as written by encode)
+//                                    as written by encode) with a worker thread
+//                                    as the updater has, or without
 // codec_bench pair OLD NEW MiB      writes two builds of a program-like file
 //                                    of about MiB mebibytes: NEW has code
 //                                    inserted near the front (so pointers and
@@ -28,6 +30,7 @@
 
 #include "bench_files.h"
 #include "mkpatch/codec/entry_encoder.h"
+#include "update/base/standard_worker_thread.h"
 #include "update/codec/entry_codec.h"
 #include "update/format/entry_descriptor.h"
 #include "update/format/payload_table.h"
@@ -105,7 +108,7 @@ int Encode(const char* oldPath, const char* newPath, const char* outPath, bool r
   return 0;
 }
 
-int Decode(const char* oldPath, const char* dataPath, const char* outPath) {
+int Decode(const char* oldPath, const char* dataPath, const char* outPath, bool oneThread) {
   Bytes data;
   if (!ReadAll(dataPath, &data) || data.size() < 5) return 2;
   uint32_t decodedSize = 0;
@@ -124,6 +127,14 @@ int Decode(const char* oldPath, const char* dataPath, const char* outPath) {
   request.storedSize = data.size() - 5;
   request.source = &source;
   request.decodedSize = decodedSize;
+  // Two threads may read the source only where each read names its place:
+  // pread does, the Windows build's seek and read do not (one thread there).
+  StandardWorkerThread worker;
+#ifndef _WIN32
+  if (!oneThread) request.worker = &worker;
+#else
+  (void)oneThread;
+#endif
   const auto start = std::chrono::steady_clock::now();
   const DecodeError error = DecodeEntryData(request, sink);
   const double seconds = Seconds(start);
@@ -193,12 +204,19 @@ int main(int argc, char** argv) {
       std::strcmp(argv[5], "--no-references") == 0) {
     return Encode(argv[2], argv[3], argv[4], false);
   }
-  if (argc == 5 && std::strcmp(argv[1], "decode") == 0) return Decode(argv[2], argv[3], argv[4]);
+  if (argc == 5 && std::strcmp(argv[1], "decode") == 0) {
+    return Decode(argv[2], argv[3], argv[4], false);
+  }
+  if (argc == 6 && std::strcmp(argv[1], "decode") == 0 &&
+      std::strcmp(argv[5], "--one-thread") == 0) {
+    return Decode(argv[2], argv[3], argv[4], true);
+  }
   if (argc == 5 && std::strcmp(argv[1], "pair") == 0) {
     return Pair(argv[2], argv[3], static_cast<size_t>(std::atoi(argv[4])));
   }
   std::fprintf(stderr,
-               "usage: codec_bench encode OLD NEW OUT [--no-references] | decode OLD DATA OUT | "
+               "usage: codec_bench encode OLD NEW OUT [--no-references] | decode OLD DATA OUT "
+               "[--one-thread] | "
                "pair OLD NEW MiB\n");
   return 2;
 }

@@ -13,7 +13,11 @@
 # 1000000), DECODE_BENCH_ONLY (a substring of the paths to take),
 # DECODE_BENCH_BEFORE (another build's codec_bench, say the previous
 # commit's: its decoding of the same patch in a column of its own, taking
-# turns with the others).
+# turns with the others), DECODE_BENCH_BEFORE_ARGS (more arguments for its
+# decode: `--one-thread` with this build's codec_bench as BEFORE puts the
+# decoder without its worker thread beside the decoder with it),
+# DECODE_BENCH_CLOCK (cpu, the default: processor time of all threads;
+# wall: the time from start to end, which a second thread shortens).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=$(cd "${BUILD:-$ROOT/build}" && pwd)
@@ -26,6 +30,8 @@ RUNS=${DECODE_BENCH_RUNS:-3}
 MIN=${DECODE_BENCH_MIN:-1000000}
 ONLY=${DECODE_BENCH_ONLY:-}
 BEFORE=${DECODE_BENCH_BEFORE:-}
+read -r -a BEFORE_ARGS <<<"${DECODE_BENCH_BEFORE_ARGS:-}"
+CLOCK=${DECODE_BENCH_CLOCK:-cpu}
 
 for tool in "$CODEC_BENCH" "$HDIFFZ" "$HPATCHZ"; do
   [ -x "$tool" ] || { echo "decode bench: no $tool (build, then bench/delta/run.sh)" >&2; exit 1; }
@@ -42,6 +48,19 @@ cpu_ms() {
       awk '{ printf "%.1f\n", ($1 + $2) * 1000 }'
   fi
 }
+# Milliseconds from the command's start to its end.
+wall_ms() {
+  local start end
+  start=$(date +%s%N)
+  "$@" >/dev/null 2>&1
+  end=$(date +%s%N)
+  awk -v ns=$((end - start)) 'BEGIN { printf "%.1f\n", ns / 1e6 }'
+}
+case "$CLOCK" in
+  cpu) time_ms() { cpu_ms "$@"; } ;;
+  wall) time_ms() { wall_ms "$@"; } ;;
+  *) echo "decode bench: DECODE_BENCH_CLOCK is cpu or wall" >&2; exit 1 ;;
+esac
 smaller() { python3 -c "import sys; print(min(float(sys.argv[1]), float(sys.argv[2])))" "$1" "$2"; }
 
 if [ -n "$BEFORE" ]; then
@@ -69,12 +88,12 @@ for pair in "$PAIRS"/*/; do
     best_ours=1e9 best_hp=1e9 best_before=1e9
     for ((i = 0; i < RUNS; i++)); do
       if [ -n "$BEFORE" ]; then
-        best_before=$(smaller "$best_before" "$(cpu_ms "$BEFORE" decode "$old" "$ours" "$WORK/check")")
+        best_before=$(smaller "$best_before" "$(time_ms "$BEFORE" decode "$old" "$ours" "$WORK/check" "${BEFORE_ARGS[@]}")")
         cmp -s "$WORK/check" "$new" || { echo "decode bench: before gave $id/$rel wrong" >&2; exit 1; }
       fi
-      best_ours=$(smaller "$best_ours" "$(cpu_ms "$CODEC_BENCH" decode "$old" "$ours" "$WORK/check")")
+      best_ours=$(smaller "$best_ours" "$(time_ms "$CODEC_BENCH" decode "$old" "$ours" "$WORK/check")")
       cmp -s "$WORK/check" "$new" || { echo "decode bench: $id/$rel decoded wrong" >&2; exit 1; }
-      best_hp=$(smaller "$best_hp" "$(cpu_ms "$HPATCHZ" -f "$old" "$theirs" "$WORK/check")")
+      best_hp=$(smaller "$best_hp" "$(time_ms "$HPATCHZ" -f "$old" "$theirs" "$WORK/check")")
       cmp -s "$WORK/check" "$new" || { echo "decode bench: hpatchz gave $id/$rel wrong" >&2; exit 1; }
     done
     rm -f "$WORK/check"
