@@ -1,5 +1,4 @@
-// Reading a file through a synchronous handle at a position of the caller's,
-// from any thread.
+// Reading a file through a synchronous handle at a position of the caller's.
 #pragma once
 
 #include <windows.h>
@@ -7,5 +6,5 @@
 #include <cstdint>
 
 // Reads up to `length` bytes at `offset` of `file`; *bytesRead says how many
-// came (fewer only at the end of the file). False on a read error.
+// came (fewer only at the end of the file). False on a seek or read error.
 bool ReadHandleAt(HANDLE file, uint64_t offset, void* buffer, uint32_t length, uint32_t* bytesRead);

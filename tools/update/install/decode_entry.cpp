@@ -74,8 +74,8 @@ DecodedFile DecodeEntryToFile(ByteSource& payload, const PayloadEntry& entry,
   FileSink sink(out, DecodedSize(entry, detail), progress);
   unsigned char md5[ENTRY_DIGEST_SIZE];
   DecodedFile decoded;
-  // The installed file is read by handle at positions the reader names, so
-  // a second thread may read it too.
+  // The installed file (InstalledFile) takes reads from two threads at
+  // once, so the reference scan may hand half of its walk to a second one.
   Win32WorkerThread worker;
   decoded.error = DecodeEntry(payload, entry, detail, deltaSource, &sink, md5, &worker);
   decoded.writeError = sink.WriteError();

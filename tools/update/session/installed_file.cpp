@@ -30,6 +30,12 @@ SystemResult InstalledFile::Open(const char* path) {
 }
 
 bool InstalledFile::ReadAt(uint64_t offset, void* buffer, uint32_t length, uint32_t* bytesRead) {
+  // The decoder's worker thread reads too: moving the handle's position and
+  // reading are one step for the other thread. (A read naming its own
+  // position, ReadFile with an OVERLAPPED offset, would need no lock, but
+  // under Wine each costs a request to the server: the decoder took three
+  // times as long.)
+  ScopedLock hold(&reading_);
   return ReadHandleAt(file_.Get(), offset, buffer, length, bytesRead);
 }
 

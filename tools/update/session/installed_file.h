@@ -9,6 +9,7 @@
 #include "update/base/byte_source.h"
 #include "update/files/system_result.h"
 #include "update/files/win32_handle.h"
+#include "update/log/lock.h"
 
 class InstalledFile : public ByteSource {
  public:
@@ -30,6 +31,7 @@ class InstalledFile : public ByteSource {
  private:
   UniqueHandle file_;
   uint64_t size_ = 0;
+  Lock reading_;  // ReadAt is called from two threads at once
 };
 
 // Whether the file at `path` holds exactly `size` bytes with `md5` (*holds);
