@@ -5,14 +5,17 @@
 //       OLD: the installed file (Windows path). Before every run the game
 //       holds OLD as engine.dll; the two updaters take turns, the first
 //       place alternating. Prints the best seconds of each and how many
-//       progress reports each run made.
+//       progress reports each run made. The runs are this program's own
+//       session reading each updater's payload: two builds of the updater
+//       are compared through two builds of this program, not here.
 //   apply_bench peak OLD UPDATER
 //       one run, then its seconds and the process's PeakWorkingSetSize.
-//   apply_bench decode OLD DATA RUNS
+//   apply_bench decode OLD DATA RUNS [--one-thread]
 //       the decoder alone: DATA as codec_bench writes it (the decoded size,
 //       4 bytes little-endian, the coding, then the entry data) decoded
-//       against OLD into a digest, and OLD's own digest (what the run's
-//       checks take of the installed file); best seconds of each.
+//       against OLD into a digest, with a worker thread as the run has one
+//       (or without), and OLD's own digest (what the run's checks take of
+//       the installed file); best seconds of each.
 #include <windows.h>
 #include <psapi.h>
 
@@ -21,6 +24,7 @@
 #include <string>
 
 #include "update/codec/digest_sink.h"
+#include "update/files/win32_worker_thread.h"
 #include "update/session/host_hooks.h"
 #include "update/session/installed_file.h"
 #include "update/session/run_outcome.h"
@@ -73,7 +77,7 @@ double Run(const std::string& updater) {
 }
 
 // The decoder's part of a run, and the installed file's digest, apart.
-int TimeDecoder(const char* oldPath, const char* dataPath, int runs) {
+int TimeDecoder(const char* oldPath, const char* dataPath, int runs, bool oneThread) {
   FILE* file = std::fopen(dataPath, "rb");
   if (file == nullptr) return 1;
   std::string data;
@@ -82,7 +86,8 @@ int TimeDecoder(const char* oldPath, const char* dataPath, int runs) {
   std::fclose(file);
   if (data.size() < 5) return 1;
   uint32_t decodedSize = 0;
-  for (int i = 0; i < 4; ++i) decodedSize |= uint32_t(static_cast<unsigned char>(data[i])) << (8 * i);
+  for (int i = 0; i < 4; ++i)
+    decodedSize |= uint32_t(static_cast<unsigned char>(data[i])) << (8 * i);
   MemoryByteSource stored(data.data() + 5, data.size() - 5);
   double bestDecode = 1e30, bestDigest = 1e30;
   for (int round = 0; round < runs; ++round) {
@@ -94,6 +99,8 @@ int TimeDecoder(const char* oldPath, const char* dataPath, int runs) {
     request.storedSize = data.size() - 5;
     request.source = &old;
     request.decodedSize = decodedSize;
+    Win32WorkerThread worker;
+    if (!oneThread) request.worker = &worker;
     DigestSink sink(nullptr);
     double start = Now();
     const DecodeError error = DecodeEntryData(request, sink);
@@ -119,12 +126,16 @@ int main(int argc, char** argv) {
   if (argc < 4) {
     std::fprintf(stderr,
                  "usage: apply_bench compare OLD DELTA_UPDATER WHOLE_UPDATER RUNS | "
-                 "peak OLD UPDATER | decode OLD DATA RUNS\n");
+                 "peak OLD UPDATER | decode OLD DATA RUNS [--one-thread]\n");
     return 2;
   }
   const std::string mode = argv[1];
   const std::string old = argv[2];
-  if (mode == "decode") return argc == 5 ? TimeDecoder(argv[2], argv[3], std::atoi(argv[4])) : 2;
+  if (mode == "decode") {
+    const bool oneThread = argc == 6 && std::string(argv[5]) == "--one-thread";
+    if (argc != 5 && !oneThread) return 2;
+    return TimeDecoder(argv[2], argv[3], std::atoi(argv[4]), oneThread);
+  }
   char work[MAX_PATH] = {};
   GetCurrentDirectoryA(MAX_PATH, work);
   const std::string game = std::string(work) + "\\game";
