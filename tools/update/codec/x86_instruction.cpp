@@ -487,17 +487,23 @@ constexpr FastTable kFast = MakeFastTable();
 // load gives them), what the fast decoder needs in one byte: the bytes after
 // the opcode (bits 0-3: ModRM, SIB, displacement, immediate, TEST's
 // immediate included), a SIB whose base may add a displacement (bit 4), a
-// RIP-relative operand in 64-bit mode (bit 5), a branch (bit 6), Decode's
+// branch (bit 5), a RIP-relative operand in 64-bit mode (bit 6), Decode's
 // case (bit 7): one look-up where the opcode's and the ModRM's tables and
 // the arithmetic joining them took a dozen instructions. 192 KiB, made
 // once, on 64-bit hosts only.
 enum : uint8_t {
   kEntryBytes = 0x0F,
   kEntrySibBase = 0x10,
-  kEntryRip = 0x20,
-  kEntryBranch = 0x40,
+  kEntryBranch = 0x20,
+  kEntryRip = 0x40,
   kEntryGeneral = 0x80,
 };
+// Shifted down, the operand bits are the operand (a branch takes no ModRM,
+// so an entry never has both): two instructions on the walk's every step.
+constexpr unsigned kEntryOperandShift = 5;
+static_assert(kEntryBranch >> kEntryOperandShift == unsigned(X86Operand::Branch) &&
+                  kEntryRip >> kEntryOperandShift == unsigned(X86Operand::RipRelative),
+              "the entry's operand bits are the operand");
 
 struct EntryTable {
   // Made on first use (the 32-bit build never uses it), once for both modes.
@@ -554,12 +560,12 @@ X86_HOT X86Instruction FromEntry(unsigned entry, uint32_t bytes, unsigned at, un
   const unsigned sibBase = (entry >> 4) & (((bytes >> 16) & 7) == 5 ? 1 : 0);
   X86Instruction result;
   result.length = before + (entry & kEntryBytes) + 4 * sibBase;
-  const unsigned branch = (entry >> 6) & 1;
-  const unsigned rip = kX64 ? (entry >> 5) & 1 : 0;
-  result.operand = static_cast<X86Operand>(branch | rip << 1);
+  // RIP-relative operands exist in 64-bit mode only.
+  const unsigned operand = (entry >> kEntryOperandShift) & (kX64 ? 3 : 1);
+  result.operand = static_cast<X86Operand>(operand);
   // A branch's displacement follows its opcode (it has no ModRM), a
   // RIP-relative one the ModRM.
-  result.operandOffset = static_cast<uint8_t>(at + 1 + rip);
+  result.operandOffset = static_cast<uint8_t>(at + 1 + (operand >> 1));
   return result;
 }
 
