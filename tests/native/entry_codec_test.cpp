@@ -10,6 +10,7 @@
 #include "mkpatch/codec/varint_write.h"
 #include "mkpatch/codec/x86_branch_convert.h"
 #include "mkpatch/codec/zstd_encode.h"
+#include "update/codec/control_reader.h"
 #include "update/codec/delta_format.h"
 #include "update/codec/varint.h"
 #include "update/codec/x86_branch_filter.h"
@@ -252,6 +253,38 @@ TEST(EntryCodecRefusal, CommandsOutsideTheSourceOrTheFileAreRefused) {
   AppendVarint(huge.control, 0);
   huge.difference.push_back(0);
   EXPECT_EQ(DecodeDeltaOf(huge, 1, source), DecodeError::SeekOutside);
+}
+
+// The decoder reads each command one ahead of the copy it makes; a command
+// that cannot be read is still refused in its turn, after those before it.
+TEST(EntryCodecRefusal, CommandsReadAheadAreRefusedInTheirTurn) {
+  Bytes control;
+  for (const int64_t seek : {10, 20, -1000}) {
+    AppendVarint(control, ZigzagEncode(seek));
+    AppendVarint(control, 5);  // copy
+    AppendVarint(control, 1);  // insert
+  }
+  MemoryStream stream(control.data(), control.size());
+  StreamReader numbers(stream, DecodeError::ControlNumber);
+  CommandReader reader(numbers, 100, 18);
+  CommandLookahead commands(reader);
+  Command command;
+  ASSERT_FALSE(commands.Done());
+  ASSERT_EQ(commands.Next(&command), DecodeError::None);
+  EXPECT_EQ(command.position, 10u);
+  EXPECT_EQ(command.newStart, 0u);
+  ASSERT_NE(commands.Following(), nullptr);
+  EXPECT_EQ(commands.Following()->position, 35u);
+  EXPECT_EQ(commands.Following()->newStart, 6u);
+  ASSERT_EQ(commands.Next(&command), DecodeError::None);
+  EXPECT_EQ(command.position, 35u);
+  EXPECT_EQ(command.copy, 5u);
+  EXPECT_EQ(command.insert, 1u);
+  // The third seeks before the source: nothing follows, yet the reading is
+  // not done until it is refused.
+  EXPECT_EQ(commands.Following(), nullptr);
+  EXPECT_FALSE(commands.Done());
+  EXPECT_EQ(commands.Next(&command), DecodeError::SeekOutside);
 }
 
 TEST(EntryCodecRefusal, UnknownMethodsAndBadHeadersAreRefused) {

@@ -72,3 +72,53 @@ class CommandReader {
   uint64_t position_ = 0;
   uint64_t produced_ = 0;
 };
+
+// One command as CommandReader gave it: where it begins in the new file,
+// its copy and insertion, or why it could not be read.
+struct Command {
+  DecodeError error = DecodeError::None;
+  uint64_t newStart = 0;
+  uint64_t position = 0;
+  uint64_t copy = 0;
+  uint64_t insert = 0;
+};
+
+// The commands read one ahead: while a copy is made, the place of the next
+// one is known, and what it will look up can be fetched into the cache
+// (copies jump about the old file, and their look-ups miss it). A command
+// that cannot be read is reported in its turn, after those before it.
+class CommandLookahead {
+ public:
+  explicit CommandLookahead(CommandReader& commands) : commands_(commands) {}
+
+  bool Done() const { return primed_ ? !hasAhead_ : commands_.Done(); }
+  // The next command; an error ends the reading.
+  DecodeError Next(Command* command) {
+    if (!primed_) {
+      primed_ = true;
+      hasAhead_ = !commands_.Done();
+      if (hasAhead_) Read(&ahead_);
+    }
+    *command = ahead_;
+    if (command->error != DecodeError::None) return command->error;
+    hasAhead_ = !commands_.Done();
+    if (hasAhead_) Read(&ahead_);
+    return DecodeError::None;
+  }
+  // The command after the one Next gave last, when there is one and it was
+  // read.
+  const Command* Following() const {
+    return hasAhead_ && ahead_.error == DecodeError::None ? &ahead_ : nullptr;
+  }
+
+ private:
+  void Read(Command* command) {
+    command->newStart = commands_.Produced();
+    command->error = commands_.Next(&command->position, &command->copy, &command->insert);
+  }
+
+  CommandReader& commands_;
+  Command ahead_;
+  bool primed_ = false;
+  bool hasAhead_ = false;
+};

@@ -172,6 +172,9 @@ class CopyPrediction {
   virtual ~CopyPrediction() = default;
   // Bytes past a piece the prediction looks at (within the copy).
   virtual uint32_t Lookahead() const = 0;
+  // The next copy will begin at `position` in the source: what predicting it
+  // reads may be fetched into the cache meanwhile.
+  virtual void Prefetch(uint64_t position) const { (void)position; }
   // Where a piece of a copy that would end at `limit` must end instead.
   virtual uint64_t PieceEnd(uint64_t position, uint64_t limit, uint64_t copyEnd) const = 0;
   // Predicts the piece: `length` source bytes at `position` (and `lookahead`
@@ -209,6 +212,7 @@ class ReferencePrediction : public CopyPrediction {
  public:
   explicit ReferencePrediction(const ReferenceModel& model) : model_(model) {}
   uint32_t Lookahead() const override { return 0; }
+  void Prefetch(uint64_t position) const override { model_.PrefetchReferences(position); }
   uint64_t PieceEnd(uint64_t position, uint64_t limit, uint64_t copyEnd) const override {
     return model_.PieceEnd(position, limit, copyEnd);
   }
@@ -263,14 +267,16 @@ class DeltaApplier {
   // `control` is positioned at the first command.
   DecodeError Run(StreamReader& control, CopyPrediction* prediction, Differences& difference,
                   ByteStream& insertion) {
-    CommandReader commands(control, source_.Size(), decodedSize_);
+    CommandReader reader(control, source_.Size(), decodedSize_);
+    CommandLookahead commands(reader);
     while (!commands.Done()) {
-      const uint64_t newStart = commands.Produced();
-      uint64_t position = 0, copy = 0, insert = 0;
-      DecodeError error = commands.Next(&position, &copy, &insert);
+      Command command;
+      DecodeError error = commands.Next(&command);
+      const Command* following = commands.Following();
+      if (following != nullptr && prediction != nullptr) prediction->Prefetch(following->position);
       if (error == DecodeError::None)
-        error = Copy(position, newStart, copy, prediction, difference);
-      if (error == DecodeError::None) error = Insert(insert, insertion);
+        error = Copy(command.position, command.newStart, command.copy, prediction, difference);
+      if (error == DecodeError::None) error = Insert(command.insert, insertion);
       if (error != DecodeError::None) return error;
     }
     if (!Flush()) return DecodeError::SinkFailed;

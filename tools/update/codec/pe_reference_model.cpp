@@ -25,6 +25,8 @@ void WriteLe(unsigned char* p, size_t width, uint64_t value) {
 // multiplicative hash. Large images have far more distinct targets than a
 // few thousand slots hold (decoding took 6 % longer in all with 4,096).
 constexpr unsigned kCacheBits = 14;
+// How many references ahead Predict fetches a target's slot.
+constexpr size_t kTargetsAhead = 8;
 
 // Of the copies that start at or before a position, this many nearest are
 // asked whether they hold it before the one reaching furthest is.
@@ -79,9 +81,13 @@ uint32_t CopyIndex::ShiftAt(uint64_t position) const {
   return entries_[nearest].shift;
 }
 
+size_t ReferenceModel::CacheSlot(uint32_t target) {
+  return (target * 2654435761u) >> (32 - kCacheBits);
+}
+
 uint32_t ReferenceModel::MapTarget(uint32_t target) const {
   if (!cache_) return MapUncached(target);
-  CachedTarget& slot = cache_[(target * 2654435761u) >> (32 - kCacheBits)];
+  CachedTarget& slot = cache_[CacheSlot(target)];
   if (slot.target != target + 1) {
     slot.target = target + 1;
     slot.moved = MapUncached(target);
@@ -165,6 +171,17 @@ size_t ReferenceModel::FirstAt(uint64_t position) const {
                       [this](size_t i) { return uint64_t(references[i].location); });
 }
 
+void ReferenceModel::PrefetchReferences(uint64_t position) const {
+  index_.Prefetch(position, references.Size(), [this](size_t i) { return &references[i]; });
+}
+
+void ReferenceModel::PrefetchPointers(uint64_t position) const {
+  const GrowableArray<PeReference>& table = pointersApart_ ? pointers_ : references;
+  (pointersApart_ ? pointerIndex_ : index_).Prefetch(position, table.Size(), [&table](size_t i) {
+    return &table[i];
+  });
+}
+
 uint64_t ReferenceModel::PieceEnd(uint64_t position, uint64_t limit, uint64_t copyEnd) const {
   if (limit >= copyEnd) return limit;
   // The reference that starts last before the limit is the only one that
@@ -184,6 +201,11 @@ void ReferenceModel::Predict(uint64_t position, size_t length, uint64_t copyEnd,
   const uint64_t baseShift = newLayout.imageBase - oldLayout.imageBase;
   RvaCursor oldPlaces, newPlaces;
   for (size_t i = FirstAt(position); i < references.Size(); ++i) {
+    // Targets lie all over the image, and so do their slots in the cache:
+    // the slot of a reference a few ahead is fetched meanwhile.
+    if (cache_ && i + kTargetsAhead < references.Size()) {
+      PrefetchForRead(&cache_[CacheSlot(references[i + kTargetsAhead].Target())]);
+    }
     const PeReference& reference = references[i];
     const ReferenceKind kind = reference.Kind();
     const size_t width = ReferenceWidth(kind);

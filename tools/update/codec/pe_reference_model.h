@@ -29,6 +29,7 @@
 #include <new>
 #include <vector>
 
+#include "update/base/prefetch.h"
 #include "update/codec/growable_array.h"
 #include "update/codec/pe_layout.h"
 #include "update/codec/pe_references.h"
@@ -76,6 +77,22 @@ class KiBIndex {
     *low = buckets_[bucket];
     *high = buckets_[bucket + 1];
   }
+  // Fetches into the cache the items First will look at for `place`:
+  // those of its KiB, up to kPrefetchBytes of them, `addressOf(i)` the
+  // address of item i.
+  template <typename AddressOf>
+  void Prefetch(uint64_t place, size_t count, AddressOf addressOf) const {
+    size_t low = 0, high = 0;
+    Range(place, count, &low, &high);
+    if (bucketCount_ == 0 || low >= high) return;
+    const char* first = reinterpret_cast<const char*>(addressOf(low));
+    const char* last = reinterpret_cast<const char*>(addressOf(high - 1));
+    const size_t span = static_cast<size_t>(last - first);
+    for (size_t offset = 0; offset < span && offset < kPrefetchBytes; offset += kLine) {
+      PrefetchForRead(first + offset);
+    }
+    PrefetchForRead(span < kPrefetchBytes ? last : first + kPrefetchBytes);
+  }
   // The first of `count` items whose place is at or after `place` (count
   // when none is), searched for among its KiB's. The search halves the
   // range by a choice, not a branch: which half holds the place is a coin
@@ -96,6 +113,8 @@ class KiBIndex {
 
  private:
   static constexpr unsigned kBits = 10;
+  static constexpr size_t kLine = 64;
+  static constexpr size_t kPrefetchBytes = 16 * kLine;
   std::unique_ptr<uint32_t[]> buckets_;
   size_t bucketCount_ = 0;
 };
@@ -170,6 +189,11 @@ class ReferenceModel {
   void IndexReferences();
   // The first reference at or after file position `position`.
   size_t FirstAt(uint64_t position) const;
+  // Fetch into the cache what Predict (its FirstAt) and AddMovedRelocations
+  // for a copy from `position` will read first: called a copy ahead, while
+  // the one before is made.
+  void PrefetchReferences(uint64_t position) const;
+  void PrefetchPointers(uint64_t position) const;
   // Where a piece [position, limit) of a copy that ends at `copyEnd` must end
   // so that it cuts no reference the prediction rewrites.
   uint64_t PieceEnd(uint64_t position, uint64_t limit, uint64_t copyEnd) const;
@@ -187,6 +211,7 @@ class ReferenceModel {
 
  private:
   uint32_t MapUncached(uint32_t target) const;
+  static size_t CacheSlot(uint32_t target);
 
   struct CachedTarget {
     uint32_t target;  // plus one; 0 for none

@@ -168,17 +168,21 @@ DecodeError ReferenceDelta::Prepare(ByteStream& firstReading, uint64_t decodedSi
   // The commands: where the copies moved the old file, and with it its
   // pointers, which the new relocation table lists.
   GrowableArray<uint32_t> moved;
-  CommandReader commands(control, installedSize_ + relocationSize_, decodedSize);
+  CommandReader reader(control, installedSize_ + relocationSize_, decodedSize);
+  CommandLookahead commands(reader);
   while (!commands.Done()) {
-    const uint64_t newStart = commands.Produced();
-    uint64_t position = 0, copy = 0, insert = 0;
-    if ((error = commands.Next(&position, &copy, &insert)) != DecodeError::None) return error;
-    if (!model.copies.Add(position, newStart, copy) || !gathered->Add(position, copy)) {
+    Command command;
+    if ((error = commands.Next(&command)) != DecodeError::None) return error;
+    const uint64_t position = command.position, copy = command.copy;
+    if (const Command* following = commands.Following()) {
+      model.PrefetchPointers(following->position);
+    }
+    if (!model.copies.Add(position, command.newStart, copy) || !gathered->Add(position, copy)) {
       return DecodeError::OutOfMemory;
     }
     if (position < installedSize_) {
       const uint64_t inside = installedSize_ - position < copy ? installedSize_ - position : copy;
-      if (!model.AddMovedRelocations(position, inside, newStart, &moved)) {
+      if (!model.AddMovedRelocations(position, inside, command.newStart, &moved)) {
         return DecodeError::OutOfMemory;
       }
       if (moved.Size() > PE_REFERENCES_MAX) return DecodeError::PeRelocationSize;
