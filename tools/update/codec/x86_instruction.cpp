@@ -1,5 +1,7 @@
 #include "update/codec/x86_instruction.h"
 
+#include <algorithm>
+
 #include "update/base/little_endian.h"
 
 namespace {
@@ -805,20 +807,33 @@ X86_HOT void Step(const unsigned char* code, const uint8_t* pointers, const Entr
 }
 
 // Four lanes step together while every one is short of its end (the last
-// also of `roomy`, the last start with X86_INSTRUCTION_MAX bytes after it):
-// one branch a round, and the lanes' state in registers, not in memory.
+// also of `roomy`, the last start with X86_INSTRUCTION_MAX bytes after it).
+// A step moves a lane X86_INSTRUCTION_MAX bytes at most (a pointer it steps
+// over, 8), so for a fifteenth of the room the nearest lane has left every
+// lane stays short of its end: those rounds test nothing but their count,
+// and the ends leave the registers to the lanes' state.
 template <bool kX64>
 X86_HOT void StepTogether(const unsigned char* code, const uint8_t* pointers,
                           const EntryTable* table, size_t roomy, Lane* lanes) {
   if constexpr (kLanes == 4) {
     Lane a = lanes[0], b = lanes[1], c = lanes[2], d = lanes[3];
     const size_t lastEnd = d.end < roomy + 1 ? d.end : roomy + 1;
-    while ((a.position < a.end) & (b.position < b.end) & (c.position < c.end) &
-           (d.position < lastEnd)) {
-      Step<kX64>(code, pointers, table, &a);
-      Step<kX64>(code, pointers, table, &b);
-      Step<kX64>(code, pointers, table, &c);
-      Step<kX64>(code, pointers, table, &d);
+    const auto left = [](size_t position, size_t end) {
+      return position < end ? end - position : 0;
+    };
+    for (;;) {
+      size_t room = left(a.position, a.end);
+      room = std::min(room, left(b.position, b.end));
+      room = std::min(room, left(c.position, c.end));
+      room = std::min(room, left(d.position, lastEnd));
+      size_t rounds = room / X86_INSTRUCTION_MAX;
+      if (rounds == 0) break;
+      do {
+        Step<kX64>(code, pointers, table, &a);
+        Step<kX64>(code, pointers, table, &b);
+        Step<kX64>(code, pointers, table, &c);
+        Step<kX64>(code, pointers, table, &d);
+      } while (--rounds != 0);
     }
     lanes[0] = a;
     lanes[1] = b;
