@@ -273,7 +273,9 @@ class DeltaApplier {
       Command command;
       DecodeError error = commands.Next(&command);
       const Command* following = commands.Following();
-      if (following != nullptr && prediction != nullptr) prediction->Prefetch(following->position);
+      if (error == DecodeError::None && following != nullptr && prediction != nullptr) {
+        prediction->Prefetch(following->position);
+      }
       if (error == DecodeError::None)
         error = Copy(command.position, command.newStart, command.copy, prediction, difference);
       if (error == DecodeError::None) error = Insert(command.insert, insertion);

@@ -91,7 +91,8 @@ class KiBIndex {
     for (size_t offset = 0; offset < span && offset < kPrefetchBytes; offset += kLine) {
       PrefetchForRead(first + offset);
     }
-    PrefetchForRead(span < kPrefetchBytes ? last : first + kPrefetchBytes);
+    // The last item's line, where `first` does not start a line.
+    if (span < kPrefetchBytes) PrefetchForRead(last);
   }
   // The first of `count` items whose place is at or after `place` (count
   // when none is), searched for among its KiB's. The search halves the
