@@ -142,12 +142,16 @@ inline bool CodeWalker::PointerStarts(size_t from, size_t to) const {
 }
 
 void CodeWalker::AddSites(const Block& block, size_t count) {
+  // 64-bit code seldom holds a pointer the relocation table lists.
+  const bool pointers = block.firstPointer != block.pastPointers;
   for (size_t i = 0; i < count && status_ == ReferenceScan::Done; ++i) {
     const X86OperandSite& site = sites_[i];
     const X86Instruction& instruction = site.instruction;
     // A pointer inside the instruction, up to its operand's end: the
     // operand is not what it seems.
-    if (PointerStarts(site.start + 1, site.start + instruction.operandOffset + 4)) continue;
+    if (pointers && PointerStarts(site.start + 1, site.start + instruction.operandOffset + 4)) {
+      continue;
+    }
     const uint64_t at = block.at + site.start;
     const uint32_t nextRva =
         section_.address + static_cast<uint32_t>(at - section_.rawOffset) + instruction.length;
