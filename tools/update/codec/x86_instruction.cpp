@@ -653,9 +653,11 @@ constexpr HeadTable kHead = MakeHeadTable();
 
 // The instruction at `code`, of which X86_INSTRUCTION_MAX bytes are
 // readable, when it is a common one (DecodeCommon without a prefix, the
-// same answer); length 0 when it is not.
-template <bool kX64>
-X86_HOT X86Instruction DecodeHeaded(const unsigned char* code, const EntryTable& table) {
+// same answer); `otherwise()` when it is not. A call, not a length of 0 to
+// test: the walk would test the length twice on every step.
+template <bool kX64, typename Otherwise>
+X86_HOT X86Instruction DecodeHeaded(const unsigned char* code, const EntryTable& table,
+                                    Otherwise otherwise) {
   const uint64_t word = ReadLe64(code);
   uint32_t head;
   if constexpr (kX64) {
@@ -670,7 +672,7 @@ X86_HOT X86Instruction DecodeHeaded(const unsigned char* code, const EntryTable&
   // Opcode, ModRM and SIB.
   const uint32_t bytes = static_cast<uint32_t>(word >> (8 * at));
   const unsigned entry = table.entries[(head >> kHeadMapShift) << 16 | (bytes & 0xFFFF)];
-  if (((entry | head) & kEntryGeneral) != 0) return X86Instruction();
+  if (((entry | head) & kEntryGeneral) != 0) return otherwise();
   return FromEntry<kX64>(entry, bytes, at, (head >> kHeadLengthShift) & kHeadLengthBits);
 }
 
@@ -755,8 +757,8 @@ X86Instruction DecodePrefixed(const unsigned char* code, const EntryTable& table
 // walk's step needs no test of the length.
 template <bool kX64>
 X86_HOT X86Instruction DecodeFast(const unsigned char* code, const EntryTable& table) {
-  const X86Instruction result = DecodeHeaded<kX64>(code, table);
-  return result.length != 0 ? result : DecodePrefixed<kX64>(code, table);
+  return DecodeHeaded<kX64>(code, table,
+                            [code, &table] { return DecodePrefixed<kX64>(code, table); });
 }
 
 // One walk through a stretch of the buffer.
