@@ -271,21 +271,23 @@ class DeltaApplier {
     CommandLookahead commands(reader);
     while (!commands.Done()) {
       Command command;
-      DecodeError error = commands.Next(&command);
+      if (DecodeError error = commands.Next(&command); error != DecodeError::None) return error;
+      // The next copy's references are fetched while this one is made.
       const Command* following = commands.Following();
-      if (error == DecodeError::None && following != nullptr && prediction != nullptr) {
-        prediction->Prefetch(following->position);
+      if (following != nullptr && prediction != nullptr) prediction->Prefetch(following->position);
+      if (DecodeError error =
+              Copy(command.position, command.newStart, command.copy, prediction, difference);
+          error != DecodeError::None) {
+        return error;
       }
-      if (error == DecodeError::None)
-        error = Copy(command.position, command.newStart, command.copy, prediction, difference);
-      if (error == DecodeError::None) error = Insert(command.insert, insertion);
-      if (error != DecodeError::None) return error;
+      if (DecodeError error = Insert(command.insert, insertion); error != DecodeError::None) {
+        return error;
+      }
     }
     if (!Flush()) return DecodeError::SinkFailed;
-    DecodeError error = control.Finish();
-    if (error == DecodeError::None) error = difference.Finish();
-    if (error == DecodeError::None) error = insertion.Finish();
-    return error;
+    if (DecodeError error = control.Finish(); error != DecodeError::None) return error;
+    if (DecodeError error = difference.Finish(); error != DecodeError::None) return error;
+    return insertion.Finish();
   }
 
  private:
