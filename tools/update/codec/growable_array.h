@@ -2,17 +2,25 @@
 // (references, corrections, relocations) are as large as the files make
 // them, and a 32-bit updater must be able to say "out of memory" for one
 // entry rather than end. Push and Reserve report a failed allocation.
+//
+// The values live in a block of the C library's heap, grown by realloc:
+// plain values move bitwise, and a large block then grows where it lies or
+// is remapped, instead of being copied into fresh pages that must all be
+// faulted in again (a table of a million references grows some thirty
+// times).
 #pragma once
 
 #include <cstddef>
-#include <cstring>
+#include <cstdint>
+#include <cstdlib>
 #include <memory>
-#include <new>
 #include <type_traits>
 
 template <typename T>
 class GrowableArray {
-  static_assert(std::is_trivially_copyable<T>::value, "plain values only");
+  static_assert(std::is_trivially_copyable<T>::value &&
+                    std::is_trivially_default_constructible<T>::value,
+                "plain values only");
 
  public:
   size_t Size() const { return size_; }
@@ -23,16 +31,16 @@ class GrowableArray {
   T* end() { return data_.get() + size_; }
   const T* begin() const { return data_.get(); }
   const T* end() const { return data_.get() + size_; }
-  T& operator[](size_t i) { return data_[i]; }
-  const T& operator[](size_t i) const { return data_[i]; }
+  T& operator[](size_t i) { return data_.get()[i]; }
+  const T& operator[](size_t i) const { return data_.get()[i]; }
 
   bool Reserve(size_t capacity) {
     if (capacity <= capacity_) return true;
     if (capacity > SIZE_MAX / sizeof(T)) return false;
-    std::unique_ptr<T[]> grown(new (std::nothrow) T[capacity]);
-    if (!grown) return false;
-    if (size_ != 0) std::memcpy(grown.get(), data_.get(), size_ * sizeof(T));
-    data_ = std::move(grown);
+    void* grown = std::realloc(data_.get(), capacity * sizeof(T));
+    if (grown == nullptr) return false;  // the old block stays, as it was
+    data_.release();
+    data_.reset(static_cast<T*>(grown));
     capacity_ = capacity;
     return true;
   }
@@ -41,7 +49,7 @@ class GrowableArray {
     if (size_ == capacity_ && !Reserve(capacity_ < 16 ? 16 : capacity_ + capacity_ / 2)) {
       return false;
     }
-    data_[size_++] = value;
+    data_.get()[size_++] = value;
     return true;
   }
 
@@ -61,7 +69,10 @@ class GrowableArray {
   }
 
  private:
-  std::unique_ptr<T[]> data_;
+  struct Free {
+    void operator()(T* values) const { std::free(values); }
+  };
+  std::unique_ptr<T, Free> data_;
   size_t size_ = 0;
   size_t capacity_ = 0;
 };
