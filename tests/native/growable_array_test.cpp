@@ -1,11 +1,13 @@
 // The decoder's tables: every value kept through every growth of the block
 // (from the C library's small blocks up to the sizes it maps), room appended
 // after the values and given back, and sizes past what can be addressed
-// refused before any allocation, the values as they were.
+// refused before any allocation, the values as they were; a move leaves
+// the array it came from empty.
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "update/codec/growable_array.h"
 
@@ -50,6 +52,24 @@ TEST(GrowableArray, AppendedRoomFollowsTheValuesAndTruncateOnlyShortens) {
   ASSERT_TRUE(values.Push(42));
   EXPECT_EQ(values.Size(), 501u);
   EXPECT_EQ(values[500], 42u);
+}
+
+TEST(GrowableArray, AMoveHandsTheValuesOverAndLeavesTheSourceEmpty) {
+  GrowableArray<uint32_t> values;
+  for (uint32_t i = 0; i < 1000; ++i) ASSERT_TRUE(values.Push(i));
+  GrowableArray<uint32_t> moved(std::move(values));
+  ASSERT_EQ(moved.Size(), 1000u);
+  EXPECT_EQ(moved[999], 999u);
+  EXPECT_EQ(values.Size(), 0u);
+  EXPECT_EQ(values.begin(), values.end());
+  // The emptied array is usable again, and assigned over, keeps nothing of
+  // what it held.
+  ASSERT_TRUE(values.Push(5));
+  EXPECT_EQ(values[0], 5u);
+  values = std::move(moved);
+  ASSERT_EQ(values.Size(), 1000u);
+  EXPECT_EQ(values[0], 0u);
+  EXPECT_EQ(moved.Size(), 0u);
 }
 
 TEST(GrowableArray, SizesPastTheAddressSpaceAreRefusedAndTheValuesStay) {

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <memory>
 #include <type_traits>
+#include <utility>
 
 template <typename T>
 class GrowableArray {
@@ -23,6 +24,20 @@ class GrowableArray {
                 "plain values only");
 
  public:
+  GrowableArray() = default;
+  // A move hands the block over and leaves the array it came from empty,
+  // not holding a size without a block.
+  GrowableArray(GrowableArray&& other) noexcept
+      : data_(std::move(other.data_)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  GrowableArray& operator=(GrowableArray&& other) noexcept {
+    data_ = std::move(other.data_);
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+    return *this;
+  }
+
   size_t Size() const { return size_; }
   bool Empty() const { return size_ == 0; }
   T* Data() { return data_.get(); }
