@@ -117,8 +117,6 @@ class Logger {
 // The log's queue handler: writes the record through the log that made it.
 int LogQueueHandler(WorkItem* item);
 
-// Constructed before every other global of the program and destroyed after
-// them (see logger_global.cpp).
 template <typename OneTextWins>
 void Logger::Info(const char* format, ...) {
   va_list args;
@@ -151,4 +149,6 @@ void Logger::Critical(const char* format, ...) {
   va_end(args);
 }
 
+// Constructed before every other global of the program and destroyed after
+// them (see logger_global.cpp).
 extern Logger g_Log;
