@@ -134,8 +134,12 @@ TEST_F(DiffTest, ShipsWhatChangedAndExtractRebuildsTheNewTree) {
   for (size_t i = 0; i < files.size(); ++i) {
     const JsonValue& file = files[i];
     EXPECT_EQ(file["path"].AsString(), order[i]);
-    EXPECT_EQ(file.Keys(), (std::vector<std::string>{"path", "action", "coding", "oldSize",
-                                                     "newSize", "stored", "shipped"}));
+    EXPECT_EQ(file.Keys(), (std::vector<std::string>{"path", "action", "coding", "deltaWay",
+                                                     "oldSize", "newSize", "stored", "shipped"}));
+    // How a delta is made, said of deltas only.
+    EXPECT_EQ(file["deltaWay"].IsNull(),
+              file["coding"].IsNull() || file["coding"].AsString() != "delta")
+        << file["path"].AsString();
     byPath[file["path"].AsString()] = file;
     shipped += file["shipped"].AsInt();
     stored += file["stored"].AsInt();
@@ -143,6 +147,9 @@ TEST_F(DiffTest, ShipsWhatChangedAndExtractRebuildsTheNewTree) {
   }
   EXPECT_EQ(byPath["bin\\Game.exe"]["action"].AsString(), "delta");
   EXPECT_EQ(byPath["bin\\Game.exe"]["coding"].AsString(), "delta");
+  // Not an image: its bytes, not its references.
+  const std::string gameWay = byPath["bin\\Game.exe"]["deltaWay"].AsString();
+  EXPECT_TRUE(gameWay == "copies" || gameWay == "old file as prefix") << gameWay;
   EXPECT_LT(byPath["bin\\Game.exe"]["stored"].AsInt(), 300000 / 10);
   EXPECT_EQ(byPath["data\\random.bin"]["action"].AsString(), "whole");
   EXPECT_EQ(byPath["data\\random.bin"]["coding"].AsString(), "stored");
@@ -186,6 +193,11 @@ TEST_F(DiffTest, ShipsWhatChangedAndExtractRebuildsTheNewTree) {
   for (size_t i = 0; i < entries.size(); ++i) {
     EXPECT_EQ(entries[i]["size"].AsInt() + 84, files[i]["shipped"].AsInt()) << order[i];
     EXPECT_EQ(entries[i]["storedSize"].AsInt(), files[i]["stored"].AsInt()) << order[i];
+    if (!files[i]["deltaWay"].IsNull()) {
+      EXPECT_EQ(entries[i]["deltaWay"].AsString(), files[i]["deltaWay"].AsString()) << order[i];
+    } else if (entries[i].Has("deltaWay")) {
+      EXPECT_TRUE(entries[i]["deltaWay"].IsNull()) << order[i];
+    }
   }
   EXPECT_EQ(entries[0]["name"].AsString(), "Game.exe");
   EXPECT_EQ(entries[0]["destination"].AsString(), "bin\\Game.exe");
@@ -244,6 +256,7 @@ TEST_F(DiffTest, RealBuildsOfX86LibrariesShipAsSmallDeltasAndRoundTrip) {
     // bsdiff makes 5,119, 29,566 and 17,766 bytes of these three.
     if (file["action"].AsString() == "delta") {
       EXPECT_LT(file["stored"].AsInt() * 20, file["newSize"].AsInt()) << file["path"].AsString();
+      EXPECT_EQ(file["deltaWay"].AsString(), "copies, image references") << file["path"].AsString();
     }
   }
   EXPECT_EQ(actions, (std::map<std::string, std::string>{{"bin\\libatomic-1.dll", "delta"},
@@ -252,6 +265,9 @@ TEST_F(DiffTest, RealBuildsOfX86LibrariesShipAsSmallDeltasAndRoundTrip) {
                                                          {"lib\\libgomp-1.dll", "new"},
                                                          {"lib\\libssp-0.dll", "removed"}}));
   EXPECT_EQ(report["unchanged"].AsInt(), 1);
+  // What list reads back from the entries says the same.
+  ASSERT_EQ(Run({"list", P("patch.exe")}), 0) << err_;
+  EXPECT_NE(out_.find("      file, delta (copies, image references), "), std::string::npos) << out_;
 
   ASSERT_EQ(Run({"extract", P("patch.exe"), P("x"), "--base-dir", P("old")}), 0) << err_;
   std::map<std::string, std::string> rebuilt = FoldedTree(P("old"));

@@ -18,7 +18,9 @@
 #include "mkpatch/write/payload_writer.h"
 #include "mkpatch/write/progress_bar.h"
 #include "mkpatch/write/stub_plan.h"
+#include "update/base/byte_source.h"
 #include "update/base/md5.h"
+#include "update/codec/delta_decoder.h"
 #include "update/format/entry_descriptor.h"
 #include "update/format/entry_name.h"
 #include "update/format/entry_naming.h"
@@ -245,6 +247,13 @@ class DiffWriter {
     row.coding = encoded.descriptor.coding;
     row.stored = encoded.stored.size();
     row.shipped = ShippedBytes(encoded.descriptor, encoded.stored.size());
+    if (row.coding == EntryCoding::Delta) {
+      MemoryByteSource stored(encoded.stored.data(), encoded.stored.size());
+      DecodeRequest request;
+      request.stored = &stored;
+      request.storedSize = encoded.stored.size();
+      row.deltaWay = DeltaWayText(ReadDeltaWay(request));
+    }
     return row;
   }
 

@@ -11,6 +11,7 @@
 #include "mkpatch/inspect/patch_builds.h"
 #include "mkpatch/inspect/payload_check.h"
 #include "mkpatch/write/json_text.h"
+#include "update/codec/delta_decoder.h"
 
 namespace {
 
@@ -55,14 +56,25 @@ bool NamesSource(const EntryDescriptor& d) {
   return d.coding == EntryCoding::Delta || d.kind == EntryKind::Removal;
 }
 
+// How a delta entry makes its file, in words; empty for other entries.
+std::string DeltaWayOf(ByteSource& updater, const PayloadEntry& entry, const EntryDetail& detail) {
+  if (detail.descriptor.kind == EntryKind::Removal ||
+      detail.descriptor.coding != EntryCoding::Delta) {
+    return "";
+  }
+  return DeltaWayText(ReadDeltaWay(DecodeRequestFor(updater, entry, detail, nullptr)));
+}
+
 // The fields a descriptor adds to an entry; plain entries keep their four,
 // entries of format 1 the fields they always had.
 void PrintDescriptorJson(const PayloadEntry& entry, const EntryDetail& detail,
-                         const PatchBuilds& builds, std::ostream& out) {
+                         const PatchBuilds& builds, const std::string& deltaWay,
+                         std::ostream& out) {
   const EntryDescriptor& d = detail.descriptor;
   const bool removal = d.kind == EntryKind::Removal;
   out << ",\"kind\":\"" << EntryKindText(d.kind) << "\",\"coding\":"
       << (removal ? std::string("null") : std::string("\"") + CodingName(d.coding) + "\"")
+      << ",\"deltaWay\":" << (deltaWay.empty() ? std::string("null") : JsonString(deltaWay))
       << ",\"storedSize\":" << StoredSize(entry, detail)
       << ",\"decodedSize\":" << (removal ? std::string("null") : std::to_string(d.decodedSize))
       << ",\"destination\":";
@@ -85,7 +97,8 @@ void PrintDescriptorJson(const PayloadEntry& entry, const EntryDetail& detail,
   if (d.kind == EntryKind::BuildList) out << ",\"builds\":" << JsonStrings(builds.names);
 }
 
-void PrintJson(const PayloadReport& report, const PatchBuilds& builds, std::ostream& out) {
+void PrintJson(const PayloadReport& report, const PatchBuilds& builds, ByteSource& updater,
+               std::ostream& out) {
   const PatchTrailer& trailer = report.trailer;
   out << "{\"baseVersion\":" << JsonString(VersionText(trailer.baseVersion))
       << ",\"targetVersion\":" << JsonString(VersionText(trailer.targetVersion))
@@ -107,7 +120,9 @@ void PrintJson(const PayloadReport& report, const PatchBuilds& builds, std::ostr
     out << separator << "{\"name\":" << JsonString(GbkForDisplay(entry.name))
         << ",\"size\":" << entry.size << ",\"offset\":" << entry.dataOffset << ",\"install\":\""
         << InstallVerb(InstallKindOf(entry, detail)) << "\"";
-    if (detail.HasDescriptor()) PrintDescriptorJson(entry, detail, builds, out);
+    if (detail.HasDescriptor()) {
+      PrintDescriptorJson(entry, detail, builds, DeltaWayOf(updater, entry, detail), out);
+    }
     out << "}";
     separator = ",";
   }
@@ -116,7 +131,8 @@ void PrintJson(const PayloadReport& report, const PatchBuilds& builds, std::ostr
 
 // The second line of a marked entry: how it is stored and where it goes.
 void PrintDescriptorText(const PayloadEntry& entry, const EntryDetail& detail,
-                         const PatchBuilds& builds, std::ostream& out) {
+                         const PatchBuilds& builds, const std::string& deltaWay,
+                         std::ostream& out) {
   const EntryDescriptor& d = detail.descriptor;
   const std::string destination = GbkForDisplay(DestinationOf(entry, detail));
   const size_t named = NamedBuilds(builds, d.sourceBuilds).size();
@@ -130,8 +146,10 @@ void PrintDescriptorText(const PayloadEntry& entry, const EntryDetail& detail,
         << DigestHex(d.sourceMd5) << sourceBuilds << "\n";
     return;
   }
-  out << ", " << CodingName(d.coding) << ", " << StoredSize(entry, detail) << " -> "
-      << d.decodedSize << " bytes, md5 " << DigestHex(d.decodedMd5);
+  out << ", " << CodingName(d.coding);
+  if (!deltaWay.empty()) out << " (" << deltaWay << ")";
+  out << ", " << StoredSize(entry, detail) << " -> " << d.decodedSize << " bytes, md5 "
+      << DigestHex(d.decodedMd5);
   if (d.kind == EntryKind::BuildList) {
     std::string names;
     for (const std::string& name : builds.names) names += (names.empty() ? "" : ", ") + name;
@@ -148,7 +166,8 @@ void PrintDescriptorText(const PayloadEntry& entry, const EntryDetail& detail,
   out << "\n";
 }
 
-void PrintText(const PayloadReport& report, const PatchBuilds& builds, std::ostream& out) {
+void PrintText(const PayloadReport& report, const PatchBuilds& builds, ByteSource& updater,
+               std::ostream& out) {
   const PatchTrailer& trailer = report.trailer;
   out << "base version:   " << VersionText(trailer.baseVersion) << "\n"
       << "target version: " << VersionText(trailer.targetVersion) << "\n"
@@ -169,7 +188,9 @@ void PrintText(const PayloadReport& report, const PatchBuilds& builds, std::ostr
                   static_cast<unsigned long long>(entry.dataOffset),
                   InstallVerb(InstallKindOf(entry, detail)));
     out << line << GbkForDisplay(entry.name) << "\n";
-    if (detail.HasDescriptor()) PrintDescriptorText(entry, detail, builds, out);
+    if (detail.HasDescriptor()) {
+      PrintDescriptorText(entry, detail, builds, DeltaWayOf(updater, entry, detail), out);
+    }
   }
 }
 
@@ -186,9 +207,9 @@ int RunList(const Options& options, std::ostream& out, std::ostream& err) {
   FileByteSource source(inspection.file.Get(), inspection.size);
   const PatchBuilds builds = ReadPatchBuilds(source, report.table.entries, report.details);
   if (options.json) {
-    PrintJson(report, builds, out);
+    PrintJson(report, builds, source, out);
   } else {
-    PrintText(report, builds, out);
+    PrintText(report, builds, source, out);
   }
   return report.Readable() ? 0 : 1;
 }

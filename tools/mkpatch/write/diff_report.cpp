@@ -67,6 +67,7 @@ void PrintDiffSummary(const DiffReport& report, std::ostream& err) {
                   static_cast<unsigned long long>(row.shipped));
     err << line << row.path;
     if (!row.from.empty()) err << " (from " << row.from << ")";
+    if (!row.deltaWay.empty()) err << "  via " << row.deltaWay;
     if (!row.builds.empty()) {
       err << "  [" << Joined(row.builds);
       if (!row.stepTo.empty()) err << " -> " << Joined(row.stepTo);
@@ -102,6 +103,8 @@ void PrintDiffJson(const DiffReport& report, std::ostream& out) {
     out << separator << "{\"path\":" << JsonString(row.path) << ",\"action\":\"" << row.action
         << "\",\"coding\":"
         << (row.coded ? std::string("\"") + CodingName(row.coding) + "\"" : "null")
+        << ",\"deltaWay\":"
+        << (row.deltaWay.empty() ? std::string("null") : JsonString(row.deltaWay))
         << ",\"oldSize\":" << JsonSize(row.hasOldSize, row.oldSize)
         << ",\"newSize\":" << JsonSize(row.hasNewSize, row.newSize) << ",\"stored\":" << row.stored
         << ",\"shipped\":" << row.shipped;

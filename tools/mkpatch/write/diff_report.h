@@ -19,6 +19,7 @@ struct DiffRow {
   std::string action;
   bool coded = false;  // false for removals: nothing is stored
   EntryCoding coding = EntryCoding::Stored;
+  std::string deltaWay;  // how a delta makes the file (DeltaWayText), else empty
   bool hasOldSize = false;
   uint64_t oldSize = 0;
   bool hasNewSize = false;

@@ -1,5 +1,7 @@
-// The decoder's refusals in words, for mkpatch and for people. A file of its
-// own: the updater logs a refusal's number and does not carry the texts.
+// The decoder's refusals and the ways of deltas in words, for mkpatch and for
+// people. A file of its own: the updater logs a refusal's number and does not
+// carry the texts.
+#include "update/codec/delta_decoder.h"
 #include "update/codec/entry_codec.h"
 
 const char* DecodeErrorText(DecodeError error) {
@@ -76,4 +78,20 @@ const char* DecodeErrorText(DecodeError error) {
       return "the stored bytes end inside the LZMA2 stream";
   }
   return "unknown error";
+}
+
+const char* DeltaWayText(DeltaWay way) {
+  switch (way) {
+    case DeltaWay::Copies:
+      return "copies";
+    case DeltaWay::CopiesX86Branches:
+      return "copies, x86 branches";
+    case DeltaWay::CopiesImageReferences:
+      return "copies, image references";
+    case DeltaWay::SourcePrefix:
+      return "old file as prefix";
+    case DeltaWay::Unknown:
+      break;
+  }
+  return "unknown";
 }

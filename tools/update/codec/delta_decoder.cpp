@@ -580,12 +580,25 @@ DecodeError DecodeDelta(const DecodeRequest& request, DecodeSink& sink) {
                        : DecodeSeparate(request, header, sink);
 }
 
-bool DeltaNeedsImage(const DecodeRequest& request) {
+DeltaWay ReadDeltaWay(const DecodeRequest& request) {
   unsigned char bytes[2] = {};
+  const uint32_t want = request.storedSize < 2 ? static_cast<uint32_t>(request.storedSize) : 2;
   uint32_t got = 0;
-  return request.storedSize >= 2 && request.stored->ReadAt(request.storedBegin, bytes, 2, &got) &&
-         got == 2 && bytes[0] == DELTA_METHOD_COPY_ADD &&
-         (bytes[1] & DELTA_FILTER_MASK) == DELTA_FILTER_PE_REFERENCES;
+  if (want == 0 || !request.stored->ReadAt(request.storedBegin, bytes, want, &got) || got != want) {
+    return DeltaWay::Unknown;
+  }
+  if (bytes[0] == DELTA_METHOD_SOURCE_PREFIX) return DeltaWay::SourcePrefix;
+  if (bytes[0] != DELTA_METHOD_COPY_ADD || want < 2) return DeltaWay::Unknown;
+  switch (bytes[1] & DELTA_FILTER_MASK) {
+    case DELTA_FILTER_NONE:
+      return DeltaWay::Copies;
+    case DELTA_FILTER_X86_BRANCHES:
+      return DeltaWay::CopiesX86Branches;
+    case DELTA_FILTER_PE_REFERENCES:
+      return DeltaWay::CopiesImageReferences;
+    default:
+      return DeltaWay::Unknown;
+  }
 }
 
 DecodeError CheckDeltaStreams(const DecodeRequest& request) {
