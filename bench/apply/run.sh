@@ -29,16 +29,14 @@ rm -rf "$WORK"
 mkdir -p "$WORK"
 cd "$WORK"
 win() { printf 'Z:%s' "$1" | tr '/' '\\'; }
-# The first (delta) entry's stored size and method (1: copies with
-# differences, 2: the old file as zstd's prefix), read from the updater.
+# The first (delta) entry's stored size and how it makes the file (copies,
+# with an image's references or not, or the old file as zstd's prefix), as
+# mkpatch list reads them from the updater.
 delta_facts() {
   "$DIST/mkpatch" list delta.exe --json | python3 -c '
 import json, sys
 entry = json.load(sys.stdin)["entries"][0]
-start = entry["offset"] + entry["size"] - entry["storedSize"]
-with open("delta.exe", "rb") as f:
-    f.seek(start)
-    print(entry["storedSize"], "stored, method", f.read(1)[0])'
+print(entry["storedSize"], "stored,", entry["deltaWay"] or entry["coding"])'
 }
 
 # old/ and new/ trees with engine.dll of about $1 MiB (or, with two file
