@@ -11,6 +11,7 @@
 #include "mkpatch/codec/x86_branch_convert.h"
 #include "mkpatch/codec/zstd_encode.h"
 #include "update/codec/control_reader.h"
+#include "update/codec/delta_decoder.h"
 #include "update/codec/delta_format.h"
 #include "update/codec/varint.h"
 #include "update/codec/x86_branch_filter.h"
@@ -322,6 +323,50 @@ TEST(EntryCodecRefusal, UnknownMethodsAndBadHeadersAreRefused) {
   packed.insert(packed.end(), frame.begin(), frame.end());
   EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, packed, big.size(), source, &out),
             DecodeError::PackedSize);
+}
+
+// What mkpatch list and diff show of a delta: read from its own first
+// bytes only, whatever lies around them in the payload.
+TEST(EntryCodec, ADeltasWayIsReadFromItsFirstBytes) {
+  const auto wayOf = [](const Bytes& payload, uint64_t begin, uint64_t size) {
+    MemoryByteSource stored(payload.data(), payload.size());
+    DecodeRequest request;
+    request.stored = &stored;
+    request.storedBegin = begin;
+    request.storedSize = size;
+    return ReadDeltaWay(request);
+  };
+  const auto alone = [&](const Bytes& delta) { return wayOf(delta, 0, delta.size()); };
+  EXPECT_EQ(alone({DELTA_METHOD_COPY_ADD, DELTA_FILTER_NONE, 9}), DeltaWay::Copies);
+  EXPECT_EQ(alone({DELTA_METHOD_COPY_ADD, DELTA_FILTER_X86_BRANCHES | DELTA_FLAG_SPARSE}),
+            DeltaWay::CopiesX86Branches);
+  EXPECT_EQ(alone({DELTA_METHOD_COPY_ADD, DELTA_FILTER_PE_REFERENCES | DELTA_FLAG_PACKED}),
+            DeltaWay::CopiesImageReferences);
+  EXPECT_EQ(alone({DELTA_METHOD_SOURCE_PREFIX}), DeltaWay::SourcePrefix);
+  EXPECT_EQ(alone({DELTA_METHOD_COPY_ADD, 3}), DeltaWay::Unknown);  // no such filter
+  EXPECT_EQ(alone({3, 0}), DeltaWay::Unknown);                      // no such method
+  EXPECT_EQ(alone({DELTA_METHOD_COPY_ADD}), DeltaWay::Unknown);     // ends before its flags
+  EXPECT_EQ(alone({}), DeltaWay::Unknown);
+  // Inside a payload: from where the entry's bytes begin, and never from the
+  // next entry's.
+  const Bytes payload = {DELTA_METHOD_COPY_ADD, DELTA_FILTER_PE_REFERENCES,
+                         DELTA_METHOD_SOURCE_PREFIX, DELTA_METHOD_COPY_ADD,
+                         DELTA_FILTER_PE_REFERENCES};
+  EXPECT_EQ(wayOf(payload, 2, 1), DeltaWay::SourcePrefix);
+  EXPECT_EQ(wayOf(payload, 3, 1), DeltaWay::Unknown);
+  EXPECT_EQ(wayOf(payload, 3, 2), DeltaWay::CopiesImageReferences);
+  EXPECT_STREQ(DeltaWayText(DeltaWay::CopiesImageReferences), "copies, image references");
+  EXPECT_STREQ(DeltaWayText(DeltaWay::Unknown), "unknown");
+  // What the encoder writes says its way: an x86 image's delta models its
+  // references, plain bytes go by copies or as the old file's prefix.
+  const Bytes program = ProgramLike(300000, 1);
+  const Bytes next = NextBuild(program, 2);
+  const EncodedData plain = EncodeChanged(program.data(), program.size(), next.data(), next.size());
+  ASSERT_EQ(plain.coding, EntryCoding::Delta);
+  const DeltaWay plainWay = alone(plain.bytes);
+  EXPECT_TRUE(plainWay == DeltaWay::Copies || plainWay == DeltaWay::CopiesX86Branches ||
+              plainWay == DeltaWay::SourcePrefix)
+      << DeltaWayText(plainWay);
 }
 
 TEST(EntryCodecRefusal, DamagedStreamsNeverOverrunTheFile) {
