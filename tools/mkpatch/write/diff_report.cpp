@@ -67,12 +67,12 @@ void PrintDiffSummary(const DiffReport& report, std::ostream& err) {
                   static_cast<unsigned long long>(row.shipped));
     err << line << row.path;
     if (!row.from.empty()) err << " (from " << row.from << ")";
-    if (!row.deltaWay.empty()) err << "  via " << row.deltaWay;
     if (!row.builds.empty()) {
       err << "  [" << Joined(row.builds);
       if (!row.stepTo.empty()) err << " -> " << Joined(row.stepTo);
       err << "]";
     }
+    if (!row.deltaWay.empty()) err << "  via " << row.deltaWay;
     err << "\n";
   }
   const Totals totals = Sum(report);
