@@ -1,7 +1,8 @@
 // Feeds arbitrary files to what mkpatch list and check read beyond the
-// updater's own checks: the list of old builds a patch names, and each
-// file's way from the installed bytes as check tells it. Aborts when a way
-// names an entry that is not its file's, or one the plan does not take.
+// updater's own checks: the list of old builds a patch names, each delta's
+// way as list shows it, and each file's way from the installed bytes as
+// check tells it. Aborts when a way names an entry that is not its file's,
+// or one the plan does not take.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include "mkpatch/inspect/patch_builds.h"
 #include "mkpatch/inspect/payload_check.h"
 #include "update/base/byte_source.h"
+#include "update/codec/delta_decoder.h"
 #include "update/format/entry_group.h"
 
 namespace {
@@ -28,6 +30,14 @@ void CheckWays(ByteSource& file, const PayloadReport& report) {
   const uint32_t masks[] = {0u, 1u, 0x80000001u, ~0u};
   const size_t counts[] = {0, 1, 2, 32};
   for (int i = 0; i < 4; ++i) Require(NamedBuilds(builds, masks[i]).size() == counts[i]);
+  for (size_t i = 0; i < table.size(); ++i) {
+    const EntryDetail& detail = report.details[i];
+    if (!detail.HasDescriptor() || detail.descriptor.coding != EntryCoding::Delta) continue;
+    const DecodeRequest request = DecodeRequestFor(file, table[i], detail, nullptr);
+    const DeltaWay way = ReadDeltaWay(request);
+    Require(*DeltaWayText(way) != '\0');
+    Require(DeltaNeedsImage(request) == (way == DeltaWay::CopiesImageReferences));
+  }
   InputGame game(file);
   const InstallPlan plan = PredictInstall(file, table, report.details, game);
   const EntryGroups groups = GroupEntries(table, report.details);
