@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "update/base/little_endian.h"
 #include "update/format/payload_table.h"
 
 namespace {
@@ -70,6 +71,39 @@ Bytes NextBuild(const Bytes& old, uint32_t seed, uint32_t shift) {
     const size_t removeAt = random.Below(static_cast<uint32_t>(next.size()));
     const size_t removed = std::min(next.size() - removeAt, next.size() / 40);
     next.erase(next.begin() + removeAt, next.begin() + removeAt + removed);
+  }
+  return next;
+}
+
+// Code as dense in calls as real code, calling a few functions from all
+// over, with an opcode in each of the last bytes.
+Bytes CallDense(size_t size) {
+  Bytes code = ProgramLike(size, 23);
+  for (size_t at = 5; at + 5 < code.size(); at += 11) {
+    const uint32_t target = static_cast<uint32_t>((at * 2654435761u) % 64) * 4096;
+    const uint32_t displacement = target - static_cast<uint32_t>(at + 5);
+    code[at] = static_cast<unsigned char>(at % 3 == 0 ? 0xE9 : 0xE8);
+    for (int k = 0; k < 4; ++k)
+      code[at + 1 + k] = static_cast<unsigned char>(displacement >> (8 * k));
+  }
+  for (size_t back = 1; back <= 5; ++back) code[code.size() - back] = 0xE8;
+  return code;
+}
+
+Bytes LaidOutAnew(const Bytes& code) {
+  const size_t piece = 66;  // six call sites
+  const size_t pieces = (code.size() - 5) / piece;
+  Bytes next(code.begin(), code.begin() + 5);
+  for (size_t k = 0; k < pieces; ++k) {
+    const size_t from =
+        5 + (k * 7919 % pieces) * piece;  // 7919: a prime above the count, so each piece once
+    const size_t to = next.size();
+    next.insert(next.end(), code.begin() + from, code.begin() + from + piece);
+    for (size_t site = 0; site < piece; site += 11) {
+      const uint32_t callee =
+          ReadLe32(&code[from + site + 1]) + static_cast<uint32_t>(from + site + 5);
+      WriteLe32(&next[to + site + 1], callee - static_cast<uint32_t>(to + site + 5));
+    }
   }
   return next;
 }

@@ -33,6 +33,14 @@ Bytes ProgramLike(size_t size, uint32_t seed);
 // block inserted and one removed, all chosen by `seed`.
 Bytes NextBuild(const Bytes& old, uint32_t seed, uint32_t shift = 0x40);
 
+// Code as dense in calls as real code, calling a few functions from all
+// over, with an opcode in each of the last bytes.
+Bytes CallDense(size_t size);
+
+// CallDense code with its functions laid out anew in pieces of 66 bytes, in
+// another order, the calls linked again to where their callees stayed.
+Bytes LaidOutAnew(const Bytes& code);
+
 // Counts and keeps what the decoder writes; refuses writes after `failAfter`
 // bytes when set.
 class MemorySink : public DecodeSink {

@@ -7,9 +7,11 @@
 
 #include "codec_test_support.h"
 #include "mkpatch/codec/delta_writer.h"
+#include "mkpatch/codec/encoding_levels.h"
 #include "mkpatch/codec/varint_write.h"
 #include "mkpatch/codec/x86_branch_convert.h"
 #include "mkpatch/codec/zstd_encode.h"
+#include "update/base/little_endian.h"
 #include "update/codec/control_reader.h"
 #include "update/codec/delta_decoder.h"
 #include "update/codec/delta_format.h"
@@ -22,6 +24,15 @@ Bytes Decoded(const EncodedData& data, size_t decodedSize, const Bytes& source) 
   Bytes out;
   EXPECT_EQ(DecodeInMemory(data.coding, data.bytes, decodedSize, source, &out), DecodeError::None);
   return out;
+}
+
+// How a delta the encoder wrote makes its file.
+DeltaWay WayOf(const EncodedData& data) {
+  MemoryByteSource stored(data.bytes.data(), data.bytes.size());
+  DecodeRequest request;
+  request.stored = &stored;
+  request.storedSize = data.bytes.size();
+  return ReadDeltaWay(request);
 }
 
 void ExpectRoundTrip(const Bytes& old, const Bytes& target) {
@@ -74,21 +85,6 @@ TEST(EntryCodec, WholeFilesAreStoredWhenCompressionDoesNotHelp) {
   EXPECT_TRUE(empty.bytes.empty());
 }
 
-// Code as dense in calls as real code, calling a few functions from all
-// over, with an opcode in each of the last bytes.
-Bytes CallDense(size_t size) {
-  Bytes code = ProgramLike(size, 23);
-  for (size_t at = 5; at + 5 < code.size(); at += 11) {
-    const uint32_t target = static_cast<uint32_t>((at * 2654435761u) % 64) * 4096;
-    const uint32_t displacement = target - static_cast<uint32_t>(at + 5);
-    code[at] = static_cast<unsigned char>(at % 3 == 0 ? 0xE9 : 0xE8);
-    for (int k = 0; k < 4; ++k)
-      code[at + 1 + k] = static_cast<unsigned char>(displacement >> (8 * k));
-  }
-  for (size_t back = 1; back <= 5; ++back) code[code.size() - back] = 0xE8;
-  return code;
-}
-
 TEST(EntryCodec, ConvertedBranchesRestoreExactlyAcrossChunks) {
   const Bytes code = CallDense(300000);
   const X86Split split = ConvertX86Branches(code.data(), code.size());
@@ -107,15 +103,24 @@ TEST(EntryCodec, ConvertedBranchesRestoreExactlyAcrossChunks) {
 
 TEST(EntryCodec, ALargeFileWithNothingInCommonShipsWhole) {
   // Past the size where every way is written in full, the whole file is
-  // ranked with the deltas: new code against an old file of noise ships
-  // whole with its branches converted, which no delta does.
+  // ranked with the deltas: new code against an old file of noise goes with
+  // its branches converted, whole or with the noise as a prefix that gives
+  // nothing (zstd's tables for a prefix frame make it a little smaller), and
+  // never by copies of the noise.
   Bytes noise(400000);
   uint32_t state = 11;
   for (unsigned char& byte : noise)
     byte = static_cast<unsigned char>((state = state * 1103515245u + 12345u) >> 16);
   const Bytes code = CallDense(400000);
   const EncodedData data = EncodeChanged(noise.data(), noise.size(), code.data(), code.size());
-  EXPECT_EQ(data.coding, EntryCoding::ZstdX86);
+  const EncodedData whole = EncodeWhole(code.data(), code.size());
+  ASSERT_EQ(whole.coding, EntryCoding::ZstdX86);
+  EXPECT_LE(data.bytes.size(), whole.bytes.size());
+  if (data.coding == EntryCoding::Delta) {
+    EXPECT_EQ(WayOf(data), DeltaWay::SourcePrefixX86Branches);
+  } else {
+    EXPECT_EQ(data.coding, EntryCoding::ZstdX86);
+  }
   EXPECT_TRUE(Decoded(data, code.size(), noise) == code);
 }
 
@@ -153,24 +158,86 @@ TEST(EntryCodec, EncodingIsDeterministic) {
               EncodeChanged(old.data(), old.size(), next.data(), next.size()).bytes);
 }
 
+// A prefix delta as mkpatch writes one, of method 2 or 3.
+Bytes PrefixDeltaOf(uint8_t method, const Bytes& old, const Bytes& next, int level) {
+  Bytes delta = {method};
+  const Bytes rest =
+      method == DELTA_METHOD_SOURCE_PREFIX
+          ? CompressZstdWithPrefix(next.data(), next.size(), old.data(), old.size(), level)
+          : CompressZstdX86WithPrefix(ConvertX86Branches(next.data(), next.size()),
+                                      ConvertX86Branches(old.data(), old.size()).main, level);
+  delta.insert(delta.end(), rest.begin(), rest.end());
+  return delta;
+}
+
 TEST(EntryCodec, PrefixDeltasDecodeAgainstTheirSourceOnly) {
   // Releases far apart are often smaller as a frame whose window starts with
   // the old file; the encoder takes that way when it is smaller.
   const Bytes old = ProgramLike(300000, 19);
   const Bytes next = NextBuild(NextBuild(old, 20, 0x1000), 21, 0x2000);
-  Bytes delta = {DELTA_METHOD_SOURCE_PREFIX};
-  const Bytes frame = CompressZstdWithPrefix(next.data(), next.size(), old.data(), old.size(), 19);
-  delta.insert(delta.end(), frame.begin(), frame.end());
-  Bytes out;
-  ASSERT_EQ(DecodeInMemory(EntryCoding::Delta, delta, next.size(), old, &out), DecodeError::None);
-  EXPECT_TRUE(out == next);
-  // Another source gives other bytes or an error, never a silent success
-  // with the right bytes (the entry's MD5 then refuses them).
-  Bytes other = old;
-  for (size_t at = 0; at < other.size(); at += 1000) other[at] ^= 0x20;
-  const DecodeError error = DecodeInMemory(EntryCoding::Delta, delta, next.size(), other, &out);
-  EXPECT_TRUE(error != DecodeError::None || out != next);
-  EXPECT_LE(out.size(), next.size());
+  for (uint8_t method : {DELTA_METHOD_SOURCE_PREFIX, DELTA_METHOD_SOURCE_PREFIX_X86}) {
+    SCOPED_TRACE(static_cast<int>(method));
+    const Bytes delta = PrefixDeltaOf(method, old, next, 19);
+    Bytes out;
+    ASSERT_EQ(DecodeInMemory(EntryCoding::Delta, delta, next.size(), old, &out), DecodeError::None);
+    EXPECT_TRUE(out == next);
+    // Another source gives other bytes or an error, never a silent success
+    // with the right bytes (the entry's MD5 then refuses them).
+    Bytes other = old;
+    for (size_t at = 0; at < other.size(); at += 1000) other[at] ^= 0x20;
+    const DecodeError error = DecodeInMemory(EntryCoding::Delta, delta, next.size(), other, &out);
+    EXPECT_TRUE(error != DecodeError::None || out != next);
+    EXPECT_LE(out.size(), next.size());
+  }
+}
+
+TEST(EntryCodec, PrefixDeltasConvertBranchesWhereThatIsSmaller) {
+  // Code inserted in front, the calls linked again. Calls from the code that
+  // moved to functions that stayed keep their targets but not their
+  // displacements: converted to targets they are the old bytes again. Calls
+  // to functions that moved with them keep their displacements but not their
+  // targets: there the plain bytes are the old ones. The encoder writes the
+  // smaller way.
+  const Bytes old = CallDense(200000);
+  const size_t insertAt = 3000;
+  const Bytes inserted = ProgramLike(3000, 31);
+  const auto moved = [&](size_t offset) {
+    return offset < insertAt ? offset : offset + inserted.size();
+  };
+  for (bool calleesMoved : {false, true}) {
+    SCOPED_TRACE(calleesMoved ? "callees moved" : "callees stayed");
+    Bytes next = old;
+    next.insert(next.begin() + insertAt, inserted.begin(), inserted.end());
+    for (size_t site = 5; site + 5 < old.size(); site += 11) {
+      const size_t callee = ReadLe32(&old[site + 1]) + static_cast<uint32_t>(site + 5);
+      const size_t newCallee = calleesMoved ? moved(callee) : callee;
+      WriteLe32(&next[moved(site) + 1],
+                static_cast<uint32_t>(newCallee) - static_cast<uint32_t>(moved(site) + 5));
+    }
+    const Bytes plain = PrefixDeltaOf(DELTA_METHOD_SOURCE_PREFIX, old, next, kEncodeUltraLevel);
+    const Bytes converted =
+        PrefixDeltaOf(DELTA_METHOD_SOURCE_PREFIX_X86, old, next, kEncodeUltraLevel);
+    if (calleesMoved) {
+      EXPECT_LT(plain.size(), converted.size());
+    } else {
+      EXPECT_LT(converted.size() * 2, plain.size());
+    }
+    Bytes out;
+    ASSERT_EQ(DecodeInMemory(EntryCoding::Delta, converted, next.size(), old, &out),
+              DecodeError::None);
+    EXPECT_TRUE(out == next);
+    const EncodedData chosen = EncodeChanged(old.data(), old.size(), next.data(), next.size());
+    EXPECT_LE(chosen.bytes.size(), std::min(plain.size(), converted.size()));
+    EXPECT_TRUE(Decoded(chosen, next.size(), old) == next);
+  }
+  // Functions laid out anew in small pieces, the functions they call where
+  // they were: too short for copies, and every call of the plain bytes
+  // changed, but converted each piece is an old one. The encoder takes it.
+  const Bytes relaid = LaidOutAnew(old);
+  const EncodedData chosen = EncodeChanged(old.data(), old.size(), relaid.data(), relaid.size());
+  ASSERT_EQ(chosen.coding, EntryCoding::Delta);
+  EXPECT_EQ(WayOf(chosen), DeltaWay::SourcePrefixX86Branches);
+  EXPECT_TRUE(Decoded(chosen, relaid.size(), old) == relaid);
 }
 
 TEST(EntryCodec, DecodesLargeFilesInBoundedChunks) {
@@ -293,7 +360,7 @@ TEST(EntryCodecRefusal, UnknownMethodsAndBadHeadersAreRefused) {
   Bytes out;
   const Bytes source(10, 's');
   Bytes method = delta;
-  method[0] = 3;
+  method[0] = 4;
   EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, method, 5, source, &out),
             DecodeError::UnknownCoding);
   Bytes filter = delta;
@@ -343,8 +410,9 @@ TEST(EntryCodec, ADeltasWayIsReadFromItsFirstBytes) {
   EXPECT_EQ(alone({DELTA_METHOD_COPY_ADD, DELTA_FILTER_PE_REFERENCES | DELTA_FLAG_PACKED}),
             DeltaWay::CopiesImageReferences);
   EXPECT_EQ(alone({DELTA_METHOD_SOURCE_PREFIX}), DeltaWay::SourcePrefix);
+  EXPECT_EQ(alone({DELTA_METHOD_SOURCE_PREFIX_X86, 9}), DeltaWay::SourcePrefixX86Branches);
   EXPECT_EQ(alone({DELTA_METHOD_COPY_ADD, 3}), DeltaWay::Unknown);  // no such filter
-  EXPECT_EQ(alone({3, 0}), DeltaWay::Unknown);                      // no such method
+  EXPECT_EQ(alone({4, 0}), DeltaWay::Unknown);                      // no such method
   EXPECT_EQ(alone({DELTA_METHOD_COPY_ADD}), DeltaWay::Unknown);     // ends before its flags
   EXPECT_EQ(alone({}), DeltaWay::Unknown);
   // Inside a payload: from where the entry's bytes begin, and never from the
@@ -356,6 +424,7 @@ TEST(EntryCodec, ADeltasWayIsReadFromItsFirstBytes) {
   EXPECT_EQ(wayOf(payload, 3, 1), DeltaWay::Unknown);
   EXPECT_EQ(wayOf(payload, 3, 2), DeltaWay::CopiesImageReferences);
   EXPECT_STREQ(DeltaWayText(DeltaWay::CopiesImageReferences), "copies, image references");
+  EXPECT_STREQ(DeltaWayText(DeltaWay::SourcePrefixX86Branches), "old file as prefix, x86 branches");
   EXPECT_STREQ(DeltaWayText(DeltaWay::Unknown), "unknown");
   // What the encoder writes says its way: an x86 image's delta models its
   // references, plain bytes go by copies or as the old file's prefix.
@@ -365,7 +434,7 @@ TEST(EntryCodec, ADeltasWayIsReadFromItsFirstBytes) {
   ASSERT_EQ(plain.coding, EntryCoding::Delta);
   const DeltaWay plainWay = alone(plain.bytes);
   EXPECT_TRUE(plainWay == DeltaWay::Copies || plainWay == DeltaWay::CopiesX86Branches ||
-              plainWay == DeltaWay::SourcePrefix)
+              plainWay == DeltaWay::SourcePrefix || plainWay == DeltaWay::SourcePrefixX86Branches)
       << DeltaWayText(plainWay);
 }
 
@@ -408,6 +477,56 @@ TEST(EntryCodecRefusal, APrefixDeltaNeedsASourceWithinTheBound) {
   delta.insert(delta.end(), fits.begin(), fits.end());
   ASSERT_EQ(DecodeInMemory(EntryCoding::Delta, delta, next.size(), small, &out), DecodeError::None);
   EXPECT_TRUE(out == next);
+}
+
+TEST(EntryCodecRefusal, MalformedPrefixDeltasAreRefusedAsDamaged) {
+  const Bytes old = CallDense(20000);
+  const Bytes next = NextBuild(old, 5);
+  Bytes out;
+  const auto refusal = [&](const Bytes& delta) {
+    const DecodeError error = DecodeInMemory(EntryCoding::Delta, delta, next.size(), old, &out);
+    EXPECT_LE(out.size(), next.size());
+    return error;
+  };
+  // Nothing after the method byte, or the main stream's size malformed or
+  // past the entry's end.
+  EXPECT_EQ(refusal({DELTA_METHOD_SOURCE_PREFIX}), DecodeError::ZstdFrameCut);
+  EXPECT_EQ(refusal({DELTA_METHOD_SOURCE_PREFIX_X86}), DecodeError::X86MainSize);
+  EXPECT_EQ(refusal({DELTA_METHOD_SOURCE_PREFIX_X86, 0x80}), DecodeError::X86MainSize);
+  EXPECT_EQ(refusal({DELTA_METHOD_SOURCE_PREFIX_X86, 0xE8, 0x07, 1, 2, 3}),
+            DecodeError::X86MainSize);
+  EXPECT_EQ(refusal({DELTA_METHOD_SOURCE_PREFIX_X86, 0}), DecodeError::ZstdFrameCut);
+  // The new file's flags: one that is neither 0 nor 1, one missing, one
+  // left over.
+  const X86Split split = ConvertX86Branches(next.data(), next.size());
+  const Bytes source = ConvertX86Branches(old.data(), old.size()).main;
+  const auto withFlags = [&](const Bytes& flags) {
+    X86Split bad = split;
+    bad.flags = flags;
+    Bytes delta = {DELTA_METHOD_SOURCE_PREFIX_X86};
+    const Bytes rest = CompressZstdX86WithPrefix(bad, source, 3);
+    delta.insert(delta.end(), rest.begin(), rest.end());
+    return delta;
+  };
+  ASSERT_EQ(refusal(withFlags(split.flags)), DecodeError::None);
+  EXPECT_TRUE(out == next);
+  Bytes flags = split.flags;
+  flags[flags.size() / 2] = 2;
+  EXPECT_EQ(refusal(withFlags(flags)), DecodeError::X86Flag);
+  flags = split.flags;
+  flags.pop_back();
+  EXPECT_TRUE(IsMalformed(refusal(withFlags(flags))));
+  flags = split.flags;
+  flags.push_back(0);
+  EXPECT_TRUE(IsMalformed(refusal(withFlags(flags))));
+  // The source's bound holds as for the plain way.
+  const Bytes big(DELTA_PREFIX_MAX + 1, 0xE8);
+  Bytes delta = {DELTA_METHOD_SOURCE_PREFIX_X86};
+  const Bytes rest = CompressZstdX86WithPrefix(split, Bytes(16, 0), 1);
+  delta.insert(delta.end(), rest.begin(), rest.end());
+  EXPECT_EQ(DecodeInMemory(EntryCoding::Delta, delta, next.size(), big, &out),
+            DecodeError::PrefixTooLarge);
+  EXPECT_TRUE(out.empty());
 }
 
 TEST(EntryCodecRefusal, StoredAndZstdSizesMustMatch) {

@@ -74,6 +74,33 @@ class KindsTest : public MkpatchTest {
 
   // The patch with one byte changed and its payload digest made good again,
   // so that only the damage itself can be found.
+  // patch.exe from two builds that differ in one file.
+  void DiffOneFile(const std::string& path, const Bytes& old, const Bytes& next) {
+    WriteAll(P("old/" + path), Text(old));
+    WriteAll(P("new/" + path), Text(next));
+    WriteAll(P("stub.exe"), "MZ stub");
+    ASSERT_EQ(Run({"diff", "-o", P("patch.exe"), "--stub", P("stub.exe"), "--base", "1.0.0.0",
+                   "--target", "1.0.0.1", P("old"), P("new")}),
+              0)
+        << err_;
+  }
+
+  // verify checks the one delta by its streams; extract makes `next` of it.
+  void ExpectStreamsCheckedAndExtracted(const std::string& path, const Bytes& next) {
+    ASSERT_EQ(Run({"verify", P("patch.exe")}), 0) << out_;
+    EXPECT_NE(out_.find("1 delta that only the installed file decodes: streams only"),
+              std::string::npos)
+        << out_;
+    ASSERT_EQ(Run({"extract", P("patch.exe"), P("out"), "--base-dir", P("old")}), 0) << err_;
+    EXPECT_TRUE(ReadAll(P("out/" + path)) == Text(next));
+  }
+
+  // Where a listed entry's data begins in the file.
+  static size_t StoredBegin(JsonValue& entry) {
+    return static_cast<size_t>(entry["offset"].AsInt() + entry["size"].AsInt() -
+                               entry["storedSize"].AsInt());
+  }
+
   void Damage(size_t at, unsigned char value) {
     std::vector<unsigned char> bytes(patch_.begin(), patch_.end());
     bytes[at] = value;
@@ -94,25 +121,14 @@ TEST_F(KindsTest, AnImageDeltaIsVerifiedByItsStreamsAndExtractedAgainstTheImage)
   recipe.insertedFunction = 9;
   recipe.dataGrowth = 16;
   const Bytes next = MakeImage(recipe).bytes;
-  WriteAll(P("old/bin/engine.dll"), Text(old));
-  WriteAll(P("new/bin/engine.dll"), Text(next));
-  WriteAll(P("stub.exe"), "MZ stub");
-  ASSERT_EQ(Run({"diff", "-o", P("patch.exe"), "--stub", P("stub.exe"), "--base", "1.0.0.0",
-                 "--target", "1.0.0.1", P("old"), P("new")}),
-            0)
-      << err_;
-  ASSERT_EQ(Run({"verify", P("patch.exe")}), 0) << out_;
-  EXPECT_NE(out_.find("1 delta of an image's references: streams only"), std::string::npos) << out_;
-  ASSERT_EQ(Run({"extract", P("patch.exe"), P("out"), "--base-dir", P("old")}), 0) << err_;
-  EXPECT_TRUE(ReadAll(P("out/bin/engine.dll")) == Text(next));
+  ASSERT_NO_FATAL_FAILURE(DiffOneFile("bin/engine.dll", old, next));
+  ASSERT_NO_FATAL_FAILURE(ExpectStreamsCheckedAndExtracted("bin/engine.dll", next));
   // A damaged stream is found without the image: the control stream's
   // frame header (after the method, the flags and three numbers) gets a
   // reserved bit.
   patch_ = ReadAll(P("patch.exe"));
   JsonValue entry = Listed()["engine.dll"];
-  size_t at = static_cast<size_t>(entry["offset"].AsInt() + entry["size"].AsInt() -
-                                  entry["storedSize"].AsInt()) +
-              2;
+  size_t at = StoredBegin(entry) + 2;
   for (int number = 0; number < 3; ++number) {
     while (static_cast<unsigned char>(patch_[at]) & 0x80) ++at;
     ++at;
@@ -120,6 +136,26 @@ TEST_F(KindsTest, AnImageDeltaIsVerifiedByItsStreamsAndExtractedAgainstTheImage)
   Damage(at, 0xFF);
   EXPECT_EQ(Run({"verify", P("patch.exe")}), 1) << out_;
   EXPECT_NE(out_.find("(engine.dll): cannot be decoded"), std::string::npos) << out_;
+}
+
+TEST_F(KindsTest, AConvertedPrefixDeltaIsVerifiedByItsStreamsAndExtractedAgainstTheOldFile) {
+  // Code laid out anew with its callees where they were: the old file as
+  // prefix with converted branches wins, and its branches are restored from
+  // what the old file makes of the new one, so zeros cannot stand in.
+  const Bytes old = CallDense(120000);
+  const Bytes next = LaidOutAnew(old);
+  ASSERT_NO_FATAL_FAILURE(DiffOneFile("bin/code.bin", old, next));
+  patch_ = ReadAll(P("patch.exe"));
+  JsonValue entry = Listed()["code.bin"];
+  ASSERT_EQ(entry["deltaWay"].AsString(), "old file as prefix, x86 branches");
+  ASSERT_NO_FATAL_FAILURE(ExpectStreamsCheckedAndExtracted("bin/code.bin", next));
+  // The main stream's frame header (after the method and its size) with a
+  // reserved bit is found without the old file.
+  size_t at = StoredBegin(entry) + 1;
+  while (static_cast<unsigned char>(patch_[at]) & 0x80) ++at;
+  Damage(at + 1, 0xFF);
+  EXPECT_EQ(Run({"verify", P("patch.exe")}), 1) << out_;
+  EXPECT_NE(out_.find("(code.bin): cannot be decoded"), std::string::npos) << out_;
 }
 
 }  // namespace

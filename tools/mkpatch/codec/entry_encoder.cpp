@@ -181,6 +181,32 @@ Candidate PrefixDelta(const unsigned char* source, size_t sourceSize, const unsi
   }};
 }
 
+// The prefix deltas worth writing: the plain one, and where the new file
+// holds call or jump opcodes the one with both files' branches converted.
+// Each wins somewhere: converted, calls from code that moved to functions
+// that did not are the same bytes in both files, but calls to functions that
+// moved are not.
+std::vector<Candidate> PrefixDeltas(const unsigned char* source, size_t sourceSize,
+                                    const unsigned char* target, size_t targetSize) {
+  std::vector<Candidate> candidates = {PrefixDelta(source, sourceSize, target, targetSize)};
+  struct Converted {
+    std::vector<unsigned char> source;
+    X86Split target;
+  };
+  auto converted = std::make_shared<Converted>();
+  converted->target = ConvertX86Branches(target, targetSize);
+  if (converted->target.flags.empty()) return candidates;
+  converted->source = ConvertX86Branches(source, sourceSize).main;
+  candidates.push_back({[converted](int level) {
+    std::vector<unsigned char> bytes = {DELTA_METHOD_SOURCE_PREFIX_X86};
+    const std::vector<unsigned char> streams =
+        CompressZstdX86WithPrefix(converted->target, converted->source, level);
+    bytes.insert(bytes.end(), streams.begin(), streams.end());
+    return Coded(EntryCoding::Delta, std::move(bytes));
+  }});
+  return candidates;
+}
+
 }  // namespace
 
 EncodedData EncodeWhole(const unsigned char* data, size_t size, const EncodeProgress& progress) {
@@ -227,7 +253,10 @@ EncodedData EncodeChanged(const unsigned char* source, size_t sourceSize,
   if (targetSize <= kSmallDelta) {
     // Small files are cheap to write every way. The whole file is worth
     // compressing in earnest only when it could win.
-    if (prefix) candidates.push_back(PrefixDelta(source, sourceSize, target, targetSize));
+    if (prefix) {
+      for (Candidate& way : PrefixDeltas(source, sourceSize, target, targetSize))
+        candidates.push_back(std::move(way));
+    }
     EncodedData best = Smallest(candidates, level);
     const size_t quick = CompressZstd(target, targetSize, kHopelessProbeLevel).size();
     if (quick < targetSize && quick / kWholeHopeless <= best.bytes.size()) {
@@ -268,8 +297,12 @@ EncodedData EncodeChanged(const unsigned char* source, size_t sourceSize,
   if (runnerUp != 0) candidates[1] = std::move(candidates[runnerUp]);
   candidates.resize(runnerUp != 0 ? 2 : 1);
   if (prefix && candidates.front().probeSize >= targetSize / kPrefixHopeless) {
-    Candidate prefixDelta = PrefixDelta(source, sourceSize, target, targetSize);
-    prefixDelta.probeSize = prefixDelta.write(kProbeLevel).bytes.size();
+    // The smaller way at the quick level: the two shrink alike from there.
+    std::vector<Candidate> ways = PrefixDeltas(source, sourceSize, target, targetSize);
+    for (Candidate& way : ways) way.probeSize = way.write(kProbeLevel).bytes.size();
+    Candidate& prefixDelta = *std::min_element(
+        ways.begin(), ways.end(),
+        [](const Candidate& a, const Candidate& b) { return a.probeSize < b.probeSize; });
     if (prefixDelta.probeSize * kPrefixUnderrated.denominator <
         candidates.front().probeSize * kPrefixUnderrated.numerator) {
       candidates.push_back(std::move(prefixDelta));

@@ -57,6 +57,20 @@ std::vector<unsigned char> Run(ZSTD_CCtx* context, const unsigned char* data, si
   return std::vector<unsigned char>(out.get(), out.get() + written);
 }
 
+// The main stream's stored size, the main stream, the flags.
+std::vector<unsigned char> JoinX86Streams(const std::vector<unsigned char>& main,
+                                          const X86Split& split, int level) {
+  std::vector<unsigned char> bytes;
+  AppendVarint(bytes, main.size());
+  bytes.insert(bytes.end(), main.begin(), main.end());
+  if (!split.flags.empty()) {
+    const std::vector<unsigned char> flags =
+        CompressZstd(split.flags.data(), split.flags.size(), level, ZstdFrame::Magicless);
+    bytes.insert(bytes.end(), flags.begin(), flags.end());
+  }
+  return bytes;
+}
+
 }  // namespace
 
 std::vector<unsigned char> CompressZstd(const unsigned char* data, size_t size, int level,
@@ -82,17 +96,17 @@ std::vector<unsigned char> CompressZstdWithPrefix(const unsigned char* data, siz
 }
 
 std::vector<unsigned char> CompressZstdX86(const X86Split& split, int level) {
-  const std::vector<unsigned char> main =
-      CompressZstd(split.main.data(), split.main.size(), level, ZstdFrame::Magicless);
-  std::vector<unsigned char> bytes;
-  AppendVarint(bytes, main.size());
-  bytes.insert(bytes.end(), main.begin(), main.end());
-  if (!split.flags.empty()) {
-    const std::vector<unsigned char> flags =
-        CompressZstd(split.flags.data(), split.flags.size(), level, ZstdFrame::Magicless);
-    bytes.insert(bytes.end(), flags.begin(), flags.end());
-  }
-  return bytes;
+  return JoinX86Streams(
+      CompressZstd(split.main.data(), split.main.size(), level, ZstdFrame::Magicless), split,
+      level);
+}
+
+std::vector<unsigned char> CompressZstdX86WithPrefix(const X86Split& split,
+                                                     const std::vector<unsigned char>& prefix,
+                                                     int level) {
+  return JoinX86Streams(CompressZstdWithPrefix(split.main.data(), split.main.size(), prefix.data(),
+                                               prefix.size(), level),
+                        split, level);
 }
 
 ZstdWriter::ZstdWriter(int level, ZstdFrame frame, uint64_t pledged)

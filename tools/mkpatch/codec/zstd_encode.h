@@ -32,6 +32,13 @@ std::vector<unsigned char> CompressZstdWithPrefix(const unsigned char* data, siz
 // size, the main stream, the flags.
 std::vector<unsigned char> CompressZstdX86(const X86Split& split, int level);
 
+// The same with the main stream compressed as CompressZstdWithPrefix does,
+// `prefix` being the converted old file (a delta of method
+// DELTA_METHOD_SOURCE_PREFIX_X86, after its method byte).
+std::vector<unsigned char> CompressZstdX86WithPrefix(const X86Split& split,
+                                                     const std::vector<unsigned char>& prefix,
+                                                     int level);
+
 struct ZSTD_CCtx_s;
 
 // One frame written a piece at a time, for data too large to hold: with the

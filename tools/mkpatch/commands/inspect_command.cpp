@@ -219,10 +219,10 @@ int RunVerify(const Options& options, std::ostream& out, std::ostream& err) {
   if (!Inspect(options, &inspection, err)) return 1;
   PayloadReport& report = inspection.report;
   const bool decodable = report.Readable();  // entries are decoded only in a sound table
-  size_t imageDeltas = 0;
+  size_t streamsOnlyDeltas = 0;
   if (decodable) {
     FileByteSource source(inspection.file.Get(), inspection.size);
-    for (const std::string& problem : CheckEntryContents(source, report, &imageDeltas)) {
+    for (const std::string& problem : CheckEntryContents(source, report, &streamsOnlyDeltas)) {
       report.structuralProblems.push_back(problem);
     }
   }
@@ -239,13 +239,14 @@ int RunVerify(const Options& options, std::ostream& out, std::ostream& err) {
   if (decoded > 0 && decodable) {
     out << "decoded: " << decoded << (decoded == 1 ? " entry" : " entries")
         << " against their descriptors";
-    if (deltas > imageDeltas) {
-      out << " (" << deltas - imageDeltas << (deltas - imageDeltas == 1 ? " delta" : " deltas")
+    if (deltas > streamsOnlyDeltas) {
+      out << " (" << deltas - streamsOnlyDeltas
+          << (deltas - streamsOnlyDeltas == 1 ? " delta" : " deltas")
           << " against zeros: bounds and sizes only)";
     }
-    if (imageDeltas > 0) {
-      out << " (" << imageDeltas << (imageDeltas == 1 ? " delta" : " deltas")
-          << " of an image's references: streams only, applying needs the installed image)";
+    if (streamsOnlyDeltas > 0) {
+      out << " (" << streamsOnlyDeltas << (streamsOnlyDeltas == 1 ? " delta" : " deltas")
+          << " that only the installed file decodes: streams only)";
     }
     out << "\n";
   }

@@ -27,9 +27,9 @@ class ZeroSource : public ByteSource {
 }  // namespace
 
 std::vector<std::string> CheckEntryContents(ByteSource& updater, const PayloadReport& report,
-                                            size_t* imageDeltas) {
+                                            size_t* streamsOnlyDeltas) {
   std::vector<std::string> problems;
-  if (imageDeltas != nullptr) *imageDeltas = 0;
+  if (streamsOnlyDeltas != nullptr) *streamsOnlyDeltas = 0;
   for (size_t i = 0; i < report.details.size(); ++i) {
     const PayloadEntry& entry = report.table.entries[i];
     const EntryDetail& detail = report.details[i];
@@ -41,11 +41,13 @@ std::vector<std::string> CheckEntryContents(ByteSource& updater, const PayloadRe
     request.stored = &updater;
     request.storedBegin = StoredBegin(entry, detail);
     request.storedSize = StoredSize(entry, detail);
-    const bool image = delta && DeltaNeedsImage(request);
-    if (image && imageDeltas != nullptr) ++*imageDeltas;
+    request.source = &zeros;
+    request.decodedSize = detail.descriptor.decodedSize;
+    const bool streamsOnly = delta && DeltaNeedsSource(request);
+    if (streamsOnly && streamsOnlyDeltas != nullptr) ++*streamsOnlyDeltas;
     const DecodeError error =
-        image ? CheckDeltaStreams(request)
-              : DecodeEntry(updater, entry, detail, delta ? &zeros : nullptr, nullptr, md5);
+        streamsOnly ? CheckDeltaStreams(request)
+                    : DecodeEntry(updater, entry, detail, delta ? &zeros : nullptr, nullptr, md5);
     const std::string where =
         "entry " + std::to_string(i + 1) + " (" + GbkForDisplay(entry.name) + "): ";
     if (error != DecodeError::None) {

@@ -90,6 +90,8 @@ const char* DeltaWayText(DeltaWay way) {
       return "copies, image references";
     case DeltaWay::SourcePrefix:
       return "old file as prefix";
+    case DeltaWay::SourcePrefixX86Branches:
+      return "old file as prefix, x86 branches";
     case DeltaWay::Unknown:
       break;
   }

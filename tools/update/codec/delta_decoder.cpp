@@ -9,6 +9,7 @@
 #include "update/codec/reference_delta.h"
 #include "update/codec/source_window.h"
 #include "update/codec/varint.h"
+#include "update/codec/x86_branch_filter.h"
 #include "update/codec/zstd_stream.h"
 
 // The packed frame's content size: zstd is linked statically, so its
@@ -532,10 +533,26 @@ DecodeError DecodePacked(const DecodeRequest& request, const DeltaHeader& header
 
 }  // namespace
 
-// Method 2: the source whole in memory as the frame's prefix.
-DecodeError DecodeWithPrefix(const DecodeRequest& request, DecodeSink& sink) {
+// Methods 2 and 3: the source whole in memory as the frame's prefix; for
+// method 3 its branches converted, and the new file's restored on the way out
+// (or, with `restore` false, the flag stream only read to its end).
+DecodeError DecodeWithPrefix(const DecodeRequest& request, bool branches, bool restore,
+                             DecodeSink& sink) {
   const uint64_t sourceSize = SourceSize(request);
   if (sourceSize > DELTA_PREFIX_MAX) return DecodeError::PrefixTooLarge;
+  X86Streams where;
+  where.mainBegin = request.storedBegin + 1;
+  where.mainSize = request.storedSize - 1;
+  ZstdStream flags;
+  if (branches) {
+    DecodeError error = LocateX86Streams(request, 1, &where);
+    if (error == DecodeError::None) {
+      error = flags.Open(request.stored, where.flagsBegin, where.flagsSize, true);
+    }
+    if (error != DecodeError::None) return error;
+  }
+  // Not even a frame header: damaged, whatever the stream would say of nothing.
+  if (where.mainSize == 0) return DecodeError::ZstdFrameCut;
   DecodeBuffer prefix = AllocateDecodeBuffer(static_cast<size_t>(sourceSize));
   DecodeBuffer chunk = AllocateDecodeBuffer(kChunkSize);
   if (!prefix || !chunk) return DecodeError::OutOfMemory;
@@ -548,22 +565,33 @@ DecodeError DecodeWithPrefix(const DecodeRequest& request, DecodeSink& sink) {
     }
     done += got;
   }
+  if (branches) ConvertX86Sites(prefix.get(), static_cast<size_t>(sourceSize), [](bool) {});
   ZstdStream frame;
-  DecodeError error =
-      frame.Open(request.stored, request.storedBegin + 1, request.storedSize - 1, true);
+  DecodeError error = frame.Open(request.stored, where.mainBegin, where.mainSize, true);
   if (error == DecodeError::None) {
     error = frame.UsePrefix(prefix.get(), static_cast<size_t>(sourceSize));
   }
+  X86BranchRestorer restorer(flags);
   for (uint64_t left = request.decodedSize; error == DecodeError::None && left > 0;) {
     const size_t want = static_cast<size_t>(left < kChunkSize ? left : kChunkSize);
     error = ReadExactly(frame, chunk.get(), want);
+    if (error == DecodeError::None && branches && restore) {
+      error = restorer.Restore(chunk.get(), want);
+    }
     if (error == DecodeError::None && !sink.Write(chunk.get(), static_cast<uint32_t>(want))) {
       error = DecodeError::SinkFailed;
     }
     left -= want;
   }
   // One frame only: the prefix is gone once it ends.
-  return error == DecodeError::None ? frame.Finish() : error;
+  if (error == DecodeError::None) error = frame.Finish();
+  if (error == DecodeError::None && branches && !restore) {
+    for (size_t produced = kChunkSize; error == DecodeError::None && produced == kChunkSize;) {
+      error = flags.Read(chunk.get(), kChunkSize, &produced);
+    }
+  }
+  if (error == DecodeError::None && branches) error = restore ? restorer.Finish() : flags.Finish();
+  return error;
 }
 
 DecodeError DecodeDelta(const DecodeRequest& request, DecodeSink& sink) {
@@ -573,7 +601,9 @@ DecodeError DecodeDelta(const DecodeRequest& request, DecodeSink& sink) {
   if (!request.stored->ReadAt(request.storedBegin, &method, 1, &got) || got != 1) {
     return DecodeError::StoredUnreadable;
   }
-  if (method == DELTA_METHOD_SOURCE_PREFIX) return DecodeWithPrefix(request, sink);
+  if (method == DELTA_METHOD_SOURCE_PREFIX || method == DELTA_METHOD_SOURCE_PREFIX_X86) {
+    return DecodeWithPrefix(request, method == DELTA_METHOD_SOURCE_PREFIX_X86, true, sink);
+  }
   DeltaHeader header;
   if (DecodeError error = ReadHeader(request, &header); error != DecodeError::None) return error;
   return header.packed ? DecodePacked(request, header, sink)
@@ -588,6 +618,7 @@ DeltaWay ReadDeltaWay(const DecodeRequest& request) {
     return DeltaWay::Unknown;
   }
   if (bytes[0] == DELTA_METHOD_SOURCE_PREFIX) return DeltaWay::SourcePrefix;
+  if (bytes[0] == DELTA_METHOD_SOURCE_PREFIX_X86) return DeltaWay::SourcePrefixX86Branches;
   if (bytes[0] != DELTA_METHOD_COPY_ADD || want < 2) return DeltaWay::Unknown;
   switch (bytes[1] & DELTA_FILTER_MASK) {
     case DELTA_FILTER_NONE:
@@ -604,6 +635,12 @@ DeltaWay ReadDeltaWay(const DecodeRequest& request) {
 DecodeError CheckDeltaStreams(const DecodeRequest& request) {
   DeltaHeader header;
   if (request.storedSize == 0) return DecodeError::DeltaEmpty;
+  if (ReadDeltaWay(request) == DeltaWay::SourcePrefixX86Branches) {
+    struct : DecodeSink {
+      bool Write(const unsigned char*, uint32_t) override { return true; }
+    } discard;
+    return DecodeWithPrefix(request, true, false, discard);
+  }
   if (DecodeError error = ReadHeader(request, &header); error != DecodeError::None) return error;
   const uint64_t begin = request.storedBegin + header.size;
   const uint64_t end = request.storedBegin + request.storedSize;

@@ -11,6 +11,17 @@
 // finds them. The decoder holds the source and the frame's window: bounded by
 // the two limits, whatever the files' sizes.
 //
+// Method 3, DELTA_METHOD_SOURCE_PREFIX_X86: method 2 with both files' x86
+// branches converted (x86_branch_filter.h). After the method byte: a varint,
+// the stored size of the main stream, which is one zstd frame without its
+// magic number compressed with the whole converted source as its prefix;
+// then the flag stream of the new file's conversion, zstd frames without
+// their magic number taking the rest of the entry (nothing when the new
+// file has no call or jump opcode). The decoder converts the source in
+// place (only the new file is restored, so the source's flags are not
+// needed), decodes the main stream and restores it on the way out. The
+// bounds of method 2, and the flag stream's window besides.
+//
 // Method 1, DELTA_METHOD_COPY_ADD: copies of the source with differences, and
 // insertions.
 // Header (numbers are LEB128, varint.h):
@@ -107,8 +118,10 @@
 
 constexpr uint8_t DELTA_METHOD_COPY_ADD = 1;
 constexpr uint8_t DELTA_METHOD_SOURCE_PREFIX = 2;
+constexpr uint8_t DELTA_METHOD_SOURCE_PREFIX_X86 = 3;
 
-// The largest source a prefix delta may use: the decoder reads it whole.
+// The largest source a prefix delta (method 2 or 3) may use: the decoder
+// reads it whole.
 constexpr uint64_t DELTA_PREFIX_MAX = uint64_t(16) << 20;
 
 constexpr uint8_t DELTA_FILTER_NONE = 0;

@@ -92,22 +92,14 @@ DecodeError OpenAndDrain(const DecodeRequest& request, DecodeSink& sink) {
 }
 
 DecodeError DecodeZstdX86(const DecodeRequest& request, DecodeSink& sink) {
-  unsigned char head[VARINT_MAX_BYTES] = {};
-  const uint32_t want = static_cast<uint32_t>(
-      request.storedSize < VARINT_MAX_BYTES ? request.storedSize : VARINT_MAX_BYTES);
-  uint32_t got = 0;
-  if (!request.stored->ReadAt(request.storedBegin, head, want, &got) || got != want) {
-    return DecodeError::StoredUnreadable;
-  }
-  uint64_t mainStored = 0;
-  const size_t used = ReadVarint(head, got, &mainStored);
-  if (used == 0 || mainStored > request.storedSize - used) return DecodeError::X86MainSize;
-  const uint64_t mainBegin = request.storedBegin + used;
+  X86Streams where;
+  DecodeError error = LocateX86Streams(request, 0, &where);
   ZstdStream main, flags;
-  DecodeError error = main.Open(request.stored, mainBegin, mainStored, true);
   if (error == DecodeError::None) {
-    error = flags.Open(request.stored, mainBegin + mainStored,
-                       request.storedSize - used - mainStored, true);
+    error = main.Open(request.stored, where.mainBegin, where.mainSize, true);
+  }
+  if (error == DecodeError::None) {
+    error = flags.Open(request.stored, where.flagsBegin, where.flagsSize, true);
   }
   DecodeBuffer buffer = AllocateDecodeBuffer(kChunkSize);
   if (error == DecodeError::None && !buffer) error = DecodeError::OutOfMemory;
@@ -141,6 +133,25 @@ DecodeError DecodeEntryData(const DecodeRequest& request, DecodeSink& sink) {
       return OpenAndDrain<LzmaStream>(request, sink);
   }
   return DecodeError::UnknownCoding;
+}
+
+DecodeError LocateX86Streams(const DecodeRequest& request, uint64_t offset, X86Streams* streams) {
+  if (offset > request.storedSize) return DecodeError::X86MainSize;
+  const uint64_t left = request.storedSize - offset;
+  unsigned char head[VARINT_MAX_BYTES] = {};
+  const uint32_t want = static_cast<uint32_t>(left < VARINT_MAX_BYTES ? left : VARINT_MAX_BYTES);
+  uint32_t got = 0;
+  if (!request.stored->ReadAt(request.storedBegin + offset, head, want, &got) || got != want) {
+    return DecodeError::StoredUnreadable;
+  }
+  uint64_t mainStored = 0;
+  const size_t used = ReadVarint(head, got, &mainStored);
+  if (used == 0 || mainStored > left - used) return DecodeError::X86MainSize;
+  streams->mainBegin = request.storedBegin + offset + used;
+  streams->mainSize = mainStored;
+  streams->flagsBegin = streams->mainBegin + mainStored;
+  streams->flagsSize = left - used - mainStored;
+  return DecodeError::None;
 }
 
 int DecodeErrorCode(DecodeError error) { return IsMalformed(error) ? 3 : static_cast<int>(error); }

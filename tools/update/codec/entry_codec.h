@@ -93,5 +93,16 @@ struct DecodeRequest {
 
 DecodeError DecodeEntryData(const DecodeRequest& request, DecodeSink& sink);
 
+// Where the two streams of x86-converted bytes lie (x86_branch_filter.h):
+// the varint at `offset` into the entry gives the main stream's stored size,
+// the flag stream takes the rest.
+struct X86Streams {
+  uint64_t mainBegin = 0;
+  uint64_t mainSize = 0;
+  uint64_t flagsBegin = 0;
+  uint64_t flagsSize = 0;
+};
+DecodeError LocateX86Streams(const DecodeRequest& request, uint64_t offset, X86Streams* streams);
+
 // A short English description, for tools and logs.
 const char* DecodeErrorText(DecodeError error);

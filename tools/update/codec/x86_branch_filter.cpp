@@ -1,7 +1,5 @@
 #include "update/codec/x86_branch_filter.h"
 
-#include "update/codec/opcode_scan.h"
-
 DecodeError X86BranchRestorer::Restore(unsigned char* bytes, size_t size) {
   for (size_t at = 0; at < size; ++at, ++offset_) {
     if (siteBytes_ > 0) {
