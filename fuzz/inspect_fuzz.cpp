@@ -36,7 +36,8 @@ void CheckWays(ByteSource& file, const PayloadReport& report) {
     const DecodeRequest request = DecodeRequestFor(file, table[i], detail, nullptr);
     const DeltaWay way = ReadDeltaWay(request);
     Require(*DeltaWayText(way) != '\0');
-    Require(DeltaNeedsImage(request) == (way == DeltaWay::CopiesImageReferences));
+    Require(DeltaNeedsSource(request) ==
+            (way == DeltaWay::CopiesImageReferences || way == DeltaWay::SourcePrefixX86Branches));
   }
   InputGame game(file);
   const InstallPlan plan = PredictInstall(file, table, report.details, game);
