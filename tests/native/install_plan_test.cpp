@@ -354,6 +354,28 @@ TEST(InstallPlan, AFileTakesTheWayFromWhateverOldBytesAreInstalled) {
   EXPECT_EQ(refused.problems[0].entry, 0u);
 }
 
+// Whatever groups reach the planner, a way never ends in a step: the step's
+// bytes would be installed as the file, and its MD5 would pass them.
+TEST(InstallPlan, AWayThatEndsInAStepIsRefused) {
+  for (const std::vector<PayloadFile>& files :
+       {std::vector<PayloadFile>{Step("a.dll", kOld, kOld), Whole("a.dll", kNew)},
+        std::vector<PayloadFile>{Whole("b.dll", kNew), Step("a.dll", kOld, kMiddle),
+                                 Step("a.dll", kMiddle, kOld), Whole("a.dll", kNew)}}) {
+    Patch patch(files);
+    const uint32_t first = files.size() == 2 ? 0 : 1;
+    FakeGame game;
+    game.Put("a.dll", kOld);
+    const InstallPlan plan = PlanBoth(patch, game);
+    ASSERT_EQ(Refusals(plan), std::vector<PlanProblemKind>{PlanProblemKind::BrokenGroup});
+    EXPECT_EQ(plan.problems[0].entry, first) << "named as the group is at reading";
+    EXPECT_EQ(plan.problems[0].path, "a.dll");
+    for (uint32_t i = first; i < plan.entries.size(); ++i) {
+      EXPECT_NE(plan.entries[i].action, InstallAction::Patch) << i;
+      EXPECT_EQ(plan.entries[i].next, NO_ENTRY) << i;
+    }
+  }
+}
+
 TEST(InstallPlan, AGroupsDeltasAreTriedWithTheirOwnSourcePaths) {
   // The base build had the file under its old name, the middle build under
   // the new one.
@@ -389,6 +411,19 @@ TEST(EntryGroups, OneFilesEntriesMustLeadToOneFile) {
   // A step that no delta continues, and a file of steps only.
   EXPECT_EQ(broken({Step("a.dll", kOld, kMiddle), Delta("a.dll", kOld, kNew)}), 0u);
   EXPECT_EQ(broken({Step("a.dll", kOld, kMiddle), Step("a.dll", kMiddle, kOld)}), 0u);
+  // Steps that only continue themselves or each other never reach the new
+  // bytes, whatever else the file has.
+  EXPECT_EQ(broken({Step("a.dll", kOld, kOld), Whole("a.dll", kNew)}), 0u);
+  EXPECT_EQ(
+      broken({Step("a.dll", kOld, kMiddle), Step("a.dll", kMiddle, kOld), Whole("a.dll", kNew)}),
+      0u);
+  EXPECT_EQ(
+      broken({Delta("a.dll", kMiddle, kNew), Step("a.dll", kOld, kOld), Step("a.dll", kOld, kOld)}),
+      0u);
+  // A chain of steps that ends in a delta, in any order.
+  EXPECT_EQ(broken({Delta("a.dll", kMiddle, kNew), Step("a.dll", "first", kOld),
+                    Step("a.dll", kOld, kMiddle)}),
+            NO_ENTRY);
   // A removal of a file the patch installs.
   EXPECT_EQ(broken({Whole("a.dll", kNew), Removal("A.dll", kOld)}), 1u);
 }

@@ -1,6 +1,7 @@
 #include "mkpatch/inspect/plan_reasons.h"
 
 #include "mkpatch/fs/name_encoding.h"
+#include "update/format/entry_descriptor.h"
 #include "update/format/payload_digest.h"
 
 namespace {
@@ -60,6 +61,10 @@ std::string Reason(const PlanProblem& problem, const std::vector<PayloadEntry>& 
       return EntryShown(table, problem.entry) + " applies a delta to " + shown + ", which " +
              EntryShown(table, problem.writer) +
              " writes before it; the updater refuses the patch (exit code 1)";
+    case PlanProblemKind::BrokenGroup:
+      return EntryShown(table, problem.entry) +
+             ": descriptor: " + DescriptorErrorText(DescriptorError::BrokenGroup) +
+             "; the updater refuses the patch (exit code 1)";
     case PlanProblemKind::NoLauncher:
       return "the game's launcher launch/launch.exe is missing; the updater cannot install " +
              Shown(table[problem.entry].name);

@@ -17,6 +17,42 @@ bool IsPathFile(const EntryDetail& detail) {
   return detail.HasDescriptor() && detail.descriptor.kind == EntryKind::PathFile;
 }
 
+// Whether every step of the group reaches an entry that is not a step, one
+// continuing delta after another. Some delta continuing each step is not
+// enough: a step continued only by itself, or steps continued only by each
+// other, never reach the new bytes, and the way through them would stop on
+// a step and install its bytes as the file. So the entries that reach are
+// found from the ends back: those that are not steps, then every step that
+// one of them continues, and so on; a step is marked only once an entry that
+// already reaches continues it, so no step or cycle of steps vouches for
+// itself. Each entry is taken once: the group's size squared at most.
+bool EveryStepLeadsOn(const std::vector<EntryDetail>& details, const EntryGroups& groups,
+                      uint32_t first) {
+  std::vector<uint32_t> members;
+  for (uint32_t i = first; i != NO_ENTRY; i = groups.next[i]) members.push_back(i);
+  std::vector<char> reaches(members.size(), 0);
+  std::vector<size_t> pending;  // reaching entries whose continued steps are not yet marked
+  for (size_t k = 0; k < members.size(); ++k) {
+    if (details[members[k]].descriptor.IsStep()) continue;
+    reaches[k] = 1;
+    pending.push_back(k);
+  }
+  while (!pending.empty()) {
+    const EntryDescriptor& delta = details[members[pending.back()]].descriptor;
+    pending.pop_back();
+    for (size_t k = 0; k < members.size(); ++k) {
+      if (reaches[k] == 0 && Continues(delta, details[members[k]].descriptor)) {
+        reaches[k] = 1;
+        pending.push_back(k);
+      }
+    }
+  }
+  for (char reached : reaches) {
+    if (reached == 0) return false;
+  }
+  return true;
+}
+
 // One group's rules; `first` its first entry.
 bool IsSound(const std::vector<EntryDetail>& details, const EntryGroups& groups, uint32_t first) {
   const EntryDescriptor* result = nullptr;
@@ -29,16 +65,7 @@ bool IsSound(const std::vector<EntryDetail>& details, const EntryGroups& groups,
     result = &d;
   }
   if (result == nullptr || wholes > 1) return false;
-  for (uint32_t i = first; i != NO_ENTRY; i = groups.next[i]) {
-    const EntryDescriptor& step = details[i].descriptor;
-    if (!step.IsStep()) continue;
-    bool continued = false;
-    for (uint32_t j = first; j != NO_ENTRY && !continued; j = groups.next[j]) {
-      continued = Continues(details[j].descriptor, step);
-    }
-    if (!continued) return false;
-  }
-  return true;
+  return EveryStepLeadsOn(details, groups, first);
 }
 
 }  // namespace

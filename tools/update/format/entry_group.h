@@ -29,9 +29,10 @@ EntryGroups GroupEntries(const std::vector<PayloadEntry>& table,
 
 // The first entry of a group that breaks the rules a reader relies on: its
 // entries that are not steps decode to different bytes, or there are none;
-// it has more than one entry that is not a delta; a step's result is the
-// source of no delta of the group; or a removal shares its path. NO_ENTRY
-// when every group is sound.
+// it has more than one entry that is not a delta; a step does not lead,
+// through the deltas its result is the source of, to an entry that is not a
+// step (a step that only continues itself, steps in a cycle); or a removal
+// shares its path. NO_ENTRY when every group is sound.
 uint32_t FindBrokenGroup(const std::vector<PayloadEntry>& table,
                          const std::vector<EntryDetail>& details, const EntryGroups& groups);
 

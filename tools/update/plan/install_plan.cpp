@@ -454,6 +454,23 @@ class Planner {
       plan_.entries[next].action = InstallAction::Patch;
       at = next;
     }
+    if (details_[at].descriptor.IsStep()) {
+      // The last entry's result replaces the file and is checked against its
+      // own MD5 only: a step there would install its bytes as the file. The
+      // group checks at reading refuse such a group; should one get here,
+      // no entry of it is taken and the run is refused as a damaged payload.
+      for (uint32_t i = start; i != NO_ENTRY;) {
+        const uint32_t following = plan_.entries[i].next;
+        plan_.entries[i].action = InstallAction::Skip;
+        plan_.entries[i].next = NO_ENTRY;
+        i = following;
+      }
+      head.startsWay = false;
+      head.source.clear();
+      head.action = InstallAction::Mismatch;
+      Problem(PlanProblemKind::BrokenGroup, first, plan_.entries[first].destination);
+      return;
+    }
     if (kPredict && atPath.state == GamePathState::File && atPath.readOnlyOrHidden) {
       Problem(PlanProblemKind::ReadOnly, start, plan_.entries[first].destination).found = atPath;
     }
@@ -531,6 +548,7 @@ bool IsRefusal(PlanProblemKind kind) {
     case PlanProblemKind::PathTooLong:
     case PlanProblemKind::SourceUnreadable:
     case PlanProblemKind::WrongOrder:
+    case PlanProblemKind::BrokenGroup:
       return true;
     default:
       return false;

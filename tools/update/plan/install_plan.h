@@ -41,6 +41,7 @@ enum class PlanProblemKind : uint8_t {
   PathTooLong,       // the updater cannot hold the path (exit code 1)
   SourceUnreadable,  // a delta's installed source cannot be read (exit code 1)
   WrongOrder,        // an earlier entry writes the file a later delta reads (exit code 1)
+  BrokenGroup,       // the way to a file's new bytes ends in a step (exit code 1)
   // Failures the run would meet on its way (mkpatch check predicts them).
   NoLauncher,         // a package, and no launcher to take it
   NotGbk,             // a path that is not code page 936 text

@@ -11,6 +11,7 @@ namespace {
 
 const char kTextPathTooLong[] = "错误的文件路径:参数 %d %d";
 const char kTextOrderWrong[] = "错误的文件顺序:参数 %d %d";
+const char kTextDescriptorBad[] = "错误的文件描述:参数 %d %d";
 
 void ComposeTarget(const char* gameDir, const std::string& relative,
                    char (&path)[UPDATE_PATH_SIZE]) {
@@ -47,6 +48,11 @@ void Refuse(const char* gameDir, const PlanProblem& problem, RunChecks& checks,
     case PlanProblemKind::WrongOrder:
       failure.Set(ERROR_FILE_CORRUPT, kTextOrderWrong, static_cast<int>(problem.entry + 1),
                   static_cast<int>(problem.writer + 1));
+      return;
+    case PlanProblemKind::BrokenGroup:
+      // As the group checks at reading name a broken group.
+      failure.Set(ERROR_FILE_CORRUPT, kTextDescriptorBad, static_cast<int>(problem.entry + 1),
+                  static_cast<int>(DescriptorError::BrokenGroup));
       return;
     default:
       return;
