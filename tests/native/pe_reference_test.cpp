@@ -863,6 +863,25 @@ TEST(PeReferenceDeltaRefusal, EveryMalformedPreambleFieldIsRefused) {
   fine.corrections = {{0x10, 0x10}, {0, 0x10}};  // targets 0x10 and 0x11: no reference's
   EXPECT_TRUE(Decode(PreambleDelta(fine, size), image, size, DecodeError::None) == image);
 
+  // Numbers far past what any image holds are refused before they are added
+  // to anything: a section's field, a shift change of either sign.
+  Preamble farField = sound;
+  farField.sections[0][0] = INT64_MAX;  // added to the old section's RVA
+  Decode(PreambleDelta(farField, size), image, size, DecodeError::PeLayoutBad);
+  Preamble farUp = sound;
+  farUp.corrections = {{0x100, 5}, {0, INT64_MAX}};
+  Decode(PreambleDelta(farUp, size), image, size, DecodeError::PeCorrectionBad);
+  Preamble farDown = sound;
+  farDown.corrections = {{0x100, -5}, {0, INT64_MIN}};
+  Decode(PreambleDelta(farDown, size), image, size, DecodeError::PeCorrectionBad);
+  // A shift may change by more than 32 bits hold: from a target moved up to
+  // the top of the address space to the highest target moved down to 0.
+  Preamble widest = sound;
+  widest.corrections = {
+      {0, int64_t(UINT32_MAX)},
+      {REFERENCE_NO_TARGET - 2, -int64_t(UINT32_MAX) - (REFERENCE_NO_TARGET - 1)}};
+  EXPECT_TRUE(Decode(PreambleDelta(widest, size), image, size, DecodeError::None) == image);
+
   // Cut anywhere, the delta is refused and nothing past the file is written.
   const Bytes delta = PreambleDelta(sound, size);
   for (size_t cut = 0; cut < delta.size(); cut += 1 + delta.size() / 50) {

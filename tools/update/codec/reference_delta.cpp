@@ -16,7 +16,13 @@ constexpr uint64_t kRelocationSizeMax = uint64_t(1) << 32;
 DecodeError Field(StreamReader& control, uint32_t reference, uint32_t* value) {
   uint64_t number = 0;
   if (DecodeError error = control.Number(&number); error != DecodeError::None) return error;
-  const int64_t result = int64_t(reference) + ZigzagDecode(number);
+  // A difference beyond 32 bits either way lands outside them from any
+  // reference; refused before the sum, which it could overflow.
+  const int64_t difference = ZigzagDecode(number);
+  if (difference > int64_t(UINT32_MAX) || difference < -int64_t(UINT32_MAX)) {
+    return DecodeError::PeLayoutBad;
+  }
+  const int64_t result = int64_t(reference) + difference;
   if (result < 0 || result > int64_t(UINT32_MAX)) return DecodeError::PeLayoutBad;
   *value = static_cast<uint32_t>(result);
   return DecodeError::None;
@@ -88,8 +94,13 @@ DecodeError ReadCorrections(StreamReader& control, size_t referenceCount, Refere
       return DecodeError::PeCorrectionBad;
     }
     target += gap + step;
+    // The shifts before and after it lie within 32 bits either way (the
+    // previous one is checked below), so a change of more than twice that is
+    // refused before it is added, and the sum cannot overflow. Not less:
+    // from a target moved up to the top to a higher one moved down to 0,
+    // a shift changes by more than 32 bits hold.
     const int64_t delta = ZigzagDecode(change);
-    if ((delta > 0 && shift > INT64_MAX / 2) || (delta < 0 && shift < INT64_MIN / 2)) {
+    if (delta > 2 * int64_t(UINT32_MAX) || delta < -2 * int64_t(UINT32_MAX)) {
       return DecodeError::PeCorrectionBad;
     }
     shift += delta;
