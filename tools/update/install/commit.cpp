@@ -184,7 +184,12 @@ void FinishCommit(const char* gameDir, CommitJournal& journal) {
   if (journal.steps.empty()) return;
   // From here on the commit counts as made, whatever stops the cleaning.
   journal.state = CommitState::Done;
-  (void)WriteJournal(gameDir, journal);
+  if (!WriteJournal(gameDir, journal)) {
+    // The journal on disk still says the commit is under way, and the next
+    // run acts on it: a rollback then needs every backup. Kept, they let
+    // that run find every step taken and finish the commit instead.
+    return;
+  }
   const size_t rootLength = std::strlen(gameDir);
   bool whole = true;
   for (const CommitStep& step : journal.steps) {

@@ -20,7 +20,8 @@
 bool CommitRun(const char* gameDir, CommitJournal& journal, RunFailure& failure);
 
 // Ends a commit that went through: the journal says so, the backups go, then
-// the folders the removals left empty, then the journal.
+// the folders the removals left empty, then the journal. A journal that
+// cannot be told so keeps the backups, for the next run to finish with.
 void FinishCommit(const char* gameDir, CommitJournal& journal);
 
 // Removes the staged copies the journal's steps name (a run that ends before
