@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "engine_test_support.h"
+#include "md5_hex.h"
 #include "update/format/payload_digest.h"
+#include "update/session/read_patch.h"
 
 namespace {
 
@@ -126,6 +128,47 @@ TEST_F(PayloadDigestCheckTest, WithoutAUsableRecordTheRunGoesOnAsBefore) {
     std::string expected = data;
     expected[0] ^= 0x01;
     EXPECT_EQ(expected, ReadWholeFile(gameDir_ + "\\" + name));
+  }
+}
+
+// The updater's own file, read through a source whose reads fail from a
+// given offset on, as a file on a failing disk or a lost network share.
+class FailingFrom : public MemoryByteSource {
+ public:
+  FailingFrom(const Bytes& bytes, uint64_t failAt)
+      : MemoryByteSource(bytes.data(), bytes.size()), failAt_(failAt) {}
+  bool ReadAt(uint64_t offset, void* buffer, uint32_t length, uint32_t* bytesRead) override {
+    if (offset + length > failAt_) return false;
+    return MemoryByteSource::ReadAt(offset, buffer, length, bytesRead);
+  }
+
+ private:
+  uint64_t failAt_;
+};
+
+// The whole file's MD5 names this patch's commit in the journal: an
+// updater whose file cannot be read to its end is refused before anything
+// is written, though its payload could be read and, where recorded, was
+// found sound; as one that cannot be opened, the general message says why.
+TEST_F(PayloadDigestCheckTest, AnOwnFileThatCannotBeReadWholeFailsTheRun) {
+  const Bytes plain = BuildUpdater(64, {{Unique("a.dll"), Pattern(700, 5)}});
+  Bytes withRecord = plain;
+  ASSERT_TRUE(AddDigestRecord(withRecord));
+  for (const Bytes* file : std::vector<const Bytes*>{&plain, &withRecord}) {
+    MemoryByteSource payload(file->data(), file->size());
+    PatchTrailer trailer;
+    uint32_t got = 0;
+    ASSERT_TRUE(ReadTrailer(payload, &trailer, &got));
+    RunFailure failure;
+    EXPECT_EQ(Md5Hex(std::string(file->begin(), file->end())),
+              DigestOwnFile(payload, payload, trailer, failure));
+    EXPECT_FALSE(failure.Failed());
+
+    // The first bytes, before the payload, cannot be read.
+    FailingFrom whole(*file, 10);
+    EXPECT_EQ("", DigestOwnFile(payload, whole, trailer, failure));
+    EXPECT_TRUE(failure.Failed());
+    EXPECT_STREQ("", failure.text);
   }
 }
 

@@ -93,36 +93,6 @@ void SetTableFailure(const PayloadTable& table, const PatchTrailer& trailer, uin
   }
 }
 
-// One read of the updater's own file for both of its digests. A payload
-// whose trailer carries a digest must hash to it whole before anything is
-// extracted: a damaged download is refused, not installed. The text gives the
-// bytes hashed and the region's length (equal unless the file ended early).
-// The whole file's digest, taken with or without a record, is returned for
-// the version record, with the stamp of the file it came from.
-StampedDigest DigestOwnFile(OwnFileSource& source, const PatchTrailer& trailer,
-                            RunFailure& failure) {
-  const uint64_t begin = trailer.firstEntryOffset;
-  const uint64_t end = DigestRegionEnd(trailer);
-  unsigned char digest[PAYLOAD_DIGEST_SIZE];
-  unsigned char whole[PAYLOAD_DIGEST_SIZE];
-  uint64_t digested = 0;
-  bool wholeRead = false;
-  const bool regionRead = DigestRegionAndFile(source, source.WholeFile(), begin, end, digest,
-                                              &digested, whole, &wholeRead);
-  const PayloadDigestRecord record = ParseDigestRecord(trailer);
-  if (record.kind == DigestRecordKind::Present &&
-      (!regionRead || std::memcmp(digest, record.digest, PAYLOAD_DIGEST_SIZE) != 0)) {
-    failure.Set(ERROR_FILE_CORRUPT, kTextDigestWrong, AsInt(digested),
-                AsInt(end > begin ? end - begin : 0));
-  }
-  StampedDigest kept;
-  if (wholeRead) {
-    kept.hex = DigestHex(whole);
-    kept.stamp = source.Stamp();
-  }
-  return kept;
-}
-
 // Turns a refused reading of the entries' details into the run's failure,
 // before anything is written: damaged like a bad entry table. The text gives
 // the entry and the reason: the descriptor's error (1 and up), 0 for a
@@ -147,6 +117,33 @@ void SetDetailsFailure(const EntryDetails& read, RunFailure& failure) {
 }
 
 }  // namespace
+
+std::string DigestOwnFile(ByteSource& payload, ByteSource& whole, const PatchTrailer& trailer,
+                          RunFailure& failure) {
+  const uint64_t begin = trailer.firstEntryOffset;
+  const uint64_t end = DigestRegionEnd(trailer);
+  unsigned char digest[PAYLOAD_DIGEST_SIZE];
+  unsigned char wholeDigest[PAYLOAD_DIGEST_SIZE];
+  uint64_t digested = 0;
+  bool wholeRead = false;
+  const bool regionRead =
+      DigestRegionAndFile(payload, whole, begin, end, digest, &digested, wholeDigest, &wholeRead);
+  const PayloadDigestRecord record = ParseDigestRecord(trailer);
+  if (record.kind == DigestRecordKind::Present &&
+      (!regionRead || std::memcmp(digest, record.digest, PAYLOAD_DIGEST_SIZE) != 0)) {
+    failure.Set(ERROR_FILE_CORRUPT, kTextDigestWrong, AsInt(digested),
+                AsInt(end > begin ? end - begin : 0));
+  }
+  if (!wholeRead) {
+    // The whole file's MD5 names this patch's commit in the journal, which
+    // the next run reads back to finish or undo it: without one, a commit
+    // cut short could be finished by no updater. A file that cannot be read
+    // to its end is refused as one that cannot be opened.
+    if (!failure.Failed()) failure.Set(ERROR_READ_FAULT);
+    return std::string();
+  }
+  return DigestHex(wholeDigest);
+}
 
 bool ReadPatch(UpdateSession& session, OwnFileSource& source, PatchContents* patch,
                RunChecks& checks, RunFailure& failure) {
@@ -178,8 +175,10 @@ bool ReadPatch(UpdateSession& session, OwnFileSource& source, PatchContents* pat
   patch->table = ReadPayloadTable(source, trailer);
   SetTableFailure(patch->table, trailer, source.Size(), failure);
   if (failure.Failed()) return false;
-  session.ownFileDigest = DigestOwnFile(source, trailer, failure);
+  session.ownFileDigest = StampedDigest();
+  session.ownFileDigest.hex = DigestOwnFile(source, source.WholeFile(), trailer, failure);
   if (failure.Failed()) return false;
+  session.ownFileDigest.stamp = source.Stamp();
   EntryDetails read = ReadEntryDetails(source, patch->table.entries);
   SetDetailsFailure(read, failure);
   if (failure.Failed()) return false;

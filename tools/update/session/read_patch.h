@@ -4,6 +4,7 @@
 // damaged download or an installation of another version is refused here.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "update/format/entry_detail.h"
@@ -28,3 +29,15 @@ struct PatchContents {
 // run through.
 bool ReadPatch(UpdateSession& session, OwnFileSource& source, PatchContents* patch,
                RunChecks& checks, RunFailure& failure);
+
+// One read of the updater's own file for both of its digests: `whole` is
+// every byte of it, `payload` its payload bytes (OwnFileSource). A payload
+// whose trailer carries a digest must hash to it whole before anything is
+// extracted: a damaged download is refused, not installed. The text gives
+// the bytes hashed and the region's length (equal unless the file ended
+// early). Returns the whole file's MD5 as 32 hex digits, taken with or
+// without a record, for the journal and the version record. A file that
+// cannot be read whole fails the run (`failure` set, without a text) and
+// gives "".
+std::string DigestOwnFile(ByteSource& payload, ByteSource& whole, const PatchTrailer& trailer,
+                          RunFailure& failure);
