@@ -9,6 +9,7 @@
 
 namespace {
 
+const char kUndone[] = "更新失败,游戏文件已恢复为更新前的状态";
 const char kFinished[] = "已完成上次中断的更新 1.4.1.34242";
 
 // A file held open without sharing by this process, as a scanner holds it.
@@ -28,11 +29,21 @@ void MoveHoldOnFirstWait(const char* path, uint32_t) {
   g_hold = Hold(g_to);
 }
 
+// The progress callback has no context either: the staged copy to take
+// away once the entry of that ordinal is staged.
+std::string g_takeAway;
+uint32_t g_takeAwayAfter = 0;
+
+void TakeAwayStagedCopy(uint32_t, uint32_t code, uint32_t a, uint32_t) {
+  if (code == PG_INSTALL_END && a == g_takeAwayAfter) DeleteFileA(g_takeAway.c_str());
+}
+
 class CommitTest : public DescribedRunTest {
  protected:
   void TearDown() override {
     g_hold.Close();
     g_from.clear();
+    g_takeAwayAfter = 0;
     DescribedRunTest::TearDown();
   }
 
@@ -42,6 +53,9 @@ class CommitTest : public DescribedRunTest {
       EXPECT_EQ(std::string::npos, item.first.find(".upd-")) << item.first;
       EXPECT_EQ(std::string::npos, item.first.find(".journal")) << item.first;
     }
+  }
+  std::string Version() const {
+    return IniValue(Game("Config\\Client.ini"), "Version", "GameVersion");
   }
   // The updater's MD5, which names its commit in the journal.
   std::string UpdaterDigest() const {
@@ -75,11 +89,39 @@ TEST_F(CommitTest, AJournalThatCannotTakeTheEndKeepsTheBackupsForTheNextRun) {
   ASSERT_TRUE(FileExists(Game(COMMIT_JOURNAL_NAME)));
 
   // The next run of this updater: what it does with the journal first.
+  const int finished = LogCount(kFinished);
   RunFailure failure;
   ASSERT_TRUE(RecoverCommit(gameDir_.c_str(), UpdaterDigest(), failure)) << failure.text;
-  EXPECT_EQ(1, LogCount(kFinished));
+  EXPECT_EQ(finished + 1, LogCount(kFinished));
   EXPECT_EQ("new a", Read("a.dll"));
   EXPECT_EQ("new b", Read("b.dll"));
+  ExpectNothingLeft();
+}
+
+// A staged copy that another program took away before the commit reached
+// it (a scanner quarantining a new program) is a step that cannot be
+// taken: the commit rolls back and the file is named, as when a target is
+// held for good. Only a journal left by a killed run may find copies gone
+// that its steps already put in place.
+TEST_F(CommitTest, AStagedCopyTakenAwayBeforeTheCommitFailsTheRunAndUndoesIt) {
+  Put("a.dll", "old a");
+  Put("b.dll", "old b");
+  UseUpdater(BuildUpdater(64, {{"a.dll", "new a"}, {"b.dll", "new b"}, {"c.dll", "new c"}}));
+  g_takeAway = Game("b.dll.upd-new");
+  g_takeAwayAfter = 2;
+  UpdateSession::SetProgressCallback(&TakeAwayStagedCopy, 0);
+  const int undone = LogCount(kUndone);
+  RunChecks checks;
+  EXPECT_EQ(0, Run(&checks));
+  EXPECT_TRUE(checks.versionOk && checks.spaceOk && checks.sourcesOk && checks.noForeignCommit);
+  const std::string text =
+      "写入文件错误 " + Game("b.dll") + " " + std::to_string(ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(std::vector<std::string>{Shown(text)}, warnings_);
+  EXPECT_EQ(undone + 1, LogCount(kUndone));
+  EXPECT_EQ("old a", Read("a.dll"));
+  EXPECT_EQ("old b", Read("b.dll"));
+  EXPECT_FALSE(FileExists(Game("c.dll")));
+  EXPECT_EQ("1.4.1.34000", Version());
   ExpectNothingLeft();
 }
 

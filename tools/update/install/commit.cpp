@@ -40,14 +40,21 @@ SystemResult Move(FileRetry& retry, const char* from, const char* to, DWORD flag
   return retry.Run([&] { return MoveFileExA(from, to, flags | MOVEFILE_WRITE_THROUGH) != FALSE; });
 }
 
-// One step forward, from whatever state it is in: a step already taken is
-// taken again as nothing. Nothing is ever moved over a file the step did
-// not make, so that the rollback has every file back.
-SystemResult Take(const StepPaths& paths, CommitOp op) {
+// One step forward. Replaying a journal a killed run left, from whatever
+// state the step is in: a staged copy gone means the step was taken, and it
+// is taken again as nothing. On the run's own first pass every staged copy
+// is there unless another program took it (a scanner quarantining a new
+// program), and a step without it fails. Nothing is ever moved over a file
+// the step did not make, so that the rollback has every file back.
+SystemResult Take(const StepPaths& paths, CommitOp op, bool replay) {
   FileRetry retry(paths.target, paths.staged);
+  const bool staged = Exists(paths.staged);
+  if (!staged && !replay && op != CommitOp::Remove) {
+    return SystemResult::Failed(ERROR_FILE_NOT_FOUND);
+  }
   switch (op) {
     case CommitOp::Replace:
-      if (!Exists(paths.staged)) return SystemResult::Ok();
+      if (!staged) return SystemResult::Ok();
       if (Exists(paths.target) && !Exists(paths.backup)) {
         if (SystemResult kept = Move(retry, paths.target, paths.backup, 0); !kept) return kept;
       }
@@ -55,7 +62,7 @@ SystemResult Take(const StepPaths& paths, CommitOp op) {
       // before the run was killed and taken again.
       return Move(retry, paths.staged, paths.target, MOVEFILE_REPLACE_EXISTING);
     case CommitOp::Add:
-      if (!Exists(paths.staged)) return SystemResult::Ok();
+      if (!staged) return SystemResult::Ok();
       return Move(retry, paths.staged, paths.target, 0);
     case CommitOp::Remove:
       if (!Exists(paths.target) || Exists(paths.backup)) return SystemResult::Ok();
@@ -167,7 +174,7 @@ bool CommitRun(const char* gameDir, CommitJournal& journal, RunFailure& failure)
   for (const CommitStep& step : journal.steps) {
     StepPaths paths;
     SystemResult taken = SystemResult::Failed(ERROR_FILENAME_EXCED_RANGE);
-    if (paths.Compose(gameDir, step)) taken = Take(paths, step.op);
+    if (paths.Compose(gameDir, step)) taken = Take(paths, step.op, false);
     if (taken) continue;
     if (step.op == CommitOp::Remove) {
       SetRemoveFailure(failure, paths.target, taken.Error());
@@ -239,7 +246,7 @@ bool RecoverCommit(const char* gameDir, const std::string& patch, RunFailure& fa
     bool whole = true;
     for (const CommitStep& step : journal.steps) {
       StepPaths paths;
-      if (!paths.Compose(gameDir, step) || !Take(paths, step.op)) whole = false;
+      if (!paths.Compose(gameDir, step) || !Take(paths, step.op, true)) whole = false;
     }
     if (whole) {
       FinishCommit(gameDir, journal);
