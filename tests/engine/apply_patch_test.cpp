@@ -88,6 +88,28 @@ TEST_F(ApplyPatchTest, RefusedVersionInAutomaticModeShowsAndLogsNothing) {
   EXPECT_FALSE(versionOk);
 }
 
+// A journal whose commit has ended waits only for its backups to go, which
+// the next run in the patch's range sees to: it is no unfinished update of
+// another patch, and a version out of range is refused as such.
+TEST_F(ApplyPatchTest, AnEndedCommitsJournalLeavesAVersionOutOfRangeRefused) {
+  UseUpdater(BuildUpdater(64, {{Unique("a.dll"), "data"}}));
+  const std::string journal = gameDir_ + "\\TPK_MVR_J_UPDATE.journal";
+  ASSERT_TRUE(WriteWholeFile(journal,
+                             "journal 1\npatch 0123456789abcdef0123456789abcdef 1.4.1.33960\n"
+                             "state done\nreplace a.dll\n"));
+  SetInstalledVersion("1.4.1.33959");
+  bool versionOk;
+  EXPECT_EQ(0, Apply(&versionOk));
+  EXPECT_FALSE(versionOk);
+  EXPECT_EQ(std::vector<std::string>{"更新版本号不对,请重新下载!"}, warnings_);
+
+  // In range, the run cleans it up and goes on.
+  warnings_.clear();
+  SetInstalledVersion("1.4.1.34000");
+  EXPECT_EQ(1, Apply(&versionOk)) << (warnings_.empty() ? "" : warnings_[0]);
+  EXPECT_FALSE(FileExists(journal));
+}
+
 TEST_F(ApplyPatchTest, OwnFileMissingOrUnnamedFailsSilently) {
   bool versionOk;
   EXPECT_EQ(0, Apply(&versionOk)) << "no updater file written";

@@ -195,4 +195,20 @@ TEST_F(CheckAgreement, OnAnUpdateCutShort) {
   EXPECT_FALSE(FileExists(Game("bin\\app.dll.upd-new")));
 }
 
+// An update that was complete, its backups not yet all gone, left one
+// build: a version out of its range is refused as such, by both.
+TEST_F(CheckAgreement, OnAnEndedUpdateOfAnotherVersion) {
+  UseUpdater(BuildUpdater(64, {PathFileEntry("data\\a.dat", "new", EntryCoding::Stored)}));
+  Put("TPK_MVR_J_UPDATE.journal",
+      "journal 1\npatch 0123456789abcdef0123456789abcdef 1.4.1.33960\nstate done\n"
+      "replace data\\a.dat\n");
+  SetInstalledVersion("1.4.1.33959");
+  EXPECT_FALSE(ExpectAgreement("version out of range").versionOk);
+  EXPECT_EQ(std::vector<std::string>{"更新版本号不对,请重新下载!"}, warnings_);
+  std::string report;
+  Check(&report);
+  EXPECT_NE(report.find("installed version 1.4.1.33959 is outside"), std::string::npos) << report;
+  EXPECT_EQ(report.find("another patch's update"), std::string::npos) << report;
+}
+
 }  // namespace

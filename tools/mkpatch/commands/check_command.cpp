@@ -36,8 +36,8 @@ struct CheckResult {
   std::vector<EntryDetail> details;
   InstallPlan plan;
   PendingCommit pending;
-  uint64_t gameBytes = 0;  // free space the run needs beside the game's files
-  uint64_t tempBytes = 0;  // and in the temporary folder, margins included
+  uint64_t gameBytes = 0;      // free space the run needs beside the game's files
+  uint64_t tempBytes = 0;      // and in the temporary folder, margins included
   std::vector<FileWay> files;  // per file installed at a path: what it holds, what it gets
 };
 
@@ -127,9 +127,11 @@ CheckResult Check(const Options& options) {
   ReadInstalledVersion(options.directory, &result);
   const size_t gateBefore = result.reasons.size();
   if (versionsKnown && result.reasons.size() == reasonsBefore) ApplyVersionGate(&result);
-  if (result.reasons.size() > gateBefore && result.pending.found != PendingCommit::Found::None) {
+  if (result.reasons.size() > gateBefore && result.pending.found != PendingCommit::Found::None &&
+      result.pending.found != PendingCommit::Found::Finished) {
     // Between two builds the version record says little: the updater names
-    // the unfinished update instead of the version.
+    // the unfinished update instead of the version. An update that was
+    // complete left one build, and its version stands.
     result.reasons.resize(gateBefore);
     result.reasons.push_back(PendingCommitRefusal(result.pending, true));
   } else if (!refusal.empty()) {

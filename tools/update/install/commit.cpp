@@ -265,7 +265,17 @@ bool RecoverCommit(const char* gameDir, const std::string& patch, RunFailure& fa
 bool CommitPending(const char* gameDir) {
   CommitJournal journal;
   char path[UPDATE_PATH_SIZE];
-  return ReadJournal(gameDir, &journal, path) != JournalRead::None;
+  switch (ReadJournal(gameDir, &journal, path)) {
+    case JournalRead::None:
+      return false;
+    case JournalRead::Damaged:
+      return true;
+    case JournalRead::Read:
+      break;
+  }
+  // An ended commit waits only for its backups to go, which any run of any
+  // patch sees to (RecoverCommit): the game is one build.
+  return journal.state != CommitState::Done;
 }
 
 void SetCommitPendingFailure(const char* gameDir, RunFailure& failure) {

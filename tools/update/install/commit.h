@@ -37,7 +37,8 @@ void DiscardStaged(const char* gameDir, const CommitJournal& journal);
 // written (false, `failure` set).
 bool RecoverCommit(const char* gameDir, const std::string& patch, RunFailure& failure);
 
-// Whether a journal lies in the game directory, read or not.
+// Whether a journal lies in the game directory whose commit has not ended,
+// or one that cannot be read.
 bool CommitPending(const char* gameDir);
 
 // The failure that refuses a run while a commit of another patch waits (or
