@@ -125,4 +125,47 @@ TEST_F(CommitTest, AStagedCopyTakenAwayBeforeTheCommitFailsTheRunAndUndoesIt) {
   ExpectNothingLeft();
 }
 
+// Undoing a run takes away the folders it made for the files it added, and
+// no other: an empty folder the player had before the run stays, whether
+// the commit rolled back or the run ended before its commit.
+TEST_F(CommitTest, AFailedRunRemovesOnlyTheFoldersItMade) {
+  const std::vector<PayloadFile> added = {
+      PathFileEntry("empty\\new.dat", "new in a folder that was there", EntryCoding::Stored),
+      PathFileEntry("empty\\made\\deeper\\c.dat", "new in new folders", EntryCoding::Stored),
+      PathFileEntry("empty\\made\\deeper\\d.dat", "beside it", EntryCoding::Stored)};
+  const std::map<std::string, std::string> before = {
+      {"Config\\", ""},
+      {"Config\\Client.ini", Read("Config\\Client.ini")},
+      {"empty\\", ""},
+      {"last.dll", "old last"}};
+  struct Case {
+    const char* what;
+    bool heldForGood;  // else the last file is read-only, so it is never staged
+  };
+  for (const Case& c : {Case{"a rolled back commit", true}, Case{"discarded staging", false}}) {
+    SCOPED_TRACE(c.what);
+    RemoveTree(Game("empty"));
+    MakeDirectoryTree(Game("empty"));
+    Put("last.dll", "old last");
+    std::vector<PayloadFile> files = added;
+    files.push_back({"last.dll", "new last"});
+    UseUpdater(BuildUpdater(64, files));
+    if (c.heldForGood) {
+      g_hold = Hold(Game("last.dll"));
+      ASSERT_TRUE(g_hold.IsValid());
+    } else {
+      ASSERT_TRUE(SetFileAttributesA(Game("last.dll").c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    warnings_.clear();
+    RunChecks checks;
+    EXPECT_EQ(0, Run(&checks));
+    g_hold.Close();
+    SetFileAttributesA(Game("last.dll").c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(1u, warnings_.size());
+    EXPECT_TRUE(before == TreeContents(gameDir_));
+    EXPECT_TRUE(DirectoryExists(Game("empty"))) << "a folder the run did not make went";
+    EXPECT_FALSE(DirectoryExists(Game("empty\\made"))) << "a folder the run made stayed";
+  }
+}
+
 }  // namespace

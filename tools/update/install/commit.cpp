@@ -71,9 +71,17 @@ SystemResult Take(const StepPaths& paths, CommitOp op, bool replay) {
   return SystemResult::Ok();
 }
 
+// Up to where the folders an added file leaves empty go, as the length of
+// the folder that stays: the deepest one on its way that was there before
+// the run, as far as the run knows (CommitStep::existingFolders).
+size_t KeptFolderLength(const char* gameDir, const CommitStep& step) {
+  const size_t root = std::strlen(gameDir);
+  return step.existingFolders == 0 ? root : root + 1 + step.existingFolders;
+}
+
 // One step undone, from whatever state it is in: the target as it was, and
 // the staged copy gone.
-SystemResult Undo(const StepPaths& paths, CommitOp op, size_t rootLength) {
+SystemResult Undo(const StepPaths& paths, CommitOp op, size_t keptLength) {
   FileRetry retry(paths.target, paths.backup);
   SystemResult result = SystemResult::Ok();
   switch (op) {
@@ -93,7 +101,7 @@ SystemResult Undo(const StepPaths& paths, CommitOp op, size_t rootLength) {
   }
   if (result && Exists(paths.staged)) result = RetryingDeleteFile(paths.staged);
   // A file that was added leaves the folders made for it.
-  if (result && op == CommitOp::Add) RemoveEmptyParents(paths.target, rootLength);
+  if (result && op == CommitOp::Add) RemoveEmptyParents(paths.target, keptLength);
   return result;
 }
 
@@ -108,7 +116,7 @@ bool RollBack(const char* gameDir, CommitJournal& journal) {
   for (size_t i = journal.steps.size(); i-- > 0;) {
     StepPaths paths;
     if (!paths.Compose(gameDir, journal.steps[i])) continue;
-    if (!Undo(paths, journal.steps[i].op, std::strlen(gameDir))) {
+    if (!Undo(paths, journal.steps[i].op, KeptFolderLength(gameDir, journal.steps[i]))) {
       g_Log.Info(kTextNotUndone, paths.target);
       whole = false;
     }
@@ -213,12 +221,16 @@ void FinishCommit(const char* gameDir, CommitJournal& journal) {
 }
 
 void DiscardStaged(const char* gameDir, const CommitJournal& journal) {
-  const size_t rootLength = std::strlen(gameDir);
-  for (const CommitStep& step : journal.steps) {
+  // The last first, as a rollback goes: the first file staged into a folder
+  // the run made is the one that takes the folder with it.
+  for (size_t i = journal.steps.size(); i-- > 0;) {
+    const CommitStep& step = journal.steps[i];
     StepPaths paths;
     if (step.op == CommitOp::Remove || !paths.Compose(gameDir, step)) continue;
     if (Exists(paths.staged)) (void)RetryingDeleteFile(paths.staged);
-    if (step.op == CommitOp::Add) RemoveEmptyParents(paths.staged, rootLength);
+    if (step.op == CommitOp::Add) {
+      RemoveEmptyParents(paths.staged, KeptFolderLength(gameDir, step));
+    }
   }
 }
 

@@ -8,6 +8,25 @@
 #include "update/base/text_hash.h"
 #include "update/install/commit.h"
 
+namespace {
+
+// How many bytes of `relative` name the folders on its way that are there
+// now, in the game directory `gameDir`, before the run makes any for it.
+size_t ExistingFolders(const char* gameDir, const std::string& relative) {
+  size_t existing = 0;
+  // By character: the trail byte of a GBK character may be 0x5C.
+  for (const char* p = relative.c_str(); *p != '\0'; p = NextChar(p)) {
+    if (NextChar(p) - p != 1 || (*p != '\\' && *p != '/')) continue;
+    const size_t length = static_cast<size_t>(p - relative.c_str());
+    const std::string folder = std::string(gameDir) + "\\" + relative.substr(0, length);
+    if (GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES) break;
+    existing = length;
+  }
+  return existing;
+}
+
+}  // namespace
+
 Staging::Staging(const char* gameDir, const std::string& patch, const std::string& targetVersion)
     : gameDir_(gameDir) {
   journal_.patch = patch;
@@ -38,6 +57,9 @@ bool Staging::Add(CommitOp op, const char* target) {
   CommitStep step;
   step.op = op;
   step.path = relative;
+  // Before the folders an added file needs are made, so that undoing the
+  // run takes away those and leaves the player's own, empty or not.
+  if (op == CommitOp::Add) step.existingFolders = ExistingFolders(gameDir_, relative);
   journal_.steps.push_back(step);
   return true;
 }

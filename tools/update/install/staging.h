@@ -26,7 +26,8 @@ class Staging {
   bool Remove(const char* target);
 
   // Every staged copy removed, with the folders made for them that are left
-  // empty: the game as it was before the run.
+  // empty (and no folder that was there before): the game as it was before
+  // the run.
   void Discard() const;
 
   const char* GameDir() const { return gameDir_; }

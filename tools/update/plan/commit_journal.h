@@ -32,6 +32,12 @@ enum class CommitOp : uint8_t { Replace = 1, Add = 2, Remove = 3 };
 struct CommitStep {
   CommitOp op = CommitOp::Replace;
   std::string path;
+  // Not in the journal's text: how many bytes of `path` name folders that
+  // were there before the run staged the step (0: the game directory
+  // only). A rollback within that run takes away no folder above them.
+  // A journal read back after a crash cannot tell, and its rollback takes
+  // every folder an added file leaves empty.
+  size_t existingFolders = 0;
 };
 
 struct CommitJournal {
