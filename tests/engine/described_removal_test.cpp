@@ -43,21 +43,27 @@ TEST_F(DescribedRemoval, OldFilesGoWithTheirEmptiedFoldersAndChangedOrMissingOne
   EXPECT_EQ((ProgressEvent{PG_EXTRACT_BEGIN, 6, 6}), progress_.at(0));
 }
 
-// A read-only file refuses its deletion for good: the run fails (exit code
-// 1) with the file named, as a replacement of a read-only file does.
+// A file marked read-only or hidden is not the run's to remove, as it is
+// not the run's to replace (and mkpatch check says so): the run fails (exit
+// code 1) with the file named, and the file stays.
 TEST_F(DescribedRemoval, AFileThatCannotBeRemovedFailsTheRun) {
-  Put("locked\\old.dat", "old");
-  ASSERT_TRUE(SetFileAttributesA(Game("locked\\old.dat").c_str(), FILE_ATTRIBUTE_READONLY));
-  UseUpdater(BuildUpdater(64, {RemovalEntry("locked\\old.dat", "old")}));
-  RunChecks checks;
-  EXPECT_EQ(0, Run(&checks));
-  EXPECT_TRUE(checks.versionOk && checks.spaceOk && checks.sourcesOk);
-  const std::string text =
-      "删除文件错误 " + Game("locked\\old.dat") + " " + std::to_string(ERROR_ACCESS_DENIED);
-  EXPECT_EQ(std::vector<std::string>{Shown(text)}, warnings_);
-  EXPECT_EQ(1, LogCount(text));
-  EXPECT_EQ("old", Read("locked\\old.dat"));
-  SetFileAttributesA(Game("locked\\old.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
+  for (const DWORD attribute : {DWORD(FILE_ATTRIBUTE_READONLY), DWORD(FILE_ATTRIBUTE_HIDDEN)}) {
+    SCOPED_TRACE(attribute);
+    Put("locked\\old.dat", "old");
+    ASSERT_TRUE(SetFileAttributesA(Game("locked\\old.dat").c_str(), attribute));
+    UseUpdater(BuildUpdater(64, {RemovalEntry("locked\\old.dat", "old")}));
+    warnings_.clear();
+    RunChecks checks;
+    const int logged = LogCount("删除文件错误 " + Game("locked\\old.dat"));
+    EXPECT_EQ(0, Run(&checks));
+    EXPECT_TRUE(checks.versionOk && checks.spaceOk && checks.sourcesOk);
+    const std::string text =
+        "删除文件错误 " + Game("locked\\old.dat") + " " + std::to_string(ERROR_ACCESS_DENIED);
+    EXPECT_EQ(std::vector<std::string>{Shown(text)}, warnings_);
+    EXPECT_EQ(logged + 1, LogCount(text));
+    EXPECT_EQ("old", Read("locked\\old.dat"));
+    SetFileAttributesA(Game("locked\\old.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
 }
 
 }  // namespace

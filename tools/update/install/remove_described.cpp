@@ -20,11 +20,11 @@ void StageRemovals(const std::vector<EntryDetail>& details, const std::vector<En
       SetReadFailure(failure, path, read.Error());
       return;
     }
-    // A file marked read-only is not the run's to remove, as it is not
-    // the run's to replace.
+    // A file marked read-only or hidden is not the run's to remove, as it
+    // is not the run's to replace (and mkpatch check says so beforehand).
     const DWORD attributes = GetFileAttributesA(path);
     const bool gone = attributes == INVALID_FILE_ATTRIBUTES;
-    if (old && !gone && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    if (old && !gone && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)) != 0) {
       SetRemoveFailure(failure, path, ERROR_ACCESS_DENIED);
       return;
     }
