@@ -259,6 +259,47 @@ TEST_F(BuildsTest, EveryOldBuildUpdatesAndThePatchIsNoLargerThanThePatchesItRepl
       << "single steps " << singleSteps << ", direct " << direct;
 }
 
+// The most old builds a patch may name: every bit of the builds field is
+// taken, and only what changed ships (a file all 32 hold at its new bytes
+// is unchanged, one none of them holds is not).
+TEST_F(BuildsTest, ThirtyTwoOldBuildsShipWhatChangedAndNothingElse) {
+  const Bytes once = ProgramLike(20000, 90);
+  const Bytes last = ProgramLike(20000, 91);
+  std::vector<std::string> args = {"diff",        "-o",     P("patch.exe"), "--stub",
+                                   P("stub.exe"), "--base", "1.0.0.0",      "--target",
+                                   "1.0.0.32",    P("b0"),  P("new"),       "--json"};
+  for (int b = 0; b <= 32; ++b) {
+    const std::string tree = b < 32 ? "b" + std::to_string(b) : "new";
+    WriteAll(P(tree + "/readme.txt"), "read me");
+    WriteAll(P(tree + "/data/once.dat"), Text(b < 32 ? once : NextBuild(once, 92)));
+    // Only the newest old build holds the new bytes already.
+    WriteAll(P(tree + "/data/last.dat"), Text(b < 31 ? last : NextBuild(last, 93)));
+    if (b < 32) {
+      WriteAll(P(tree + "/Config/Client.ini"),
+               "[Version]\nGameVersion=1.0.0." + std::to_string(b) + "\n");
+    }
+    if (b > 0 && b < 32) args.insert(args.end(), {"--from", P(tree)});
+  }
+  WriteAll(P("stub.exe"), "MZ" + std::string(4000, 'S'));
+  ASSERT_EQ(Run(args), 0) << err_;
+  JsonValue report;
+  ASSERT_TRUE(JsonValue::Parse(out_, &report)) << out_;
+  EXPECT_EQ(report["unchanged"].AsInt(), 1);  // readme.txt
+  std::vector<std::string> rows;
+  for (const JsonValue& file : report["files"].Items()) {
+    rows.push_back(file["action"].AsString() + " " + file["path"].AsString() + " " +
+                   std::to_string(file["builds"].Items().size()));
+  }
+  EXPECT_EQ(rows, (std::vector<std::string>{"builds builds.txt 32", "delta data\\last.dat 31",
+                                            "delta data\\once.dat 32"}))
+      << err_;
+  ASSERT_EQ(Run({"verify", P("patch.exe")}), 0) << out_;
+  for (const char* build : {"b0", "b30", "b31"}) {
+    Install(build);
+    EXPECT_TRUE(Update("patch.exe") == Tree(P("new"))) << build;
+  }
+}
+
 // A file the player changed holds none of the builds' bytes: without
 // --repair the updater refuses (check says so, extract will not), with it
 // the file is replaced by the whole new one.

@@ -11,6 +11,9 @@ namespace {
 
 uint32_t Bit(size_t build) { return uint32_t(1) << build; }
 
+// Builds 0 to count - 1; all 32 bits for the most a patch names.
+uint32_t FirstBuilds(size_t count) { return count < 32 ? Bit(count) - 1 : ~uint32_t(0); }
+
 bool SameContent(const OldContent& a, const OldContent& b) {
   return a.ownPath == b.ownPath && a.size == b.size &&
          std::memcmp(a.md5, b.md5, sizeof a.md5) == 0 &&
@@ -146,7 +149,7 @@ bool ReleaseBuilds::Diff(const std::vector<size_t>& olds, size_t target, BuildsD
       }
       AddContent(&file.contents, content);
     }
-    if (file.current == Bit(oldCount) - 1) {
+    if (file.current == FirstBuilds(oldCount)) {
       ++diff->unchanged;
       continue;
     }
