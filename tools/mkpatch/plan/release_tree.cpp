@@ -149,6 +149,12 @@ bool SameTreeBytes(TreeFile* a, TreeFile* b, bool* unreadable) {
 
 bool TreeEntryPath(const std::string& relative, std::string* gbk,
                    std::vector<std::string>* problems) {
+  // A name holds '\' only outside Windows: shown with '\' between the parts,
+  // it would read as two names, and perhaps as another file's path.
+  if (relative.find('\\') != std::string::npos) {
+    problems->push_back("path " + relative + " holds \\ in a name, which Windows does not allow");
+    return false;
+  }
   const std::string shown = ShownTreePath(relative);
   if (!Utf8ToGbk(shown, gbk)) {
     problems->push_back("path " + shown + " cannot be written in code page 936");
