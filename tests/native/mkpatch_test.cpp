@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <algorithm>
 #include <chrono>
@@ -118,6 +119,37 @@ TEST_F(MkpatchTest, EveryRefusalLeavesTheOldOutputAndNoTemporary) {
   }
   // The longest name that fits is accepted.
   EXPECT_EQ(Run(Build({"--name", chinese39 + "=" + P("a.dll")})), 0) << err_;
+}
+
+// What is neither a file nor a directory (a pipe, a link that leads nowhere)
+// cannot be read: build and diff name each and write nothing.
+TEST_F(MkpatchTest, EntriesThatAreNeitherFilesNorDirectoriesAreRefused) {
+  WriteAll(P("stub.exe"), "MZ stub");
+  WriteAll(P("in/a.dll"), "a");
+  ASSERT_EQ(mkfifo(P("in/pipe").c_str(), 0600), 0);
+  fs::create_directories(P("in/sub"));
+  fs::create_symlink(P("missing"), P("in/sub/nowhere"));
+  EXPECT_EQ(Run(Build({P("in")})), 1);
+  EXPECT_NE(err_.find("cannot read " + P("in/pipe") + ": neither a file nor a directory"),
+            std::string::npos)
+      << err_;
+  EXPECT_NE(err_.find("cannot read " + P("in/sub/nowhere") + ": neither a file nor a directory"),
+            std::string::npos)
+      << err_;
+  EXPECT_FALSE(fs::exists(P("out.exe")));
+
+  // In a release tree a link is refused as a link; a pipe as above.
+  WriteAll(P("old/a.dll"), "a");
+  WriteAll(P("new/a.dll"), "b");
+  fs::create_directories(P("new/data"));
+  ASSERT_EQ(mkfifo(P("new/data/pipe").c_str(), 0600), 0);
+  EXPECT_EQ(Run({"diff", "-o", P("out.exe"), "--stub", P("stub.exe"), "--base", "1.0.0.0",
+                 "--target", "1.0.0.1", P("old"), P("new")}),
+            1);
+  EXPECT_NE(err_.find("cannot read " + P("new/data/pipe") + ": neither a file nor a directory"),
+            std::string::npos)
+      << err_;
+  EXPECT_FALSE(fs::exists(P("out.exe")));
 }
 
 // The last step can fail after the whole output was written beside its

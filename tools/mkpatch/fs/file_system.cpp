@@ -127,10 +127,12 @@ using UniqueDir = UniqueResource<DIR*, CloseDirectory>;
 #endif
 
 // Children of one directory: names of files and of subdirectories. With
-// `links`, symbolic links go there and are not followed.
+// `links`, symbolic links go there and are not followed; with `others`, what
+// is neither a file nor a directory goes there.
 bool ListDirectory(const std::string& directory, std::vector<std::string>* files,
                    std::vector<std::string>* subdirectories, std::string* error,
-                   std::vector<std::string>* links = nullptr) {
+                   std::vector<std::string>* links = nullptr,
+                   std::vector<std::string>* others = nullptr) {
 #ifdef _WIN32
   WIN32_FIND_DATAW data;
   UniqueFindHandle found(FindFirstFileW(Wide(JoinPath(directory, "*")).c_str(), &data));
@@ -168,6 +170,8 @@ bool ListDirectory(const std::string& directory, std::vector<std::string>* files
       files->push_back(name);
     } else if (links && !PathExists(path)) {
       links->push_back(name);  // vanished, or a link that changed under us
+    } else if (others) {
+      others->push_back(name);
     }
   }
 #endif
@@ -175,16 +179,17 @@ bool ListDirectory(const std::string& directory, std::vector<std::string>* files
 }
 
 bool ListBelow(const std::string& root, const std::string& relative,
-               std::vector<std::string>* result, std::string* error,
-               std::vector<std::string>* links, int depth) {
+               std::vector<std::string>* result, std::vector<std::string>* others,
+               std::string* error, std::vector<std::string>* links, int depth) {
   // A directory loop through links would recurse forever.
   if (depth > 64) {
     *error = "directories nested too deeply below " + root;
     return false;
   }
-  std::vector<std::string> files, subdirectories, linkNames;
+  std::vector<std::string> files, subdirectories, linkNames, otherNames;
   std::string directory = relative.empty() ? root : JoinPath(root, relative);
-  if (!ListDirectory(directory, &files, &subdirectories, error, links ? &linkNames : nullptr)) {
+  if (!ListDirectory(directory, &files, &subdirectories, error, links ? &linkNames : nullptr,
+                     &otherNames)) {
     return false;
   }
   auto below = [&](const std::string& name) {
@@ -192,8 +197,9 @@ bool ListBelow(const std::string& root, const std::string& relative,
   };
   for (const std::string& name : files) result->push_back(below(name));
   for (const std::string& name : linkNames) links->push_back(below(name));
+  for (const std::string& name : otherNames) others->push_back(below(name));
   for (const std::string& name : subdirectories) {
-    if (!ListBelow(root, below(name), result, error, links, depth + 1)) return false;
+    if (!ListBelow(root, below(name), result, others, error, links, depth + 1)) return false;
   }
   return true;
 }
@@ -201,11 +207,14 @@ bool ListBelow(const std::string& root, const std::string& relative,
 }  // namespace
 
 bool ListFilesBelow(const std::string& directory, std::vector<std::string>* files,
-                    std::string* error, std::vector<std::string>* links) {
+                    std::vector<std::string>* others, std::string* error,
+                    std::vector<std::string>* links) {
   files->clear();
+  others->clear();
   if (links) links->clear();
-  if (!ListBelow(directory, "", files, error, links, 0)) return false;
+  if (!ListBelow(directory, "", files, others, error, links, 0)) return false;
   std::sort(files->begin(), files->end());
+  std::sort(others->begin(), others->end());
   if (links) std::sort(links->begin(), links->end());
   return true;
 }

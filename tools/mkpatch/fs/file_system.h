@@ -32,9 +32,12 @@ bool FindIgnoringCase(const std::string& directory, const std::string& name, std
 // Every regular file below `directory`, as paths relative to it with '/'
 // between the parts, sorted bytewise so that builds are reproducible. With
 // `links`, symbolic links are never followed: their relative paths (sorted)
-// go there instead; without it they are followed as their targets.
+// go there instead; without it they are followed as their targets. What is
+// neither a file nor a directory (a pipe, a socket, a device, a link that
+// leads nowhere) goes to `others`, sorted: nothing can be read from it.
 bool ListFilesBelow(const std::string& directory, std::vector<std::string>* files,
-                    std::string* error, std::vector<std::string>* links = nullptr);
+                    std::vector<std::string>* others, std::string* error,
+                    std::vector<std::string>* links = nullptr);
 
 // Creates `directory` and its missing parents.
 bool MakeDirectories(const std::string& directory);

@@ -56,11 +56,15 @@ bool PlanBuildEntries(const std::vector<BuildInput>& inputs, std::vector<BuildEn
         AddEntry(input.name, input.path, entries, problems);
       }
     } else if (IsDirectory(input.path)) {
-      std::vector<std::string> files;
+      std::vector<std::string> files, others;
       std::string error;
-      if (!ListFilesBelow(input.path, &files, &error)) {
+      if (!ListFilesBelow(input.path, &files, &others, &error)) {
         problems->push_back(error);
         continue;
+      }
+      for (const std::string& relative : others) {
+        problems->push_back("cannot read " + JoinPath(input.path, relative) +
+                            ": neither a file nor a directory");
       }
       for (const std::string& relative : files) {
         AddEntry(WithBackslashes(relative), JoinPath(input.path, relative), entries, problems);

@@ -60,11 +60,15 @@ bool ReadReleaseTree(const std::string& label, const std::string& root, ReleaseT
     problems->push_back(where + " is not a directory");
     return false;
   }
-  std::vector<std::string> relatives, links;
+  std::vector<std::string> relatives, others, links;
   std::string error;
-  if (!ListFilesBelow(root, &relatives, &error, &links)) {
+  if (!ListFilesBelow(root, &relatives, &others, &error, &links)) {
     problems->push_back(error);
     return false;
+  }
+  for (const std::string& other : others) {
+    problems->push_back("cannot read " + JoinPath(root, other) +
+                        ": neither a file nor a directory");
   }
   for (const std::string& link : links) {
     problems->push_back(ShownTreePath(link) + " in " + where +
