@@ -347,12 +347,30 @@ TEST_F(MkpatchTest, LongTargetVersionBuildsWithoutDigestAndSaysSo) {
   EXPECT_NE(err_.find("longer than 59 bytes"), std::string::npos) << err_;
 }
 
-TEST_F(MkpatchTest, ExtractRefusesUnsafeNamesAndWritesNothing) {
+TEST_F(MkpatchTest, ExtractRefusesUnsafeNamesAndLinksAndWritesNothing) {
   std::vector<unsigned char> file = BuildUpdater(10, {{"ok.dll", "1"}, {"..\\evil.dll", "2"}});
   WriteAll(P("evil.exe"), std::string(file.begin(), file.end()));
   EXPECT_EQ(Run({"extract", P("evil.exe"), P("x/y")}), 1);
   EXPECT_NE(err_.find("unsafe"), std::string::npos) << err_;
   EXPECT_FALSE(fs::exists(P("x")));
+
+  // A link inside DIR on an entry's way, or at the entry itself, would take
+  // it where the link leads.
+  file = BuildUpdater(10, {{"a.dll", "1"}, {"data\\b.dll", "2"}});
+  WriteAll(P("links.exe"), std::string(file.begin(), file.end()));
+  fs::create_directories(P("outside"));
+  fs::create_directories(P("out"));
+  fs::create_directory_symlink(P("outside"), P("out/data"));
+  EXPECT_EQ(Run({"extract", P("links.exe"), P("out")}), 1);
+  EXPECT_NE(err_.find(P("out/data") + " is a symbolic link"), std::string::npos) << err_;
+  EXPECT_TRUE(fs::is_empty(P("outside")));
+  EXPECT_FALSE(fs::exists(P("out/a.dll")));
+  fs::remove(P("out/data"));
+  fs::create_symlink(P("outside/a.dll"), P("out/a.dll"));
+  EXPECT_EQ(Run({"extract", P("links.exe"), P("out")}), 1);
+  EXPECT_NE(err_.find(P("out/a.dll") + " is a symbolic link"), std::string::npos) << err_;
+  EXPECT_TRUE(fs::is_empty(P("outside")));
+  EXPECT_FALSE(fs::exists(P("out/data")));
 }
 
 TEST_F(MkpatchTest, UsageErrorsExitTwo) {

@@ -1,5 +1,6 @@
 #include "mkpatch/commands/extract_command.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -148,6 +149,27 @@ class Extractor {
     return kind != EntryKind::PathFile || plan_.entries[index].startsWay;
   }
 
+  // No entry is written through a link inside DIR: every output is found
+  // part by part, as a game's file is, before the first is written.
+  bool CheckOutputs() const {
+    bool sound = true;
+    for (size_t i = 0; i < report_.details.size(); ++i) {
+      if (!Writes(i)) continue;
+      const PayloadEntry& entry = report_.table.entries[i];
+      const EntryDetail& detail = report_.details[i];
+      std::string name =
+          InstallKindOf(entry, detail) == EntryKind::PathFile ? detail.descriptor.path : entry.name;
+      std::replace(name.begin(), name.end(), '/', '\\');  // never a GBK trail byte
+      const GamePath output = FindGamePath(options_.directory, name);
+      if (output.state == GamePathState::Link) {
+        err_ << "mkpatch: " << output.local
+             << " is a symbolic link; extract never writes through a link\n";
+        sound = false;
+      }
+    }
+    return sound;
+  }
+
   // What decoding the way that starts at `index` makes.
   uint64_t WaySize(size_t index) const {
     uint64_t size = 0;
@@ -263,7 +285,7 @@ int RunExtract(const Options& options, std::ostream& out, std::ostream& err) {
     return 1;
   }
   Extractor extractor(file.Get(), size, options, report, err);
-  if (!extractor.PlanWays()) return 1;
+  if (!extractor.PlanWays() || !extractor.CheckOutputs()) return 1;
   uint64_t total = 0;
   for (size_t i = 0; i < report.details.size(); ++i) {
     if (extractor.Writes(i)) total += extractor.WaySize(i);
