@@ -3,6 +3,7 @@
 // list, verify, extract and check on it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -210,6 +211,21 @@ TEST_F(BuildsTest, EveryOldBuildUpdatesAndThePatchIsNoLargerThanThePatchesItRepl
             std::string::npos)
       << err_;
   EXPECT_NE(err_.find("builds:    1.0.0.0 (base), 1.0.0.1, 1.0.0.2\n"), std::string::npos);
+  // Each shipped file counts whole once, however many entries make it.
+  const std::map<std::string, std::string> newFiles = Tree(P("new"));
+  std::set<std::string> counted;
+  int64_t wholeSize = 0;
+  for (const JsonValue& file : report["files"].Items()) {
+    const std::string action = file["action"].AsString();
+    if (action == "builds" || action == "removed") continue;
+    std::string path = file["path"].AsString();
+    std::replace(path.begin(), path.end(), '\\', '/');
+    if (counted.insert(path).second) wholeSize += newFiles.at(path).size();
+  }
+  EXPECT_EQ(report["totals"]["wholeSize"].AsInt(), wholeSize);
+  EXPECT_NE(err_.find(" entries for " + std::to_string(wholeSize) + " bytes of whole files"),
+            std::string::npos)
+      << err_;
   ASSERT_EQ(Run({"verify", P("patch.exe")}), 0) << out_;
 
   // Each build updates, from the bytes it holds, to the new build.

@@ -16,8 +16,16 @@ struct Totals {
 
 Totals Sum(const DiffReport& report) {
   Totals totals;
+  // A file's entries stand together; a step makes a later build's bytes,
+  // the file's others each make all of it.
+  const DiffRow* counted = nullptr;
   for (const DiffRow& row : report.rows) {
-    if (row.hasNewSize) totals.wholeSize += row.newSize;
+    const bool sameFile = counted != nullptr && row.action != "package" &&
+                          counted->action != "package" && row.path == counted->path;
+    if (row.hasNewSize && row.action != "step" && !sameFile) {
+      totals.wholeSize += row.newSize;
+      counted = &row;
+    }
     totals.stored += row.stored;
     totals.shipped += row.shipped;
     if (row.action != "package") totals.compared += row.shipped;
