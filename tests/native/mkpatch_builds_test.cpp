@@ -242,6 +242,23 @@ TEST_F(BuildsTest, EveryOldBuildUpdatesAndThePatchIsNoLargerThanThePatchesItRepl
     EXPECT_EQ(files["data\\added.dat"]["way"].Items().front()["kind"].AsString(), "whole");
     EXPECT_TRUE(Update("patch.exe") == Tree(P("new"))) << kBuilds[b];
   }
+  // The build list writes no file: check gives it no destination, list null.
+  Install("b0");
+  EXPECT_EQ(Run({"check", P("patch.exe"), P("game"), "--json"}), 0) << out_;
+  JsonValue checked;
+  ASSERT_TRUE(JsonValue::Parse(out_, &checked)) << out_;
+  const JsonValue& checkedList = checked["entries"].Items().front();
+  EXPECT_EQ(checkedList["kind"].AsString(), "builds");
+  EXPECT_EQ(checkedList["action"].AsString(), "skip");
+  EXPECT_FALSE(checkedList.Has("destination")) << out_;
+  ASSERT_EQ(Run({"list", P("patch.exe"), "--json"}), 0) << err_;
+  JsonValue listed;
+  ASSERT_TRUE(JsonValue::Parse(out_, &listed)) << out_;
+  const JsonValue& listedList = listed["entries"].Items().front();
+  EXPECT_EQ(listedList["kind"].AsString(), "builds");
+  ASSERT_TRUE(listedList.Has("destination")) << out_;
+  EXPECT_TRUE(listedList["destination"].IsNull()) << out_;
+
   // A game at the new build holds everything already.
   Install("new");
   EXPECT_TRUE(Update("patch.exe") == Tree(P("new")));

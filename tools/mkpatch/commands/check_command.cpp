@@ -205,7 +205,8 @@ void PrintJson(const CheckResult& result, std::ostream& out) {
   for (size_t i = 0; i < result.plan.entries.size(); ++i) {
     const PlannedEntry& entry = result.plan.entries[i];
     const EntryDetail& detail = result.details[i];
-    const bool package = entry.kind == EntryKind::Package;
+    // A package goes to the launcher, the build list nowhere.
+    const bool writes = entry.kind != EntryKind::Package && entry.kind != EntryKind::BuildList;
     out << separator << "{\"name\":" << JsonString(GbkForDisplay(result.entries[i].name))
         << ",\"install\":\"" << InstallVerb(entry.kind) << "\"";
     if (detail.HasDescriptor()) {
@@ -216,7 +217,7 @@ void PrintJson(const CheckResult& result, std::ostream& out) {
         out << "\"" << CodingName(detail.descriptor.coding) << "\"";
       }
     }
-    if (!package) out << ",\"destination\":" << JsonString(GbkForDisplay(entry.destination));
+    if (writes) out << ",\"destination\":" << JsonString(GbkForDisplay(entry.destination));
     out << ",\"action\":\"" << InstallActionName(entry.action) << "\"}";
     separator = ",";
   }

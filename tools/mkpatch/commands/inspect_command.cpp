@@ -79,8 +79,8 @@ void PrintDescriptorJson(const PayloadEntry& entry, const EntryDetail& detail,
       << ",\"decodedSize\":" << (removal ? std::string("null") : std::to_string(d.decodedSize))
       << ",\"destination\":";
   const std::string destination = DestinationOf(entry, detail);
-  out << (d.kind == EntryKind::Package ? std::string("null")
-                                       : JsonString(GbkForDisplay(destination)));
+  const bool writes = d.kind != EntryKind::Package && d.kind != EntryKind::BuildList;
+  out << (writes ? JsonString(GbkForDisplay(destination)) : std::string("null"));
   out << ",\"decodedMd5\":"
       << (removal ? std::string("null") : "\"" + DigestHex(d.decodedMd5) + "\"");
   if (NamesSource(d)) {
