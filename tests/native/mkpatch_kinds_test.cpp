@@ -434,11 +434,16 @@ TEST_F(KindsTest, ExtractAppliesDeltasOnlyToTheFilesTheyWereMadeFrom) {
   EXPECT_NE(err_.find("no file bin\\a.bin in " + P("game")), std::string::npos) << err_;
   EXPECT_FALSE(fs::exists(P("x")));
 
-  // Extracted over the installed game itself, letters in another case.
+  // Extracted over the installed game itself, letters in another case: the
+  // file is found and replaced where it is, as Windows would, not written
+  // beside it under the patch's spelling.
   InstallOld();
-  fs::rename(P("game/bin/a.bin"), P("game/bin/A.BIN"));
+  fs::rename(P("game/bin"), P("game/BIN"));
+  fs::rename(P("game/BIN/a.bin"), P("game/BIN/A.BIN"));
   ASSERT_EQ(Run({"extract", P("patch.exe"), P("game"), "--base-dir", P("game")}), 0) << err_;
-  EXPECT_EQ(ReadAll(P("game/bin/a.bin")), ReadAll(P("new/bin/a.bin")));
+  EXPECT_TRUE(ReadAll(P("game/BIN/A.BIN")) == ReadAll(P("new/bin/a.bin")));
+  EXPECT_FALSE(fs::exists(P("game/bin")));
+  EXPECT_FALSE(fs::exists(P("game/BIN/a.bin")));
   EXPECT_EQ(ReadAll(P("game/data/n.txt")), ReadAll(P("new/data/n.txt")));
   EXPECT_EQ(ReadAll(P("game/p.tpk")), ReadAll(P("p.tpk")));
   EXPECT_EQ(ReadAll(P("game/data/gone.txt")), "old bytes");  // listed, not removed

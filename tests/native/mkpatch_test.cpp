@@ -371,6 +371,16 @@ TEST_F(MkpatchTest, ExtractRefusesUnsafeNamesAndLinksAndWritesNothing) {
   EXPECT_NE(err_.find(P("out/a.dll") + " is a symbolic link"), std::string::npos) << err_;
   EXPECT_TRUE(fs::is_empty(P("outside")));
   EXPECT_FALSE(fs::exists(P("out/data")));
+  // Nor is a file where an entry needs a folder, whatever the case of its name.
+  fs::remove(P("out/a.dll"));
+  WriteAll(P("out/DATA"), "a file");
+  EXPECT_EQ(Run({"extract", P("links.exe"), P("out")}), 1);
+  EXPECT_NE(err_.find(P("out/DATA") + " is a file where data\\b.dll needs a folder"),
+            std::string::npos)
+      << err_;
+  EXPECT_EQ(ReadAll(P("out/DATA")), "a file");
+  EXPECT_FALSE(fs::exists(P("out/a.dll")));
+  EXPECT_FALSE(fs::exists(P("out/data")));
 }
 
 TEST_F(MkpatchTest, UsageErrorsExitTwo) {

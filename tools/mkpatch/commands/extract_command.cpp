@@ -24,18 +24,6 @@
 
 namespace {
 
-// A name or path from the payload (GBK, '\\' or '/' between parts) as a
-// local UTF-8 path below `directory`.
-bool LocalPath(const std::string& directory, const std::string& gbkName, std::string* path) {
-  std::string utf8;
-  if (!GbkToUtf8(gbkName, &utf8)) return false;
-  for (char& c : utf8) {
-    if (c == '\\') c = '/';  // safe: UTF-8 never has 0x5C inside a character
-  }
-  *path = JoinPath(directory, utf8);
-  return true;
-}
-
 class FileSink : public DecodeSink {
  public:
   FileSink(FILE* file, ProgressBar& progress) : file_(file), progress_(progress) {}
@@ -149,21 +137,21 @@ class Extractor {
     return kind != EntryKind::PathFile || plan_.entries[index].startsWay;
   }
 
-  // No entry is written through a link inside DIR: every output is found
-  // part by part, as a game's file is, before the first is written.
+  // No entry is written through a link inside DIR, nor where a file
+  // stands in the way of its folder: every output is looked at before the
+  // first is written.
   bool CheckOutputs() const {
     bool sound = true;
     for (size_t i = 0; i < report_.details.size(); ++i) {
       if (!Writes(i)) continue;
-      const PayloadEntry& entry = report_.table.entries[i];
-      const EntryDetail& detail = report_.details[i];
-      std::string name =
-          InstallKindOf(entry, detail) == EntryKind::PathFile ? detail.descriptor.path : entry.name;
-      std::replace(name.begin(), name.end(), '/', '\\');  // never a GBK trail byte
-      const GamePath output = FindGamePath(options_.directory, name);
+      const GamePath output = OutputOf(i);
       if (output.state == GamePathState::Link) {
         err_ << "mkpatch: " << output.local
              << " is a symbolic link; extract never writes through a link\n";
+        sound = false;
+      } else if (output.state == GamePathState::Blocked) {
+        err_ << "mkpatch: " << output.local << " is a file where "
+             << Shown(report_.table.entries[i], report_.details[i]) << " needs a folder\n";
         sound = false;
       }
     }
@@ -191,11 +179,12 @@ class Extractor {
     const EntryDetail& detail = report_.details[index];
     const EntryKind kind = InstallKindOf(entry, detail);
     const bool atPath = kind == EntryKind::PathFile;
-    std::string path;
-    if (!LocalPath(options_.directory, atPath ? detail.descriptor.path : entry.name, &path)) {
+    const GamePath found = OutputOf(index);
+    if (found.state == GamePathState::Invalid) {
       err_ << "mkpatch: entry " << Shown(entry, detail) << " is not code page 936 text\n";
       return false;
     }
+    const std::string& path = found.local;
     UniqueFile input;
     const PlannedEntry& planned = plan_.entries[index];
     if (atPath && detail.descriptor.coding == EntryCoding::Delta) {
@@ -253,6 +242,17 @@ class Extractor {
       return false;
     }
     return std::fflush(out) == 0 || CannotWrite(Shown(entry, detail));
+  }
+
+  // Where entry `index` goes below DIR, found as a game's file is: the parts
+  // that exist there in their own spelling, whatever the case of the name's.
+  GamePath OutputOf(size_t index) const {
+    const PayloadEntry& entry = report_.table.entries[index];
+    const EntryDetail& detail = report_.details[index];
+    std::string name =
+        InstallKindOf(entry, detail) == EntryKind::PathFile ? detail.descriptor.path : entry.name;
+    std::replace(name.begin(), name.end(), '/', '\\');  // never a GBK trail byte
+    return FindGamePath(options_.directory, name);
   }
 
   bool CannotWrite(const std::string& path) {
