@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "update/base/gbk_text.h"
 #include "update/format/entry_name.h"
@@ -87,6 +88,42 @@ TEST(GbkText, FindsSeparatorsOutsideDoubleByteCharacters) {
   EXPECT_EQ(FindLastSeparator(mixed, "/"), mixed + 1);
   EXPECT_EQ(FindLastChar(kGbkBackslashTrail, '\\'), nullptr);
   EXPECT_EQ(FindLastChar("", '\\'), nullptr);
+}
+
+TEST(GbkText, FoldsNamesAsWindowsComparesThem) {
+  EXPECT_EQ(FoldGbkName("Data/Game.EXE"), "data\\game.exe");
+  // The double-byte letters with both cases in code page 936, first and last
+  // of each run: Roman numerals, fullwidth Latin, Greek, Cyrillic. A capital
+  // and its small letter fold alike, to the small one.
+  const std::pair<const char*, const char*> pairs[] = {
+      {"\xA2\xF1", "\xA2\xA1"},  // Ⅰ ⅰ
+      {"\xA2\xFA", "\xA2\xAA"},  // Ⅹ ⅹ
+      {"\xA3\xC1", "\xA3\xE1"},  // Ａ ａ
+      {"\xA3\xDA", "\xA3\xFA"},  // Ｚ ｚ
+      {"\xA6\xA1", "\xA6\xC1"},  // Α α
+      {"\xA6\xB8", "\xA6\xD8"},  // Ω ω
+      {"\xA7\xA1", "\xA7\xD1"},  // А а
+      {"\xA7\xA7", "\xA7\xD7"},  // Ё ё
+      {"\xA7\xC1", "\xA7\xF1"},  // Я я
+  };
+  for (const auto& pair : pairs) {
+    const std::string capital = std::string("x\\") + pair.first + ".DAT";
+    const std::string small = std::string("X/") + pair.second + ".dat";
+    EXPECT_EQ(FoldGbkName(capital), "x\\" + std::string(pair.second) + ".dat") << capital;
+    EXPECT_EQ(FoldGbkName(small), FoldGbkName(capital)) << small;
+  }
+  // Their neighbours have no other case in code page 936 (Ⅺ's small letter
+  // is not in it), nor do the same trail bytes after other lead bytes.
+  for (const char* same : {"\xA2\xF0", "\xA2\xFB", "\xA3\xC0", "\xA3\xDB", "\xA3\xE0", "\xA3\xFB",
+                           "\xA6\xB9", "\xA6\xC0", "\xA6\xD9", "\xA7\xC2", "\xA7\xD0", "\xA7\xF2",
+                           "\xA4\xC1", "\xA5\xA1", "\xB0\xC1"}) {
+    EXPECT_EQ(FoldGbkName(same), same) << same;
+  }
+  // Trail bytes that look like ASCII capitals or '/' stay what they are
+  // (丄 is 81 41, 乑 is 81 5A, 乗 is 81 5C).
+  for (const char* same : {"\x81\x41", "\x81\x5A", "\x81\x5C", "\xA3\x41"}) {
+    EXPECT_EQ(FoldGbkName(same), same) << same;
+  }
 }
 
 TEST(GbkText, NextCharStepsOverPairsButNeverPastTheEnd) {

@@ -426,6 +426,13 @@ TEST(EntryGroups, OneFilesEntriesMustLeadToOneFile) {
             NO_ENTRY);
   // A removal of a file the patch installs.
   EXPECT_EQ(broken({Whole("a.dll", kNew), Removal("A.dll", kOld)}), 1u);
+  // Greek, Cyrillic and fullwidth letters have their case in code page 936
+  // too: Ω.dll and ω.dll, Ж.dll and ж.dll, Ａ.dll and ａ.dll are one file.
+  EXPECT_EQ(
+      broken({Whole("x.dll", "x"), Whole("\xA6\xB8.dll", kOld), Delta("\xA6\xD8.dll", kOld, kNew)}),
+      1u);
+  EXPECT_EQ(broken({Whole("\xA7\xA8.dll", kNew), Removal("\xA7\xD8.dll", kOld)}), 1u);
+  EXPECT_EQ(broken({Whole("\xA3\xE1.dll", kNew), Whole("\xA3\xC1.dll", kNew)}), 0u);
 }
 
 }  // namespace

@@ -421,6 +421,21 @@ TEST_F(MkpatchTest, UpdaterRefusesPlainEntriesThatInstallOntoOneFile) {
       << err_;
   EXPECT_EQ(err_.find("pack.tpk"), std::string::npos) << err_;
   EXPECT_EQ(FilesInTop(), (std::vector<std::string>{"in", "stub.exe"}));
+  // Greek and fullwidth letters have their case in code page 936 too.
+  for (const char* other : {"in/b/X.DAT", "in/c/pack.tpk", "in/d/pack.tpk"}) fs::remove(P(other));
+  WriteAll(P("in/b/ω.dat"), "2");
+  WriteAll(P("in/e/Ω.dat"), "3");
+  EXPECT_EQ(Run(Build({P("in")})), 1);
+  EXPECT_NE(err_.find("entries b\\ω.dat and e\\Ω.dat would both install as Ω.dat"),
+            std::string::npos)
+      << err_;
+  fs::remove(P("in/e/Ω.dat"));
+  WriteAll(P("in/Ａ.dat"), "4");
+  WriteAll(P("in/ａ.dat"), "5");
+  EXPECT_EQ(Run(Build({P("in")})), 1);
+  EXPECT_NE(err_.find("Ａ.dat"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("ａ.dat"), std::string::npos) << err_;
+  EXPECT_EQ(FilesInTop(), (std::vector<std::string>{"in", "stub.exe"}));
   // GBK: the last part is found past the real separator only, and case
   // folding leaves trail bytes alone (乤 is 81 61, 丄 is 81 41, 乗 is 81 5C).
   WriteAll(P("gbk/更新/数据.dll"), "1");

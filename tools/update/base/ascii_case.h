@@ -1,8 +1,8 @@
-// Letters compared as Windows compares names: ASCII letters without regard
-// to case, every other byte as it is. Safe on UTF-8 (bytes below 0x80 are
-// always whole characters) and on texts matched against ASCII words; a GBK
-// name needs FoldGbkName (gbk_text.h), since its trail bytes can look like
-// letters.
+// ASCII letters without regard to case, every other byte as it is. Safe on
+// UTF-8 (bytes below 0x80 are always whole characters) and on texts matched
+// against ASCII words; a file name needs FoldGbkName (gbk_text.h), since its
+// trail bytes can look like letters and Windows folds some double-byte
+// letters too.
 #pragma once
 
 #include <string>

@@ -18,6 +18,8 @@ const char* FindLastSeparator(const char* text, const char* separators);
 // FindLastSeparator for one character.
 const char* FindLastChar(const char* text, char c);
 
-// A GBK name as Windows' file systems compare it: ASCII letters in lower
-// case, '/' taken for '\\', double-byte characters as they are.
+// A GBK name as Windows' file systems compare it: letters in lower case (the
+// ASCII ones and the double-byte Latin, Greek and Cyrillic letters and Roman
+// numerals that have both cases in code page 936), '/' taken for '\\', every
+// other character as it is.
 std::string FoldGbkName(const std::string& gbkName);
