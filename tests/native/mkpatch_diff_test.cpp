@@ -309,6 +309,15 @@ TEST_F(DiffTest, RefusesTreesTheUpdaterCannotInstallAndWritesNothing) {
       {"two spellings of one file",
        {{"new/a.txt", "1"}, {"new/A.TXT", "2"}},
        "one file to Windows"},
+      {"two spellings of one file in Greek letters",
+       {{"new/Ω.dat", "1"}, {"new/ω.dat", "2"}},
+       "one file to Windows"},
+      {"two spellings of one file in fullwidth letters",
+       {{"new/data/ＡＢ.dat", "1"}, {"new/data/ａｂ.dat", "2"}},
+       "one file to Windows"},
+      {"a file and a directory of one Cyrillic name",
+       {{"new/Ж", "1"}, {"new/ж/y", "2"}},
+       "holds the file Ж and the directory of ж\\y"},
       {"a file and a directory of one name",
        {{"new/x", "1"}, {"new/X/y", "2"}},
        "holds the file x and the directory of X\\y"},
@@ -609,6 +618,37 @@ TEST_F(DiffTest, MovedAndRenamedFilesShipAsDeltasAgainstTheirOldPlace) {
   fs::remove(P("game/data1.pak"));
   EXPECT_EQ(Run({"check", P("patch.exe"), P("game")}), 1);
   EXPECT_NE(out_.find("data1.pak is missing from the game directory"), std::string::npos) << out_;
+}
+
+// Windows keeps a file whose Greek or fullwidth letters changed case only,
+// as it keeps one whose ASCII letters did: unchanged, or changed at its own
+// path, and never removed.
+TEST_F(DiffTest, ANameWhoseLettersOutsideAsciiChangedCaseIsTheSameFile) {
+  WriteAll(P("old/Ω.dat"), "omega");
+  WriteAll(P("new/ω.dat"), "omega");
+  const Bytes program = ProgramLike(60000, 41);
+  WriteAll(P("old/Data/Ｊ.dll"), Text(program));
+  WriteAll(P("new/data/ｊ.dll"), Text(NextBuild(program, 42)));
+  WriteAll(P("stub.exe"), "MZ");
+  JsonValue report;
+  ASSERT_EQ(DiffOldToNew(&report), 0) << err_;
+  std::map<std::string, std::string> actions;
+  for (const JsonValue& file : report["files"].Items()) {
+    actions[file["path"].AsString()] = file["action"].AsString();
+  }
+  EXPECT_EQ(actions, (std::map<std::string, std::string>{{"data\\ｊ.dll", "delta"}})) << err_;
+  EXPECT_EQ(report["unchanged"].AsInt(), 1);
+  EXPECT_EQ(err_.find("(from"), std::string::npos) << err_;
+
+  // Its delta is made from the file at its own path, found whatever its case.
+  ASSERT_EQ(Run({"verify", P("patch.exe")}), 0) << out_;
+  ASSERT_EQ(Run({"extract", P("patch.exe"), P("x"), "--base-dir", P("old")}), 0) << err_;
+  EXPECT_EQ(ReadAll(P("x/data/ｊ.dll")), ReadAll(P("new/data/ｊ.dll")));
+  fs::copy(P("old"), P("game"), fs::copy_options::recursive);
+  WriteAll(P("game/Config/Client.ini"), "[Version]\nGameVersion=1.0.0.0\n");
+  ASSERT_EQ(Run({"check", P("patch.exe"), P("game")}), 0) << out_;
+  EXPECT_NE(out_.find("  patch    ｊ.dll -> data\\ｊ.dll\n"), std::string::npos) << out_;
+  EXPECT_EQ(out_.find("remove"), std::string::npos) << out_;
 }
 
 // An empty file the new build drops is removed like any other: its removal

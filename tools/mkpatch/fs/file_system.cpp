@@ -14,7 +14,6 @@
 #endif
 
 #include "mkpatch/fs/name_encoding.h"
-#include "update/base/ascii_case.h"
 
 namespace {
 bool IsPathSeparator(char c) {
@@ -233,8 +232,9 @@ bool FindIgnoringCase(const std::string& directory, const std::string& name, std
   names.insert(names.end(), subdirectories.begin(), subdirectories.end());
   names.insert(names.end(), links.begin(), links.end());
   std::sort(names.begin(), names.end());  // several matches: the same one every time
+  const std::string folded = FoldUtf8Path(name);
   for (const std::string& candidate : names) {
-    if (EqualsIgnoringAsciiCase(candidate, name)) {
+    if (FoldUtf8Path(candidate) == folded) {
       *path = JoinPath(directory, candidate);
       return true;
     }

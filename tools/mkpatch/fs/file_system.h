@@ -24,8 +24,8 @@ bool IsSymbolicLink(const std::string& path);
 // attribute; elsewhere no write permission at all, which Wine shows as read-only.
 bool IsReadOnlyOrHidden(const std::string& path);
 
-// The path of `name` in `directory` as Windows would find it, letters
-// compared without regard to ASCII case; an exact match wins. False when
+// The path of `name` in `directory` as Windows would find it, names
+// compared as FoldUtf8Path folds them; an exact match wins. False when
 // there is none.
 bool FindIgnoringCase(const std::string& directory, const std::string& name, std::string* path);
 

@@ -1,6 +1,10 @@
 #include "mkpatch/fs/name_encoding.h"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "update/base/ascii_case.h"
+#include "update/base/gbk_text.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -135,3 +139,24 @@ std::string WideToUtf8(const std::wstring& wide) {
   return utf8;
 }
 #endif
+
+std::string FoldUtf8Path(const std::string& utf8) {
+  std::string folded;
+  size_t start = 0;
+  while (true) {
+    const size_t slash = utf8.find('/', start);  // UTF-8: never inside a character
+    const std::string part = utf8.substr(start, slash == std::string::npos ? slash : slash - start);
+    // An ASCII part folds alike either way, without the conversions.
+    std::string gbk, back;
+    const bool ascii = std::all_of(part.begin(), part.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (!ascii && Utf8ToGbk(part, &gbk) && GbkToUtf8(FoldGbkName(gbk), &back)) {
+      folded += back;
+    } else {
+      folded += FoldAsciiCase(part);
+    }
+    if (slash == std::string::npos) return folded;
+    folded += '/';
+    start = slash + 1;
+  }
+}

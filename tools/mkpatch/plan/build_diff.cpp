@@ -5,7 +5,7 @@
 #include <map>
 
 #include "mkpatch/plan/entry_order.h"
-#include "update/base/ascii_case.h"
+#include "update/base/gbk_text.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ uint32_t FirstBuilds(size_t count) { return count < 32 ? Bit(count) - 1 : ~uint3
 bool SameContent(const OldContent& a, const OldContent& b) {
   return a.ownPath == b.ownPath && a.size == b.size &&
          std::memcmp(a.md5, b.md5, sizeof a.md5) == 0 &&
-         (a.ownPath || FoldAsciiCase(a.shown) == FoldAsciiCase(b.shown));
+         (a.ownPath || FoldGbkName(a.path) == FoldGbkName(b.path));
 }
 
 // Adds `build`'s bytes to the contents, beside equal ones.
@@ -175,13 +175,13 @@ bool ReleaseBuilds::Diff(const std::vector<size_t>& olds, size_t target, BuildsD
   // own entries replace them.
   std::map<std::string, size_t> byFoldedPath;
   for (size_t i = 0; i < shipped.size(); ++i) {
-    byFoldedPath[FoldAsciiCase(shipped[i].shown)] = i;
+    byFoldedPath[FoldGbkName(shipped[i].path)] = i;
   }
   std::vector<ReadsBefore> reads;
   for (size_t i = 0; i < shipped.size(); ++i) {
     for (const OldContent& content : shipped[i].contents) {
       if (content.ownPath) continue;
-      auto writer = byFoldedPath.find(FoldAsciiCase(content.shown));
+      auto writer = byFoldedPath.find(FoldGbkName(content.path));
       if (writer != byFoldedPath.end()) reads.push_back({i, writer->second});
     }
   }
@@ -191,10 +191,10 @@ bool ReleaseBuilds::Diff(const std::vector<size_t>& olds, size_t target, BuildsD
     // No order lets this file read the other's old bytes: the builds it
     // would have come from take the whole file.
     ShippedFile& reader = shipped[read.reader];
-    const std::string writer = FoldAsciiCase(shipped[read.writer].shown);
+    const std::string writer = FoldGbkName(shipped[read.writer].path);
     std::vector<OldContent> kept;
     for (OldContent& content : reader.contents) {
-      if (!content.ownPath && FoldAsciiCase(content.shown) == writer) {
+      if (!content.ownPath && FoldGbkName(content.path) == writer) {
         reader.unreached |= content.builds;
       } else {
         kept.push_back(std::move(content));

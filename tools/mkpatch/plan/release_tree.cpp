@@ -7,7 +7,6 @@
 #include "mkpatch/fs/file_system.h"
 #include "mkpatch/fs/name_encoding.h"
 #include "mkpatch/inspect/profile_string.h"
-#include "update/base/ascii_case.h"
 #include "update/format/entry_descriptor.h"
 #include "update/format/entry_name.h"
 
@@ -17,9 +16,6 @@ namespace {
 const char kVersionRecord[] = "config/client.ini";
 // The updater reads the version into a buffer of this size.
 const size_t kVersionBufferSize = 260;
-
-// The relative paths are UTF-8, whose bytes above 0x7F never look like ASCII.
-std::string Fold(const std::string& utf8) { return FoldAsciiCase(utf8); }
 
 // The version the tree's own record names, or empty.
 std::string RecordedVersion(const std::string& local) {
@@ -75,7 +71,7 @@ bool ReadReleaseTree(const std::string& label, const std::string& root, ReleaseT
                         " is a symbolic link; mkpatch does not follow links in the game's trees");
   }
   for (const std::string& relative : relatives) {
-    const std::string key = Fold(relative);
+    const std::string key = FoldUtf8Path(relative);
     if (key == kVersionRecord) {
       notes->push_back(ShownTreePath(relative) + " in " + where +
                        " is the updater's own record of the installed version: not shipped");
@@ -85,6 +81,7 @@ bool ReadReleaseTree(const std::string& label, const std::string& root, ReleaseT
     }
     TreeFile file;
     file.relative = relative;
+    file.key = key;
     file.local = JoinPath(root, relative);
     if (!Utf8ToGbk(ShownTreePath(relative), &file.gbkPath)) file.gbkPath.clear();
     UniqueFile open = OpenFile(file.local, "rb");

@@ -10,6 +10,7 @@
 
 struct TreeFile {
   std::string relative;  // UTF-8, '/' between parts, as the tree spells it
+  std::string key;       // `relative` folded as Windows compares names: the tree's key
   std::string local;
   // The path as an entry would hold it (GBK, '\' between parts), by which
   // entries are ordered; empty where code page 936 cannot hold it.

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "mkpatch/fs/file_system.h"
-#include "update/base/ascii_case.h"
 
 namespace {
 
@@ -14,15 +13,15 @@ constexpr uint32_t kLeastResemblance = kWholeResemblance / 8;
 constexpr uint64_t kSizeFactor = 4;
 constexpr size_t kLeastLikeness = 4;
 
-std::string FoldedName(const std::string& relative) {
-  const size_t separator = relative.rfind('/');  // UTF-8: never inside a character
-  return FoldAsciiCase(separator == std::string::npos ? relative : relative.substr(separator + 1));
+// The last part of a file's key, and the folder before it.
+std::string FoldedName(const TreeFile& file) {
+  const size_t separator = file.key.rfind('/');  // UTF-8: never inside a character
+  return separator == std::string::npos ? file.key : file.key.substr(separator + 1);
 }
 
-std::string FoldedFolder(const std::string& relative) {
-  const size_t separator = relative.rfind('/');
-  return separator == std::string::npos ? std::string()
-                                        : FoldAsciiCase(relative.substr(0, separator));
+std::string FoldedFolder(const TreeFile& file) {
+  const size_t separator = file.key.rfind('/');
+  return separator == std::string::npos ? std::string() : file.key.substr(0, separator);
 }
 
 std::string Extension(const std::string& foldedName) {
@@ -35,10 +34,9 @@ std::string Extension(const std::string& foldedName) {
 // their names' common beginning, for files in one folder with one extension
 // and sizes within a factor of two; 0 when they are not alike.
 size_t Likeness(const TreeFile& removed, const TreeFile& file) {
-  const std::string a = FoldedName(removed.relative), b = FoldedName(file.relative);
-  if (FoldedFolder(removed.relative) != FoldedFolder(file.relative) ||
-      Extension(a) != Extension(b) || removed.size > 2 * file.size ||
-      file.size > 2 * removed.size) {
+  const std::string a = FoldedName(removed), b = FoldedName(file);
+  if (FoldedFolder(removed) != FoldedFolder(file) || Extension(a) != Extension(b) ||
+      removed.size > 2 * file.size || file.size > 2 * removed.size) {
     return 0;
   }
   size_t common = 0;
@@ -79,7 +77,7 @@ class SourceFinder {
       bool unreadable = false;
       if (byBytes == nullptr && SameTreeBytes(removed, &file, &unreadable)) byBytes = removed;
       if (unreadable) return Unreadable(*removed, file);
-      if (byName == nullptr && FoldedName(removed->relative) == FoldedName(file.relative)) {
+      if (byName == nullptr && FoldedName(*removed) == FoldedName(file)) {
         byName = removed;
       }
     }
@@ -88,7 +86,7 @@ class SourceFinder {
       if (!MostAlike(file, &source)) return false;
       pair->bySimilarity = source != nullptr;
     }
-    if (source != nullptr) pair->sourceKey = FoldAsciiCase(source->relative);
+    if (source != nullptr) pair->sourceKey = source->key;
     return true;
   }
 
