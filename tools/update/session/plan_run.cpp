@@ -6,12 +6,12 @@
 #include "update/session/file_failure.h"
 #include "update/session/free_space_check.h"
 #include "update/session/game_files.h"
+#include "update/session/read_patch.h"
 
 namespace {
 
 const char kTextPathTooLong[] = "错误的文件路径:参数 %d %d";
 const char kTextOrderWrong[] = "错误的文件顺序:参数 %d %d";
-const char kTextDescriptorBad[] = "错误的文件描述:参数 %d %d";
 
 void ComposeTarget(const char* gameDir, const std::string& relative,
                    char (&path)[UPDATE_PATH_SIZE]) {
@@ -51,7 +51,7 @@ void Refuse(const char* gameDir, const PlanProblem& problem, RunChecks& checks,
       return;
     case PlanProblemKind::BrokenGroup:
       // As the group checks at reading name a broken group.
-      failure.Set(ERROR_FILE_CORRUPT, kTextDescriptorBad, static_cast<int>(problem.entry + 1),
+      failure.Set(ERROR_FILE_CORRUPT, DESCRIPTOR_BAD_TEXT, static_cast<int>(problem.entry + 1),
                   static_cast<int>(DescriptorError::BrokenGroup));
       return;
     default:

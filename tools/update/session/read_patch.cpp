@@ -10,6 +10,8 @@
 #include "update/format/version_gate.h"
 #include "update/session/host_hooks.h"
 
+const char DESCRIPTOR_BAD_TEXT[] = "错误的文件描述:参数 %d %d";
+
 namespace {
 
 const char kTextFileTooShort[] = "错误的文件长度:参数 %d %d %d";
@@ -20,7 +22,6 @@ const char kTextEntryCount[] = "错误的文件数:参数 %d %d";
 const char kTextEntryName[] = "错误的文件名:参数 %d";
 const char kTextEntryData[] = "错误的文件数据:参数 %d %d %d";
 const char kTextDigestWrong[] = "错误的文件校验:参数 %d %d";
-const char kTextDescriptorBad[] = "错误的文件描述:参数 %d %d";
 
 // Texts print 32-bit quantities as signed decimals.
 int AsInt(uint64_t value) { return static_cast<int>(static_cast<uint32_t>(value)); }
@@ -112,7 +113,7 @@ void SetDetailsFailure(const EntryDetails& read, RunFailure& failure) {
       reason = static_cast<int>(read.descriptorError);
       break;
   }
-  failure.Set(ERROR_FILE_CORRUPT, kTextDescriptorBad, static_cast<int>(read.failedEntry + 1),
+  failure.Set(ERROR_FILE_CORRUPT, DESCRIPTOR_BAD_TEXT, static_cast<int>(read.failedEntry + 1),
               reason);
 }
 
@@ -188,7 +189,7 @@ bool ReadPatch(UpdateSession& session, OwnFileSource& source, PatchContents* pat
   const uint32_t broken = FindBrokenGroup(patch->table.entries, patch->details,
                                           GroupEntries(patch->table.entries, patch->details));
   if (broken != NO_ENTRY) {
-    failure.Set(ERROR_FILE_CORRUPT, kTextDescriptorBad, static_cast<int>(broken + 1),
+    failure.Set(ERROR_FILE_CORRUPT, DESCRIPTOR_BAD_TEXT, static_cast<int>(broken + 1),
                 static_cast<int>(DescriptorError::BrokenGroup));
   }
   return !failure.Failed();

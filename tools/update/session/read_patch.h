@@ -15,6 +15,10 @@
 #include "update/session/run_outcome.h"
 #include "update/session/update_session.h"
 
+// The failure text of a malformed descriptor or a broken group of entries:
+// the entry's number and the check (DescriptorError) that refused it.
+extern const char DESCRIPTOR_BAD_TEXT[];
+
 // What the run found in its own file.
 struct PatchContents {
   PatchTrailer trailer = {};
