@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine_test_support.h"
+#include "failing_source.h"
 #include "md5_hex.h"
 #include "update/format/payload_digest.h"
 #include "update/session/read_patch.h"
@@ -131,21 +132,6 @@ TEST_F(PayloadDigestCheckTest, WithoutAUsableRecordTheRunGoesOnAsBefore) {
   }
 }
 
-// The updater's own file, read through a source whose reads fail from a
-// given offset on, as a file on a failing disk or a lost network share.
-class FailingFrom : public MemoryByteSource {
- public:
-  FailingFrom(const Bytes& bytes, uint64_t failAt)
-      : MemoryByteSource(bytes.data(), bytes.size()), failAt_(failAt) {}
-  bool ReadAt(uint64_t offset, void* buffer, uint32_t length, uint32_t* bytesRead) override {
-    if (offset + length > failAt_) return false;
-    return MemoryByteSource::ReadAt(offset, buffer, length, bytesRead);
-  }
-
- private:
-  uint64_t failAt_;
-};
-
 // The whole file's MD5 names this patch's commit in the journal: an
 // updater whose file cannot be read to its end is refused before anything
 // is written, though its payload could be read and, where recorded, was
@@ -165,7 +151,7 @@ TEST_F(PayloadDigestCheckTest, AnOwnFileThatCannotBeReadWholeFailsTheRun) {
     EXPECT_FALSE(failure.Failed());
 
     // The first bytes, before the payload, cannot be read.
-    FailingFrom whole(*file, 10);
+    FailingSource whole(file->data(), file->size(), 10);
     EXPECT_EQ("", DigestOwnFile(payload, whole, trailer, failure));
     EXPECT_TRUE(failure.Failed());
     EXPECT_STREQ("", failure.text);

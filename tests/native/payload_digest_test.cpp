@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "failing_source.h"
 #include "md5_hex.h"
 #include "payload_builder.h"
 #include "update/format/payload_digest.h"
@@ -129,20 +130,6 @@ TEST(PayloadDigestRegion, BuilderRecordCoversEntriesNotProgramOrTrailer) {
 
 namespace {
 
-// Fails every read that reaches `failAt` or beyond.
-class FailingSource : public MemoryByteSource {
- public:
-  FailingSource(const std::string& bytes, uint64_t failAt)
-      : MemoryByteSource(bytes.data(), bytes.size()), failAt_(failAt) {}
-  bool ReadAt(uint64_t offset, void* buffer, uint32_t length, uint32_t* bytesRead) override {
-    if (offset + length > failAt_) return false;
-    return MemoryByteSource::ReadAt(offset, buffer, length, bytesRead);
-  }
-
- private:
-  uint64_t failAt_;
-};
-
 std::string Bytes(size_t size) {
   std::string bytes(size, '\0');
   for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 13 + i / 509);
@@ -201,7 +188,7 @@ TEST(PayloadDigestRegionAndFile, UnreadableFileLeavesTheRegionToItsOwnRead) {
   uint64_t digested = 0;
   bool wholeRead = true;
 
-  FailingSource signatureUnreadable(bytes, payloadSize + 10);
+  FailingSource signatureUnreadable(bytes.data(), bytes.size(), payloadSize + 10);
   ASSERT_TRUE(DigestRegionAndFile(payload, signatureUnreadable, 100, 150000, region, &digested,
                                   whole, &wholeRead));
   EXPECT_FALSE(wholeRead);
@@ -210,7 +197,7 @@ TEST(PayloadDigestRegionAndFile, UnreadableFileLeavesTheRegionToItsOwnRead) {
   EXPECT_EQ(std::string(32, '0'), DigestHex(whole));
 
   // An error before the region: the region is still read and found sound.
-  FailingSource programUnreadable(bytes, 10);
+  FailingSource programUnreadable(bytes.data(), bytes.size(), 10);
   wholeRead = true;
   ASSERT_TRUE(DigestRegionAndFile(payload, programUnreadable, 70000, 80000, region, &digested,
                                   whole, &wholeRead));
@@ -218,8 +205,8 @@ TEST(PayloadDigestRegionAndFile, UnreadableFileLeavesTheRegionToItsOwnRead) {
   EXPECT_EQ(Md5Hex(bytes.substr(70000, 10000)), DigestHex(region));
 
   // The region itself unreadable: refused, as DigestRegion refuses it.
-  FailingSource regionUnreadable(bytes, 75000);
-  FailingSource payloadUnreadable(bytes, 75000);
+  FailingSource regionUnreadable(bytes.data(), bytes.size(), 75000);
+  FailingSource payloadUnreadable(bytes.data(), bytes.size(), 75000);
   EXPECT_FALSE(DigestRegionAndFile(payloadUnreadable, regionUnreadable, 70000, 80000, region,
                                    &digested, whole, &wholeRead));
   EXPECT_FALSE(wholeRead);
