@@ -12,9 +12,9 @@
 //                                    of about MiB mebibytes: NEW has code
 //                                    inserted near the front (so pointers and
 //                                    calls after it move) and scattered edits
-// Files are read whole, but for decode's OLD, which is read where the decoder
-// asks, as the updater reads the installed file; OLD may be /dev/null. Times
-// are printed on stderr.
+// Files are read whole, but for decode's OLD and DATA, which are read where
+// the decoder asks, as the updater reads the installed file and its own
+// payload; OLD may be /dev/null. Times are printed on stderr.
 #ifndef _WIN32
 #include <unistd.h>
 #endif
@@ -48,8 +48,8 @@ bool ReadAll(const char* path, Bytes* bytes) {
       in.read(reinterpret_cast<char*>(bytes->data()), static_cast<std::streamsize>(bytes->size())));
 }
 
-// The installed file read where the decoder asks, one system call a read,
-// as the updater reads it (a positioned ReadFile).
+// A file read where the decoder asks, one system call a read, as the
+// updater reads the installed file and its payload (a positioned ReadFile).
 class FileByteSource : public ByteSource {
  public:
   explicit FileByteSource(FILE* file) : file_(file) {
@@ -109,11 +109,14 @@ int Encode(const char* oldPath, const char* newPath, const char* outPath, bool r
 }
 
 int Decode(const char* oldPath, const char* dataPath, const char* outPath, bool oneThread) {
-  Bytes data;
-  if (!ReadAll(dataPath, &data) || data.size() < 5) return 2;
+  FILE* dataFile = std::fopen(dataPath, "rb");
+  if (dataFile == nullptr) return 2;
+  FileByteSource stored(dataFile);
+  unsigned char head[5];
+  uint32_t got = 0;
+  if (!stored.ReadAt(0, head, sizeof head, &got) || got != sizeof head) return 2;
   uint32_t decodedSize = 0;
-  for (int i = 0; i < 4; ++i) decodedSize |= uint32_t(data[i]) << (8 * i);
-  MemoryByteSource stored(data.data(), data.size());
+  for (int i = 0; i < 4; ++i) decodedSize |= uint32_t(head[i]) << (8 * i);
   FILE* oldFile = std::fopen(oldPath, "rb");
   if (oldFile == nullptr) return 2;
   FileByteSource source(oldFile);
@@ -121,10 +124,10 @@ int Decode(const char* oldPath, const char* dataPath, const char* outPath, bool 
   if (out == nullptr) return 2;
   FileSink sink(out);
   DecodeRequest request;
-  request.coding = static_cast<EntryCoding>(data[4]);
+  request.coding = static_cast<EntryCoding>(head[4]);
   request.stored = &stored;
   request.storedBegin = 5;
-  request.storedSize = data.size() - 5;
+  request.storedSize = stored.Size() - 5;
   request.source = &source;
   request.decodedSize = decodedSize;
   // Two threads may read the source only where each read names its place:
@@ -140,6 +143,7 @@ int Decode(const char* oldPath, const char* dataPath, const char* outPath, bool 
   const double seconds = Seconds(start);
   std::fclose(out);
   std::fclose(oldFile);
+  std::fclose(dataFile);
   if (error != DecodeError::None) {
     std::fprintf(stderr, "decode failed: %s\n", DecodeErrorText(error));
     return 1;

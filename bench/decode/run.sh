@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Decoding speed natively: the updater's decoder (codec_bench decode, a whole
-# process reading the installed file where the decoder asks, one system call
-# a read, as the updater does) against hpatchz applying HDiffPatch's patch of
+# process reading the installed file and the stored entry where the decoder
+# asks, one system call a read, as the updater does) against hpatchz, which
+# streams its patch file too, applying HDiffPatch's patch of
 # the same file (hdiffz -m-6 -SD -f -p-1 -c-zstd-21-24), CPU time of each
 # (perf stat task-clock; without perf, user + system time), best of
 # DECODE_BENCH_RUNS taking turns. The files: every file of at least
