@@ -11,6 +11,7 @@
 #include "mkpatch/codec/encoding_levels.h"
 #include "mkpatch/codec/lzma_encode.h"
 #include "mkpatch/codec/reference_streams.h"
+#include "mkpatch/codec/side_by_side.h"
 #include "mkpatch/codec/zstd_encode.h"
 #include "update/codec/delta_format.h"
 
@@ -143,13 +144,32 @@ struct Candidate {
   const void* family = nullptr;  // the streams it lays out, if it is a copy delta
 };
 
-// The smallest of the candidates written at `level` (not empty).
-EncodedData Smallest(const std::vector<Candidate>& candidates, int level) {
-  EncodedData best = candidates.front().write(level);
-  for (size_t i = 1; i < candidates.size(); ++i) {
-    best = Smaller(std::move(best), candidates[i].write(level));
-  }
+bool SmallerProbe(const Candidate& a, const Candidate& b) { return a.probeSize < b.probeSize; }
+
+// Every candidate written at `level`, side by side, in their order.
+std::vector<EncodedData> WriteEach(const std::vector<Candidate>& candidates, int level) {
+  std::vector<EncodedData> written(candidates.size());
+  RunSideBySide(candidates.size(), [&](size_t i) { written[i] = candidates[i].write(level); });
+  return written;
+}
+
+// The smallest of what was written, the first of equals (not empty).
+EncodedData Smallest(std::vector<EncodedData> written) {
+  EncodedData best = std::move(written.front());
+  for (size_t i = 1; i < written.size(); ++i)
+    best = Smaller(std::move(best), std::move(written[i]));
   return best;
+}
+
+EncodedData Smallest(const std::vector<Candidate>& candidates, int level) {
+  return Smallest(WriteEach(candidates, level));
+}
+
+// Ranks the candidates: each one's size at the quick level.
+void Probe(std::vector<Candidate>& candidates) {
+  RunSideBySide(candidates.size(), [&](size_t i) {
+    candidates[i].probeSize = candidates[i].write(kProbeLevel).bytes.size();
+  });
 }
 
 // The copy/add delta in each of its layouts, for each way of predicting the
@@ -267,11 +287,8 @@ EncodedData EncodeChanged(const unsigned char* source, size_t sourceSize,
   // Larger ones are ranked at the quick level, the whole file among them
   // when it could win, and only the best ways are written at full strength,
   // with the old file as zstd's prefix when it comes near them.
-  for (Candidate& candidate : candidates)
-    candidate.probeSize = candidate.write(kProbeLevel).bytes.size();
-  std::stable_sort(
-      candidates.begin(), candidates.end(),
-      [](const Candidate& a, const Candidate& b) { return a.probeSize < b.probeSize; });
+  Probe(candidates);
+  std::stable_sort(candidates.begin(), candidates.end(), SmallerProbe);
   const size_t bestProbe = candidates.front().probeSize;
   const size_t quick = CompressZstd(target, targetSize, kHopelessProbeLevel).size();
   std::unique_ptr<WholeFile> whole;
@@ -279,9 +296,7 @@ EncodedData EncodeChanged(const unsigned char* source, size_t sourceSize,
     whole.reset(new WholeFile(target, targetSize));
     const WholeFile* file = whole.get();
     candidates.push_back({[file](int at) { return file->At(at); }, file->QuickSize()});
-    std::stable_sort(
-        candidates.begin(), candidates.end(),
-        [](const Candidate& a, const Candidate& b) { return a.probeSize < b.probeSize; });
+    std::stable_sort(candidates.begin(), candidates.end(), SmallerProbe);
   }
   // The runner-up only when its quick size comes near the best's and it is
   // another way, not another layout of the same streams: the levels keep the
@@ -299,25 +314,39 @@ EncodedData EncodeChanged(const unsigned char* source, size_t sourceSize,
   if (prefix && candidates.front().probeSize >= targetSize / kPrefixHopeless) {
     // The smaller way at the quick level: the two shrink alike from there.
     std::vector<Candidate> ways = PrefixDeltas(source, sourceSize, target, targetSize);
-    for (Candidate& way : ways) way.probeSize = way.write(kProbeLevel).bytes.size();
-    Candidate& prefixDelta = *std::min_element(
-        ways.begin(), ways.end(),
-        [](const Candidate& a, const Candidate& b) { return a.probeSize < b.probeSize; });
+    Probe(ways);
+    Candidate& prefixDelta = *std::min_element(ways.begin(), ways.end(), SmallerProbe);
     if (prefixDelta.probeSize * kPrefixUnderrated.denominator <
         candidates.front().probeSize * kPrefixUnderrated.numerator) {
       candidates.push_back(std::move(prefixDelta));
     }
   }
-  EncodedData best = Smallest(candidates, level);
   // LZMA2 is slow to write: the whole file goes through it only where it
   // could win, when what ships is no smaller than kLzmaHope of the whole
   // file at the quick level (a delta that is the file compressed against an
-  // old one it shares little with, or the file whole).
-  if (whole && targetSize <= kLzmaLimit &&
-      best.bytes.size() * kLzmaHope.denominator >= whole->QuickSize() * kLzmaHope.numerator) {
-    best = Smaller(std::move(best),
-                   Coded(EntryCoding::Lzma,
-                         CompressLzma(target, targetSize, LzmaConversionFor(target, targetSize))));
+  // old one it shares little with, or the file whole). What ships is known
+  // once the ways are written; where the best quick size leaves LZMA2 a
+  // chance, it is written beside them and dropped if that chance went.
+  const auto lzmaCouldWin = [&](size_t shipped) {
+    return whole && targetSize <= kLzmaLimit &&
+           shipped * kLzmaHope.denominator >= whole->QuickSize() * kLzmaHope.numerator;
+  };
+  const Candidate lzma = {[=](int) {
+    return Coded(EntryCoding::Lzma,
+                 CompressLzma(target, targetSize, LzmaConversionFor(target, targetSize)));
+  }};
+  const bool lzmaBeside =
+      lzmaCouldWin(std::min_element(candidates.begin(), candidates.end(), SmallerProbe)->probeSize);
+  if (lzmaBeside) candidates.push_back(lzma);
+  std::vector<EncodedData> written = WriteEach(candidates, level);
+  EncodedData lzmaWritten;
+  if (lzmaBeside) {
+    lzmaWritten = std::move(written.back());
+    written.pop_back();
+  }
+  EncodedData best = Smallest(std::move(written));
+  if (lzmaCouldWin(best.bytes.size())) {
+    best = Smaller(std::move(best), lzmaBeside ? std::move(lzmaWritten) : lzma.write(0));
   }
   return OrStored(std::move(best), target, targetSize);
 }
