@@ -74,68 +74,6 @@ EncodedData OrStored(EncodedData best, const unsigned char* data, size_t size) {
   return Coded(EntryCoding::Stored, std::vector<unsigned char>(data, data + size));
 }
 
-// The whole file with its x86 branches converted once, and whether the
-// conversion helps (decided at the quick level).
-class WholeFile {
- public:
-  WholeFile(const unsigned char* data, size_t size)
-      : data_(data), size_(size), split_(ConvertX86Branches(data, size)) {
-    quickSize_ = CompressZstd(data, size, kProbeLevel).size();
-    if (!split_.flags.empty()) {
-      const size_t converted = CompressZstdX86(split_, kProbeLevel).size();
-      branches_ = converted < quickSize_;
-      quickSize_ = std::min(quickSize_, converted);
-    }
-  }
-
-  size_t QuickSize() const { return quickSize_; }
-
-  // The smallest of the file stored, at level 19 as the zstd program writes
-  // it, at the ultra level or with its branches converted where those
-  // promise to be smaller, and through LZMA2 up to kLzmaLimit.
-  EncodedData Best() const {
-    EncodedData best = Coded(EntryCoding::Zstd, CompressZstd(data_, size_, kLevel));
-    if (size_ <= kLzmaLimit) {
-      best = Smaller(
-          std::move(best),
-          Coded(EntryCoding::Lzma, CompressLzma(data_, size_, LzmaConversionFor(data_, size_))));
-    }
-    for (int level : {kLevel, kUltraLevel}) {
-      if (level == kUltraLevel && size_ > kUltraLimit) continue;
-      if (branches_) {
-        best =
-            Smaller(std::move(best), Coded(EntryCoding::ZstdX86, CompressZstdX86(split_, level)));
-      } else if (level == kUltraLevel) {
-        best =
-            Smaller(std::move(best), Coded(EntryCoding::Zstd, CompressZstd(data_, size_, level)));
-      }
-    }
-    return OrStored(std::move(best), data_, size_);
-  }
-
-  // The file at `level`, its branches converted if that helped at the quick
-  // level.
-  EncodedData At(int level) const {
-    return branches_ ? Coded(EntryCoding::ZstdX86, CompressZstdX86(split_, level))
-                     : Coded(EntryCoding::Zstd, CompressZstd(data_, size_, level));
-  }
-
- private:
-  const unsigned char* data_;
-  size_t size_;
-  X86Split split_;
-  bool branches_ = false;
-  size_t quickSize_ = 0;
-};
-
-// What a way of predicting the copies leaves to store, before compression:
-// the commands, the differences that are not zero, the inserted bytes.
-size_t RawCost(const DeltaStreams& streams) {
-  size_t nonzero = 0;
-  for (unsigned char difference : streams.difference) nonzero += difference != 0 ? 1 : 0;
-  return streams.control.size() + 2 * nonzero + streams.insertion.size();
-}
-
 // One way to store the file: written at a level, or ranked by its size at
 // the quick level.
 struct Candidate {
@@ -170,6 +108,66 @@ void Probe(std::vector<Candidate>& candidates) {
   RunSideBySide(candidates.size(), [&](size_t i) {
     candidates[i].probeSize = candidates[i].write(kProbeLevel).bytes.size();
   });
+}
+
+// The whole file with its x86 branches converted once, and whether the
+// conversion helps (decided at the quick level).
+class WholeFile {
+ public:
+  WholeFile(const unsigned char* data, size_t size)
+      : data_(data), size_(size), split_(ConvertX86Branches(data, size)) {
+    quickSize_ = CompressZstd(data, size, kProbeLevel).size();
+    if (!split_.flags.empty()) {
+      const size_t converted = CompressZstdX86(split_, kProbeLevel).size();
+      branches_ = converted < quickSize_;
+      quickSize_ = std::min(quickSize_, converted);
+    }
+  }
+
+  size_t QuickSize() const { return quickSize_; }
+
+  // The smallest of the file stored, at level 19 as the zstd program writes
+  // it, at the ultra level or with its branches converted where those
+  // promise to be smaller, and through LZMA2 up to kLzmaLimit; the ways
+  // are written side by side, each at its own level.
+  EncodedData Best() const {
+    std::vector<Candidate> ways = {
+        {[this](int) { return Coded(EntryCoding::Zstd, CompressZstd(data_, size_, kLevel)); }}};
+    if (size_ <= kLzmaLimit) {
+      ways.push_back({[this](int) {
+        return Coded(EntryCoding::Lzma,
+                     CompressLzma(data_, size_, LzmaConversionFor(data_, size_)));
+      }});
+    }
+    for (int level : {kLevel, kUltraLevel}) {
+      if (level == kUltraLevel && size_ > kUltraLimit) continue;
+      if (branches_ || level == kUltraLevel)
+        ways.push_back({[this, level](int) { return At(level); }});
+    }
+    return OrStored(Smallest(ways, kLevel), data_, size_);
+  }
+
+  // The file at `level`, its branches converted if that helped at the quick
+  // level.
+  EncodedData At(int level) const {
+    return branches_ ? Coded(EntryCoding::ZstdX86, CompressZstdX86(split_, level))
+                     : Coded(EntryCoding::Zstd, CompressZstd(data_, size_, level));
+  }
+
+ private:
+  const unsigned char* data_;
+  size_t size_;
+  X86Split split_;
+  bool branches_ = false;
+  size_t quickSize_ = 0;
+};
+
+// What a way of predicting the copies leaves to store, before compression:
+// the commands, the differences that are not zero, the inserted bytes.
+size_t RawCost(const DeltaStreams& streams) {
+  size_t nonzero = 0;
+  for (unsigned char difference : streams.difference) nonzero += difference != 0 ? 1 : 0;
+  return streams.control.size() + 2 * nonzero + streams.insertion.size();
 }
 
 // The copy/add delta in each of its layouts, for each way of predicting the
